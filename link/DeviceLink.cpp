@@ -1,0 +1,221 @@
+#include "link/DeviceLink.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+
+#include "link/Messages.h"
+
+namespace kbr {
+
+// The receive thread and the state the owner waits on. Shared with the thread itself, so that
+// it stays valid while the thread ends, even after the owner has stopped waiting.
+struct DeviceLink::Receiver {
+    std::thread thread;
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool finished = false;
+};
+
+namespace {
+
+// The port as atoi reads it: white space, an optional sign, digits up to the first other
+// character; no digits gives 0. Only the low 16 bits are used.
+uint16_t PortNumber(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    uint32_t value = 0;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+        value = value * 10u + static_cast<uint32_t>(text[i] - '0');
+    }
+    return static_cast<uint16_t>(negative ? 0u - value : value);
+}
+
+int PollTimeout(uint32_t timeoutMs) {
+    if (timeoutMs == DeviceLink::NO_TIME_LIMIT) return -1;
+    return timeoutMs > static_cast<uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(timeoutMs);
+}
+
+// Waits until the socket is ready for `events`; poll rather than select, so that any
+// descriptor number works.
+bool WaitReady(int fd, short events, uint32_t timeoutMs) {
+    pollfd entry{fd, events, 0};
+    int ready = ::poll(&entry, 1, PollTimeout(timeoutMs));
+    return ready > 0;
+}
+
+}  // namespace
+
+DeviceLink::~DeviceLink() { Stop(); }
+
+bool DeviceLink::Open(std::string_view address, std::string_view port, int socketType) {
+    if (IsOpen()) return false;
+    // A receive thread left over from a Close() has nothing left to read; let it end first.
+    ReapReceiver(STOP_WAIT_MS);
+
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(PortNumber(port));
+    std::string addressText(address);
+    if (::inet_pton(AF_INET, addressText.c_str(), &peer.sin_addr) != 1) return false;
+
+    int fd = ::socket(AF_INET, socketType | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    int rc;
+    do {
+        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        ::close(fd);
+        return false;
+    }
+    socket_.store(fd);
+    open_.store(true);
+    return true;
+}
+
+bool DeviceLink::IsOpen() const { return open_.load(); }
+
+bool DeviceLink::IsReceiving() const { return receiver_ != nullptr; }
+
+bool DeviceLink::StartReceiver() {
+    if (receiver_ || !IsOpen()) return false;
+    auto receiver = std::make_shared<Receiver>();
+    try {
+        receiver->thread = std::thread([this, receiver] {
+            ReceiveLoop();
+            std::lock_guard lock(receiver->mutex);
+            receiver->finished = true;
+            receiver->ended.notify_all();
+        });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    receiver_ = std::move(receiver);
+    return true;
+}
+
+void DeviceLink::Close() {
+    // Closed first, then the socket: the read that the shutdown interrupts finds the link
+    // closed and reports nothing.
+    if (!open_.exchange(false)) return;
+    int fd = socket_.exchange(-1);
+    ::shutdown(fd, SHUT_RDWR);
+    bool threadMayUseIt = false;
+    if (receiver_) {
+        std::lock_guard lock(receiver_->mutex);
+        threadMayUseIt = !receiver_->finished;
+    }
+    if (threadMayUseIt) {
+        ReleaseSocket(retiredSocket_);
+        retiredSocket_ = fd;
+    } else {
+        ::close(fd);
+    }
+}
+
+void DeviceLink::Stop() {
+    if (IsOpen()) {
+        Close();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ReapReceiver(STOP_WAIT_MS);
+}
+
+void DeviceLink::ReapReceiver(uint32_t waitMs) {
+    if (receiver_) {
+        bool finished;
+        {
+            std::unique_lock lock(receiver_->mutex);
+            finished = receiver_->ended.wait_for(lock, std::chrono::milliseconds(waitMs),
+                                                 [&] { return receiver_->finished; });
+        }
+        if (finished || receiver_->thread.get_id() == std::this_thread::get_id()) {
+            if (receiver_->thread.get_id() == std::this_thread::get_id()) {
+                receiver_->thread.detach();  // stopping from inside a notification
+            } else {
+                receiver_->thread.join();
+            }
+        } else {
+            // A notification that blocks for seconds: a portable thread cannot be killed, so it
+            // is let go. Its socket is already shut down and its state is shared, so it ends
+            // harmlessly once the notification returns; the descriptor is kept until then.
+            receiver_->thread.detach();
+            receiver_.reset();
+            retiredSocket_ = -1;
+            return;
+        }
+        receiver_.reset();
+    }
+    ReleaseSocket(retiredSocket_);
+    retiredSocket_ = -1;
+}
+
+void DeviceLink::ReleaseSocket(int fd) {
+    if (fd >= 0) ::close(fd);
+}
+
+int DeviceLink::Receive(uint8_t* buffer, int size, uint32_t timeoutMs) {
+    if (buffer == nullptr || size <= 0) return 0;
+    int fd = socket_.load();
+    if (fd < 0) return -1;
+    if (!WaitReady(fd, POLLIN, timeoutMs)) return 0;
+    ssize_t n;
+    do {
+        n = ::recv(fd, buffer, static_cast<size_t>(size), 0);
+    } while (n < 0 && errno == EINTR);
+    return n <= 0 ? -1 : static_cast<int>(n);
+}
+
+int DeviceLink::Send(const uint8_t* data, int length, uint32_t timeoutMs) {
+    if (!IsOpen() || data == nullptr) return 0;
+    int fd = socket_.load();
+    if (fd < 0) return 0;
+    if (length <= 0) return 0;
+    if (!WaitReady(fd, POLLOUT, timeoutMs)) return 0;
+    ssize_t n;
+    do {
+        n = ::send(fd, data, static_cast<size_t>(length), MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? -1 : static_cast<int>(n);
+}
+
+void DeviceLink::ReceiveLoop() {
+    uint8_t buffer[RECEIVE_BUFFER_SIZE];
+    // A broken connection stays readable (at end of stream) until it is closed, so reading on
+    // would spin and report the same loss thousands of times. It is reported once; the loop then
+    // only waits, in the same 100 ms steps, for the owner to close the link.
+    bool lost = false;
+    while (IsOpen()) {
+        if (lost) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(RECEIVE_WAIT_MS));
+            continue;
+        }
+        int n = Receive(buffer, static_cast<int>(sizeof buffer), RECEIVE_WAIT_MS);
+        if (n == -1) {
+            if (IsOpen()) {
+                lost = true;
+                OnLinkEvent(LINK_LOST);
+            }
+        } else if (n == 16) {
+            OnLinkEvent(LINK_READ16);
+        } else if (n > 0) {
+            OnReceive(buffer, n);
+        }
+        std::this_thread::yield();
+    }
+}
+
+void DeviceLink::OnReceive(const uint8_t*, int) {}
+
+void DeviceLink::OnLinkEvent(int) {}
+
+}  // namespace kbr

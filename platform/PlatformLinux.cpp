@@ -1,0 +1,180 @@
+// Linux: processes from /proc, detached starts with fork/exec, documents through xdg-open.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "platform/Platform.h"
+
+extern char** environ;
+
+namespace kbr::platform {
+
+namespace {
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::string ExecutableBaseName(const std::filesystem::path& procDir) {
+    std::error_code ec;
+    auto target = std::filesystem::read_symlink(procDir / "exe", ec);
+    if (!ec && !target.empty()) {
+        std::string name = target.filename().string();
+        // A replaced or removed executable reads as "name (deleted)".
+        constexpr std::string_view deleted = " (deleted)";
+        if (name.size() > deleted.size() && name.ends_with(deleted)) name.resize(name.size() - deleted.size());
+        return name;
+    }
+    // Not ours to read (another user's): the kernel's short name is all there is.
+    std::ifstream comm(procDir / "comm");
+    std::string name;
+    std::getline(comm, name);
+    return name;
+}
+
+bool ProcessExists(pid_t pid) {
+    // A zombie child of ours still answers kill(0): reap it if it is ours.
+    int status;
+    if (::waitpid(pid, &status, WNOHANG) == pid) return false;
+    if (::kill(pid, 0) == 0) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        auto close = line.rfind(')');
+        if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z') return false;
+        return true;
+    }
+    return errno == EPERM;
+}
+
+}  // namespace
+
+std::vector<ProcessInfo> ListProcesses() {
+    std::vector<ProcessInfo> list;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            continue;
+        }
+        ProcessInfo info;
+        info.pid = std::stoll(name);
+        info.executableName = ExecutableBaseName(entry.path());
+        if (!info.executableName.empty()) list.push_back(std::move(info));
+    }
+    return list;
+}
+
+std::vector<ProcessInfo> FindProcessesByName(std::string_view name) {
+    auto all = ListProcesses();
+    std::vector<ProcessInfo> found;
+    for (auto& info : all) {
+        if (EqualsNoCase(info.executableName, name)) found.push_back(std::move(info));
+    }
+    return found;
+}
+
+bool TerminateAndWait(int64_t pid, uint32_t timeoutMs) {
+    if (pid <= 0) return false;
+    struct stat st {};
+    if (::stat(("/proc/" + std::to_string(pid)).c_str(), &st) != 0) return false;
+    if (st.st_uid != ::getuid()) return false;  // only the current user's processes are ended
+    if (::kill(static_cast<pid_t>(pid), SIGTERM) != 0) return false;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    bool killed = false;
+    while (ProcessExists(static_cast<pid_t>(pid))) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            if (killed) return false;
+            // It ignored the request: end it for good and give it a moment more.
+            ::kill(static_cast<pid_t>(pid), SIGKILL);
+            killed = true;
+            deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+int64_t CurrentProcessId() { return ::getpid(); }
+
+std::string CurrentExecutableName() { return ExecutableBaseName("/proc/self"); }
+
+StartResult StartProcess(const std::string& program, const std::vector<std::string>& args,
+                         const StartOptions& options) {
+    StartResult result;
+    std::string path = program;
+    // Without the search path a bare name means the file in the working directory.
+    if (!options.searchPath && path.find('/') == std::string::npos) path = "./" + path;
+
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (options.hidden) {
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    }
+    if (!options.workingDirectory.empty()) {
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 29))
+        posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str());
+#endif
+    }
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    // Its own process group: a detached program outlives a terminal's hang-up of ours.
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
+
+    pid_t pid = 0;
+    int rc = options.searchPath ? ::posix_spawnp(&pid, path.c_str(), &actions, &attr, argv.data(), environ)
+                                : ::posix_spawn(&pid, path.c_str(), &actions, &attr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    if (rc != 0) {
+        result.error = std::strerror(rc);
+        return result;
+    }
+    result.started = true;
+    result.pid = pid;
+    if (options.wait) {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    } else {
+        // Nobody waits for a detached program: let a thread reap it so it never lingers as a
+        // zombie that still counts as running.
+        std::thread([pid] {
+            int status;
+            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+        }).detach();
+    }
+    return result;
+}
+
+bool OpenDocument(const std::string& pathOrUrl) {
+    StartOptions options;
+    options.searchPath = true;
+    return StartProcess("xdg-open", {pathOrUrl}, options).started;
+}
+
+}  // namespace kbr::platform
