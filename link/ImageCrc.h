@@ -12,10 +12,19 @@
 namespace kbr {
 
 // CRC of data, continuing from crc (the result of an earlier call over the bytes before data;
-// 0 to start), so a buffer may be checked in pieces.
+// 0 to start), so a buffer may be checked in pieces. Uses carry-less multiplication where the
+// processor has it, sixteen-way table slicing otherwise.
 uint32_t ImageCrc(std::span<const uint8_t> data, uint32_t crc = 0);
 
-// The byte-at-a-time form, kept as the reference the fast path is tested against.
-uint32_t ImageCrcBytewise(std::span<const uint8_t> data, uint32_t crc = 0);
+// The individual ways of computing the same CRC, exposed so that tests can hold each of them
+// against the plain byte-at-a-time definition and benchmarks can compare them.
+namespace crc_detail {
+uint32_t Bytewise(std::span<const uint8_t> data, uint32_t crc);
+uint32_t Sliced(std::span<const uint8_t> data, uint32_t crc);
+// Whether Folded can run on this processor (x86-64 with PCLMULQDQ and SSE4.1).
+bool FoldedAvailable();
+// Only to be called when FoldedAvailable() is true.
+uint32_t Folded(std::span<const uint8_t> data, uint32_t crc);
+}  // namespace crc_detail
 
 }  // namespace kbr

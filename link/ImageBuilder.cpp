@@ -1,0 +1,201 @@
+#include "link/ImageBuilder.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "link/ImageCrc.h"
+#include "link/UpgradeImage.h"
+
+namespace kbr {
+namespace {
+
+constexpr size_t RoundUp4(size_t n) { return (n + 3) & ~size_t{3}; }
+
+void PutU32BE(std::vector<uint8_t>& out, uint32_t value) {
+    out.push_back(static_cast<uint8_t>(value >> 24));
+    out.push_back(static_cast<uint8_t>(value >> 16));
+    out.push_back(static_cast<uint8_t>(value >> 8));
+    out.push_back(static_cast<uint8_t>(value));
+}
+
+void SetU32BE(std::span<uint8_t> out, size_t offset, uint32_t value) {
+    out[offset] = static_cast<uint8_t>(value >> 24);
+    out[offset + 1] = static_cast<uint8_t>(value >> 16);
+    out[offset + 2] = static_cast<uint8_t>(value >> 8);
+    out[offset + 3] = static_cast<uint8_t>(value);
+}
+
+void PutPaddedText(std::vector<uint8_t>& out, std::string_view text) {
+    const size_t field = RoundUp4(text.size() + 1);
+    out.insert(out.end(), text.begin(), text.end());
+    out.insert(out.end(), field - text.size(), uint8_t{0});
+}
+
+bool Fail(std::string* error, std::string message) {
+    if (error) *error = std::move(message);
+    return false;
+}
+
+bool CheckTag(const ImageTagText& tag, std::string* error) {
+    if (tag.name.empty() || tag.name.size() > kMaxImageTagNameLength) {
+        return Fail(error, "tag name \"" + tag.name + "\" must have 1 to 127 characters");
+    }
+    auto bad = [](char c) { return c == '\0' || static_cast<uint8_t>(c) == 0xFF; };
+    if (std::any_of(tag.name.begin(), tag.name.end(), bad)) {
+        return Fail(error, "tag name \"" + tag.name + "\" holds a zero or 0xFF byte");
+    }
+    if (tag.value.find('\0') != std::string::npos) {
+        return Fail(error, "the value of tag \"" + tag.name + "\" holds a zero byte");
+    }
+    return true;
+}
+
+}  // namespace
+
+ImageSpec StandardImageSpec(std::string_view productId, std::string_view version, std::string_view appVersion,
+                            size_t size1, size_t size2) {
+    ImageSpec spec;
+    spec.section1.tags = {{std::string(kImageTagProductId), std::string(productId)},
+                          {std::string(kImageTagAppVersion), std::string(appVersion)}};
+    spec.section1.size = size1;
+    spec.section2.tags = {{std::string(kImageTagProductId), std::string(productId)},
+                          {std::string(kImageTagVersion), std::string(version)}};
+    spec.section2.size = size2;
+    return spec;
+}
+
+std::vector<uint8_t> EncodeImageTag(std::string_view name, std::string_view value) {
+    std::vector<uint8_t> out;
+    PutU32BE(out, 0);
+    PutU32BE(out, 0);
+    PutU32BE(out, static_cast<uint32_t>(value.size() + 1));
+    PutPaddedText(out, name);
+    PutPaddedText(out, value);
+    return out;
+}
+
+size_t MinimumImageSectionSize(const std::vector<ImageTagText>& tags) {
+    size_t size = kImageSectionStartSize + kImageCrcSize;
+    for (const auto& tag : tags) {
+        size += kImageTagHeaderSize + RoundUp4(tag.name.size() + 1) + RoundUp4(tag.value.size() + 1);
+    }
+    return size;
+}
+
+void SealImageSection(std::span<uint8_t> section) {
+    if (section.size() < kImageSectionStartSize + kImageCrcSize) return;
+    const auto covered = section.subspan(kImageSectionStartSize, section.size() - kImageSectionStartSize - kImageCrcSize);
+    SetU32BE(section, section.size() - kImageCrcSize, ImageCrc(covered));
+}
+
+std::optional<std::vector<uint8_t>> BuildImageSection(const ImageSectionSpec& spec, int which, std::string* error) {
+    for (const auto& tag : spec.tags) {
+        if (!CheckTag(tag, error)) return std::nullopt;
+    }
+    const size_t minimum = MinimumImageSectionSize(spec.tags);
+    const size_t size = spec.size == 0 ? minimum : spec.size;
+    if (size < minimum) {
+        Fail(error, "section " + std::to_string(which) + " needs at least " + std::to_string(minimum) +
+                        " bytes for its tags, " + std::to_string(size) + " asked for");
+        return std::nullopt;
+    }
+    if (size > kMaxImageFileSize) {
+        Fail(error, "section " + std::to_string(which) + " is larger than an image may be");
+        return std::nullopt;
+    }
+
+    std::vector<uint8_t> section;
+    section.reserve(size);
+    // The start is not examined by the reader; a readable marker helps when looking at a dump.
+    const std::string start = "KBR3300-SECTION" + std::to_string(which);
+    section.insert(section.end(), start.begin(), start.begin() + kImageSectionStartSize);
+    for (const auto& tag : spec.tags) {
+        const auto record = EncodeImageTag(tag.name, tag.value);
+        section.insert(section.end(), record.begin(), record.end());
+    }
+    // Payload: a fixed pseudo-random pattern, so that images are reproducible and a transfer that
+    // moves or drops bytes shows.
+    uint32_t state = 0x9E3779B9u * static_cast<uint32_t>(which);
+    while (section.size() < size - kImageCrcSize) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        section.push_back(static_cast<uint8_t>(state >> 24));
+    }
+    section.resize(size);
+    SealImageSection(section);
+    return section;
+}
+
+std::optional<std::vector<uint8_t>> BuildUpgradeImage(const ImageSpec& spec, std::string* error) {
+    if (spec.headerSize < kImageHeaderSize) {
+        Fail(error, "the header needs at least 12 bytes");
+        return std::nullopt;
+    }
+    ImageSectionSpec first = spec.section1;
+    if (spec.defect == ImageDefect::NoProductId) {
+        std::erase_if(first.tags, [](const ImageTagText& tag) { return tag.name == kImageTagProductId; });
+    }
+    auto section1 = BuildImageSection(first, 1, error);
+    if (!section1) return std::nullopt;
+    auto section2 = BuildImageSection(spec.section2, 2, error);
+    if (!section2) return std::nullopt;
+    const uint64_t total = uint64_t{spec.headerSize} + section1->size() + section2->size();
+    if (total > kMaxImageFileSize) {
+        Fail(error, "the image would be " + std::to_string(total) + " bytes, more than an image may be");
+        return std::nullopt;
+    }
+
+    const auto off1 = static_cast<uint32_t>(spec.headerSize - 1);
+    auto off2 = static_cast<uint32_t>(off1 + section1->size());
+    std::vector<uint8_t> image;
+    image.reserve(static_cast<size_t>(total));
+    image.insert(image.end(), {'K', 'B', 'R', 'I'});
+    PutU32BE(image, off1);
+    PutU32BE(image, off2);
+    image.resize(spec.headerSize, 0);
+    image.insert(image.end(), section1->begin(), section1->end());
+    image.insert(image.end(), section2->begin(), section2->end());
+
+    // A changed byte just past the tags, inside the CRC-covered part.
+    auto spoil = [&image](size_t sectionOffset, size_t sectionSize) {
+        const size_t at = sectionOffset + std::min(sectionSize - 1, kImageSectionStartSize + 1);
+        image[at] ^= 0x5A;
+    };
+    switch (spec.defect) {
+    case ImageDefect::None:
+    case ImageDefect::NoProductId:
+        break;
+    case ImageDefect::Section1Crc:
+        spoil(off1 + 1, section1->size());
+        break;
+    case ImageDefect::Section2Crc:
+        spoil(off2 + 1, section2->size());
+        break;
+    case ImageDefect::EmptySection2:
+        off2 = static_cast<uint32_t>(image.size() - 1);
+        SetU32BE(image, 8, off2);
+        break;
+    case ImageDefect::Truncated:
+        image.pop_back();
+        break;
+    case ImageDefect::HugeOffset:
+        SetU32BE(image, 8, 0xFFFFFFF0u);
+        break;
+    }
+    return image;
+}
+
+bool WriteImageFile(const std::string& path, std::span<const uint8_t> bytes, std::string* error) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return Fail(error, path + ": " + std::strerror(errno));
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const int writeError = errno;
+    const bool closed = std::fclose(file) == 0;
+    if (!written || !closed) return Fail(error, path + ": " + std::strerror(written ? errno : writeError));
+    return true;
+}
+
+}  // namespace kbr

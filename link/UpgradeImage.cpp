@@ -1,0 +1,328 @@
+#include "link/UpgradeImage.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <new>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "link/ByteReader.h"
+#include "link/ImageCrc.h"
+
+namespace kbr {
+namespace {
+
+constexpr uint64_t RoundUp4(uint64_t n) { return (n + 3) & ~uint64_t{3}; }
+
+// Closes a file descriptor on every way out.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (fd_ >= 0) {
+#ifdef _WIN32
+            _close(fd_);
+#else
+            ::close(fd_);
+#endif
+        }
+    }
+    int Get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+ImageFileData FileError(int error) {
+    ImageFileData result;
+    result.errorNumber = error;
+    result.error = FileErrorCauseFromErrno(error);
+    return result;
+}
+
+}  // namespace
+
+// ---- File errors -------------------------------------------------------------------------------
+
+FileErrorCause FileErrorCauseFromErrno(int error) {
+    switch (error) {
+    case 0:
+        return FileErrorCause::Unspecified;
+    case ENOENT:
+        return FileErrorCause::NotFound;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+        return FileErrorCause::BadPath;
+    case EMFILE:
+    case ENFILE:
+        return FileErrorCause::TooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EISDIR:  // what opening a folder as a file gives on Windows, too
+        return FileErrorCause::AccessDenied;
+    case EBADF:
+        return FileErrorCause::InvalidHandle;
+    case ESPIPE:
+        return FileErrorCause::BadSeek;
+    case EIO:
+        return FileErrorCause::HardwareError;
+    case ETXTBSY:
+    case EBUSY:
+        return FileErrorCause::SharingViolation;
+    default:
+        return FileErrorCause::Other;
+    }
+}
+
+std::string_view FileErrorMessage(FileErrorCause cause) {
+    switch (cause) {
+    case FileErrorCause::Unspecified:
+        return "An unspecified error occurred.";
+    case FileErrorCause::NotFound:
+        return "The file could not be located.";
+    case FileErrorCause::BadPath:
+        return "All or part of the path is invalid.";
+    case FileErrorCause::TooManyOpenFiles:
+        return "The permitted number of open files was exceeded.";
+    case FileErrorCause::AccessDenied:
+        return "The file could not be accessed.";
+    case FileErrorCause::InvalidHandle:
+        return "There was an attempt to use an invalid file handle.";
+    case FileErrorCause::BadSeek:
+        return "There was an error trying to set the file pointer.";
+    case FileErrorCause::HardwareError:
+        return "There was a hardware error.";
+    case FileErrorCause::SharingViolation:
+        return "Sharing Violation.";
+    case FileErrorCause::Other:
+        break;
+    }
+    return "File Open Error.";
+}
+
+// ---- Reading -----------------------------------------------------------------------------------
+
+std::string DecodeImagePath(std::string_view path) {
+    std::string decoded;
+    decoded.reserve(path.size());
+    for (size_t i = 0; i < path.size();) {
+        if (path.substr(i, 3) == "%20") {
+            decoded += ' ';
+            i += 3;
+        } else {
+            decoded += path[i++];
+        }
+    }
+    return decoded;
+}
+
+ImageFileData ReadImageFile(const std::string& path) {
+#ifdef _WIN32
+    FileDescriptor fd(_open(path.c_str(), _O_RDONLY | _O_BINARY));
+#else
+    // Non-blocking, so that naming a pipe cannot hang the caller in open(); it is refused below.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+#endif
+    if (fd.Get() < 0) return FileError(errno);
+
+#ifdef _WIN32
+    struct _stat64 info {};
+    if (_fstat64(fd.Get(), &info) != 0) return FileError(errno);
+    if ((info.st_mode & _S_IFMT) == _S_IFDIR) return FileError(EISDIR);
+    if ((info.st_mode & _S_IFMT) != _S_IFREG) return FileError(ESPIPE);
+#else
+    struct stat info {};
+    if (::fstat(fd.Get(), &info) != 0) return FileError(errno);
+    if (S_ISDIR(info.st_mode)) return FileError(EISDIR);
+    if (!S_ISREG(info.st_mode)) return FileError(ESPIPE);
+#endif
+
+    ImageFileData result;
+    if (static_cast<uint64_t>(info.st_size) > kMaxImageFileSize) {
+        result.tooLarge = true;
+        return result;
+    }
+    // The size is a hint only: the file may change while it is read. Read to its end, but never
+    // more than the bound.
+    try {
+        result.bytes.resize(static_cast<size_t>(info.st_size) + 1);
+        size_t total = 0;
+        for (;;) {
+            if (total == result.bytes.size()) {
+                if (total > kMaxImageFileSize) {
+                    result.bytes.clear();
+                    result.tooLarge = true;
+                    return result;
+                }
+                result.bytes.resize(std::min<uint64_t>(total * 2 + 4096, kMaxImageFileSize + 1));
+            }
+#ifdef _WIN32
+            const auto want = static_cast<unsigned>(std::min<size_t>(result.bytes.size() - total, 1u << 30));
+            const auto got = _read(fd.Get(), result.bytes.data() + total, want);
+#else
+            const ssize_t got = ::read(fd.Get(), result.bytes.data() + total, result.bytes.size() - total);
+#endif
+            if (got < 0) {
+                if (errno == EINTR) continue;
+                return FileError(errno);
+            }
+            if (got == 0) break;
+            total += static_cast<size_t>(got);
+        }
+        result.bytes.resize(total);
+    } catch (const std::bad_alloc&) {
+        return FileError(ENOMEM);
+    }
+    return result;
+}
+
+// ---- Layout ------------------------------------------------------------------------------------
+
+ImageLayout InspectImage(std::span<const uint8_t> file) {
+    ImageLayout layout;
+    layout.fileSize = file.size();
+
+    ByteReader header(file);
+    uint32_t notExamined = 0;
+    if (!header.ReadU32BE(notExamined) || !header.ReadU32BE(layout.off1) || !header.ReadU32BE(layout.off2)) {
+        layout.problem = "the file is shorter than its 12-byte header";
+        return layout;
+    }
+    layout.headerComplete = true;
+
+    const uint64_t length = file.size();
+    const uint64_t off1 = layout.off1;
+    const uint64_t off2 = layout.off2;
+    auto& s1 = layout.sections[0];
+    auto& s2 = layout.sections[1];
+    s1.offset = off1 + 1;
+    s2.offset = off2 + 1;
+    // Computed wide, so that offsets in the wrong order show as an empty extent rather than wrap.
+    s1.size = off2 > off1 ? off2 - off1 : 0;
+    s2.size = length > off2 + 1 ? length - off2 - 1 : 0;
+    s1.insideFile = s1.size > 0 && off2 < length;
+    s2.insideFile = s2.size > 0;
+
+    if (s1.size == 0) {
+        layout.problem = off2 == off1 ? "section 1 is empty (off1 equals off2)" : "off2 lies before off1";
+    } else if (s2.size == 0) {
+        layout.problem = off2 + 1 == length ? "section 2 is empty (off2 is the last byte of the file)"
+                                            : "off2 lies beyond the end of the file";
+    }
+
+    for (size_t i = 0; i < 2; ++i) {
+        auto& section = layout.sections[i];
+        if (!section.insideFile) continue;
+        if (section.size < kImageSectionStartSize) {
+            if (layout.problem.empty()) {
+                layout.problem = "section " + std::to_string(i + 1) + " is shorter than its 16-byte start";
+            }
+            continue;
+        }
+        const auto covered = file.subspan(section.offset + kImageSectionStartSize, section.size - kImageSectionStartSize);
+        section.crcGood = ImageCrc(covered) == 0;
+        if (!section.crcGood && layout.problem.empty()) {
+            layout.problem = "section " + std::to_string(i + 1) + " fails its CRC";
+        }
+    }
+    layout.valid = layout.problem.empty();
+    return layout;
+}
+
+std::span<const uint8_t> ImageSectionBytes(std::span<const uint8_t> file, const ImageLayout& layout, int which) {
+    if (which != 1 && which != 2) return {};
+    const auto& section = layout.sections[static_cast<size_t>(which - 1)];
+    if (!section.insideFile || section.offset > file.size() || section.size > file.size() - section.offset) return {};
+    return file.subspan(section.offset, section.size);
+}
+
+// ---- Tags --------------------------------------------------------------------------------------
+
+std::optional<std::string> FindImageTag(std::span<const uint8_t> data, std::string_view name) {
+    uint64_t position = 0;
+    while (position < data.size()) {
+        ByteReader record(data);
+        uint32_t valueLength = 0;
+        if (!record.Seek(position) || !record.Skip(8) || !record.ReadU32BE(valueLength)) return std::nullopt;
+
+        // The name ends at a zero byte (padded to a multiple of 4 from the name's start) or at a
+        // 0xFF byte (no padding); without either within 128 bytes it is too long or runs out.
+        const auto rest = data.subspan(record.Offset());
+        const auto window = rest.first(std::min(rest.size(), kMaxImageTagNameLength + 1));
+        const auto end = std::find_if(window.begin(), window.end(), [](uint8_t b) { return b == 0 || b == 0xFF; });
+        if (end == window.end()) return std::nullopt;
+        const auto nameLength = static_cast<size_t>(end - window.begin());
+        const uint64_t nameField = *end == 0 ? RoundUp4(nameLength + 1) : nameLength;
+        const uint64_t valueField = RoundUp4(valueLength);
+
+        const std::string_view recordName(reinterpret_cast<const char*>(window.data()), nameLength);
+        if (recordName == name) {
+            std::span<const uint8_t> value;
+            if (valueField > data.size() || !record.Skip(nameField) || !record.ReadBytes(valueField, value)) return std::nullopt;
+            return TextUpToZero(value);
+        }
+        position += kImageTagHeaderSize + nameField + valueField;
+    }
+    return std::nullopt;
+}
+
+ImageSectionTags ReadKnownImageTags(std::span<const uint8_t> section) {
+    ImageSectionTags tags;
+    if (section.size() < kImageSectionStartSize) return tags;
+    const auto data = section.subspan(kImageSectionStartSize);
+    tags.productId = FindImageTag(data, kImageTagProductId);
+    tags.version = FindImageTag(data, kImageTagVersion);
+    tags.appVersion = FindImageTag(data, kImageTagAppVersion);
+    return tags;
+}
+
+ImageDescription DescribeImage(std::span<const uint8_t> file) {
+    ImageDescription description;
+    description.layout = InspectImage(file);
+    bool productIds = true;
+    for (int which = 1; which <= 2; ++which) {
+        const auto bytes = ImageSectionBytes(file, description.layout, which);
+        auto& tags = description.tags[static_cast<size_t>(which - 1)];
+        if (bytes.size() >= kImageSectionStartSize) tags = ReadKnownImageTags(bytes);
+        productIds = productIds && tags && tags->productId;
+    }
+    description.upgradeImage = description.layout.valid && productIds;
+    return description;
+}
+
+// ---- Loading -----------------------------------------------------------------------------------
+
+std::optional<ImageSection> LoadImageSection(std::string_view path, int which, const MessageSink& showMessage) {
+    if (which != 1 && which != 2) return std::nullopt;
+    const ImageFileData file = ReadImageFile(DecodeImagePath(path));
+    if (file.error) {
+        if (showMessage) showMessage(std::string(FileErrorMessage(*file.error)));
+        return std::nullopt;
+    }
+    if (file.tooLarge) return std::nullopt;
+
+    const ImageLayout layout = InspectImage(file.bytes);
+    if (!layout.valid) return std::nullopt;
+    const auto bytes = ImageSectionBytes(file.bytes, layout, which);
+    auto productId = FindImageTag(bytes.subspan(kImageSectionStartSize), kImageTagProductId);
+    if (!productId) return std::nullopt;
+    return ImageSection{std::vector<uint8_t>(bytes.begin(), bytes.end()), std::move(*productId)};
+}
+
+std::optional<std::string> ReadImageVersionTag(std::string_view path, const MessageSink& showMessage) {
+    const auto section = LoadImageSection(path, 1, showMessage);
+    if (!section) return std::nullopt;
+    return FindImageTag(std::span<const uint8_t>(section->bytes).subspan(kImageSectionStartSize), kImageTagAppVersion);
+}
+
+}  // namespace kbr
