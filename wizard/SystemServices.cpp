@@ -1,0 +1,70 @@
+#include "wizard/SystemServices.h"
+
+#include "platform/Platform.h"
+#include "wizard/HelpDocument.h"
+#include "wizard/InstanceCheck.h"
+#include "wizard/WizardConstants.h"
+#include "wizard/WizardLink.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QTimer>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace kbr::wizard {
+
+std::unique_ptr<ProbeLink> SystemServices::NewLink() {
+    return std::make_unique<WizardLink>(std::string(DEVICE_ADDRESS), std::string(DEVICE_PORT));
+}
+
+void SystemServices::StartRenewal(const std::string& parameter) {
+    platform::StartOptions options;
+    options.hidden = true;
+    options.searchPath = true;
+    (void)platform::StartProcess(std::string(RENEWAL_PROGRAM), {parameter}, options);
+}
+
+bool SystemServices::LaunchConfigProgram() {
+    platform::StartOptions options;
+    options.hidden = false;
+    options.searchPath = false;  // from the current directory only
+    return platform::StartProcess(std::string(CONFIG_PROGRAM_PATH), {}, options).started;
+}
+
+void SystemServices::Wait(std::chrono::milliseconds duration) {
+    // Windows are repainted while we wait, but clicks and keys are held back until the wait is
+    // over, just as when the thread sleeps.
+    QEventLoop loop;
+    QTimer::singleShot(duration, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+void SystemServices::ShowMessage(QWidget* owner, const QString& text, const QString& caption,
+                                 QMessageBox::Icon icon) {
+    QMessageBox box(icon, caption, text, QMessageBox::Ok, owner);
+    box.exec();
+}
+
+bool SystemServices::OtherInstanceRunning() {
+    return wizard::OtherInstanceRunning(platform::ListProcesses());
+}
+
+void SystemServices::OpenHelp() {
+#ifdef _WIN32
+    const int major = LOBYTE(LOWORD(GetVersion()));
+    const auto document = HelpDocumentFor(HelpHost::Windows, major);
+#else
+    const auto document = HelpDocumentFor(HelpHost::Linux);
+#endif
+    if (!document) {
+        return;
+    }
+    // A missing document or browser is not reported: there is nothing more the wizard could say.
+    const QString relative = QDir::fromNativeSeparators(QString::fromStdString(*document));
+    (void)platform::OpenDocument(QDir::toNativeSeparators(QDir::current().absoluteFilePath(relative)).toStdString());
+}
+
+}  // namespace kbr::wizard

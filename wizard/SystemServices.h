@@ -1,0 +1,20 @@
+#pragma once
+// The wizard's real surroundings: the device link, the platform's process start, Qt's message
+// boxes and event loop.
+
+#include "wizard/WizardServices.h"
+
+namespace kbr::wizard {
+
+class SystemServices : public WizardServices {
+public:
+    std::unique_ptr<ProbeLink> NewLink() override;
+    void StartRenewal(const std::string& parameter) override;
+    [[nodiscard]] bool LaunchConfigProgram() override;
+    void Wait(std::chrono::milliseconds duration) override;
+    void ShowMessage(QWidget* owner, const QString& text, const QString& caption, QMessageBox::Icon icon) override;
+    [[nodiscard]] bool OtherInstanceRunning() override;
+    void OpenHelp() override;
+};
+
+}  // namespace kbr::wizard
