@@ -178,19 +178,29 @@ function ConditionalNavigate(page)
 
 // ---- Values from the program -----------------------------------------------------------------
 
+// Turns the program's array argument into a script array (the program's list, reversed).
+function vbToArray(ar)
+{
+    if (ar && typeof ar.toArray == 'function')
+        return ar.toArray();
+    if (typeof VBArray != 'undefined')
+        return new VBArray(ar).toArray();
+    return [].concat(ar);
+}
+
+// The program's list of an array call, in the program's own order.
+function vbList(ar)
+{
+    return vbToArray(ar).reverse();
+}
+
 // Called by the program once per configuration value with a VBArray holding the list reversed:
 // b[0] is the value, b[1] the parameter id. TxPower arrives as ("0", F, B), reversed [B, F, "0"];
 // it carries nothing the pages show, and its folded value F must not be taken for an id (F = 3
 // would otherwise overwrite SwConfig with the transmit power).
 function storeConfig(ar)
 {
-    var b;
-    if (typeof VBArray != 'undefined' && ar && typeof ar.toArray != 'function')
-        b = new VBArray(ar).toArray();
-    else if (ar && typeof ar.toArray == 'function')
-        b = ar.toArray();
-    else
-        b = [].concat(ar);
+    var b = vbToArray(ar);
     if (b.length > 2 && String(b[b.length - 1]) == '0')
         return;   // TxPower
     switch (String(b[1])) {
@@ -325,15 +335,87 @@ function CallbackResult(iStatus)
     MFCMsgBox(result_caption, (String(iStatus) == '0') ? 'Operation Successful!' : 'Operation Failed!');
 }
 
-// Writes a firmware version into the element with the given id, as "v" and the version.
+// Text from the Bridge or the data scripts goes into pages as text, never as markup.
+function escapeHtml(text)
+{
+    return String(text).replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;')
+                       .replace(/"/g, '&quot;').replace(/'/g, '&#39;');
+}
+
+// Writes the firmware version into the element with the given id: prefix, version, two blanks.
 function showVersion(id, prefix)
 {
     var el = document.getElementById(id);
     if (el)
-        el.innerHTML = prefix + fware_ver + '&nbsp;&nbsp;';
+        el.innerHTML = prefix + escapeHtml(fware_ver) + '&nbsp;&nbsp;';
 }
 
 // The reboot page's Close returns to the setup page as "setup.html#reboot": page variables do not
 // survive a navigation, so the request to keep showing the reboot link travels in the address.
 if (window.location && window.location.hash == '#reboot')
     iReboot = 1;
+
+// Close button of a page that is normally opened in a window of its own: when the page was
+// reached by a link inside a window instead, go back rather than closing that window.
+function closeOrBack()
+{
+    if (window.history.length > 1)
+        window.history.back();
+    else
+        MFCDoCancel();
+}
+
+// Writes the link-rate matrix of data script "3": one row per node, the rate in Mbps from the
+// row's node to the column's node; a 0 is the node itself on the diagonal and "***" elsewhere.
+function writeLinkMatrix()
+{
+    var n = Number(numNode);
+    var max = Number(maxNode);
+    if (!(n > 0)) {
+        document.write('<p class="warning">Network is not available!</p>');
+        return;
+    }
+    n = Math.min(n, max, 16);
+    var width = (n < 8) ? 4 : 3;
+    var pad = (n < max) ? ' ' : '';
+    var html = '<table class="matrix"><tr><th></th>';
+    for (var c = 0; c < n; c++)
+        html += '<th>' + escapeHtml(macAddr[c] == undefined ? '' : macAddr[c]) + '</th>';
+    html += '</tr>';
+    for (var r = 0; r < n; r++) {
+        html += '<tr><td class="label">' + escapeHtml(macAddr[r] == undefined ? '' : macAddr[r]) + '</td>';
+        for (var k = 0; k < n; k++) {
+            var rate = Number(link_status[r * max + k]) || 0;
+            var onDiagonal = (r == k);
+            var text = (rate == 0) ? (onDiagonal ? '' : '***') : String(rate);
+            html += '<td>' + pad + '<input type="text" readonly maxlength="4" size="' + width + '"' +
+                    (onDiagonal ? ' class="diag"' : '') + ' value="' + escapeHtml(text) + '"></td>';
+        }
+        html += '</tr>';
+    }
+    document.write(html + '</table>');
+}
+
+// Menu column of the factory-reset page and its companions (setup1, phy_rates, upgrade).
+function writeSideMenu(current)
+{
+    var groups = [
+        ['Setup', [['Coax', 'setup.html'], ['Privacy', 'setup1.html'], ['Password', 'password.html']]],
+        ['Bridge Status', [['Coax Statistics', 'advanced.html'], ['MOCA Devices', 'devices_status.html'],
+                           ['Phy Rate', 'phy_rates.html']]],
+        ['Advance', [['Firmware Upgrade', 'upgrade.html'], ['Factory Reset', 'factory_reset.html']]]
+    ];
+    var html = '';
+    for (var g = 0; g < groups.length; g++) {
+        html += '<div class="group">' + groups[g][0] + '</div>';
+        var links = groups[g][1];
+        for (var i = 0; i < links.length; i++) {
+            if (links[i][1] == current)
+                html += '<span class="current">' + links[i][0] + '</span>';
+            else
+                html += '<a href="' + links[i][1] + '" onclick="return ConditionalNavigate(\'' + links[i][1] +
+                        '\')">' + links[i][0] + '</a>';
+        }
+    }
+    document.write(html);
+}
