@@ -1,0 +1,253 @@
+#include "tools/devsim/Server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+
+#include "link/Messages.h"
+#include "tools/devsim/Session.h"
+
+namespace kbr::devsim {
+
+namespace {
+
+bool SetError(std::string* error, std::string text) {
+    if (error) *error = std::move(text);
+    return false;
+}
+
+std::string AddressText(const sockaddr_in& address) {
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+    return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
+}
+
+}  // namespace
+
+bool SplitHostPort(std::string_view address, std::string& host, uint16_t& port) {
+    const size_t colon = address.rfind(':');
+    if (colon == std::string_view::npos || colon == 0) return false;
+    const std::string_view portText = address.substr(colon + 1);
+    unsigned value = 0;
+    auto [end, ec] = std::from_chars(portText.data(), portText.data() + portText.size(), value);
+    if (portText.empty() || ec != std::errc() || end != portText.data() + portText.size() || value > 65535) {
+        return false;
+    }
+    host = std::string(address.substr(0, colon));
+    port = static_cast<uint16_t>(value);
+    return true;
+}
+
+struct Server::Connection {
+    int fd = -1;
+    std::string peer;
+    Session session;
+    Bytes pending;  // the part of a reply the socket did not take yet
+    size_t pendingOffset = 0;
+    bool closeAfterFlush = false;
+
+    Connection(int socket, std::string name, DeviceModel& device, std::span<const FaultSpec> faults,
+               const Logger* logger)
+        : fd(socket), peer(name), session(device, faults, std::move(name), logger) {}
+    ~Connection() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+Server::Server(DeviceModel& device, std::vector<FaultSpec> faults, const Logger* logger)
+    : device_(device), faults_(std::move(faults)), logger_(logger ? logger : &silent_) {
+    int fds[2];
+    if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0) {
+        wakeRead_ = fds[0];
+        wakeWrite_ = fds[1];
+    }
+}
+
+Server::~Server() {
+    connections_.clear();
+    for (int fd : {listenFd_, wakeRead_, wakeWrite_}) {
+        if (fd >= 0) ::close(fd);
+    }
+}
+
+bool Server::Listen(std::string_view address, std::string* error) {
+    std::string host;
+    uint16_t port = 0;
+    if (!SplitHostPort(address, host, port)) {
+        return SetError(error, "--listen '" + std::string(address) + "' is not ADDR:PORT with a port 0-65535");
+    }
+    if (wakeRead_ < 0) return SetError(error, std::string("cannot create the wake-up pipe: ") + std::strerror(errno));
+
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo* found = nullptr;
+    if (const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found); rc != 0 || !found) {
+        return SetError(error, "cannot listen on " + std::string(address) + ": " + ::gai_strerror(rc));
+    }
+    sockaddr_in bindAddress{};
+    std::memcpy(&bindAddress, found->ai_addr, sizeof bindAddress);
+    ::freeaddrinfo(found);
+    bindAddress.sin_port = htons(port);
+
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return SetError(error, std::string("cannot create a socket: ") + std::strerror(errno));
+    const int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&bindAddress), sizeof bindAddress) != 0 || ::listen(fd, 16) != 0) {
+        const int saved = errno;
+        ::close(fd);
+        std::string text = "cannot listen on " + std::string(address) + ": " + std::strerror(saved);
+        if (saved == EADDRNOTAVAIL) {
+            text += " (the device address exists only inside a private network namespace; for tests use "
+                    "--listen 127.0.0.1:0)";
+        }
+        return SetError(error, text);
+    }
+    sockaddr_in bound{};
+    socklen_t length = sizeof bound;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
+    if (listenFd_ >= 0) ::close(listenFd_);
+    listenFd_ = fd;
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &bound.sin_addr, text, sizeof text);
+    host_ = text;
+    port_ = ntohs(bound.sin_port);
+    return true;
+}
+
+std::string Server::ListenAddress() const { return host_ + ":" + std::to_string(port_); }
+
+void Server::Stop() {
+    if (wakeWrite_ >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] ssize_t n = ::write(wakeWrite_, &byte, 1);
+    }
+}
+
+void Server::AcceptAll() {
+    for (;;) {
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        const int fd = ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                logger_->Problem(std::string("accept failed: ") + std::strerror(errno));
+            }
+            return;
+        }
+        const std::string name = AddressText(peer);
+        if (connections_.size() >= MAX_CONNECTIONS) {
+            logger_->Problem(name + ": refused, already " + std::to_string(MAX_CONNECTIONS) + " connections");
+            ::close(fd);
+            continue;
+        }
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        logger_->Info(name + ": connected");
+        connections_.push_back(std::make_unique<Connection>(fd, name, device_, faults_, logger_));
+    }
+}
+
+bool Server::ReadRequest(Connection& connection) {
+    // One byte more than any request may be, so that an oversized one is recognised.
+    uint8_t buffer[RECEIVE_BUFFER_SIZE + 1];
+    ssize_t n;
+    do {
+        n = ::recv(connection.fd, buffer, sizeof buffer, 0);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK;
+    if (n == 0) {
+        logger_->Info(connection.peer + ": closed by the client");
+        return false;
+    }
+    if (static_cast<size_t>(n) > RECEIVE_BUFFER_SIZE) {
+        // Drop the rest of the oversized message that is already here (the session only looks at
+        // its size), before the session reports it.
+        uint8_t rest[RECEIVE_BUFFER_SIZE];
+        while (::recv(connection.fd, rest, sizeof rest, MSG_DONTWAIT) > 0) {
+        }
+    }
+    Outcome outcome = connection.session.Handle(std::span<const uint8_t>(buffer, static_cast<size_t>(n)));
+    if (outcome.reply) {
+        connection.pending = std::move(*outcome.reply);
+        connection.pendingOffset = 0;
+    }
+    if (outcome.close) {
+        logger_->Info(connection.peer + ": closed by the device");
+        connection.closeAfterFlush = true;
+    }
+    return Flush(connection);
+}
+
+bool Server::Flush(Connection& connection) {
+    while (connection.pendingOffset < connection.pending.size()) {
+        const ssize_t n = ::send(connection.fd, connection.pending.data() + connection.pendingOffset,
+                                 connection.pending.size() - connection.pendingOffset, MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return true;  // the rest when the socket drains
+            logger_->Info(connection.peer + ": send failed: " + std::strerror(errno));
+            return false;
+        }
+        connection.pendingOffset += static_cast<size_t>(n);
+    }
+    connection.pending.clear();
+    connection.pendingOffset = 0;
+    return !connection.closeAfterFlush;
+}
+
+bool Server::Run() {
+    if (listenFd_ < 0) return false;
+    std::vector<pollfd> fds;
+    for (;;) {
+        fds.clear();
+        fds.push_back({wakeRead_, POLLIN, 0});
+        fds.push_back({listenFd_, POLLIN, 0});
+        for (const auto& connection : connections_) {
+            // While a reply is still going out, the next request waits: one exchange at a time.
+            const short events = connection->pending.empty() ? POLLIN : POLLOUT;
+            fds.push_back({connection->fd, events, 0});
+        }
+        if (::poll(fds.data(), fds.size(), -1) < 0) {
+            if (errno == EINTR) continue;
+            logger_->Problem(std::string("poll failed: ") + std::strerror(errno));
+            return false;
+        }
+        if (fds[0].revents) {
+            char drain[64];
+            while (::read(wakeRead_, drain, sizeof drain) > 0) {
+            }
+            return true;
+        }
+        // Connections first (their indices match fds), new ones after.
+        std::vector<std::unique_ptr<Connection>> kept;
+        kept.reserve(connections_.size());
+        for (size_t i = 0; i < connections_.size(); ++i) {
+            Connection& connection = *connections_[i];
+            const short revents = fds[i + 2].revents;
+            bool keep = true;
+            if (revents & POLLOUT) {
+                keep = Flush(connection);
+            } else if (revents & (POLLIN | POLLHUP | POLLERR)) {
+                keep = ReadRequest(connection);
+            }
+            if (keep) kept.push_back(std::move(connections_[i]));
+        }
+        connections_ = std::move(kept);
+        if (fds[1].revents & POLLIN) AcceptAll();
+    }
+}
+
+}  // namespace kbr::devsim

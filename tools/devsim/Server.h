@@ -1,0 +1,62 @@
+#pragma once
+// The simulator's TCP server: one thread, one poll loop, any number of connections (bare probes
+// that connect and close, and configuration connections that stay open). Each read of a
+// connection is taken as one request; each reply goes out in one send.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/devsim/DeviceModel.h"
+#include "tools/devsim/Faults.h"
+
+namespace kbr::devsim {
+
+class Server {
+public:
+    // More connections than this at once are accepted and closed at once.
+    static constexpr size_t MAX_CONNECTIONS = 64;
+
+    Server(DeviceModel& device, std::vector<FaultSpec> faults, const Logger* logger = nullptr);
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    // Binds and listens on "ADDR:PORT" (IPv4; port 0 picks a free port).
+    [[nodiscard]] bool Listen(std::string_view address, std::string* error);
+    // The address actually listened on, "127.0.0.1:40123".
+    std::string ListenAddress() const;
+    uint16_t Port() const { return port_; }
+
+    // Serves until Stop(); false when the loop itself failed.
+    bool Run();
+    // Ends Run() soon; safe from any thread and from a signal handler.
+    void Stop();
+
+private:
+    struct Connection;
+
+    void AcceptAll();
+    // False when the connection is to be dropped.
+    bool ReadRequest(Connection& connection);
+    bool Flush(Connection& connection);
+
+    DeviceModel& device_;
+    std::vector<FaultSpec> faults_;
+    const Logger* logger_;
+    Logger silent_;
+    int listenFd_ = -1;
+    int wakeRead_ = -1;
+    int wakeWrite_ = -1;
+    std::string host_;
+    uint16_t port_ = 0;
+    std::vector<std::unique_ptr<Connection>> connections_;
+};
+
+// Splits "ADDR:PORT"; false for a missing colon or a port that is not 0-65535.
+[[nodiscard]] bool SplitHostPort(std::string_view address, std::string& host, uint16_t& port);
+
+}  // namespace kbr::devsim

@@ -1,0 +1,130 @@
+#include "tools/devsim/StateFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace kbr::devsim {
+
+namespace {
+
+bool SetError(std::string* error, std::string text) {
+    if (error) *error = std::move(text);
+    return false;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+}  // namespace
+
+std::string EscapeStateValue(std::string_view raw) {
+    static const char* const HEX = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : raw) {
+        if (c > 0x20 && c < 0x7F && c != '%' && c != '=') {
+            out.push_back(static_cast<char>(c));
+        } else {
+            out.push_back('%');
+            out.push_back(HEX[c >> 4]);
+            out.push_back(HEX[c & 0xF]);
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> UnescapeStateValue(std::string_view escaped) {
+    std::string out;
+    for (size_t i = 0; i < escaped.size(); ++i) {
+        if (escaped[i] != '%') {
+            out.push_back(escaped[i]);
+            continue;
+        }
+        if (i + 2 >= escaped.size()) return std::nullopt;
+        const int high = HexDigit(escaped[i + 1]);
+        const int low = HexDigit(escaped[i + 2]);
+        if (high < 0 || low < 0) return std::nullopt;
+        out.push_back(static_cast<char>(high * 16 + low));
+        i += 2;
+    }
+    return out;
+}
+
+std::optional<StateValues> ReadStateFile(const std::string& path, std::string* error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        if (errno == ENOENT) return StateValues{};
+        SetError(error, "cannot read state file " + path + ": " + std::strerror(errno));
+        return std::nullopt;
+    }
+    StateValues values;
+    std::string line;
+    int number = 0;
+    while (std::getline(in, line)) {
+        ++number;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty() || line[0] == '#') continue;
+        const size_t equals = line.find('=');
+        std::optional<std::string> value;
+        if (equals != std::string::npos && equals > 0) value = UnescapeStateValue(std::string_view(line).substr(equals + 1));
+        if (!value) {
+            SetError(error, "state file " + path + ", line " + std::to_string(number) + ": expected key=value, got '" +
+                                line + "'");
+            return std::nullopt;
+        }
+        values[line.substr(0, equals)] = *value;
+    }
+    if (in.bad()) {
+        SetError(error, "cannot read state file " + path);
+        return std::nullopt;
+    }
+    return values;
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::string* error) {
+    const std::string temporary = path + ".tmp";
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return SetError(error, "cannot write " + temporary + ": " + std::strerror(errno));
+    size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int saved = errno;
+            ::close(fd);
+            ::unlink(temporary.c_str());
+            return SetError(error, "cannot write " + temporary + ": " + std::strerror(saved));
+        }
+        written += static_cast<size_t>(n);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        const int saved = errno;
+        ::unlink(temporary.c_str());
+        return SetError(error, "cannot write " + temporary + ": " + std::strerror(saved));
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int saved = errno;
+        ::unlink(temporary.c_str());
+        return SetError(error, "cannot replace " + path + ": " + std::strerror(saved));
+    }
+    return true;
+}
+
+bool WriteStateFile(const std::string& path, const std::vector<std::pair<std::string, std::string>>& values,
+                    std::string* error) {
+    std::ostringstream text;
+    text << "# kbr3300-devsim state: what the simulated device remembers across restarts\n";
+    for (const auto& [key, value] : values) text << key << '=' << EscapeStateValue(value) << '\n';
+    return WriteFileAtomically(path, text.str(), error);
+}
+
+}  // namespace kbr::devsim

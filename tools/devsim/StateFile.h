@@ -1,0 +1,29 @@
+#pragma once
+// The simulator's memory across restarts: a small text file of "key=value" lines. Values are
+// written with bytes outside printable ASCII (and '%', '=' and space) as %XX, so any text a client
+// stores comes back unchanged. The file is replaced atomically (temporary file, fsync, rename),
+// so a crash never leaves half a file behind.
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kbr::devsim {
+
+using StateValues = std::map<std::string, std::string>;
+
+std::string EscapeStateValue(std::string_view raw);
+std::optional<std::string> UnescapeStateValue(std::string_view escaped);
+
+// Reads the file. A missing file gives an empty map (a device that never stored anything); an
+// unreadable file or a malformed line gives nothing and an error naming the line.
+std::optional<StateValues> ReadStateFile(const std::string& path, std::string* error);
+[[nodiscard]] bool WriteStateFile(const std::string& path, const std::vector<std::pair<std::string, std::string>>& values,
+                                  std::string* error);
+
+// Writes bytes to path atomically (same temporary-file-and-rename scheme).
+[[nodiscard]] bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::string* error);
+
+}  // namespace kbr::devsim
