@@ -1,0 +1,121 @@
+#pragma once
+// The browser control of a page window: a QWebEngineView with its own page, profile and `res`
+// scheme handler, created in place of a placeholder child of the window.
+//
+// The page bridge. Chromium cannot deliver "app:" navigations synchronously, and the pages rely
+// on synchronous commands (a confirmation read right after the command; a child window that runs
+// to its end before the opener's script goes on; several commands in a row, all in order). So a
+// compatibility script is injected into every document (main world, at document creation). It
+// defines VBArray and window.navigate(url); for an "app:" URL window.navigate makes a synchronous
+// XMLHttpRequest to res://pgpack.dll/.kbr-bridge with the control's token. The scheme handler
+// checks that the request comes from a `res` page and carries a live token, keeps the job and
+// posts the command to the event loop; there HandleAppUrl runs (modal boxes and child page windows
+// included: the engine is never inside one of its callbacks then), and the job's answer carries
+// the page calls made meanwhile, which the script applies before window.navigate returns. The
+// script's alert() and confirm() go the same way, so their boxes also open from the event loop.
+//
+// Keeping page windows on local pages: http, https, ws and file loads are refused by a request
+// filter; links to remote sites open in the desktop's browser; new windows and permission
+// requests are refused; other documents may be loaded by the program itself but never get the
+// token, so they get nothing done.
+
+#include "browser/HtmlHostEvents.h"
+#include "browser/PageScript.h"
+
+#include <QPointer>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
+#include <functional>
+#include <string>
+
+class QAction;
+class QMenu;
+class QWebEngineProfile;
+class QWebEngineUrlRequestJob;
+
+namespace kbr {
+
+class ResSchemeHandler;
+
+// The page of a CHtmlCtrl: routes the engine's requests to the host events.
+class HtmlPage : public QWebEnginePage {
+    Q_OBJECT
+public:
+    HtmlPage(QWebEngineProfile* profile, HtmlHostEvents** events, QObject* parent);
+
+    // Opens a remote link outside the program (default: the desktop's browser).
+    static void SetExternalOpener(std::function<void(const QUrl&)> opener);
+
+protected:
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
+    QWebEnginePage* createWindow(WebWindowType type) override;
+    void javaScriptAlert(const QUrl& origin, const QString& message) override;
+    bool javaScriptConfirm(const QUrl& origin, const QString& message) override;
+    bool javaScriptPrompt(const QUrl& origin, const QString& message, const QString& defaultValue,
+                          QString* result) override;
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
+                                  const QString& source) override;
+
+private:
+    HtmlHostEvents* Events() const { return *events_; }
+    HtmlHostEvents** events_;
+};
+
+class CHtmlCtrl : public QWebEngineView {
+    Q_OBJECT
+public:
+    explicit CHtmlCtrl(QWidget* parent = nullptr);
+    ~CHtmlCtrl() override;
+
+    // Creates the control in place of the child of `parentDialog` whose property "controlId"
+    // equals controlId (the placeholder is removed). False, creating nothing, when there is none.
+    bool ReplacePlaceholder(int controlId, QWidget* parentDialog, HtmlHostEvents* events);
+    // Creation: profile, page, settings, scheme handler, bridge script; the control becomes a
+    // child of parent at rect. Called by ReplacePlaceholder.
+    bool Create(QWidget* parent, const QRect& rect, int controlId);
+
+    void Navigate(const QString& url);
+    // Text after "app:" of a page command. Default: parse into an AppCommand and hand it to
+    // events->OnAppCommand.
+    virtual void HandleAppUrl(const char* text);
+
+    // Title of the first bound document (empty until bound; a later load does not change it).
+    const std::string& PageTitle() const { return pageTitle_; }
+    PageScript& Script() { return pageScript_; }
+    bool IsBound() const { return bound_; }
+    HtmlHostEvents* Events() const { return events_; }
+    // Control id of the placeholder it replaced.
+    int ControlId() const { return controlId_; }
+
+    // Actions appended (after a separator) to the engine's context menu.
+    void SetExtraContextActions(QList<QAction*> actions) { extraActions_ = std::move(actions); }
+
+    // The token the control's own pages send with every bridge call.
+    QString BridgeToken() const { return token_; }
+    // Called by the scheme handler for a bridge request.
+    static void HandleBridgeRequest(QWebEngineUrlRequestJob* job, const ResSchemeHandler* handler);
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    enum class BridgeKind { App, Alert, Confirm, Prompt, Error };
+    void OnLoadFinished(bool ok);
+    void RunBridgeCall(QPointer<QWebEngineUrlRequestJob> job, BridgeKind kind, const QString& text);
+
+    HtmlHostEvents* events_ = nullptr;
+    QWebEngineProfile* profile_ = nullptr;
+    HtmlPage* page_ = nullptr;
+    ResSchemeHandler* handler_ = nullptr;
+    PageScript pageScript_;
+    std::string pageTitle_;
+    bool bound_ = false;
+    bool binding_ = false;
+    bool inDialog_ = false;
+    int controlId_ = 0;
+    QString token_;
+    QList<QAction*> extraActions_;
+};
+
+}  // namespace kbr

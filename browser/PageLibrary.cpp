@@ -1,0 +1,125 @@
+#include "browser/PageLibrary.h"
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#ifndef KBR_PAGE_DATADIR
+#define KBR_PAGE_DATADIR "/usr/share/kbr3300"
+#endif
+
+namespace kbr {
+
+std::filesystem::path PageLibraryDataDirectory() { return std::filesystem::path(KBR_PAGE_DATADIR); }
+
+std::optional<std::filesystem::path> FindFileIgnoringCase(const std::filesystem::path& directory, std::string_view name) {
+    std::error_code ec;
+    const auto exact = directory / std::string(name);
+    if (std::filesystem::is_regular_file(exact, ec)) return exact;
+    std::filesystem::directory_iterator it(directory, ec);
+    for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        if (NamesEqualIgnoringCase(it->path().filename().string(), name) && it->is_regular_file(ec)) return it->path();
+    }
+    return std::nullopt;
+}
+
+std::optional<std::filesystem::path> FindPageLibrary() {
+    std::error_code ec;
+    const auto current = std::filesystem::current_path(ec);
+    if (!ec) {
+        if (auto found = FindFileIgnoringCase(current, kPageLibraryName)) return found;
+    }
+    return FindFileIgnoringCase(PageLibraryDataDirectory(), kPageLibraryName);
+}
+
+bool PageLibrary::Load(const std::filesystem::path& path) {
+    loaded_ = false;
+    path_ = path;
+    bytes_.clear();
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec) {
+        error_ = "cannot read " + path.string() + ": " + ec.message();
+        return false;
+    }
+    if (size > kMaxFileSize) {
+        error_ = path.string() + " is too large (" + std::to_string(size) + " bytes)";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    bytes_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof()) {
+        error_ = "cannot read " + path.string();
+        return false;
+    }
+    if (!reader_.Parse(bytes_)) {
+        error_ = path.string() + ": " + reader_.Error();
+        return false;
+    }
+    error_.clear();
+    loaded_ = true;
+    return true;
+}
+
+std::optional<std::span<const uint8_t>> PageLibrary::Find(std::string_view name) const {
+    if (!loaded_) return std::nullopt;
+    while (!name.empty() && name.front() == '/') name.remove_prefix(1);
+    const PeResource* res = reader_.Find(name);
+    if (!res) return std::nullopt;
+    return std::span<const uint8_t>(bytes_).subspan(res->offset, res->size);
+}
+
+std::vector<std::string> PageLibrary::Names() const {
+    std::vector<std::string> names;
+    for (const PeResource& res : reader_.Resources()) names.push_back(res.name);
+    return names;
+}
+
+namespace {
+struct SharedState {
+    std::filesystem::path path;
+    PageLibrary library;
+    bool tried = false;
+};
+SharedState& State() {
+    static SharedState state;
+    return state;
+}
+}  // namespace
+
+void PageLibrary::SetSharedPath(const std::filesystem::path& path) {
+    State().path = path;
+    State().tried = false;
+}
+
+PageLibrary& PageLibrary::Shared() {
+    SharedState& state = State();
+    if (!state.tried) {
+        state.tried = true;
+        if (state.path.empty()) {
+            if (auto found = FindPageLibrary()) state.path = *found;
+        }
+        if (!state.path.empty()) (void)state.library.Load(state.path);
+    }
+    return state.library;
+}
+
+std::string MimeTypeForName(std::string_view name) {
+    const size_t dot = name.rfind('.');
+    std::string ext = dot == std::string_view::npos ? std::string() : std::string(name.substr(dot + 1));
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    static const std::pair<const char*, const char*> kTypes[] = {
+        {"html", "text/html"}, {"htm", "text/html"},        {"js", "text/javascript"}, {"css", "text/css"},
+        {"gif", "image/gif"},  {"png", "image/png"},        {"jpg", "image/jpeg"},     {"jpeg", "image/jpeg"},
+        {"bmp", "image/bmp"},  {"ico", "image/x-icon"},     {"svg", "image/svg+xml"},  {"txt", "text/plain"},
+        {"xml", "text/xml"},   {"json", "application/json"},
+    };
+    for (const auto& [e, type] : kTypes) {
+        if (ext == e) return type;
+    }
+    return "application/octet-stream";
+}
+
+}  // namespace kbr

@@ -1,0 +1,60 @@
+#pragma once
+// The page library PgPack.dll: where it is found and what it holds. No Qt.
+//
+// Where: a file named "PgPack.dll" (any letter case, as on Windows) in the current directory
+// first, then in the installation's data directory (KBR_PAGE_DATADIR, e.g.
+// /usr/share/kbr3300), which stands in for the Windows system directory.
+
+#include "browser/PeResources.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kbr {
+
+inline constexpr const char* kPageLibraryName = "PgPack.dll";
+
+// The installation's data directory searched after the current directory.
+std::filesystem::path PageLibraryDataDirectory();
+// A file named `name` in `directory`, compared without regard to ASCII case.
+std::optional<std::filesystem::path> FindFileIgnoringCase(const std::filesystem::path& directory, std::string_view name);
+// The current directory first, then the data directory; nothing when neither has the file.
+std::optional<std::filesystem::path> FindPageLibrary();
+
+class PageLibrary {
+public:
+    // Largest library read into memory.
+    static constexpr uintmax_t kMaxFileSize = 64u * 1024 * 1024;
+
+    // Reads and indexes the file. False, with Error(), when it cannot be read or is damaged.
+    [[nodiscard]] bool Load(const std::filesystem::path& path);
+    bool Loaded() const { return loaded_; }
+    const std::filesystem::path& Path() const { return path_; }
+    const std::string& Error() const { return error_; }
+
+    // The bytes of a page by file name (case-insensitive; leading slashes are ignored, so
+    // "//Index.html" and "index.html" are the same page).
+    std::optional<std::span<const uint8_t>> Find(std::string_view name) const;
+    std::vector<std::string> Names() const;
+
+    // The library that the `res` scheme serves: one per process, read on first use.
+    static void SetSharedPath(const std::filesystem::path& path);
+    static PageLibrary& Shared();
+
+private:
+    std::filesystem::path path_;
+    std::vector<uint8_t> bytes_;
+    PeResourceReader reader_;
+    bool loaded_ = false;
+    std::string error_;
+};
+
+// MIME type served for a page name, by its extension.
+std::string MimeTypeForName(std::string_view name);
+
+}  // namespace kbr

@@ -1,0 +1,230 @@
+#include "browser/PeResources.h"
+
+#include "link/ByteReader.h"
+
+#include <algorithm>
+
+namespace kbr {
+namespace {
+
+// PE files are little-endian; the shared reader only knows big-endian words, so whole fields are
+// taken as checked byte views and assembled here.
+[[nodiscard]] bool ReadU16LE(ByteReader& r, uint16_t& out) {
+    std::span<const uint8_t> b;
+    if (!r.ReadBytes(2, b)) return false;
+    out = static_cast<uint16_t>(b[0] | (b[1] << 8));
+    return true;
+}
+
+[[nodiscard]] bool ReadU32LE(ByteReader& r, uint32_t& out) {
+    std::span<const uint8_t> b;
+    if (!r.ReadBytes(4, b)) return false;
+    out = uint32_t{b[0]} | (uint32_t{b[1]} << 8) | (uint32_t{b[2]} << 16) | (uint32_t{b[3]} << 24);
+    return true;
+}
+
+struct Section {
+    uint32_t virtualAddress = 0;
+    uint32_t virtualSize = 0;
+    uint32_t rawSize = 0;
+    uint32_t rawOffset = 0;
+};
+
+struct DirEntry {
+    bool isName = false;
+    uint32_t nameOrId = 0;  // id, or offset of the name string within the resource area
+    bool isDirectory = false;
+    uint32_t target = 0;  // offset within the resource area
+};
+
+constexpr size_t kMaxSections = 96;       // the PE format's own limit
+constexpr size_t kMaxEntries = 1 << 16;   // budget over the whole walk: no fan-out blow-up
+constexpr uint32_t kHighBit = 0x80000000u;
+
+// File offset and the number of raw bytes available from a relative virtual address.
+std::optional<std::pair<size_t, size_t>> MapRva(const std::vector<Section>& sections, uint32_t rva, size_t fileSize) {
+    for (const Section& s : sections) {
+        if (rva < s.virtualAddress) continue;
+        uint64_t delta = uint64_t{rva} - s.virtualAddress;
+        if (delta >= s.rawSize) continue;
+        uint64_t offset = uint64_t{s.rawOffset} + delta;
+        if (offset >= fileSize) return std::nullopt;
+        uint64_t available = std::min<uint64_t>(s.rawSize - delta, fileSize - offset);
+        return std::make_pair(static_cast<size_t>(offset), static_cast<size_t>(available));
+    }
+    return std::nullopt;
+}
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+std::string Utf16ToUtf8(const std::vector<uint16_t>& units) {
+    std::string out;
+    for (size_t i = 0; i < units.size(); ++i) {
+        uint32_t u = units[i];
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+            u = 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+            ++i;
+        } else if (u >= 0xD800 && u <= 0xDFFF) {
+            u = 0xFFFD;  // lone surrogate
+        }
+        AppendUtf8(out, u);
+    }
+    return out;
+}
+
+}  // namespace
+
+bool NamesEqualIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+               return lower(x) == lower(y);
+           });
+}
+
+bool PeResourceReader::Fail(std::string message) {
+    error_ = std::move(message);
+    resources_.clear();
+    return false;
+}
+
+const PeResource* PeResourceReader::Find(std::string_view name) const {
+    for (const PeResource& res : resources_) {
+        if (NamesEqualIgnoringCase(res.name, name)) return &res;
+    }
+    return nullptr;
+}
+
+bool PeResourceReader::Parse(std::span<const uint8_t> file, uint32_t type) {
+    resources_.clear();
+    error_.clear();
+    ByteReader r(file);
+
+    std::span<const uint8_t> magic;
+    if (!r.ReadBytes(2, magic) || magic[0] != 'M' || magic[1] != 'Z') return Fail("not a PE file: no MZ header");
+    uint32_t peOffset = 0;
+    if (!r.Seek(0x3C) || !ReadU32LE(r, peOffset) || !r.Seek(peOffset) || !r.ReadBytes(4, magic) || magic[0] != 'P' ||
+        magic[1] != 'E' || magic[2] != 0 || magic[3] != 0) {
+        return Fail("not a PE file: no PE signature");
+    }
+    uint16_t sectionCount = 0, optionalSize = 0, optionalMagic = 0;
+    if (!r.Skip(2) || !ReadU16LE(r, sectionCount) || !r.Skip(12) || !ReadU16LE(r, optionalSize) || !r.Skip(2)) {
+        return Fail("truncated COFF header: " + r.Error());
+    }
+    const size_t optionalStart = r.Offset();
+    if (!ReadU16LE(r, optionalMagic)) return Fail("truncated optional header");
+    size_t countAt = 0, directoriesAt = 0;
+    if (optionalMagic == 0x10B) {
+        countAt = 92;
+        directoriesAt = 96;
+    } else if (optionalMagic == 0x20B) {
+        countAt = 108;
+        directoriesAt = 112;
+    } else {
+        return Fail("unknown optional header magic " + std::to_string(optionalMagic));
+    }
+    uint32_t directoryCount = 0, resourceRva = 0, resourceSize = 0;
+    const size_t resourceDirAt = directoriesAt + 2 * 8;
+    if (optionalSize < resourceDirAt + 8) return Fail("optional header too small for a resource directory");
+    if (!r.Seek(optionalStart + countAt) || !ReadU32LE(r, directoryCount)) return Fail("truncated optional header");
+    if (directoryCount < 3) return true;  // no resource directory: no resources
+    if (!r.Seek(optionalStart + resourceDirAt) || !ReadU32LE(r, resourceRva) || !ReadU32LE(r, resourceSize)) {
+        return Fail("truncated data directories");
+    }
+    if (resourceRva == 0 || resourceSize == 0) return true;
+
+    if (sectionCount > kMaxSections) return Fail("too many sections: " + std::to_string(sectionCount));
+    std::vector<Section> sections(sectionCount);
+    if (!r.Seek(optionalStart + optionalSize)) return Fail("section table past the end of the file");
+    for (Section& s : sections) {
+        if (!r.Skip(8) || !ReadU32LE(r, s.virtualSize) || !ReadU32LE(r, s.virtualAddress) ||
+            !ReadU32LE(r, s.rawSize) || !ReadU32LE(r, s.rawOffset) || !r.Skip(16)) {
+            return Fail("truncated section table");
+        }
+    }
+
+    auto area = MapRva(sections, resourceRva, file.size());
+    if (!area) return Fail("resource directory is outside every section");
+    const std::span<const uint8_t> rsrc = file.subspan(area->first, std::min<size_t>(area->second, resourceSize));
+    ByteReader rr(rsrc);
+    size_t budget = kMaxEntries;
+
+    auto readDirectory = [&](uint32_t offset, std::vector<DirEntry>& out) -> bool {
+        uint16_t named = 0, ids = 0;
+        if (!rr.Seek(offset) || !rr.Skip(12) || !ReadU16LE(rr, named) || !ReadU16LE(rr, ids)) return false;
+        size_t count = size_t{named} + ids;
+        if (count > budget) return rr.Fail("too many resource entries");
+        if (count * 8 > rr.Remaining()) return rr.Fail("resource directory entries past the end of the area");
+        budget -= count;
+        out.resize(count);
+        for (DirEntry& e : out) {
+            uint32_t name = 0, target = 0;
+            if (!ReadU32LE(rr, name) || !ReadU32LE(rr, target)) return false;
+            e.isName = (name & kHighBit) != 0;
+            e.nameOrId = name & ~kHighBit;
+            e.isDirectory = (target & kHighBit) != 0;
+            e.target = target & ~kHighBit;
+        }
+        return true;
+    };
+
+    std::vector<DirEntry> types;
+    if (!readDirectory(0, types)) return Fail("damaged resource directory: " + rr.Error());
+    for (const DirEntry& typeEntry : types) {
+        if (typeEntry.isName || typeEntry.nameOrId != type || !typeEntry.isDirectory) continue;
+        std::vector<DirEntry> names;
+        if (!readDirectory(typeEntry.target, names)) return Fail("damaged resource name directory: " + rr.Error());
+        for (const DirEntry& nameEntry : names) {
+            if (!nameEntry.isName) continue;  // numbered resources have no name to serve them by
+            PeResource res;
+            uint16_t length = 0;
+            if (!rr.Seek(nameEntry.nameOrId) || !ReadU16LE(rr, length)) return Fail("damaged resource name: " + rr.Error());
+            std::vector<uint16_t> units(length);
+            for (uint16_t& u : units) {
+                if (!ReadU16LE(rr, u)) return Fail("resource name past the end of the area");
+            }
+            res.name = Utf16ToUtf8(units);
+
+            // One more level: languages. The first language entry is the one served.
+            uint32_t dataEntryOffset = nameEntry.target;
+            if (nameEntry.isDirectory) {
+                std::vector<DirEntry> languages;
+                if (!readDirectory(nameEntry.target, languages)) return Fail("damaged language directory: " + rr.Error());
+                auto first = std::find_if(languages.begin(), languages.end(), [](const DirEntry& e) { return !e.isDirectory; });
+                if (first == languages.end()) continue;
+                res.language = static_cast<uint16_t>(first->nameOrId);
+                dataEntryOffset = first->target;
+            }
+            uint32_t dataRva = 0, dataSize = 0;
+            if (!rr.Seek(dataEntryOffset) || !ReadU32LE(rr, dataRva) || !ReadU32LE(rr, dataSize)) {
+                return Fail("damaged resource data entry: " + rr.Error());
+            }
+            auto data = dataSize == 0 ? std::optional<std::pair<size_t, size_t>>(std::make_pair(size_t{0}, size_t{0}))
+                                      : MapRva(sections, dataRva, file.size());
+            if (!data || data->second < dataSize) {
+                return Fail("resource " + res.name + " lies outside the file (" + std::to_string(dataSize) + " bytes)");
+            }
+            res.offset = data->first;
+            res.size = dataSize;
+            resources_.push_back(std::move(res));
+        }
+    }
+    return true;
+}
+
+}  // namespace kbr
