@@ -10,8 +10,9 @@
 #     BASEDIR  the folder the FILES are relative to (default: the current source dir).
 #     FILES    file names relative to BASEDIR, e.g. Index.html ecb.js style.css img/logo.gif.
 #              The resource name is the path as given, in capitals: "img/logo.gif" -> IMG/LOGO.GIF,
-#              served as res://PgPack.dll/img/logo.gif. Names must not contain blanks or quotes and
-#              must not be all digits (those would become numeric resource ids).
+#              served as res://PgPack.dll/img/logo.gif. Names must not contain blanks or quotes.
+#              Names are written quoted, so an all-digit name such as the data script "1" stays a
+#              resource name and does not become a numeric resource id.
 #
 #   The target carries the list for later use: properties KBR_PAGE_BASEDIR, KBR_PAGE_FILES and
 #   KBR_PAGE_DLL.
@@ -57,9 +58,9 @@ function(kbr_add_page_library)
   set(_deps "")
   set(_seen "")
   foreach(file IN LISTS ARG_FILES)
-    if(file MATCHES "[ \t\"'\\\\]" OR file MATCHES "^[0-9]+$")
+    if(file MATCHES "[ \t\"'\\\\]")
       message(FATAL_ERROR "kbr_add_page_library: '${file}' cannot be a resource name "
-                          "(no blanks, quotes or backslashes; not all digits)")
+                          "(no blanks, quotes or backslashes)")
     endif()
     string(TOUPPER "${file}" _name)
     if(_name IN_LIST _seen)
@@ -70,7 +71,9 @@ function(kbr_add_page_library)
     if(NOT EXISTS "${_path}")
       message(FATAL_ERROR "kbr_add_page_library: ${_path} does not exist")
     endif()
-    string(APPEND _rc "${_name} 23 \"${_path}\"\n")
+    # The LANGUAGE line (US English, the default) ends the previous statement: without it the
+    # resource compiler would join the quoted name to the quoted file name before it.
+    string(APPEND _rc "LANGUAGE 9, 1\n\"${_name}\" 23 \"${_path}\"\n")
     list(APPEND _deps "${_path}")
   endforeach()
 
