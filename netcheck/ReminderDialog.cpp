@@ -71,9 +71,25 @@ ReminderDialog::ReminderDialog(RefreshSettings settings, QWidget* parent)
     texts->addLayout(buttons);
 
     auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(10, 10, 10, 10);
     layout->addWidget(bitmap, 0, Qt::AlignTop);
     layout->addLayout(texts, 1);
+    FitTextsToSize();
     okButton_->setFocus();
+}
+
+void ReminderDialog::FitTextsToSize() {
+    // The window keeps the size of its template; where the desktop's font is larger than the one
+    // the template was drawn for, a smaller font keeps every line of the three texts visible.
+    constexpr qreal SMALLEST_POINT_SIZE = 6.0;
+    QFont font = this->font();
+    layout()->activate();
+    while (layout()->totalHeightForWidth(WIDTH_PX) > HEIGHT_PX && font.pointSizeF() > SMALLEST_POINT_SIZE) {
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+        setFont(font);
+        layout()->invalidate();
+        layout()->activate();
+    }
 }
 
 QString ReminderDialog::HelperFile(const char* name) const {

@@ -45,6 +45,7 @@ public:
     void accept() override;
 
 private:
+    void FitTextsToSize();
     QString HelperFile(const char* name) const;
     void ShowVerdict(const QString& text);
 
