@@ -1,0 +1,453 @@
+// The firmware upgrade against a scripted device, and the image version read.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "link/ImageBuilder.h"
+#include "link/UpgradeImage.h"
+#include "link/UpgradeOperation.h"
+#include "tests/operations/FakeContext.h"
+
+namespace kbr::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kProductId = "KBR3300-A";
+
+// Writes image files into a fresh folder that goes away with the test.
+class ImageFiles {
+public:
+    ImageFiles() {
+        dir_ = fs::temp_directory_path() / ("kbr-ops-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
+        fs::create_directories(dir_);
+    }
+    ~ImageFiles() {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    std::string Write(const ImageSpec& spec, const std::string& name = "fw.img") {
+        std::string error;
+        auto bytes = BuildUpgradeImage(spec, &error);
+        EXPECT_TRUE(bytes) << error;
+        const std::string path = (dir_ / name).string();
+        EXPECT_TRUE(WriteImageFile(path, *bytes, &error)) << error;
+        return path;
+    }
+    std::string Standard(size_t size1, size_t size2, std::string_view version = "2.0.0.0") {
+        return Write(StandardImageSpec(kProductId, version, "2.0.0.1", size1, size2));
+    }
+
+private:
+    static inline int counter_ = 0;
+    fs::path dir_;
+};
+
+// The sections of a valid image file, as the device should end up holding them.
+std::array<Bytes, 2> FileSections(const std::string& path) {
+    const ImageFileData file = ReadImageFile(path);
+    const ImageLayout layout = InspectImage(file.bytes);
+    EXPECT_TRUE(layout.valid) << layout.problem;
+    std::array<Bytes, 2> out;
+    for (int which = 1; which <= 2; ++which) {
+        auto bytes = ImageSectionBytes(file.bytes, layout, which);
+        out[which - 1].assign(bytes.begin(), bytes.end());
+    }
+    return out;
+}
+
+struct Chunk {
+    uint16_t remaining, offset, size;
+    bool operator==(const Chunk&) const = default;
+};
+
+// Answers every request the way the device does and reassembles what it is sent. A test can
+// replace any answer (by request number, counted from 0 over all requests).
+struct ScriptedDevice {
+    std::string productId = std::string(kProductId);
+    std::string version = "1.0.0.0";
+    std::function<std::optional<Bytes>(size_t number, const Bytes& request)> override;
+
+    std::vector<Bytes> sections;        // each completed section, in order
+    std::vector<std::vector<Chunk>> chunks;  // chunk fields per started pass
+    std::vector<bool> lastChunkPaddingZero;
+    Bytes assembling;
+
+    Bytes Answer(size_t number, const Bytes& request) {
+        Bytes reply = Normal(request);
+        if (override) {
+            if (auto other = override(number, request)) return *other;
+        }
+        return reply;
+    }
+
+    Bytes Normal(const Bytes& request) {
+        switch (request.at(0)) {
+            case REQ_GET_VALUE: {
+                std::string key;
+                EXPECT_TRUE(ReadGetValueRequest(request, key));
+                return BuildValueReply(kDeviceVersion, 0, key == KEY_PRODUCT_ID ? productId : version);
+            }
+            case REQ_UPGRADE_START:
+                EXPECT_EQ(request.size(), UPGRADE_START_REQUEST_SIZE);
+                assembling.clear();
+                chunks.emplace_back();
+                return Reply(REP_UPGRADE_START);
+            case REQ_UPGRADE_DATA: {
+                UpgradeDataRequest data;
+                std::string error;
+                EXPECT_TRUE(ReadUpgradeDataRequest(request, data, &error)) << error;
+                chunks.back().push_back({data.remaining, data.offset, data.size});
+                assembling.insert(assembling.end(), data.data.begin(), data.data.begin() + data.size);
+                if (data.remaining != 0) return Reply(REP_UPGRADE_DATA);
+                lastChunkPaddingZero.push_back(
+                    std::all_of(data.data.begin() + data.size, data.data.end(), [](uint8_t b) { return b == 0; }));
+                sections.push_back(assembling);
+                return Reply(REP_UPGRADE_END);
+            }
+            default: ADD_FAILURE() << "unexpected request type " << int{request.at(0)}; return Reply(REP_ACTION, 1);
+        }
+    }
+};
+
+// Delivers the device's answer to each request until the operation is idle or nothing is
+// outstanding.
+void Drive(FakeContext& ctx, ScriptedDevice& device) {
+    size_t answered = 0;
+    while (!ctx.Idle() && answered < ctx.sent.size()) {
+        const Bytes request = ctx.sent[answered];
+        ctx.Reply(device.Answer(answered, request));
+        ++answered;
+    }
+}
+
+size_t CountSent(const FakeContext& ctx, uint8_t type) {
+    return std::count_if(ctx.sent.begin(), ctx.sent.end(), [&](const Bytes& b) { return b.at(0) == type; });
+}
+
+// ---- The whole upgrade
+
+TEST(UpgradeOperation, WholeUpgradeSendsBothSectionsByteForByte) {
+    ImageFiles files;
+    const std::string path = files.Standard(1024, 700);
+    FakeContext ctx;
+    ScriptedDevice device;
+    OperationHandler* op = ctx.Run(8, path);
+    EXPECT_EQ(ctx.ActiveOperation(), op);
+    EXPECT_TRUE(ctx.progressCreated);
+    EXPECT_TRUE(ctx.progressVisible);
+    EXPECT_EQ(ctx.progressMaximum, 6);  // 1024 bytes: 4 chunks, 2 x 3
+    EXPECT_EQ(ctx.sent.at(0), BuildGetValueRequest("c:prod_id"));
+    EXPECT_EQ(ctx.timerStarts.at(0), 200000u);
+
+    Drive(ctx, device);
+    EXPECT_EQ(ctx.completions, std::vector<int>{0});
+    EXPECT_TRUE(ctx.Idle());
+    EXPECT_FALSE(ctx.progressVisible);
+    EXPECT_EQ(ctx.progressPosition, 4 + 3);  // one step per chunk of both sections
+    EXPECT_TRUE(ctx.questions.empty());
+    EXPECT_TRUE(ctx.messages.empty());
+    EXPECT_EQ(ctx.sent.at(1), BuildGetValueRequest("a:version"));
+    EXPECT_EQ(device.sections, (std::vector<Bytes>{FileSections(path)[0], FileSections(path)[1]}));
+    EXPECT_EQ(ctx.state.deviceProductId, kProductId);
+    EXPECT_EQ(ctx.state.deviceVersion, "1.0.0.0");
+    EXPECT_EQ(ctx.state.imageVersion, "2.0.0.0");
+    EXPECT_EQ(ctx.state.imageProductId, kProductId);
+    // Finished in order: timer, slot, window, page.
+    const std::vector<std::string> tail(ctx.log.end() - 4, ctx.log.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"kill", "idle", "progress-hide", "complete0"}));
+}
+
+struct ChunkingCase {
+    size_t size1;
+    std::vector<Chunk> chunks;
+};
+
+class Chunking : public testing::TestWithParam<ChunkingCase> {};
+
+TEST_P(Chunking, RemainingOffsetSizeAndTimers) {
+    ImageFiles files;
+    const std::string path = files.Standard(GetParam().size1, 300);
+    FakeContext ctx;
+    ScriptedDevice device;
+    ctx.Run(8, path);
+    Drive(ctx, device);
+    ASSERT_EQ(ctx.completions, std::vector<int>{0});
+    ASSERT_EQ(device.chunks.size(), 2u);
+    EXPECT_EQ(device.chunks[0], GetParam().chunks);
+    EXPECT_EQ(device.chunks[1], (std::vector<Chunk>{{1, 0, 256}, {0, 256, 44}}));
+    EXPECT_EQ(device.lastChunkPaddingZero, (std::vector<bool>{true, true}));
+    // Pass 1's timers: start, then one per chunk; the last chunk's is 10 s.
+    std::vector<uint32_t> pass1(ctx.timerStarts.begin() + 1, ctx.timerStarts.begin() + 2 + GetParam().chunks.size());
+    std::vector<uint32_t> expected(GetParam().chunks.size() + 1, 200000);
+    expected.back() = 10000;
+    EXPECT_EQ(pass1, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sections, Chunking,
+                         testing::Values(ChunkingCase{512, {{1, 0, 256}, {0, 256, 256}}},
+                                         ChunkingCase{513, {{2, 0, 256}, {1, 256, 256}, {0, 512, 1}}},
+                                         ChunkingCase{100, {{0, 0, 100}}}));
+
+// ---- Failures during the transfer
+
+TEST(UpgradeOperation, RejectedThirdChunkRestartsPass1OnceThenEndsWithOne) {
+    ImageFiles files;
+    const std::string path = files.Standard(1024, 300);
+    FakeContext ctx;
+    ScriptedDevice device;
+    int dataSeen = 0;
+    device.override = [&](size_t, const Bytes& request) -> std::optional<Bytes> {
+        if (request[0] == REQ_UPGRADE_START) dataSeen = 0;
+        if (request[0] == REQ_UPGRADE_DATA && ++dataSeen == 3) return Reply(REP_UPGRADE_DATA, 1);
+        return std::nullopt;
+    };
+    ctx.Run(8, path);
+    Drive(ctx, device);
+    EXPECT_EQ(ctx.completions, std::vector<int>{1});
+    EXPECT_EQ(CountSent(ctx, REQ_UPGRADE_START), 2u);
+    EXPECT_EQ(CountSent(ctx, REQ_UPGRADE_DATA), 6u);
+    // The restart follows the rejected chunk directly.
+    EXPECT_EQ(ctx.sent.at(2 + 1 + 3).at(0), REQ_UPGRADE_START);
+    EXPECT_TRUE(ctx.Idle());
+    EXPECT_FALSE(ctx.progressVisible);
+}
+
+TEST(UpgradeOperation, Pass2IsRetriedOnceWithTheSectionLoadedAgain) {
+    ImageFiles files;
+    const std::string path = files.Standard(300, 300);
+    for (int failures : {1, 2}) {
+        FakeContext ctx;
+        ScriptedDevice device;
+        int starts = 0;
+        device.override = [&](size_t, const Bytes& request) -> std::optional<Bytes> {
+            if (request[0] == REQ_UPGRADE_START && ++starts >= 2 && starts < 2 + failures) {
+                return Reply(REP_UPGRADE_DATA, 0);  // the wrong acknowledgement
+            }
+            return std::nullopt;
+        };
+        ctx.Run(8, path);
+        Drive(ctx, device);
+        EXPECT_EQ(ctx.completions, std::vector<int>{failures == 1 ? 0 : 1}) << failures;
+        EXPECT_EQ(CountSent(ctx, REQ_UPGRADE_START), 3u) << failures;  // pass 1, pass 2, pass 2 again
+    }
+}
+
+TEST(UpgradeOperation, TimeoutInAnyStepEndsWithOneAndHidesProgress) {
+    ImageFiles files;
+    const std::string path = files.Standard(300, 300);
+    // Stop answering after request n: 0 product id, 1 version, 2 start, 3 first chunk, 4 last chunk.
+    for (size_t silentFrom : {0u, 1u, 2u, 3u, 4u}) {
+        FakeContext ctx;
+        ScriptedDevice device;
+        ctx.Run(8, path);
+        for (size_t n = 0; n < silentFrom; ++n) ctx.Reply(device.Answer(n, ctx.sent.at(n)));
+        const uint32_t period = ctx.timerPeriod;
+        EXPECT_EQ(period, silentFrom == 4 ? 10000u : 200000u) << silentFrom;
+        ctx.Advance(period - 1);
+        EXPECT_TRUE(ctx.completions.empty()) << silentFrom;
+        ctx.Advance(1);
+        EXPECT_EQ(ctx.completions, std::vector<int>{1}) << silentFrom;
+        EXPECT_FALSE(ctx.progressVisible);
+        EXPECT_TRUE(ctx.Idle());
+    }
+}
+
+// ---- Checks before anything of the image is sent
+
+TEST(UpgradeOperation, ProductIdMismatchOrFailedReplyEndsBeforeTheImage) {
+    ImageFiles files;
+    const std::string path = files.Standard(300, 300);
+    struct Case {
+        Bytes reply;
+        std::vector<std::string> messages;
+    };
+    for (const Case& c : {Case{BuildValueReply(kDeviceVersion, 0, "OTHER"), {"Product IDs do not match!"}},
+                          Case{BuildValueReply(kDeviceVersion, 1, kProductId), {}}, Case{Reply(REP_ACTION), {}}}) {
+        FakeContext ctx;
+        ctx.Run(8, path);
+        ctx.Reply(c.reply);
+        EXPECT_EQ(ctx.messages, c.messages);
+        EXPECT_EQ(ctx.completions, std::vector<int>{1});
+        EXPECT_EQ(ctx.sent.size(), 1u);
+        EXPECT_TRUE(ctx.Idle());
+        EXPECT_FALSE(ctx.progressVisible);
+    }
+}
+
+TEST(UpgradeOperation, EqualVersionsAskTheUser) {
+    ImageFiles files;
+    const std::string path = files.Standard(300, 300, "1.0.0.0");
+    for (bool yes : {false, true}) {
+        FakeContext ctx;
+        ScriptedDevice device;  // reports 1.0.0.0
+        ctx.answer = yes;
+        ctx.Run(8, path);
+        Drive(ctx, device);
+        EXPECT_EQ(ctx.questions, std::vector<std::string>{"Firmware = 1.0.0.0 matches device version! Continue?"});
+        EXPECT_EQ(ctx.completions, std::vector<int>{yes ? 0 : 1});
+        EXPECT_EQ(CountSent(ctx, REQ_UPGRADE_START), yes ? 2u : 0u);
+        EXPECT_EQ(CountSent(ctx, REQ_UPGRADE_DATA), yes ? 4u : 0u);
+    }
+}
+
+TEST(UpgradeOperation, FailedVersionReplySkipsTheComparisonAndUsesOneTry) {
+    ImageFiles files;
+    const std::string path = files.Standard(300, 300, "1.0.0.0");
+    for (bool laterFailure : {false, true}) {
+        FakeContext ctx;
+        ScriptedDevice device;
+        device.override = [&](size_t n, const Bytes& request) -> std::optional<Bytes> {
+            if (n == 1) return BuildValueReply(kDeviceVersion, 1, "");
+            if (laterFailure && request[0] == REQ_UPGRADE_DATA) return Reply(REP_UPGRADE_DATA, 1);
+            return std::nullopt;
+        };
+        ctx.Run(8, path);
+        Drive(ctx, device);
+        EXPECT_TRUE(ctx.questions.empty());
+        EXPECT_EQ(ctx.completions, std::vector<int>{laterFailure ? 1 : 0});
+        // With one try used, the first rejected chunk of pass 1 ends the upgrade.
+        EXPECT_EQ(CountSent(ctx, REQ_UPGRADE_START), laterFailure ? 1u : 2u);
+    }
+}
+
+struct InvalidFileCase {
+    const char* name;
+    std::optional<ImageDefect> defect;  // nullopt: no file at all
+    std::vector<std::string> messages;
+};
+
+class InvalidFile : public testing::TestWithParam<InvalidFileCase> {};
+
+TEST_P(InvalidFile, UpgradeFailedAndNothingSent) {
+    ImageFiles files;
+    std::string path = "/nonexistent/kbr/fw.img";
+    if (GetParam().defect) {
+        ImageSpec spec = StandardImageSpec(kProductId, "2.0", "2.1", 600, 600);
+        spec.defect = *GetParam().defect;
+        path = files.Write(spec);
+    }
+    FakeContext ctx;
+    ctx.Run(8, path);
+    EXPECT_EQ(ctx.messages, GetParam().messages);
+    EXPECT_EQ(ctx.pageCalls, (std::vector<PageCallRecord>{
+                                 {"upgradeFailed", {"Not a valid upgrade file!"}, PageCallForm::CallFunctionWithArray}}));
+    EXPECT_EQ(ctx.completions, std::vector<int>{1});
+    EXPECT_TRUE(ctx.sent.empty());
+    EXPECT_TRUE(ctx.Idle());
+    EXPECT_TRUE(ctx.progressCreated);
+    EXPECT_EQ(ctx.progressShows, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, InvalidFile,
+    testing::Values(InvalidFileCase{"missing", std::nullopt, {"The file could not be located."}},
+                    InvalidFileCase{"crc1", ImageDefect::Section1Crc, {}},
+                    InvalidFileCase{"crc2", ImageDefect::Section2Crc, {}},
+                    InvalidFileCase{"emptySection2", ImageDefect::EmptySection2, {}},
+                    InvalidFileCase{"noProductId", ImageDefect::NoProductId, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(UpgradeOperation, MissingVersionTagEndsAtOnceInsteadOfWaitingForTheTimer) {
+    ImageFiles files;
+    ImageSpec spec = StandardImageSpec(kProductId, "2.0", "2.1", 300, 300);
+    spec.section2.tags = {{"prod_id", std::string(kProductId)}};
+    const std::string path = files.Write(spec);
+    FakeContext ctx;
+    ScriptedDevice device;
+    ctx.Run(8, path);
+    Drive(ctx, device);
+    EXPECT_EQ(ctx.completions, std::vector<int>{1});
+    EXPECT_EQ(ctx.sent.size(), 2u);  // the two value requests only
+    EXPECT_EQ(ctx.now, 0u);
+    EXPECT_FALSE(ctx.progressVisible);
+}
+
+TEST(UpgradeOperation, ImageGoneBeforePass2EndsAtOnce) {
+    ImageFiles files;
+    const std::string path = files.Standard(300, 300);
+    FakeContext ctx;
+    ScriptedDevice device;
+    device.override = [&](size_t, const Bytes& request) -> std::optional<Bytes> {
+        if (request[0] == REQ_UPGRADE_DATA && request[8] == 0 && request[7] == 0) fs::remove(path);
+        return std::nullopt;
+    };
+    ctx.Run(8, path);
+    Drive(ctx, device);
+    EXPECT_EQ(ctx.messages, std::vector<std::string>{"The file could not be located."});
+    EXPECT_EQ(ctx.completions, std::vector<int>{1});
+    EXPECT_EQ(CountSent(ctx, REQ_UPGRADE_START), 1u);
+    EXPECT_TRUE(ctx.Idle());
+}
+
+// ---- Modal boxes: the world goes on while the user decides
+
+TEST(UpgradeOperation, TimerExpiringWhileTheQuestionIsOpenWinsAndTheAnswerIsIgnored) {
+    ImageFiles files;
+    const std::string path = files.Standard(300, 300, "1.0.0.0");
+    FakeContext ctx;
+    ScriptedDevice device;
+    ctx.answer = true;
+    ctx.duringModal = [&] { ctx.Advance(200000); };
+    ctx.Run(8, path);
+    Drive(ctx, device);
+    EXPECT_EQ(ctx.questions.size(), 1u);
+    EXPECT_EQ(ctx.completions, std::vector<int>{1});
+    EXPECT_EQ(ctx.sent.size(), 2u);
+    EXPECT_TRUE(ctx.Idle());
+}
+
+TEST(UpgradeOperation, DroppedWhileTheQuestionIsOpenDoesNothingMore) {
+    ImageFiles files;
+    const std::string path = files.Standard(300, 300, "1.0.0.0");
+    FakeContext ctx;
+    ScriptedDevice device;
+    ctx.duringModal = [&] { ctx.Drop(); };
+    ctx.Run(8, path);
+    ctx.Reply(device.Answer(0, ctx.sent[0]));
+    const int killsBefore = ctx.timerKills;
+    ctx.Reply(device.Answer(1, ctx.sent[1]));
+    EXPECT_EQ(ctx.questions.size(), 1u);
+    EXPECT_EQ(ctx.sent.size(), 2u);
+    EXPECT_TRUE(ctx.completions.empty());
+    EXPECT_EQ(ctx.timerKills, killsBefore);  // the timer is no longer this operation's to kill
+}
+
+TEST(UpgradeOperation, MismatchMessageOpenWhileTheTimerEndsItCompletesOnce) {
+    ImageFiles files;
+    const std::string path = files.Standard(300, 300);
+    FakeContext ctx;
+    ctx.duringModal = [&] { ctx.Advance(200000); };
+    ctx.Run(8, path);
+    ctx.Reply(BuildValueReply(kDeviceVersion, 0, "OTHER"));
+    EXPECT_EQ(ctx.completions, std::vector<int>{1});
+}
+
+// ---- Function 14
+
+TEST(ReadImageVersion, StoresSection1AppVersionAndNothingElseHappens) {
+    ImageFiles files;
+    const std::string path = files.Write(StandardImageSpec(kProductId, "2.0.0.0", "2.0.0.9", 300, 300));
+    FakeContext ctx;
+    ctx.state.imageVersion = "old";
+    OperationHandler* op = ctx.Run(14, path);
+    EXPECT_EQ(ctx.state.imageVersion, "2.0.0.9");
+    EXPECT_EQ(ctx.state.imageProductId, kProductId);
+    EXPECT_FALSE(op->IsRunning());
+    EXPECT_TRUE(ctx.Idle());
+    EXPECT_TRUE(ctx.sent.empty() && ctx.pageCalls.empty() && ctx.completions.empty() && ctx.timerStarts.empty());
+
+    ImageSpec broken = StandardImageSpec(kProductId, "3", "3", 300, 300);
+    broken.defect = ImageDefect::Section2Crc;
+    ctx.Run(14, files.Write(broken, "broken.img"));
+    EXPECT_EQ(ctx.state.imageVersion, "2.0.0.9");
+    ctx.Run(14, "/nonexistent/fw.img");
+    EXPECT_EQ(ctx.messages, std::vector<std::string>{"The file could not be located."});
+    EXPECT_EQ(ctx.state.imageVersion, "2.0.0.9");
+}
+
+}  // namespace
+}  // namespace kbr::test
