@@ -1,0 +1,232 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "link/ImageBuilder.h"
+#include "link/UpgradeImage.h"
+#include "tests/image/TempDir.h"
+
+namespace kbr {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr size_t kSize1 = 300;
+constexpr size_t kSize2 = 200;
+constexpr size_t kSection1 = 12;             // first byte of section 1
+constexpr size_t kSection2 = 12 + kSize1;    // first byte of section 2
+
+Bytes StandardImage() {
+    auto image = BuildUpgradeImage(StandardImageSpec("KBR3300", "1.0.7", "1.0.6", kSize1, kSize2));
+    return image.value();
+}
+
+void SetU32(Bytes& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (24 - 8 * i));
+}
+
+// Collects what a load shows, to check that file errors show exactly one message and validation
+// failures none.
+struct Shown {
+    std::vector<std::string> messages;
+    MessageSink Sink() {
+        return [this](const std::string& m) { messages.push_back(m); };
+    }
+};
+
+struct LayoutCase {
+    const char* name;
+    std::function<void(Bytes&)> change;
+    bool section1Loads;
+    bool section2Loads;
+};
+
+class ImageValidation : public testing::TestWithParam<LayoutCase> {
+protected:
+    test::TempDir dir_;
+};
+
+TEST_P(ImageValidation, BothSections) {
+    Bytes image = StandardImage();
+    GetParam().change(image);
+    const std::string path = dir_.Write("image.bin", image);
+    Shown shown;
+    EXPECT_EQ(LoadImageSection(path, 1, shown.Sink()).has_value(), GetParam().section1Loads);
+    EXPECT_EQ(LoadImageSection(path, 2, shown.Sink()).has_value(), GetParam().section2Loads);
+    EXPECT_TRUE(shown.messages.empty()) << "a validation failure shows no message";
+    const ImageLayout layout = InspectImage(image);
+    if (!layout.valid) {
+        EXPECT_FALSE(layout.problem.empty());
+    }
+}
+
+Bytes RandomBytes(size_t n, unsigned seed) {
+    Bytes b(n);
+    std::mt19937 random(seed);
+    for (auto& x : b) x = static_cast<uint8_t>(random());
+    return b;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ImageValidation,
+    testing::Values(
+        LayoutCase{"Valid", [](Bytes&) {}, true, true},
+        LayoutCase{"HeaderWordZeroNotExamined", [](Bytes& b) { b[0] ^= 0xFF; b[3] ^= 0x01; }, true, true},
+        LayoutCase{"Off2IsLastByteSoSection2IsEmpty", [](Bytes& b) { SetU32(b, 8, uint32_t(b.size() - 1)); }, false,
+                   false},
+        LayoutCase{"Off2IsFileLength", [](Bytes& b) { SetU32(b, 8, uint32_t(b.size())); }, false, false},
+        LayoutCase{"Off2FarBeyondTheFile", [](Bytes& b) { SetU32(b, 8, 0xFFFFFFF0u); }, false, false},
+        LayoutCase{"Off1EqualsOff2", [](Bytes& b) { SetU32(b, 4, kSection2 - 1); }, false, false},
+        LayoutCase{"Off2BeforeOff1", [](Bytes& b) { SetU32(b, 4, kSection2 + 10); }, false, false},
+        LayoutCase{"Off1AllOnes", [](Bytes& b) { SetU32(b, 4, 0xFFFFFFFFu); }, false, false},
+        LayoutCase{"Section1ByteAfterStartChanged", [](Bytes& b) { b[kSection1 + 16] ^= 0x01; }, false, false},
+        LayoutCase{"Section1CrcChanged", [](Bytes& b) { b[kSection2 - 1] ^= 0x80; }, false, false},
+        LayoutCase{"Section1StartChanged", [](Bytes& b) { b[kSection1] ^= 0xFF; b[kSection1 + 15] ^= 0x01; }, true,
+                   true},
+        LayoutCase{"Section2ByteAfterStartChanged", [](Bytes& b) { b[kSection2 + 16] ^= 0x01; }, false, false},
+        LayoutCase{"Section2LastByteChanged", [](Bytes& b) { b.back() ^= 0x01; }, false, false},
+        LayoutCase{"Section2StartChanged", [](Bytes& b) { b[kSection2] ^= 0xFF; b[kSection2 + 15] ^= 0x01; }, true,
+                   true},
+        LayoutCase{"Truncated", [](Bytes& b) { b.pop_back(); }, false, false},
+        LayoutCase{"Empty", [](Bytes& b) { b.clear(); }, false, false},
+        LayoutCase{"ShorterThanHeader", [](Bytes& b) { b.resize(11); }, false, false},
+        LayoutCase{"HeaderOnly", [](Bytes& b) { b.resize(12); }, false, false},
+        LayoutCase{"Garbage", [](Bytes& b) { b = RandomBytes(4096, 5); }, false, false},
+        LayoutCase{"AllZeros", [](Bytes& b) { b.assign(4096, 0); }, false, false},
+        // Section 1 of 10 bytes cannot even hold its 16-byte start.
+        LayoutCase{"Section1ShorterThanItsStart",
+                   [](Bytes& b) {
+                       Bytes section2(b.begin() + kSection2, b.end());
+                       b.resize(kSection1 + 10);
+                       SetU32(b, 8, uint32_t(kSection1 + 10 - 1));
+                       b.insert(b.end(), section2.begin(), section2.end());
+                   },
+                   false, false},
+        LayoutCase{"Section2ShorterThanItsStart", [](Bytes& b) { b.resize(kSection2 + 15); }, false, false},
+        // Exactly 16 bytes: an empty CRC-covered part checks, but there is no "prod_id" in it.
+        LayoutCase{"Section1OfSixteenBytes",
+                   [](Bytes& b) {
+                       Bytes section2(b.begin() + kSection2, b.end());
+                       b.resize(kSection1 + 16);
+                       SetU32(b, 8, uint32_t(kSection1 + 16 - 1));
+                       b.insert(b.end(), section2.begin(), section2.end());
+                   },
+                   false, true},
+        LayoutCase{"NoProductIdInSection1",
+                   [](Bytes& b) {
+                       auto spec = StandardImageSpec("KBR3300", "1", "1", kSize1, kSize2);
+                       spec.defect = ImageDefect::NoProductId;
+                       b = BuildUpgradeImage(spec).value();
+                   },
+                   false, true},
+        LayoutCase{"NoProductIdInSection2",
+                   [](Bytes& b) {
+                       ImageSpec spec = StandardImageSpec("KBR3300", "1", "1");
+                       spec.section2.tags = {{"version", "1"}};
+                       b = BuildUpgradeImage(spec).value();
+                   },
+                   true, false},
+        LayoutCase{"LongerHeader",
+                   [](Bytes& b) {
+                       auto spec = StandardImageSpec("KBR3300", "1", "1");
+                       spec.headerSize = 40;
+                       b = BuildUpgradeImage(spec).value();
+                   },
+                   true, true}),
+    [](const testing::TestParamInfo<LayoutCase>& info) { return info.param.name; });
+
+class ImageLoading : public testing::Test {
+protected:
+    test::TempDir dir_;
+};
+
+TEST_F(ImageLoading, ReturnsTheRequestedSectionWholeWithItsProductId) {
+    const Bytes image = StandardImage();
+    const std::string path = dir_.Write("image.bin", image);
+    const auto one = LoadImageSection(path, 1, {});
+    const auto two = LoadImageSection(path, 2, {});
+    ASSERT_TRUE(one && two);
+    EXPECT_EQ(one->bytes, Bytes(image.begin() + kSection1, image.begin() + kSection2));
+    EXPECT_EQ(two->bytes, Bytes(image.begin() + kSection2, image.end()));
+    EXPECT_EQ(one->productId, "KBR3300");
+    EXPECT_EQ(two->productId, "KBR3300");
+    EXPECT_EQ(FindImageTag(std::span<const uint8_t>(two->bytes).subspan(16), "version"), "1.0.7");
+    EXPECT_FALSE(LoadImageSection(path, 0, {}));
+    EXPECT_FALSE(LoadImageSection(path, 3, {}));
+}
+
+TEST_F(ImageLoading, PercentTwentyInThePathStandsForASpace) {
+    const Bytes image = StandardImage();
+    dir_.Write("new firmware 2.img", image);
+    EXPECT_TRUE(LoadImageSection(dir_.File("new%20firmware%202.img"), 1, {}));
+    // Only "%20" is decoded: other escapes stay as they are.
+    dir_.Write("a%41.img", image);
+    EXPECT_TRUE(LoadImageSection(dir_.File("a%41.img"), 1, {}));
+}
+
+TEST(DecodeImagePath, ReplacesEveryPercentTwentyOnly) {
+    EXPECT_EQ(DecodeImagePath("C:/My%20Files/fw%20v2.img"), "C:/My Files/fw v2.img");
+    EXPECT_EQ(DecodeImagePath("%20%20"), "  ");
+    EXPECT_EQ(DecodeImagePath("%2020"), " 20");
+    EXPECT_EQ(DecodeImagePath("%2"), "%2");
+    EXPECT_EQ(DecodeImagePath("a%41b"), "a%41b");
+    EXPECT_EQ(DecodeImagePath(""), "");
+}
+
+TEST_F(ImageLoading, FilesOverTheSizeBoundAreInvalidWithoutBeingRead) {
+    const std::string path = dir_.File("huge.img");
+    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(kMaxImageFileSize + 1)), 0);  // sparse, costs nothing
+    ::close(fd);
+    Shown shown;
+    EXPECT_FALSE(LoadImageSection(path, 1, shown.Sink()));
+    EXPECT_TRUE(shown.messages.empty());
+    EXPECT_TRUE(ReadImageFile(path).tooLarge);
+}
+
+TEST_F(ImageLoading, ImageVersionComesFromSection1) {
+    const std::string path = dir_.Write("image.bin", StandardImage());
+    EXPECT_EQ(ReadImageVersionTag(path, {}), "1.0.6");
+
+    ImageSpec spec = StandardImageSpec("KBR3300", "1", "1");
+    spec.section1.tags = {{"prod_id", "KBR3300"}};
+    EXPECT_EQ(ReadImageVersionTag(dir_.Write("no-version.bin", BuildUpgradeImage(spec).value()), {}), std::nullopt);
+
+    Bytes broken = StandardImage();
+    broken[kSection1 + 20] ^= 1;
+    Shown shown;
+    EXPECT_EQ(ReadImageVersionTag(dir_.Write("broken.bin", broken), shown.Sink()), std::nullopt);
+    EXPECT_TRUE(shown.messages.empty());
+    EXPECT_EQ(ReadImageVersionTag(dir_.File("missing.bin"), shown.Sink()), std::nullopt);
+    EXPECT_EQ(shown.messages, std::vector<std::string>{"The file could not be located."});
+}
+
+TEST(DescribeImage, ReportsLayoutCrcsAndTags) {
+    Bytes image = StandardImage();
+    image[kSection2 + 100] ^= 1;  // in the payload, after the tags
+    const ImageDescription d = DescribeImage(image);
+    EXPECT_FALSE(d.upgradeImage);
+    EXPECT_EQ(d.layout.off1, 11u);
+    EXPECT_EQ(d.layout.off2, kSection2 - 1);
+    EXPECT_EQ(d.layout.sections[0].offset, kSection1);
+    EXPECT_EQ(d.layout.sections[0].size, kSize1);
+    EXPECT_EQ(d.layout.sections[1].size, kSize2);
+    EXPECT_TRUE(d.layout.sections[0].crcGood);
+    EXPECT_FALSE(d.layout.sections[1].crcGood);
+    EXPECT_EQ(d.layout.problem, "section 2 fails its CRC");
+    ASSERT_TRUE(d.tags[0] && d.tags[1]);
+    EXPECT_EQ(d.tags[0]->appVersion, "1.0.6");
+    EXPECT_EQ(d.tags[1]->version, "1.0.7");
+    EXPECT_EQ(d.tags[1]->productId, "KBR3300");
+}
+
+}  // namespace
+}  // namespace kbr
