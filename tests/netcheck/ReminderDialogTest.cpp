@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QNetworkInterface>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -360,6 +361,42 @@ TEST_F(HelperProgram, AMissingHelperReturnsAtOnceAndAHungOneIsEnded) {
     kbr::RunHelperAndWait(hung, {"2"}, dir_.path(), 300);
     EXPECT_LT(clock.elapsed(), 10'000);
     EXPECT_EQ(Log(), QStringList({"started"}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The shipped probe target, reached only inside a private network namespace whose loopback holds
+// the device address (CTest runs this through unshare; anywhere else it is skipped).
+
+TEST(PrivateNamespace, TheRefreshProbesTheDeviceAddressOfTheShippedProgram) {
+    if (qEnvironmentVariable("KBR_NETCHECK_PRIVATE_NETNS") != "1") GTEST_SKIP() << "runs only inside unshare -n";
+    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
+        ASSERT_TRUE(interface.flags().testFlag(QNetworkInterface::IsLoopBack))
+            << "not a private namespace: " << interface.name().toStdString();
+    }
+    const kbr::RefreshSettings shipped;
+    ASSERT_EQ(shipped.probeAddress, "192.168.0.20");
+    ASSERT_EQ(shipped.probePort, "52121");
+
+    QTemporaryDir dir;
+    QTcpServer device;
+    ASSERT_TRUE(device.listen(QHostAddress(QStringLiteral("192.168.0.20")), 52121));
+    auto stub = std::make_shared<HelperStub>(std::vector<std::optional<QByteArray>>(4, QByteArray("192.168.0.1\n")));
+    kbr::RefreshSettings settings;  // the shipped address and port; only the helper is a stand-in
+    settings.directory = dir.path();
+    settings.runHelper = stub->Runner();
+    settings.pollIntervalMs = 20;
+    ReminderDialog dialog(settings, nullptr);
+    dialog.show();
+    ModalWatcher watcher;
+
+    dialog.Refresh();
+    device.close();
+    dialog.Refresh();
+
+    EXPECT_FALSE(watcher.timedOut);
+    ASSERT_EQ(watcher.boxes.size(), 2u);
+    EXPECT_EQ(watcher.boxes[0].text, kbr::MSG_STILL_CONFIG_MODE);
+    EXPECT_EQ(watcher.boxes[1].text, kbr::MSG_REFRESHED);
 }
 
 }  // namespace
