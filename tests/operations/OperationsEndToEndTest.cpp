@@ -1,0 +1,127 @@
+// Operations over a real DeviceLink against kbr3300-devsim on loopback: a whole upgrade of an
+// image made by the image builder (the simulator must end up with byte-identical sections), the
+// configuration round trip, and a connection dropped in the middle of pass 2.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "link/ImageBuilder.h"
+#include "link/UpgradeImage.h"
+#include "tests/devsim/DevsimHarness.h"
+#include "tests/operations/LinkContext.h"
+
+namespace kbr::test {
+namespace {
+
+using namespace std::chrono_literals;
+using devsim::test::DevsimProcess;
+using devsim::test::ReadWholeFile;
+using devsim::test::ScratchDir;
+
+constexpr std::string_view kProductId = "KBR3300";
+
+std::string WriteImage(const ScratchDir& dir, size_t size1, size_t size2) {
+    std::string error;
+    auto bytes = BuildUpgradeImage(StandardImageSpec(kProductId, "2.0.0.0", "2.0.0.1", size1, size2), &error);
+    EXPECT_TRUE(bytes) << error;
+    const std::string path = dir.File("fw image.img");
+    EXPECT_TRUE(WriteImageFile(path, *bytes, &error)) << error;
+    return path;
+}
+
+std::vector<uint8_t> Section(const std::string& path, int which) {
+    const ImageFileData file = ReadImageFile(path);
+    const ImageLayout layout = InspectImage(file.bytes);
+    auto bytes = ImageSectionBytes(file.bytes, layout, which);
+    return {bytes.begin(), bytes.end()};
+}
+
+// The simulator writes a section's dump when its last chunk arrives; wait for it, bounded.
+std::optional<Bytes> WaitForDump(const std::string& path, size_t size) {
+    for (int i = 0; i < 200; ++i) {
+        if (auto bytes = ReadWholeFile(path); bytes && bytes->size() == size) return bytes;
+        std::this_thread::sleep_for(10ms);
+    }
+    return ReadWholeFile(path);
+}
+
+TEST(OperationsEndToEnd, WholeUpgradeLeavesByteIdenticalSectionsInTheSimulator) {
+    ScratchDir dir;
+    const std::string dumps = dir.File("dumps");
+    std::filesystem::create_directories(dumps);
+    DevsimProcess sim;
+    std::string error;
+    ASSERT_TRUE(sim.Start({"--product-id", std::string(kProductId), "--dump-dir", dumps}, &error)) << error;
+    const std::string image = WriteImage(dir, 70000, 33333);
+
+    LinkContext ctx;
+    ASSERT_TRUE(ctx.Connect(sim.Port()));
+    // The page hands over paths with "%20" for spaces.
+    std::string pagePath = image;
+    pagePath.replace(pagePath.find(' '), 1, "%20");
+    ASSERT_TRUE(ctx.RunOperation(8, pagePath, 60s));
+    EXPECT_EQ(ctx.completions, std::vector<int>{0});
+    EXPECT_TRUE(ctx.messages.empty());
+    EXPECT_FALSE(ctx.progressVisible);
+    EXPECT_EQ(ctx.progressPosition, (70000 + 255) / 256 + (33333 + 255) / 256);
+    EXPECT_EQ(ctx.state.deviceProductId, kProductId);
+    EXPECT_EQ(ctx.state.imageVersion, "2.0.0.0");
+
+    const Bytes section1 = Section(image, 1);
+    const Bytes section2 = Section(image, 2);
+    EXPECT_EQ(WaitForDump(dumps + "/section1.bin", section1.size()), section1);
+    EXPECT_EQ(WaitForDump(dumps + "/section2.bin", section2.size()), section2);
+}
+
+TEST(OperationsEndToEnd, LoginConfigurationWriteAndReadBack) {
+    DevsimProcess sim;
+    std::string error;
+    ASSERT_TRUE(sim.Start({"--password", "s3cret"}, &error)) << error;
+    LinkContext ctx;
+    ASSERT_TRUE(ctx.Connect(sim.Port()));
+
+    ASSERT_TRUE(ctx.RunOperation(0, "s3cret", 10s));
+    EXPECT_EQ(ctx.pageCalls, std::vector<std::string>{"CallbackLogin"});
+    EXPECT_EQ(ctx.completions, std::vector<int>{0});
+
+    ASSERT_TRUE(ctx.RunOperation(1, "", 10s));
+    EXPECT_EQ(ctx.completions.back(), 0);
+    EXPECT_EQ(ctx.pageCalls.back(), "display_config");
+    EXPECT_EQ(FindParameter(ctx.state.parameters, "admPswd")->valueB, "s3cret");
+
+    ASSERT_TRUE(ctx.RunOperation(3, "1431650304", 1s));
+    ASSERT_TRUE(ctx.RunOperation(11, "-1", 1s));
+    ASSERT_TRUE(ctx.RunOperation(7, "", 10s));
+    EXPECT_EQ(ctx.completions.back(), 0);
+
+    LinkContext fresh;  // a window that has never read the configuration
+    ASSERT_TRUE(fresh.Connect(sim.Port()));
+    ASSERT_TRUE(fresh.RunOperation(1, "", 10s));
+    EXPECT_EQ(FindParameter(fresh.state.parameters, "channelMask")->valueB, "1431650304");
+    EXPECT_EQ(FindParameter(fresh.state.parameters, "scanMask")->valueB, "-1");
+
+    ASSERT_TRUE(fresh.RunOperation(15, "", 10s));
+    EXPECT_EQ(fresh.completions.back(), 0);
+    EXPECT_EQ(fresh.pageCalls.back(), "CallbackFwVer");
+}
+
+TEST(OperationsEndToEnd, ConnectionDroppedDuringPass2EndsTheUpgradeAndHidesProgress) {
+    ScratchDir dir;
+    DevsimProcess sim;
+    std::string error;
+    // Section 1 takes 4 data requests; the 6th is the second chunk of pass 2.
+    ASSERT_TRUE(sim.Start({"--product-id", std::string(kProductId), "--fault", "12:6:close"}, &error)) << error;
+    const std::string image = WriteImage(dir, 1024, 1024);
+    LinkContext ctx;
+    ASSERT_TRUE(ctx.Connect(sim.Port()));
+    ASSERT_TRUE(ctx.RunOperation(8, image, 30s));
+    EXPECT_TRUE(ctx.linkLost);
+    EXPECT_FALSE(ctx.progressVisible);
+    EXPECT_TRUE(ctx.completions.empty());
+    EXPECT_EQ(ctx.progressPosition, 6);
+}
+
+}  // namespace
+}  // namespace kbr::test
