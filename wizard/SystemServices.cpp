@@ -6,9 +6,12 @@
 #include "wizard/WizardConstants.h"
 #include "wizard/WizardLink.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
 #include <QTimer>
+
+#include <algorithm>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -37,9 +40,15 @@ bool SystemServices::LaunchConfigProgram() {
 void SystemServices::Wait(std::chrono::milliseconds duration) {
     // Windows are repainted while we wait, but clicks and keys are held back until the wait is
     // over, just as when the thread sleeps.
-    QEventLoop loop;
-    QTimer::singleShot(duration, &loop, &QEventLoop::quit);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    // A precise deadline: the configuration program counts on the wizard being there for the whole
+    // time, and a coarse timer may end a 3 s wait 150 ms early.
+    const QDeadlineTimer deadline(duration, Qt::PreciseTimer);
+    while (!deadline.hasExpired()) {
+        QEventLoop loop;
+        QTimer::singleShot(std::max<qint64>(deadline.remainingTime(), 1), Qt::PreciseTimer, &loop,
+                           &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
 }
 
 void SystemServices::ShowMessage(QWidget* owner, const QString& text, const QString& caption,
