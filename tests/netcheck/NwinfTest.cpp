@@ -110,8 +110,10 @@ protected:
         int exitCode = -1;
         QString errors;
     };
-    Run Start(const QString& program, const QStringList& arguments) {
+    Run Start(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment =
+                                                                        QProcessEnvironment::systemEnvironment()) {
         QProcess process;
+        process.setProcessEnvironment(environment);
         process.setWorkingDirectory(dir_.path());
         process.start(program, arguments);
         Run run;
@@ -168,6 +170,15 @@ TEST_F(NwinfProgram, WithoutRenewalWritesWellFormedFilesOfThisMachine) {
         EXPECT_TRUE(Read("nicinfo.tmp").contains("[lo]"));
         EXPECT_FALSE(Exists("ipinfo.tmp.tmp"));
     }
+}
+
+TEST_F(NwinfProgram, TheEnvironmentCanTurnRenewalOff) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("NWINF_NO_RENEW", "1");
+    const Run run = Start(nwinf_, {"--renew-command=" + RecordingRenewer(), "1"}, environment);
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_FALSE(Exists("renewed"));
+    ExpectWellFormedIpInfo(Read("ipinfo.tmp"));
 }
 
 TEST_F(NwinfProgram, RenewalRunsTheGivenProgramForThePrimaryInterface) {

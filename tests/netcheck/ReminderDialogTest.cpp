@@ -350,6 +350,15 @@ TEST_F(HelperProgram, TheWorkerRunsNwinfFromTheCurrentDirectoryTwiceWithTwoWaiti
     EXPECT_FALSE(flags.DeviceStillReachable.load());
 }
 
+TEST_F(HelperProgram, AtStartUpTheHelperIsStartedWithOneWithoutWaiting) {
+    Script("nwinf", "echo \"$*\" >> log\n");
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir_.path()));
+    EXPECT_TRUE(kbr::StartIpHelperInBackground());
+    QDir::setCurrent(previous);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Log() == QStringList({"1"}); }, WAIT_MS)) << Log().join('|').toStdString();
+}
+
 TEST_F(HelperProgram, AMissingHelperReturnsAtOnceAndAHungOneIsEnded) {
     QElapsedTimer clock;
     clock.start();

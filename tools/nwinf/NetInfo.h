@@ -56,6 +56,9 @@ struct Options {
     bool renew = true;         // false with --no-renew
     std::string renewCommand;  // --renew-command=PROGRAM: run PROGRAM INTERFACE instead of the system's renewal
 };
+// Set to 1 in the environment, it has the effect of --no-renew (for demos and tests that run the
+// whole program).
+inline constexpr const char* NO_RENEW_VARIABLE = "NWINF_NO_RENEW";
 // Parses the command line (without the program name). Nothing when it is not understood.
 std::optional<Options> ParseArguments(const std::vector<std::string>& arguments);
 inline constexpr const char* USAGE =
@@ -64,6 +67,7 @@ inline constexpr const char* USAGE =
     "  the primary IPv4 address, 0.0.0.0 when there is none) and nicinfo.tmp into the current\n"
     "  directory.\n"
     "  --no-renew               report only; do not renew\n"
-    "  --renew-command=PROGRAM  renew by running PROGRAM with the interface name\n";
+    "  --renew-command=PROGRAM  renew by running PROGRAM with the interface name\n"
+    "  NWINF_NO_RENEW=1 in the environment works like --no-renew.\n";
 
 }  // namespace kbr::nwinf

@@ -72,7 +72,7 @@ bool RenewWithSystem(const QString& interface) {
 
 bool Renew(const Options& options, const std::string& interface) {
     if (!options.renew) {
-        Say("renewal skipped (--no-renew)");
+        Say("renewal skipped (--no-renew or NWINF_NO_RENEW=1)");
         return false;
     }
     if (interface.empty()) {
@@ -103,11 +103,12 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
-    const auto options = ParseArguments(arguments);
+    auto options = ParseArguments(arguments);
     if (!options) {
         std::fputs(USAGE, stderr);
         return 2;
     }
+    if (qEnvironmentVariable(NO_RENEW_VARIABLE) == QLatin1String("1")) options->renew = false;
 
     const auto interfaces = CollectInterfaces();
     const bool renewed = Renew(*options, PrimaryInterface(interfaces, DefaultRouteInterface()));
