@@ -52,6 +52,7 @@ class Page {
         this.browser = browser;
         this.sessionId = sessionId;
         this.dialogs = [];          // every alert/confirm/prompt: {type, message}
+        this.errors = [];           // uncaught script errors of the page
         this.confirmAnswers = [];   // answers for window.confirm(), true when empty
         this.loadWaiters = [];
     }
@@ -65,6 +66,9 @@ class Page {
             const accept = params.type == 'confirm' && this.confirmAnswers.length
                 ? this.confirmAnswers.shift() : true;
             this.send('Page.handleJavaScriptDialog', { accept: accept }).catch(() => {});
+        } else if (method == 'Runtime.exceptionThrown') {
+            const d = params.exceptionDetails;
+            this.errors.push((d.exception && d.exception.description) || d.text);
         } else if (method == 'Page.loadEventFired') {
             const waiters = this.loadWaiters;
             this.loadWaiters = [];
@@ -85,6 +89,7 @@ class Page {
     {
         const url = file.startsWith('file:') ? file : 'file://' + path.resolve(file);
         this.dialogs = [];
+        this.errors = [];
         await this.setSize(size ? size[0] : 825, size ? size[1] : 700);
         const loaded = this.waitForLoad();
         await this.send('Page.navigate', { url: url });
@@ -110,6 +115,22 @@ class Page {
     }
 
     commands() { return this.eval('window.__commands.slice()'); }
+
+    // Chooses a file in a file field, as the user would with Browse.
+    async setFile(expression, file)
+    {
+        const r = await this.send('Runtime.evaluate', { expression: expression });
+        await this.send('DOM.enable');
+        await this.send('DOM.setFileInputFiles', { files: [file], objectId: r.result.objectId });
+    }
+
+    // Messages of the dialogs shown since the last call.
+    takeDialogs()
+    {
+        const d = this.dialogs.map((x) => x.message);
+        this.dialogs = [];
+        return d;
+    }
     clearCommands() { return this.eval('window.__commands.length = 0'); }
 
     async screenshot(file)
