@@ -340,14 +340,18 @@ TEST_F(HelperProgram, TheWorkerRunsNwinfFromTheCurrentDirectoryTwiceWithTwoWaiti
     kbr::RefreshSettings settings;  // the real helper runner: only the probe target is a test's
     settings.probeAddress = "127.0.0.1";
     settings.probePort = std::to_string(ClosedPort());
-    RefreshFlags flags;
-    RefreshWorker::Run(flags, settings);
+    settings.directory = dir_.path();
+    auto flags = std::make_shared<RefreshFlags>();
+    {
+        RefreshWorker worker(flags, settings);  // on its own thread, as in the program
+        ASSERT_TRUE(worker.Start());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return flags->RefreshDone.load(); }, WAIT_MS));
+    }
     QDir::setCurrent(previous);
 
     const QString here = QFileInfo(dir_.path()).canonicalFilePath();
     EXPECT_EQ(Log(), QStringList({"start 2 " + here, "end 2", "start 2 " + here, "end 2"}));
-    EXPECT_TRUE(flags.RefreshDone.load());
-    EXPECT_FALSE(flags.DeviceStillReachable.load());
+    EXPECT_FALSE(flags->DeviceStillReachable.load());
 }
 
 TEST_F(HelperProgram, AtStartUpTheHelperIsStartedWithOneWithoutWaiting) {
