@@ -1,0 +1,58 @@
+// Any bytes as an upgrade image file: the in-memory description and the loader reading the same
+// bytes from a file must agree, and neither may read outside what it was given.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <span>
+#include <string>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "link/UpgradeImage.h"
+
+namespace {
+
+// One anonymous in-memory file for the whole run, rewritten for each input.
+const std::string& InputPath() {
+    static const std::string path = [] {
+        const int fd = ::memfd_create("kbr-image-fuzz", MFD_CLOEXEC);
+        if (fd < 0) std::abort();
+        return "/proc/self/fd/" + std::to_string(fd);
+    }();
+    return path;
+}
+
+int InputFd() { return std::stoi(InputPath().substr(sizeof("/proc/self/fd/") - 1)); }
+
+void Check(bool condition) {
+    if (!condition) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::span<const uint8_t> file(data, size);
+    const kbr::ImageDescription description = kbr::DescribeImage(file);
+
+    const int fd = InputFd();
+    Check(::ftruncate(fd, 0) == 0);
+    Check(size == 0 || ::pwrite(fd, data, size, 0) == static_cast<ssize_t>(size));
+
+    for (int which = 1; which <= 2; ++which) {
+        int messages = 0;
+        const auto section = kbr::LoadImageSection(InputPath(), which, [&](const std::string&) { ++messages; });
+        Check(messages == 0);  // the file is always readable
+        const auto& tags = description.tags[static_cast<size_t>(which - 1)];
+        const bool expected = description.layout.valid && tags && tags->productId;
+        Check(section.has_value() == expected);
+        if (section) {
+            const auto bytes = kbr::ImageSectionBytes(file, description.layout, which);
+            Check(bytes.size() == section->bytes.size());
+            Check(std::equal(bytes.begin(), bytes.end(), section->bytes.begin()));
+            Check(section->productId == *tags->productId);
+        }
+    }
+    return 0;
+}
