@@ -42,7 +42,7 @@ var PRIVACY_BIT = 0x1000;            // bit 12 of SwConfig
 // and are kept as read.
 var FACTORY_DEFAULTS = {
     admPswd: 'admin',                // local administrator password
-    channelMask: 0,                  // SCAN: join a network on any channel
+    channelMask: 357908480,          // all eight D-band channels: the setup page shows SCAN
     scanMask: 357908480,             // 0x15554000: the eight MoCA D-band channels 15, 17, ... 29
     password: '40527163948205716',   // MoCA network password (the same text as viewable)
     DiplexerMode: 0                  // MoCA D band

@@ -245,7 +245,7 @@ test('MFCRestoreDefaults writes the factory settings and keeps the other SwConfi
     run(p, 'MFCRestoreDefaults()');
     assert.deepStrictEqual(p.commands, [
         'app:1003@2:admin',
-        'app:1003@3:0',
+        'app:1003@3:357908480',
         'app:1003@11:357908480',
         'app:1003@4:4095',
         'app:1003@5:40527163948205716',

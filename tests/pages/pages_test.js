@@ -255,7 +255,7 @@ test('password page: checks, change and restore', async () => {
     const commands = await sent('doApply()');
     assert.deepStrictEqual(page.takeDialogs(), ['Are you sure you want to restore\n to factory default settings?',
                                                 'Restore back to factory defaults setting!\n']);
-    assert.deepStrictEqual(commands, ['app:1006@CallbackResult', 'app:1003@2:admin', 'app:1003@3:0',
+    assert.deepStrictEqual(commands, ['app:1006@CallbackResult', 'app:1003@2:admin', 'app:1003@3:357908480',
                                       'app:1003@11:357908480', 'app:1003@4:0', 'app:1003@5:40527163948205716',
                                       'app:1003@6:0', 'app:1003@7:', 'app:1003@1:']);
 
@@ -379,7 +379,7 @@ test('factory-reset page: Restore Defaults asks, writes and reports', async () =
                            ['app:1008@Setup,Are%20you%20sure%20you%20want%20to%20restore\n%20to%20factory%20default%20settings?']);
     await page.eval('window.__confirmAnswer = "1"');
     const commands = await sent("document.getElementsByName('controlDisable')[0].click()");
-    assert.deepStrictEqual(commands.slice(1), ['app:1006@CallbackLocal', 'app:1003@2:admin', 'app:1003@3:0',
+    assert.deepStrictEqual(commands.slice(1), ['app:1006@CallbackLocal', 'app:1003@2:admin', 'app:1003@3:357908480',
                                                'app:1003@11:357908480', 'app:1003@4:5',
                                                'app:1003@5:40527163948205716', 'app:1003@6:0', 'app:1003@7:']);
     assert.strictEqual(await page.eval("document.getElementsByName('controlDisable')[0].disabled"), true);
