@@ -104,7 +104,7 @@ bool Server::Listen(std::string_view address, std::string* error) {
     if (fd < 0) return SetError(error, std::string("cannot create a socket: ") + std::strerror(errno));
     const int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&bindAddress), sizeof bindAddress) != 0 || ::listen(fd, 16) != 0) {
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&bindAddress), sizeof bindAddress) != 0 || ::listen(fd, SOMAXCONN) != 0) {
         const int saved = errno;
         ::close(fd);
         std::string text = "cannot listen on " + std::string(address) + ": " + std::strerror(saved);
@@ -136,7 +136,7 @@ void Server::Stop() {
 }
 
 void Server::AcceptAll() {
-    for (;;) {
+    while (connections_.size() < MAX_CONNECTIONS) {
         sockaddr_in peer{};
         socklen_t length = sizeof peer;
         const int fd = ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
@@ -148,11 +148,6 @@ void Server::AcceptAll() {
             return;
         }
         const std::string name = AddressText(peer);
-        if (connections_.size() >= MAX_CONNECTIONS) {
-            logger_->Problem(name + ": refused, already " + std::to_string(MAX_CONNECTIONS) + " connections");
-            ::close(fd);
-            continue;
-        }
         const int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         logger_->Info(name + ": connected");
@@ -214,7 +209,8 @@ bool Server::Run() {
     for (;;) {
         fds.clear();
         fds.push_back({wakeRead_, POLLIN, 0});
-        fds.push_back({listenFd_, POLLIN, 0});
+        // At the connection limit, new connections wait in the backlog until others end.
+        fds.push_back({listenFd_, static_cast<short>(connections_.size() < MAX_CONNECTIONS ? POLLIN : 0), 0});
         for (const auto& connection : connections_) {
             // While a reply is still going out, the next request waits: one exchange at a time.
             const short events = connection->pending.empty() ? POLLIN : POLLOUT;

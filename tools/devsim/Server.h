@@ -17,8 +17,9 @@ namespace kbr::devsim {
 
 class Server {
 public:
-    // More connections than this at once are accepted and closed at once.
-    static constexpr size_t MAX_CONNECTIONS = 64;
+    // At most this many connections are served at once; further ones wait in the listen backlog
+    // until one ends (a burst of bare probes never turns a configuration connection away).
+    static constexpr size_t MAX_CONNECTIONS = 256;
 
     Server(DeviceModel& device, std::vector<FaultSpec> faults, const Logger* logger = nullptr);
     ~Server();

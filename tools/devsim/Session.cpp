@@ -189,8 +189,12 @@ Bytes Session::HandleUpgradeData(std::span<const uint8_t> request) {
     UpgradeDataRequest chunk;
     std::string error;
     const bool readable = ReadUpgradeDataRequest(request, chunk, &error);
-    // A rejected chunk answers with the type the program waits for at that point.
-    const uint8_t replyType = readable && chunk.remaining == 0 ? REP_UPGRADE_END : REP_UPGRADE_DATA;
+    // A rejected chunk answers with the type the program waits for at that point: the end for
+    // a chunk that says it is the last.
+    ByteReader remainingField(request);
+    uint16_t remaining = 1;
+    if (!remainingField.Seek(7) || !remainingField.ReadU16BE(remaining)) remaining = 1;
+    const uint8_t replyType = remaining == 0 ? REP_UPGRADE_END : REP_UPGRADE_DATA;
     auto reject = [&](const std::string& why) {
         logger_->Problem(peer_ + ": bad REQ_UPGRADE_DATA request: " + why);
         if (transfer_.state == Transfer::State::Receiving) transfer_.state = Transfer::State::Rejected;

@@ -1,0 +1,407 @@
+// Conversations with the simulator as the configuration program holds them.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <thread>
+
+#include "tests/devsim/DevsimHarness.h"
+#include "tools/devsim/DeviceModel.h"
+
+namespace kbr::devsim::test {
+namespace {
+
+std::vector<ConfigEntry> SetEntries(const DeviceSettings& s) {
+    // As the program writes them: its six records in order, valueA = as read, valueB = pending.
+    return {
+        MakeTextEntry("admPswd", "admin", s.admPswd, 8),
+        MakeNumberEntry("channelMask", 0x15554000, s.channelMask),
+        MakeNumberEntry("scanMask", 0x15554000, s.scanMask),
+        MakeNumberEntry("SwConfig", 0, s.swConfig),
+        MakeTextEntry("password", "40527163948205716", s.password, 17),
+        MakeNumberEntry("DiplexerMode", 0, s.diplexerMode),
+    };
+}
+
+const ConfigEntry* FindEntry(const ConfigReply& reply, std::string_view name) {
+    for (const auto& entry : reply.entries) {
+        if (entry.name == name) return &entry;
+    }
+    return nullptr;
+}
+
+class DevsimConversation : public ::testing::Test {
+protected:
+    void StartDevice(std::vector<std::string> args = {}) {
+        std::string error;
+        ASSERT_TRUE(device_.Start(args, &error)) << error;
+        ASSERT_TRUE(client_.Connect(device_.Port()));
+    }
+
+    DevsimProcess device_;
+    Client client_;
+};
+
+TEST_F(DevsimConversation, FirstLineNamesTheRealPort) {
+    StartDevice();
+    EXPECT_TRUE(std::regex_match(device_.FirstLine(), std::regex("listening on 127\\.0\\.0\\.1:[0-9]+")))
+        << device_.FirstLine();
+    EXPECT_NE(device_.Port(), 0);
+}
+
+struct LoginCase {
+    const char* name;
+    std::string devicePassword;
+    std::string typed;
+    uint8_t expectedStatus;
+};
+
+void PrintTo(const LoginCase& c, std::ostream* os) { *os << '"' << c.name << '"'; }
+
+class DevsimLogin : public DevsimConversation, public ::testing::WithParamInterface<LoginCase> {};
+
+TEST_P(DevsimLogin, StatusZeroOnlyForTheRightPassword) {
+    const LoginCase& c = GetParam();
+    StartDevice({"--password", c.devicePassword, "--firmware-version", "4.3.2.1"});
+    const Bytes reply = client_.Exchange(BuildLoginRequest(c.typed));
+    ASSERT_EQ(reply.size(), 8u);
+    const MessageHeader header = HeaderOf(reply);
+    EXPECT_EQ(header.type, REP_ACTION);
+    EXPECT_EQ(header.status, c.expectedStatus);
+    EXPECT_EQ(header.version, (std::array<uint8_t, 4>{4, 3, 2, 1}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Passwords, DevsimLogin,
+                         ::testing::Values(LoginCase{"Right", "admin", "admin", 0},
+                                           LoginCase{"Wrong", "admin", "admim", 1},
+                                           LoginCase{"Empty", "admin", "", 1},
+                                           LoginCase{"Prefix", "admin", "adm", 1},
+                                           LoginCase{"Longer", "abc", "abcd", 1},
+                                           LoginCase{"ThreeCharacters", "abc", "abc", 0},
+                                           LoginCase{"EmptyDevicePassword", "", "", 0},
+                                           LoginCase{"TenTypedEightKept", "abcdefgh", "abcdefghij", 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DevsimConversation, ConfigurationCarriesTxPowerAndTheSixSettableParameters) {
+    StartDevice({"--firmware-version", "1.2.3.4", "--password", "pw1234"});
+    const Bytes reply = client_.Exchange(BuildGetConfigRequest());
+    const ConfigReply config = ReadConfigReply(reply);
+    ASSERT_TRUE(config.complete) << config.error;
+    EXPECT_EQ(config.header.type, REP_CONFIG);
+    EXPECT_EQ(config.header.status, 0);
+    EXPECT_EQ(VersionText(config.header.version), "1.2.3.4");
+    EXPECT_EQ(config.header.param, 7);
+    size_t expectedSize = MESSAGE_HEADER_SIZE;
+    for (const auto& entry : config.entries) expectedSize += entry.EncodedSize();
+    EXPECT_EQ(reply.size(), expectedSize);
+
+    const struct {
+        const char* name;
+        uint8_t width;
+    } expected[] = {{"TxPower", 4},     {"DiplexerMode", 4}, {"admPswd", 8},  {"SwConfig", 4},
+                    {"channelMask", 4}, {"password", 17},    {"scanMask", 4}};
+    for (const auto& e : expected) {
+        const ConfigEntry* entry = FindEntry(config, e.name);
+        ASSERT_NE(entry, nullptr) << e.name;
+        EXPECT_EQ(entry->width, e.width) << e.name;
+    }
+    EXPECT_EQ(DecodeText(FindEntry(config, "admPswd")->valueB), "pw1234");
+    EXPECT_EQ(DecodeNumber(FindEntry(config, "channelMask")->valueB), 0x15554000u);
+    // TxPower's folded first value is 0, which the pages take for TxPower's own key.
+    EXPECT_EQ(FindEntry(config, "TxPower")->valueA, (std::vector<uint8_t>{0, 0, 0, 0}));
+}
+
+TEST_F(DevsimConversation, SetConfigurationStoresValueBOfEachEntry) {
+    StartDevice({"--password", "admin"});
+    DeviceSettings wanted;
+    wanted.admPswd = "n3wpass";
+    wanted.channelMask = 1431650304;  // 0x55554000
+    wanted.scanMask = 0xFFFFFFFF;      // the page's -1
+    wanted.swConfig = 0x1000;
+    wanted.password = "12345678901234567";
+    wanted.diplexerMode = 1;
+    const Bytes request = BuildSetConfigRequest(SetEntries(wanted));
+    ASSERT_EQ(request.size(), 156u);
+    const Bytes reply = client_.Exchange(request);
+    ASSERT_EQ(reply.size(), 8u);
+    EXPECT_EQ(HeaderOf(reply).type, REP_SET_CONFIG);
+    EXPECT_EQ(HeaderOf(reply).status, 0);
+
+    const ConfigReply config = ReadConfigReply(client_.Exchange(BuildGetConfigRequest()));
+    ASSERT_TRUE(config.complete) << config.error;
+    EXPECT_EQ(DecodeText(FindEntry(config, "admPswd")->valueB), "n3wpass");
+    EXPECT_EQ(FindEntry(config, "channelMask")->valueB, (std::vector<uint8_t>{0x55, 0x55, 0x40, 0x00}));
+    EXPECT_EQ(FindEntry(config, "scanMask")->valueB, (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(DecodeNumber(FindEntry(config, "SwConfig")->valueA) | DecodeNumber(FindEntry(config, "SwConfig")->valueB),
+              0x1000u);
+    EXPECT_EQ(DecodeText(FindEntry(config, "password")->valueB), "12345678901234567");
+    EXPECT_EQ(DecodeNumber(FindEntry(config, "DiplexerMode")->valueB), 1u);
+
+    // The administrator password is the login password.
+    EXPECT_EQ(HeaderOf(client_.Exchange(BuildLoginRequest("n3wpass"))).status, 0);
+    EXPECT_EQ(HeaderOf(client_.Exchange(BuildLoginRequest("admin"))).status, 1);
+}
+
+TEST_F(DevsimConversation, SetConfigurationWithAWrongWidthChangesNothing) {
+    StartDevice();
+    std::vector<ConfigEntry> entries = SetEntries(DeviceSettings{});
+    entries[1] = MakeNumberEntry("channelMask", 0, 0x12345678);
+    entries[4] = MakeTextEntry("password", "", "123", 8);  // 8 instead of 17
+    const Bytes reply = client_.Exchange(BuildSetConfigRequest(entries));
+    EXPECT_EQ(HeaderOf(reply).type, REP_SET_CONFIG);
+    EXPECT_EQ(HeaderOf(reply).status, 1);
+    EXPECT_TRUE(device_.WaitForStderr("parameter password has width 8, expected 17"));
+    const ConfigReply config = ReadConfigReply(client_.Exchange(BuildGetConfigRequest()));
+    EXPECT_EQ(DecodeNumber(FindEntry(config, "channelMask")->valueB), 0x15554000u);
+}
+
+struct ValueCase {
+    const char* name;
+    std::string key;
+    uint8_t expectedStatus;
+    std::string expectedText;
+};
+
+void PrintTo(const ValueCase& c, std::ostream* os) { *os << '"' << c.name << '"'; }
+
+class DevsimValue : public DevsimConversation, public ::testing::WithParamInterface<ValueCase> {};
+
+TEST_P(DevsimValue, AnswersTheKnownKeys) {
+    const ValueCase& c = GetParam();
+    // A 3-character product id would make a 16-byte reply, which the program never receives.
+    StartDevice({"--product-id", "abc", "--firmware-version", "2.0.1.7"});
+    const Bytes request = BuildGetValueRequest(c.key);
+    const Bytes reply = client_.Exchange(request);
+    EXPECT_NE(reply.size(), 16u);
+    EXPECT_EQ(HeaderOf(reply).type, REP_VALUE);
+    EXPECT_EQ(HeaderOf(reply).status, c.expectedStatus);
+    if (c.expectedStatus == 0) {
+        EXPECT_EQ(ReadValueReply(reply), c.expectedText);
+    } else {
+        EXPECT_TRUE(device_.WaitForStderr("unknown key"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, DevsimValue,
+                         ::testing::Values(ValueCase{"ProductId", "c:prod_id", 0, "abc"},
+                                           ValueCase{"FirmwareVersion", "a:version", 0, "2.0.1.7"},
+                                           ValueCase{"UnknownKey", "c:serial", 1, ""},
+                                           ValueCase{"EmptyKey", "", 1, ""}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DevsimConversation, DiagnosticsTextsChangeFromPollToPoll) {
+    StartDevice();
+    const auto first = ReadDiagReply(client_.Exchange(BuildGetDiagRequest()));
+    const Bytes secondReply = client_.Exchange(BuildGetDiagRequest());
+    const auto second = ReadDiagReply(secondReply);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(secondReply.size(), DIAG_REPLY_SIZE);
+    EXPECT_FALSE(first->first.empty());  // an empty first text would end the page's polling
+    EXPECT_FALSE(first->second.empty());
+    EXPECT_NE(first->first, second->first);
+}
+
+TEST_F(DevsimConversation, TwoSectionUpgradeIsKeptByteForByte) {
+    ScratchDir dir;
+    StartDevice({"--dump-dir", dir.Path()});
+    const Bytes section1 = MakeSection(513, {{"prod_id", "KBR3300"}, {"a:version", "2.0.0.0"}}, 1);
+    const Bytes section2 = MakeSection(100, {{"prod_id", "KBR3300"}, {"version", "2.0.0.0"}}, 2);
+
+    EXPECT_EQ(UploadSection(client_, section1),
+              (std::vector<uint8_t>{REP_UPGRADE_START, REP_UPGRADE_DATA, REP_UPGRADE_DATA, REP_UPGRADE_END}));
+    EXPECT_EQ(ReadWholeFile(dir.File("section1.bin")), section1);
+    EXPECT_EQ(UploadSection(client_, section2), (std::vector<uint8_t>{REP_UPGRADE_START, REP_UPGRADE_END}));
+    EXPECT_EQ(ReadWholeFile(dir.File("section1.bin")), section1);
+    EXPECT_EQ(ReadWholeFile(dir.File("section2.bin")), section2);
+
+    // A start after both sections begins a new image.
+    const Bytes next = MakeSection(512, {{"prod_id", "KBR3300"}}, 3);
+    EXPECT_EQ(UploadSection(client_, next),
+              (std::vector<uint8_t>{REP_UPGRADE_START, REP_UPGRADE_DATA, REP_UPGRADE_END}));
+    EXPECT_EQ(ReadWholeFile(dir.File("section1.bin")), next);
+    EXPECT_FALSE(ReadWholeFile(dir.File("section2.bin")).has_value());
+}
+
+TEST_F(DevsimConversation, RestartedPassBeginsItsSectionAgain) {
+    ScratchDir dir;
+    StartDevice({"--dump-dir", dir.Path()});
+    const Bytes section1 = MakeSection(700, {{"prod_id", "KBR3300"}}, 4);
+    // Pass 1 sends two chunks, then starts over (as after a rejected acknowledgement).
+    ASSERT_EQ(HeaderOf(client_.Exchange(BuildUpgradeStartRequest())).status, 0);
+    ASSERT_EQ(HeaderOf(client_.Exchange(BuildUpgradeDataRequest(2, 0, 256, section1))).status, 0);
+    ASSERT_EQ(HeaderOf(client_.Exchange(
+                           BuildUpgradeDataRequest(1, 256, 256, std::span<const uint8_t>(section1).subspan(256))))
+                  .status,
+              0);
+    EXPECT_EQ(UploadSection(client_, section1).back(), REP_UPGRADE_END);
+    EXPECT_EQ(ReadWholeFile(dir.File("section1.bin")), section1);
+    EXPECT_FALSE(ReadWholeFile(dir.File("section2.bin")).has_value());
+}
+
+struct Chunk {
+    uint32_t remaining;
+    uint32_t offset;
+    uint32_t size;
+};
+
+struct ChunkCase {
+    const char* name;
+    bool start;                 // send REQ_UPGRADE_START first
+    std::vector<Chunk> chunks;  // all accepted but the last
+    std::string complaint;      // on standard error
+};
+
+void PrintTo(const ChunkCase& c, std::ostream* os) { *os << '"' << c.name << '"'; }
+
+class DevsimChunkCheck : public DevsimConversation, public ::testing::WithParamInterface<ChunkCase> {};
+
+TEST_P(DevsimChunkCheck, WrongChunkGetsStatusOneUntilTheNextStart) {
+    const ChunkCase& c = GetParam();
+    StartDevice();
+    const Bytes data(256, 0xA5);
+    if (c.start) {
+        ASSERT_EQ(HeaderOf(client_.Exchange(BuildUpgradeStartRequest())).status, 0);
+    }
+    for (size_t i = 0; i < c.chunks.size(); ++i) {
+        const Chunk& chunk = c.chunks[i];
+        const Bytes reply = client_.Exchange(BuildUpgradeDataRequest(chunk.remaining, chunk.offset, chunk.size, data));
+        const bool last = i + 1 == c.chunks.size();
+        EXPECT_EQ(HeaderOf(reply).status, last ? 1 : 0) << "chunk " << i;
+        EXPECT_EQ(HeaderOf(reply).type, chunk.remaining == 0 ? REP_UPGRADE_END : REP_UPGRADE_DATA) << "chunk " << i;
+    }
+    EXPECT_TRUE(device_.WaitForStderr(c.complaint)) << device_.Stderr();
+    // Nothing more is taken until the section starts again; then a whole section goes through.
+    EXPECT_EQ(HeaderOf(client_.Exchange(BuildUpgradeDataRequest(0, 0, 10, data))).status, 1);
+    const Bytes section = MakeSection(300, {{"prod_id", "KBR3300"}}, 5);
+    EXPECT_EQ(UploadSection(client_, section),
+              (std::vector<uint8_t>{REP_UPGRADE_START, REP_UPGRADE_DATA, REP_UPGRADE_END}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Chunks, DevsimChunkCheck,
+    ::testing::Values(ChunkCase{"WithoutStart", false, {{0, 0, 10}}, "no REQ_UPGRADE_START"},
+                      ChunkCase{"FirstOffsetNotZero", true, {{1, 256, 256}}, "has offset 256, expected 0"},
+                      ChunkCase{"OffsetSkipsAChunk", true, {{2, 0, 256}, {1, 512, 256}}, "expected 256"},
+                      ChunkCase{"RemainingDoesNotCountDown", true, {{2, 0, 256}, {2, 256, 256}}, "expected 1"},
+                      ChunkCase{"ShortChunkBeforeTheLast", true, {{1, 0, 100}}, "expected 256 before the last"},
+                      ChunkCase{"EmptyLastChunk", true, {{1, 0, 256}, {0, 256, 0}}, "has size 0"},
+                      ChunkCase{"SizeOverTheChunk", true, {{0, 0, 257}}, "exceeds 256"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DevsimConversation, ChunkOffsetWrapsAt16Bits) {
+    // Chunk index 299 carries offset bytes 0x2B 0x00 (299 * 256 modulo 65536).
+    StartDevice();
+    const Bytes section = MakeSection(300 * 256, {{"prod_id", "KBR3300"}}, 6);
+    const auto types = UploadSection(client_, section);
+    ASSERT_EQ(types.size(), 301u);
+    EXPECT_EQ(types.back(), REP_UPGRADE_END);
+}
+
+TEST_F(DevsimConversation, RebootInstallsACompleteImage) {
+    StartDevice({"--firmware-version", "1.0.0.0"});
+    // Without a new image a reboot keeps the firmware.
+    Bytes reply = client_.Exchange(BuildActionRequest());
+    EXPECT_EQ(HeaderOf(reply).type, REP_ACTION);
+    EXPECT_EQ(HeaderOf(reply).status, 0);
+    EXPECT_EQ(ReadValueReply(client_.Exchange(BuildGetValueRequest(KEY_FIRMWARE_VERSION))), "1.0.0.0");
+
+    ASSERT_EQ(UploadSection(client_, MakeSection(400, {{"prod_id", "KBR3300"}, {"a:version", "2.5.0.1"}}, 7)).back(),
+              REP_UPGRADE_END);
+    ASSERT_EQ(UploadSection(client_, MakeSection(300, {{"prod_id", "KBR3300"}, {"version", "2.5.0.1"}}, 8)).back(),
+              REP_UPGRADE_END);
+    // Received but not yet running.
+    EXPECT_EQ(ReadValueReply(client_.Exchange(BuildGetValueRequest(KEY_FIRMWARE_VERSION))), "1.0.0.0");
+    reply = client_.Exchange(BuildActionRequest());
+    EXPECT_EQ(HeaderOf(reply).status, 0);
+    reply = client_.Exchange(BuildGetValueRequest(KEY_FIRMWARE_VERSION));
+    EXPECT_EQ(ReadValueReply(reply), "2.5.0.1");
+    EXPECT_EQ(HeaderOf(reply).version, (std::array<uint8_t, 4>{2, 5, 0, 1}));
+}
+
+TEST_F(DevsimConversation, RebootKeepsTheFirmwareWhenTheImageIsCorrupt) {
+    StartDevice({"--firmware-version", "1.0.0.0", "--verbose"});
+    Bytes section2 = MakeSection(300, {{"prod_id", "KBR3300"}, {"version", "9.9.9.9"}}, 9);
+    section2[200] ^= 0x01;
+    ASSERT_EQ(UploadSection(client_, MakeSection(300, {{"prod_id", "KBR3300"}}, 10)).back(), REP_UPGRADE_END);
+    ASSERT_EQ(UploadSection(client_, section2).back(), REP_UPGRADE_END);
+    EXPECT_EQ(HeaderOf(client_.Exchange(BuildActionRequest())).status, 0);
+    EXPECT_TRUE(device_.WaitForStderr("fails its CRC"));
+    EXPECT_EQ(ReadValueReply(client_.Exchange(BuildGetValueRequest(KEY_FIRMWARE_VERSION))), "1.0.0.0");
+}
+
+TEST_F(DevsimConversation, BareProbesComeAndGoWhileTheConfigurationConnectionStays) {
+    StartDevice();
+    ASSERT_EQ(HeaderOf(client_.Exchange(BuildLoginRequest("admin"))).status, 0);
+    std::vector<std::thread> probers;
+    for (int t = 0; t < 4; ++t) {
+        probers.emplace_back([port = device_.Port()] {
+            for (int i = 0; i < 25; ++i) {
+                Client probe;
+                EXPECT_TRUE(probe.Connect(port));
+            }
+        });
+    }
+    for (auto& prober : probers) prober.join();
+    // A second configuration connection works side by side with the first.
+    Client other;
+    ASSERT_TRUE(other.Connect(device_.Port()));
+    EXPECT_EQ(HeaderOf(other.Exchange(BuildGetConfigRequest())).type, REP_CONFIG);
+    EXPECT_EQ(HeaderOf(client_.Exchange(BuildGetConfigRequest())).type, REP_CONFIG);
+    EXPECT_EQ(ReadValueReply(client_.Exchange(BuildGetValueRequest(KEY_PRODUCT_ID))), "KBR3300");
+}
+
+struct BadRequestCase {
+    const char* name;
+    Bytes request;
+    std::optional<uint8_t> replyType;  // a reply of this type, or no reply
+    std::string complaint;
+    uint8_t status = 1;  // of the reply
+};
+
+void PrintTo(const BadRequestCase& c, std::ostream* os) { *os << '"' << c.name << '"'; }
+
+Bytes Truncated(Bytes bytes, size_t size) {
+    bytes.resize(size);
+    return bytes;
+}
+
+class DevsimBadRequest : public DevsimConversation, public ::testing::WithParamInterface<BadRequestCase> {};
+
+TEST_P(DevsimBadRequest, OneLineOnStandardErrorAndServingGoesOn) {
+    const BadRequestCase& c = GetParam();
+    StartDevice();
+    ASSERT_TRUE(client_.Send(c.request));
+    ASSERT_TRUE(device_.WaitForStderr(c.complaint)) << device_.Stderr();
+    if (c.replyType) {
+        const auto reply = client_.Receive();
+        ASSERT_TRUE(reply.has_value());
+        EXPECT_EQ(HeaderOf(*reply).type, *c.replyType);
+        EXPECT_EQ(HeaderOf(*reply).status, c.status);
+    }
+    // The same connection is still served, and nothing else was sent in between.
+    EXPECT_EQ(ReadValueReply(client_.Exchange(BuildGetValueRequest(KEY_PRODUCT_ID))), "KBR3300");
+    EXPECT_EQ(std::count(device_.Stderr().begin(), device_.Stderr().end(), '\n'), 1) << device_.Stderr();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, DevsimBadRequest,
+    ::testing::Values(
+        BadRequestCase{"UnknownType", {0x63, 0, 1, 2, 3, 0, 0, 0}, std::nullopt, "unknown request type 99"},
+        BadRequestCase{"ReplyTypeSentToTheDevice", {REP_CONFIG, 0, 1, 2, 3, 0, 0, 0}, std::nullopt, "is a reply"},
+        BadRequestCase{"TruncatedHeader", {REQ_GET_CONFIG, 0, 1}, REP_CONFIG, "truncated: 3 of 8 bytes"},
+        BadRequestCase{"TruncatedLogin", Truncated(BuildLoginRequest("admin"), 12), REP_ACTION, "bad REQ_LOGIN"},
+        BadRequestCase{"LoginFieldLongerThanSent", {0, 0, 1, 2, 3, 0, 0, 1, 200, 'a'}, REP_ACTION, "bad REQ_LOGIN"},
+        BadRequestCase{"TruncatedChunk", Truncated(BuildUpgradeDataRequest(3, 0, 256, Bytes(256, 1)), 100),
+                       REP_UPGRADE_DATA, "bad REQ_UPGRADE_DATA"},
+        BadRequestCase{"TruncatedStart", Truncated(BuildUpgradeStartRequest(), 8), REP_UPGRADE_START,
+                       "truncated: 8 of 13"},
+        BadRequestCase{"KeyWithoutItsZero", Truncated(BuildGetValueRequest("c:prod_id"), 17), REP_VALUE,
+                       "bad REQ_GET_VALUE"},
+        BadRequestCase{"EntryPastTheEnd", Truncated(BuildSetConfigRequest(SetEntries(DeviceSettings{})), 100),
+                       REP_SET_CONFIG, "entry"},
+        BadRequestCase{"CountPastTheEntries", {REQ_SET_CONFIG, 0, 1, 2, 3, 0, 0, 200}, REP_SET_CONFIG, "entry 1 of 200"},
+        BadRequestCase{"LongerThanAnyRequest", Bytes(3000, REQ_GET_CONFIG), std::nullopt, "longer than any request"},
+        BadRequestCase{"TrailingBytes", {REQ_GET_DIAG, 0, 1, 2, 3, 0, 0, 0, 9, 9}, REP_DIAG, "2 trailing bytes", 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace kbr::devsim::test

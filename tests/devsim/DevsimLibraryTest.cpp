@@ -1,0 +1,105 @@
+// The simulator's library on its own: embedding the server in-process, and the small parsers.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "tests/devsim/DevsimHarness.h"
+#include "tools/devsim/DeviceModel.h"
+#include "tools/devsim/Faults.h"
+#include "tools/devsim/ImageTags.h"
+#include "tools/devsim/Server.h"
+#include "tools/devsim/StateFile.h"
+
+namespace kbr::devsim::test {
+namespace {
+
+TEST(DevsimLibrary, ServerRunsOnAThreadAndStops) {
+    DeviceModel device(DeviceIdentity{}, DeviceSettings{});
+    Server server(device, {});
+    std::string error;
+    ASSERT_TRUE(server.Listen("127.0.0.1:0", &error)) << error;
+    std::thread loop([&] { EXPECT_TRUE(server.Run()); });
+    {
+        Client client;
+        ASSERT_TRUE(client.Connect(server.Port()));
+        EXPECT_EQ(HeaderOf(client.Exchange(BuildLoginRequest("admin"))).status, 0);
+        EXPECT_EQ(ReadValueReply(client.Exchange(BuildGetValueRequest(KEY_PRODUCT_ID))), "KBR3300");
+    }
+    server.Stop();
+    loop.join();
+}
+
+struct FaultSpecCase {
+    const char* text;
+    bool valid;
+    uint8_t type = 0;
+    unsigned nth = 0;
+    FaultAction action = FaultAction::Status;
+};
+
+void PrintTo(const FaultSpecCase& c, std::ostream* os) { *os << '"' << c.text << '"'; }
+
+class DevsimFaultSpec : public ::testing::TestWithParam<FaultSpecCase> {};
+
+TEST_P(DevsimFaultSpec, Parses) {
+    const FaultSpecCase& c = GetParam();
+    std::string error;
+    const auto spec = ParseFaultSpec(c.text, &error);
+    ASSERT_EQ(spec.has_value(), c.valid) << error;
+    if (!spec) {
+        EXPECT_FALSE(error.empty());
+        return;
+    }
+    EXPECT_EQ(spec->requestType, c.type);
+    EXPECT_EQ(spec->nth, c.nth);
+    EXPECT_EQ(spec->action, c.action);
+}
+
+INSTANTIATE_TEST_SUITE_P(Specs, DevsimFaultSpec,
+                         ::testing::Values(FaultSpecCase{"12:3:status", true, 12, 3, FaultAction::Status},
+                                           FaultSpecCase{"0:1:wrong-type", true, 0, 1, FaultAction::WrongType},
+                                           FaultSpecCase{"64:10:short16", true, 64, 10, FaultAction::Short16},
+                                           FaultSpecCase{"15:1:silent", true, 15, 1, FaultAction::Silent},
+                                           FaultSpecCase{"2:2:close", true, 2, 2, FaultAction::Close},
+                                           FaultSpecCase{"12:3", false}, FaultSpecCase{"", false},
+                                           FaultSpecCase{"12::status", false}, FaultSpecCase{"x:1:status", false},
+                                           FaultSpecCase{"300:1:status", false}, FaultSpecCase{"-1:1:status", false},
+                                           FaultSpecCase{"12:1:status:extra", false}));
+
+TEST(DevsimLibrary, StateValuesSurviveEscaping) {
+    const std::string hostile = std::string("a b%=c\n\r#\x01\xff", 11) + std::string(1, '\0') + "z";
+    const std::string escaped = EscapeStateValue(hostile);
+    EXPECT_EQ(escaped.find_first_of(" \n\r="), std::string::npos) << escaped;
+    EXPECT_EQ(UnescapeStateValue(escaped), hostile);
+    EXPECT_FALSE(UnescapeStateValue("%4").has_value());
+    EXPECT_FALSE(UnescapeStateValue("%zz").has_value());
+}
+
+TEST(DevsimLibrary, SectionTagsAreFoundAndWalksStayInside) {
+    const Bytes section = MakeSection(200, {{"prod_id", "KBR3300"}, {"version", "2.0.1.7"}}, 1);
+    EXPECT_TRUE(SectionCrcIsGood(section));
+    EXPECT_EQ(FindSectionTag(section, "prod_id"), "KBR3300");
+    EXPECT_EQ(FindSectionTag(section, "version"), "2.0.1.7");
+    EXPECT_FALSE(FindSectionTag(section, "a:version").has_value());
+    // Cut inside the second record: the walk ends without reading past the end.
+    for (size_t size = 0; size < 60; ++size) {
+        const Bytes cut(section.begin(), section.begin() + size);
+        EXPECT_FALSE(FindSectionTag(cut, "version").has_value()) << size;
+    }
+    // A name of 0xFF-terminated bytes is not padded.
+    Bytes ff = MakeSection(64, {}, 2);
+    ff.resize(16);
+    const Bytes record = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 'v', 0xFF, 'o', 'k', 0, 0};
+    ff.insert(ff.end(), record.begin(), record.end());
+    EXPECT_EQ(FindSectionTag(ff, "v"), "ok");
+}
+
+TEST(DevsimLibrary, FirmwareVersionNeedsFourNumbers) {
+    EXPECT_EQ(ParseFirmwareVersion("1.2.3.4")->bytes, (std::array<uint8_t, 4>{1, 2, 3, 4}));
+    for (const char* bad : {"", "1.2.3", "1.2.3.4.5", "1..3.4", "a.b.c.d", "1.2.3.256", "1.2.3.4 "}) {
+        EXPECT_FALSE(ParseFirmwareVersion(bad).has_value()) << bad;
+    }
+}
+
+}  // namespace
+}  // namespace kbr::devsim::test
