@@ -1,0 +1,99 @@
+#include "platform/Platform.h"
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace kbr::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// A folder with a copy of `sleep` under a chosen name, so a test can start a process that
+// looks like another program.
+class DummyProgram {
+public:
+    explicit DummyProgram(const std::string& name) {
+        dir_ = fs::temp_directory_path() / ("kbr-platform-" + std::to_string(::getpid()) + "-" + name);
+        fs::create_directories(dir_);
+        path_ = dir_ / name;
+        fs::copy_file("/bin/sleep", path_, fs::copy_options::overwrite_existing);
+        fs::permissions(path_, fs::perms::owner_all);
+    }
+    ~DummyProgram() { fs::remove_all(dir_); }
+    std::string Path() const { return path_.string(); }
+    std::string Dir() const { return dir_.string(); }
+
+private:
+    fs::path dir_;
+    fs::path path_;
+};
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(10ms);
+    }
+    return condition();
+}
+
+TEST(Processes, FoundByExecutableNameWithoutRegardToCaseAndEnded) {
+    DummyProgram dummy("KBR3300_Wizardd");
+    StartResult started = StartProcess(dummy.Path(), {"30"});
+    ASSERT_TRUE(started.started) << started.error;
+
+    for (const char* name : {"KBR3300_Wizardd", "kbr3300_wizardd", "KBR3300_WIZARDD"}) {
+        ASSERT_TRUE(WaitUntil([&] { return !FindProcessesByName(name).empty(); })) << name;
+    }
+    auto found = FindProcessesByName("kbr3300_wizardd");
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].pid, started.pid);
+    EXPECT_EQ(found[0].executableName, "KBR3300_Wizardd");
+    EXPECT_TRUE(FindProcessesByName("KBR3300_Wizard").empty()) << "a prefix is not the name";
+
+    EXPECT_TRUE(TerminateAndWait(started.pid, 5000));
+    EXPECT_TRUE(FindProcessesByName("KBR3300_Wizardd").empty());
+    EXPECT_FALSE(TerminateAndWait(started.pid, 100)) << "already gone";
+}
+
+TEST(Processes, CurrentProcessIsListed) {
+    auto self = CurrentExecutableName();
+    EXPECT_EQ(self, "platform_tests");
+    bool listed = false;
+    for (const auto& info : FindProcessesByName(self)) listed |= info.pid == CurrentProcessId();
+    EXPECT_TRUE(listed);
+}
+
+TEST(StartProcess, WithoutTheSearchPathABareNameMeansTheWorkingDirectory) {
+    // "sleep" is on the search path but not in the working directory.
+    StartOptions options;
+    options.wait = true;
+    options.workingDirectory = "/";
+    auto result = StartProcess("sleep", {"0"}, options);
+    EXPECT_FALSE(result.started);
+    EXPECT_FALSE(result.error.empty());
+
+    options.searchPath = true;
+    result = StartProcess("sleep", {"0"}, options);
+    EXPECT_TRUE(result.started) << result.error;
+    EXPECT_EQ(result.exitCode, 0);
+}
+
+TEST(StartProcess, PassesArgumentsAndReportsTheExitCode) {
+    StartOptions options;
+    options.wait = true;
+    options.searchPath = true;
+    auto result = StartProcess("sh", {"-c", "exit 7"}, options);
+    ASSERT_TRUE(result.started);
+    EXPECT_EQ(result.exitCode, 7);
+}
+
+}  // namespace
+}  // namespace kbr::platform
