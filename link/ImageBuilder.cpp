@@ -138,15 +138,20 @@ std::optional<std::vector<uint8_t>> BuildUpgradeImage(const ImageSpec& spec, std
     if (spec.defect == ImageDefect::NoProductId) {
         std::erase_if(first.tags, [](const ImageTagText& tag) { return tag.name == kImageTagProductId; });
     }
+    // Refuse an oversized image before spending time on its payload.
+    auto plannedSize = [](const ImageSectionSpec& section) {
+        return uint64_t{section.size == 0 ? MinimumImageSectionSize(section.tags) : section.size};
+    };
+    const uint64_t total = uint64_t{spec.headerSize} + plannedSize(first) + plannedSize(spec.section2);
+    if (total > kMaxImageFileSize) {
+        Fail(error, "the image would be " + std::to_string(total) + " bytes, more than the " +
+                        std::to_string(kMaxImageFileSize) + " an image may have");
+        return std::nullopt;
+    }
     auto section1 = BuildImageSection(first, 1, error);
     if (!section1) return std::nullopt;
     auto section2 = BuildImageSection(spec.section2, 2, error);
     if (!section2) return std::nullopt;
-    const uint64_t total = uint64_t{spec.headerSize} + section1->size() + section2->size();
-    if (total > kMaxImageFileSize) {
-        Fail(error, "the image would be " + std::to_string(total) + " bytes, more than an image may be");
-        return std::nullopt;
-    }
 
     const auto off1 = static_cast<uint32_t>(spec.headerSize - 1);
     auto off2 = static_cast<uint32_t>(off1 + section1->size());

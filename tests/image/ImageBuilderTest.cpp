@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@ TEST(ImageBuilder, TagRecordLayout) {
 struct SizeCase {
     size_t size1;
     size_t size2;
+    friend void PrintTo(const SizeCase& c, std::ostream* os) { *os << c.size1 << " + " << c.size2; }
 };
 
 class ImageBuilderSizes : public testing::TestWithParam<SizeCase> {};
@@ -36,7 +38,9 @@ TEST_P(ImageBuilderSizes, SectionsHaveTheAskedSizesAndLoad) {
     EXPECT_TRUE(d.upgradeImage) << d.layout.problem;
     const auto minimum1 = MinimumImageSectionSize(StandardImageSpec("KBR3300", "2.1", "2.0").section1.tags);
     EXPECT_EQ(d.layout.sections[0].size, size1 ? size1 : minimum1);
-    if (size2) EXPECT_EQ(d.layout.sections[1].size, size2);
+    if (size2) {
+        EXPECT_EQ(d.layout.sections[1].size, size2);
+    }
     EXPECT_EQ(d.layout.fileSize, 12 + d.layout.sections[0].size + d.layout.sections[1].size);
     EXPECT_EQ(d.tags[1]->version, "2.1");
     EXPECT_EQ(d.tags[0]->appVersion, "2.0");
@@ -44,7 +48,10 @@ TEST_P(ImageBuilderSizes, SectionsHaveTheAskedSizesAndLoad) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, ImageBuilderSizes,
                          testing::Values(SizeCase{0, 0}, SizeCase{100, 100}, SizeCase{512, 513}, SizeCase{1024, 256},
-                                         SizeCase{65536, 4096}));
+                                         SizeCase{65536, 4096}),
+                         [](const testing::TestParamInfo<SizeCase>& info) {
+                             return std::to_string(info.param.size1) + "_" + std::to_string(info.param.size2);
+                         });
 
 TEST(ImageBuilder, RefusesWhatCannotBeBuilt) {
     std::string error;
@@ -68,6 +75,7 @@ TEST(ImageBuilder, RefusesWhatCannotBeBuilt) {
 struct DefectCase {
     ImageDefect defect;
     const char* problem;  // empty when only the tags are wrong
+    friend void PrintTo(const DefectCase& c, std::ostream* os) { *os << '"' << c.problem << '"'; }
 };
 
 class ImageBuilderDefects : public testing::TestWithParam<DefectCase> {};
@@ -89,7 +97,8 @@ INSTANTIATE_TEST_SUITE_P(
                     DefectCase{ImageDefect::NoProductId, ""},
                     DefectCase{ImageDefect::EmptySection2, "section 2 is empty (off2 is the last byte of the file)"},
                     DefectCase{ImageDefect::Truncated, "section 2 fails its CRC"},
-                    DefectCase{ImageDefect::HugeOffset, "off2 lies beyond the end of the file"}));
+                    DefectCase{ImageDefect::HugeOffset, "off2 lies beyond the end of the file"}),
+    [](const testing::TestParamInfo<DefectCase>& info) { return "defect" + std::to_string(int(info.param.defect)); });
 
 TEST(ImageBuilder, SealMakesAnyContentPass) {
     Bytes section(64, 0x5C);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <cstdint>
 #include <random>
 #include <string_view>
@@ -36,6 +37,7 @@ TEST(ImageCrc, DataFollowedByItsBigEndianCrcChecksToZero) {
 struct CrcCase {
     const char* name;
     uint32_t (*crc)(std::span<const uint8_t>, uint32_t);
+    friend void PrintTo(const CrcCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class CrcAgreement : public testing::TestWithParam<CrcCase> {};

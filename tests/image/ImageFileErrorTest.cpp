@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <cerrno>
 #include <filesystem>
 #include <string>
@@ -24,6 +25,7 @@ struct ErrnoCase {
     int error;
     FileErrorCause cause;
     const char* message;
+    friend void PrintTo(const ErrnoCase& c, std::ostream* os) { *os << "errno " << c.error << ": " << c.message; }
 };
 
 class FileErrorMapping : public testing::TestWithParam<ErrnoCase> {};

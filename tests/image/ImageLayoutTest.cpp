@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <cstdint>
 #include <functional>
 #include <random>
@@ -46,6 +47,7 @@ struct LayoutCase {
     std::function<void(Bytes&)> change;
     bool section1Loads;
     bool section2Loads;
+    friend void PrintTo(const LayoutCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ImageValidation : public testing::TestWithParam<LayoutCase> {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -46,6 +47,7 @@ struct TagCase {
     Bytes data;
     std::string wanted;
     std::optional<std::string> expected;
+    friend void PrintTo(const TagCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class FindImageTagCases : public testing::TestWithParam<TagCase> {};

@@ -1,6 +1,7 @@
 // kbr3300-image run as a program: exit statuses and what it prints.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <cstdio>
 #include <string>
 #include <sys/wait.h>
@@ -59,6 +60,7 @@ TEST_F(ImageTool, BuildsAnImageThatInfoAndTheReaderAccept) {
 struct BrokenCase {
     const char* kind;
     const char* expected;
+    friend void PrintTo(const BrokenCase& c, std::ostream* os) { *os << c.kind; }
 };
 
 class ImageToolBroken : public ImageTool, public testing::WithParamInterface<BrokenCase> {};
