@@ -16,6 +16,7 @@
 
 #include "link/ImageBuilder.h"
 #include "link/Messages.h"
+#include "link/UpgradeImage.h"
 #include "tests/devsim/DevsimHarness.h"
 #include "tests/operations/LinkContext.h"
 
@@ -80,6 +81,35 @@ void BM_UpgradeOperation(benchmark::State& state) {
     state.counters["exchanges"] = static_cast<double>(g_exchanges);
     state.counters["us_per_exchange"] = best * 1e6 / static_cast<double>(g_exchanges);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 2 * kSectionSize);
+}
+
+// The same conversation with the simulator from a plain blocking client on one thread: what the
+// simulator itself costs, without the link's receive thread and the operation.
+void BM_BlockingClientAgainstDevsim(benchmark::State& state) {
+    Simulator& sim = Sim();
+    if (!sim.ok) {
+        state.SkipWithError("simulator or image not available");
+        return;
+    }
+    const kbr::ImageFileData file = kbr::ReadImageFile(sim.image);
+    const kbr::ImageLayout layout = kbr::InspectImage(file.bytes);
+    kbr::devsim::test::Client client;
+    if (!layout.valid || !client.Connect(sim.process.Port())) {
+        state.SkipWithError("cannot connect");
+        return;
+    }
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        client.Exchange(kbr::BuildGetValueRequest(kbr::KEY_PRODUCT_ID));
+        client.Exchange(kbr::BuildGetValueRequest(kbr::KEY_FIRMWARE_VERSION));
+        for (int which = 1; which <= 2; ++which) {
+            if (kbr::devsim::test::UploadSection(client, kbr::ImageSectionBytes(file.bytes, layout, which)).empty()) {
+                state.SkipWithError("upload failed");
+                return;
+            }
+        }
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    }
 }
 
 bool ReadAll(int fd, uint8_t* data, size_t size) {
@@ -165,6 +195,7 @@ void BM_FloorUnixSocketPair(benchmark::State& state) { Floor(state, false); }
 }  // namespace
 
 BENCHMARK(BM_UpgradeOperation)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BlockingClientAgainstDevsim)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FloorTcpLoopback)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FloorUnixSocketPair)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 

@@ -2,12 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "link/ConfigEntry.h"
 #include "link/ConfigOperations.h"
 #include "tests/operations/FakeContext.h"
 
 namespace kbr::test {
 namespace {
+
+// Test names in CTest show the case's name instead of its bytes.
+template <typename Case>
+    requires requires(const Case& c) { c.name; }
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 using Calls = std::vector<PageCallRecord>;
 using Strings = std::vector<std::string>;
@@ -332,6 +341,8 @@ TEST(DiagOperation, ShortReplyIsReadOnlyAsFarAsReceived) {
     EXPECT_EQ(ctx.pageCalls, (Calls{{"display_diag", {"abc", "", "extra", "12"}, kArray}}));
     EXPECT_EQ(ctx.sent.size(), 2u);
 }
+
+void PrintTo(const StoreCase& c, std::ostream* os) { *os << c.function << " " << c.record; }
 
 }  // namespace
 }  // namespace kbr::test

@@ -1,6 +1,8 @@
 // The firmware upgrade against a scripted device, and the image version read.
 
 #include <gtest/gtest.h>
+
+#include <ostream>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +16,13 @@
 
 namespace kbr::test {
 namespace {
+
+// Test names in CTest show the case's name instead of its bytes.
+template <typename Case>
+    requires requires(const Case& c) { c.name; }
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 namespace fs = std::filesystem;
 
@@ -449,6 +458,8 @@ TEST(ReadImageVersion, StoresSection1AppVersionAndNothingElseHappens) {
     EXPECT_EQ(ctx.messages, std::vector<std::string>{"The file could not be located."});
     EXPECT_EQ(ctx.state.imageVersion, "2.0.0.9");
 }
+
+void PrintTo(const ChunkingCase& c, std::ostream* os) { *os << "section1 " << c.size1; }
 
 }  // namespace
 }  // namespace kbr::test

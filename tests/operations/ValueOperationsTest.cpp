@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <algorithm>
 
 #include "link/ValueOperations.h"
@@ -10,6 +12,13 @@
 
 namespace kbr::test {
 namespace {
+
+// Test names in CTest show the case's name instead of its bytes.
+template <typename Case>
+    requires requires(const Case& c) { c.name; }
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 using Calls = std::vector<PageCallRecord>;
 
@@ -244,6 +253,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, FunctionCommands,
                                          CommandCase{"8:C:/a:b.img", 8, "C:/a:b.img"}, CommandCase{"x:y", 0, "y"},
                                          CommandCase{" 12abc:", 12, ""}, CommandCase{"-3:", -3, ""},
                                          CommandCase{"99999999999:", -1, ""}, CommandCase{"", 0, ""}));
+
+void PrintTo(const ValueFunction& f, std::ostream* os) { *os << f.function; }
+void PrintTo(const CommandCase& c, std::ostream* os) { *os << '"' << c.command << '"'; }
 
 }  // namespace
 }  // namespace kbr::test
