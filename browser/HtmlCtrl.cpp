@@ -61,6 +61,7 @@ function call(kind, text) {
         xhr.open('GET', '/.kbr-bridge?t=' + token + '&k=' + kind + '&a=' + encodeURIComponent(String(text)), false);
         xhr.send(null);
     } catch (e) {
+        console.error('bridge call failed: ' + e);
         return null;
     }
     var answer = null;

@@ -4,9 +4,14 @@
 #include "browser/PageLibrary.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QUrlQuery>
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace kbr {
 
@@ -17,10 +22,26 @@ void RegisterResScheme() {
     QWebEngineUrlScheme scheme(kResScheme);
     scheme.setSyntax(QWebEngineUrlScheme::Syntax::Host);
     scheme.setDefaultPort(QWebEngineUrlScheme::PortUnspecified);
-    // Not LocalAccessAllowed (a res page could then read file: URLs), not CorsEnabled (no other
-    // origin may read our answers).
-    scheme.setFlags(QWebEngineUrlScheme::SecureScheme | QWebEngineUrlScheme::LocalScheme);
+    // Not LocalScheme: a local scheme's pages could load nothing of their own scheme without
+    // LocalAccessAllowed, and with that a res page could read file: URLs. Not CorsEnabled: no
+    // other origin may read our answers. Page windows never load remote content (request
+    // filter), so nothing remote can reach res either.
+    scheme.setFlags(QWebEngineUrlScheme::SecureScheme);
     QWebEngineUrlScheme::registerScheme(scheme);
+}
+
+void PrepareBrowserEngine() {
+    RegisterResScheme();
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+#ifndef _WIN32
+    if (::geteuid() == 0) {
+        QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+        if (!flags.contains("--no-sandbox")) {
+            if (!flags.isEmpty()) flags += ' ';
+            qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags + "--no-sandbox");
+        }
+    }
+#endif
 }
 
 void ResSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {

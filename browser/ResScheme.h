@@ -15,6 +15,12 @@ inline constexpr const char* kBridgePath = "/.kbr-bridge";
 // made; later calls do nothing.
 void RegisterResScheme();
 
+// Everything the engine needs before the application object exists: the `res` scheme, shared GL
+// contexts, and --no-sandbox added to QTWEBENGINE_CHROMIUM_FLAGS when running as root (Chromium's
+// sandbox refuses root; it is never turned off otherwise). Remote debugging is left to Qt's own
+// QTWEBENGINE_REMOTE_DEBUGGING, which the program never sets.
+void PrepareBrowserEngine();
+
 class ResSchemeHandler : public QWebEngineUrlSchemeHandler {
     Q_OBJECT
 public:

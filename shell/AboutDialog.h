@@ -1,0 +1,21 @@
+#pragma once
+// The About box: program icon, the version in control 1008, a further line and OK.
+
+#include <QDialog>
+
+class QLabel;
+
+namespace kbr {
+
+class AboutDialog : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr const char* kVersion = "1.0.0.0";
+    explicit AboutDialog(QWidget* parent = nullptr);
+    QLabel* VersionLabel() const { return version_; }
+
+private:
+    QLabel* version_;
+};
+
+}  // namespace kbr

@@ -1,0 +1,195 @@
+// The plain parts of the browser host: app: URL parse, script string escaping, the PE resource
+// reader (checked against wrestool) and the page library lookup.
+#include "browser/AppCommand.h"
+#include "browser/PageLibrary.h"
+#include "browser/PeResources.h"
+#include "browser/ScriptText.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace kbr {
+namespace {
+
+struct ParseCase {
+    const char* url;
+    bool intercepted;
+    int32_t code;
+    const char* argument;
+};
+
+void PrintTo(const ParseCase& c, std::ostream* os) { *os << '"' << c.url << '"'; }
+
+class AppUrlParse : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(AppUrlParse, MatchesAndParsesAsTheHostDoes) {
+    const ParseCase& c = GetParam();
+    const auto rest = MatchAppUrl(c.url);
+    ASSERT_EQ(rest.has_value(), c.intercepted) << c.url;
+    if (!rest) return;
+    const AppCommand command = ParseAppCommand(*rest);
+    EXPECT_EQ(command.code, c.code) << c.url;
+    EXPECT_EQ(command.argument, c.argument) << c.url;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, AppUrlParse,
+    ::testing::Values(ParseCase{"app:1000@", true, 1000, ""}, ParseCase{"app:1000", true, 1000, " "},
+                      ParseCase{"APP:1003@0:abc", true, 1003, "0:abc"}, ParseCase{"aPp:1003@0:abc", true, 1003, "0:abc"},
+                      ParseCase{"app:1001@825@625", true, 1001, "825@625"}, ParseCase{"app:", true, 0, " "},
+                      ParseCase{"app:x@y", true, 0, "y"}, ParseCase{"app: \t-12@z", true, -12, "z"},
+                      ParseCase{"app:+7@", true, 7, ""}, ParseCase{"app:1008@A,B%20C", true, 1008, "A,B%20C"},
+                      ParseCase{"app:99999999999999@x", true, 2147483647, "x"},
+                      ParseCase{"app:-99999999999999@x", true, -2147483647 - 1, "x"},
+                      ParseCase{"application.html", false, 0, ""},
+                      ParseCase{"res://PgPack.dll/index.html", false, 0, ""}, ParseCase{"app", false, 0, ""},
+                      ParseCase{"", false, 0, ""}, ParseCase{"ap:1", false, 0, ""}));
+
+struct EscapeCase {
+    std::string in;
+    std::string out;
+};
+
+void PrintTo(const EscapeCase& c, std::ostream* os) { *os << ::testing::PrintToString(c.in); }
+
+class ScriptEscape : public ::testing::TestWithParam<EscapeCase> {};
+
+TEST_P(ScriptEscape, NothingBreaksOutOfTheLiteral) { EXPECT_EQ(JsStringLiteral(GetParam().in), GetParam().out); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Hostile, ScriptEscape,
+    ::testing::Values(EscapeCase{"", R"("")"}, EscapeCase{"plain 1.2.3", R"("plain 1.2.3")"},
+                      EscapeCase{"\"); alert(1); (\"", R"("\"); alert(1); (\"")"},
+                      EscapeCase{"back\\slash", R"("back\\slash")"}, EscapeCase{"a\nb\rc\td", R"("a\nb\rc\td")"},
+                      EscapeCase{"</script><script>x()</script>", R"("\u003c/script\u003e\u003cscript\u003ex()\u003c/script\u003e")"},
+                      EscapeCase{"it's", R"("it\u0027s")"}, EscapeCase{"\xE2\x80\xA8|\xE2\x80\xA9", R"("\u2028|\u2029")"},
+                      EscapeCase{std::string("nul\0x", 5), R"("nul\u0000x")"}, EscapeCase{"\x7F", R"("\u007f")"},
+                      EscapeCase{"caf\xC3\xA9", "\"caf\xC3\xA9\""}, EscapeCase{"bad\xFF\xC3", R"("bad\ufffd\ufffd")"},
+                      EscapeCase{"\xC0\xAF", R"("\ufffd\ufffd")"}));
+
+// ---- PE resources --------------------------------------------------------------------------
+
+std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string RunCommand(const std::string& command) {
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    std::string out;
+    if (!pipe) return out;
+    char buffer[4096];
+    size_t n = 0;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe.get())) > 0) out.append(buffer, n);
+    return out;
+}
+
+TEST(PeResources, NamesAndBytesMatchWrestool) {
+    const auto bytes = ReadFile(KBR_TEST_PGPACK);
+    PeResourceReader reader;
+    ASSERT_TRUE(reader.Parse(bytes)) << reader.Error();
+    ASSERT_FALSE(reader.Resources().empty());
+
+    // wrestool lists lines such as: --type=23 --name='INDEX.HTML' --language=1033 [offset=0x3108 size=30]
+    const std::string listing = RunCommand("wrestool -l --type=23 '" + std::string(KBR_TEST_PGPACK) + "'");
+    std::vector<std::string> listed;
+    for (size_t at = listing.find("--name='"); at != std::string::npos; at = listing.find("--name='", at)) {
+        at += 8;
+        listed.push_back(listing.substr(at, listing.find('\'', at) - at));
+    }
+    std::vector<std::string> ours;
+    for (const PeResource& res : reader.Resources()) ours.push_back(res.name);
+    std::sort(listed.begin(), listed.end());
+    std::sort(ours.begin(), ours.end());
+    EXPECT_EQ(ours, listed);
+
+    for (const PeResource& res : reader.Resources()) {
+        const std::string extracted = RunCommand("wrestool -x --raw --type=23 --name='" + res.name + "' '" +
+                                          std::string(KBR_TEST_PGPACK) + "'");
+        const std::string mine(reinterpret_cast<const char*>(bytes.data() + res.offset), res.size);
+        EXPECT_EQ(mine, extracted) << res.name;
+        EXPECT_EQ(res.language, 1033) << res.name;
+    }
+}
+
+TEST(PeResources, NamesAreFoundWithoutRegardToCase) {
+    PageLibrary library;
+    ASSERT_TRUE(library.Load(KBR_TEST_PGPACK)) << library.Error();
+    const auto a = library.Find("//Index.html");
+    const auto b = library.Find("index.html");
+    const auto c = library.Find("INDEX.HTML");
+    ASSERT_TRUE(a && b && c);
+    EXPECT_EQ(a->data(), b->data());
+    EXPECT_EQ(a->data(), c->data());
+    EXPECT_TRUE(library.Find("img/dot.gif"));
+    EXPECT_FALSE(library.Find("missing.html"));
+    EXPECT_FALSE(library.Find(""));
+    EXPECT_FALSE(library.Find("Index.htm"));
+}
+
+// Every prefix of a good file and a set of damaged words: the reader reports an error or a
+// result, never reads outside the bytes (run under the asan preset to see it).
+TEST(PeResources, DamagedFilesAreReportedNotRead) {
+    const auto good = ReadFile(KBR_TEST_PGPACK);
+    PeResourceReader reader;
+    size_t failures = 0;
+    for (size_t length = 0; length < good.size(); length += (length < 1024 ? 1 : 97)) {
+        std::vector<uint8_t> cut(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(length));
+        if (!reader.Parse(cut)) {
+            ++failures;
+            EXPECT_FALSE(reader.Error().empty());
+        }
+        for (const PeResource& res : reader.Resources()) EXPECT_LE(res.offset + res.size, cut.size());
+    }
+    EXPECT_GT(failures, 0u);
+    for (size_t at = 0; at + 4 <= good.size(); at += 2) {
+        for (uint32_t word : {0xFFFFFFFFu, 0x80000000u, 0x7FFFFFFFu, 0u}) {
+            std::vector<uint8_t> bad = good;
+            for (int k = 0; k < 4; ++k) bad[at + k] = static_cast<uint8_t>(word >> (8 * k));
+            if (reader.Parse(bad)) {
+                for (const PeResource& res : reader.Resources()) EXPECT_LE(res.offset + res.size, bad.size());
+            }
+        }
+    }
+    EXPECT_FALSE(reader.Parse(std::vector<uint8_t>{'M', 'Z'}));
+    EXPECT_FALSE(reader.Parse(std::vector<uint8_t>{}));
+    PageLibrary library;
+    const auto path = std::filesystem::temp_directory_path() / "kbr-damaged-PgPack.dll";
+    {
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(good.data()), 200);
+    }
+    EXPECT_FALSE(library.Load(path));
+    EXPECT_FALSE(library.Find("index.html"));
+    std::filesystem::remove(path);
+}
+
+TEST(PageLibraryLookup, FileNameIgnoresCaseAndMimeFollowsTheExtension) {
+    const auto dir = std::filesystem::temp_directory_path() / ("kbr-lookup-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    EXPECT_FALSE(FindFileIgnoringCase(dir, "PgPack.DLL"));
+    std::ofstream(dir / "pgpack.DLL") << "x";
+    const auto found = FindFileIgnoringCase(dir, "PgPack.DLL");
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->filename(), "pgpack.DLL");
+    std::filesystem::remove_all(dir);
+
+    EXPECT_EQ(MimeTypeForName("Index.html"), "text/html");
+    EXPECT_EQ(MimeTypeForName("ECB.JS"), "text/javascript");
+    EXPECT_EQ(MimeTypeForName("STYLE.CSS"), "text/css");
+    EXPECT_EQ(MimeTypeForName("IMG/DOT.GIF"), "image/gif");
+    EXPECT_EQ(MimeTypeForName("README"), "application/octet-stream");
+}
+
+}  // namespace
+}  // namespace kbr

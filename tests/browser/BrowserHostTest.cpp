@@ -1,0 +1,277 @@
+// The browser host with real pages from the fixture page library: the res scheme, the first
+// document binding, both page call forms, script boxes, and the synchronous page bridge.
+#include "WebTestSupport.h"
+
+#include "browser/PageScript.h"
+#include "browser/ResScheme.h"
+
+#include <QJsonDocument>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace kbr::test {
+namespace {
+
+const QString kStart = QStringLiteral("res://PgPack.dll//Index.html");
+
+QString Json(const QVariant& value) { return QString::fromUtf8(QJsonDocument::fromVariant(value).toJson(QJsonDocument::Compact)); }
+
+class BrowserHost : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(host.created);
+        ASSERT_TRUE(host.LoadAndWait(kStart));
+        ASSERT_TRUE(host.lastLoadOk);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return host.documentReady == 1; }, kLoadTimeoutMs));
+    }
+    // Calls a page function and waits for the delivery to finish.
+    std::pair<bool, std::string> Call(const std::string& name, const PageScript::StringList& args, bool asArray) {
+        bool done = false;
+        std::pair<bool, std::string> outcome;
+        auto callback = [&](bool ran, const std::string& result) {
+            outcome = {ran, result};
+            done = true;
+        };
+        std::string result = "untouched";
+        const bool sent = asArray ? host.control->Script().CallFunctionWithArray(name, args, &result, callback)
+                                  : host.control->Script().CallFunction(name, args, &result, callback);
+        EXPECT_TRUE(sent);
+        EXPECT_EQ(result, "");  // results arrive through the callback
+        EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, kLoadTimeoutMs));
+        return outcome;
+    }
+    TestHost host;
+};
+
+TEST_F(BrowserHost, BindsTheFirstDocumentAndKeepsItsTitle) {
+    EXPECT_EQ(host.control->PageTitle(), "Login Test");
+    EXPECT_TRUE(host.control->IsBound());
+    EXPECT_TRUE(Eval(host.control, "ecbLoaded === true && getComputedStyle(document.body).fontFamily.length > 0").toBool());
+
+    ASSERT_TRUE(host.LoadAndWait("res://PgPack.dll/second.html"));
+    EXPECT_TRUE(host.lastLoadOk);
+    EXPECT_EQ(Eval(host.control, "document.title").toString(), "Second Page");
+    QTest::qWait(0);
+    EXPECT_EQ(host.documentReady, 1);
+    EXPECT_EQ(host.control->PageTitle(), "Login Test");
+}
+
+TEST_F(BrowserHost, BothStartUrlsServeTheSamePageAndUnknownNamesFail) {
+    const QString first = Eval(host.control, "document.documentElement.outerHTML").toString();
+    ASSERT_TRUE(host.LoadAndWait("res://PgPack.dll/index.html"));
+    EXPECT_TRUE(host.lastLoadOk);
+    EXPECT_EQ(Eval(host.control, "document.documentElement.outerHTML").toString(), first);
+    ASSERT_TRUE(host.LoadAndWait("res://PgPack.dll/no-such-page.html"));
+    EXPECT_FALSE(host.lastLoadOk);
+}
+
+TEST(BrowserHostUnbound, AFailedFirstLoadLeavesTheControlUnbound) {
+    TestHost host;
+    ASSERT_TRUE(host.LoadAndWait("res://PgPack.dll/missing.html"));
+    EXPECT_FALSE(host.lastLoadOk);
+    EXPECT_FALSE(host.control->IsBound());
+    EXPECT_EQ(host.documentReady, 0);
+    EXPECT_FALSE(host.control->Script().CallFunction("record", {"x"}));  // nothing to call
+}
+
+TEST_F(BrowserHost, ParameterFormPassesOneStringPerElementInOrder) {
+    EXPECT_EQ(Call("record", {"a", "b", "c"}, false), std::make_pair(true, std::string()));
+    EXPECT_EQ(Call("record", {}, false).first, true);
+    EXPECT_EQ(Json(Eval(host.control, "log")), R"([["a","b","c"],[]])");
+}
+
+TEST_F(BrowserHost, ArrayFormPassesOneVBArrayHoldingTheListReversed) {
+    EXPECT_TRUE(Call("recordArray", {"a", "b", "c"}, true).first);
+    EXPECT_TRUE(Call("recordArray", {}, true).first);
+    EXPECT_TRUE(Call("recordArray", {"100", "1.2.3.4"}, true).first);
+    EXPECT_EQ(Json(Eval(host.control, "log")),
+              R"([{"dims":1,"first":"c","items":["c","b","a"],"lbound":0,"ubound":2},)"
+              R"({"dims":1,"first":null,"items":[],"lbound":0,"ubound":-1},)"
+              R"({"dims":1,"first":"1.2.3.4","items":["1.2.3.4","100"],"lbound":0,"ubound":1}])");
+}
+
+TEST_F(BrowserHost, ResultsMissingAndRaisingFunctions) {
+    BoxRecorder boxes;
+    EXPECT_EQ(Call("returnsOne", {}, false), std::make_pair(true, std::string("1")));
+    EXPECT_EQ(Call("returnsNumber", {}, false), std::make_pair(true, std::string()));
+    EXPECT_EQ(Call("noSuchFunction", {"a"}, false).first, false);
+    EXPECT_EQ(Call("noSuchFunction", {"a"}, true).first, false);
+    EXPECT_TRUE(boxes.boxes.empty());
+
+    EXPECT_EQ(Call("raises", {}, false).first, false);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].caption, "KBR3300");
+    EXPECT_EQ(boxes.boxes[0].text, "Exception occurred.\r\n");
+    EXPECT_EQ(boxes.boxes[0].type, MBOX_OK | MBOX_ICONHAND);
+}
+
+TEST_F(BrowserHost, HostileStringsArriveUnchanged) {
+    const PageScript::StringList hostile = {"\"); window.pwned = 1; (\"", "back\\slash'quote", "line\nbreak\r\n",
+                                            "</script><script>window.pwned=2</script>", "sep\xE2\x80\xA8" "arator",
+                                            "${x}`tick`"};
+    EXPECT_TRUE(Call("record", hostile, false).first);
+    EXPECT_TRUE(Call("noSuch\"]); window.pwned = 3; (x[\"", {}, false).first == false);
+    const QVariantList logged = Eval(host.control, "log[0]").toList();
+    ASSERT_EQ(logged.size(), static_cast<qsizetype>(hostile.size()));
+    for (size_t i = 0; i < hostile.size(); ++i) EXPECT_EQ(logged[i].toString().toStdString(), hostile[i]);
+    EXPECT_EQ(Eval(host.control, "typeof window.pwned").toString(), "undefined");
+}
+
+TEST_F(BrowserHost, ScriptBoxesAreTitledCaption) {
+    BoxRecorder boxes(ANSWER_CANCEL);
+    Eval(host.control, "sayHello()");
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].caption, "Caption");
+    EXPECT_EQ(boxes.boxes[0].text, "Password Incorrect!");
+    EXPECT_EQ(boxes.boxes[0].owner, nullptr);
+    EXPECT_EQ(Eval(host.control, "askBox()").toBool(), false);
+    ASSERT_EQ(boxes.boxes.size(), 2u);
+    EXPECT_EQ(boxes.boxes[1].caption, "Caption");
+    EXPECT_EQ(boxes.boxes[1].type & 0xF, MBOX_OKCANCEL);
+}
+
+TEST_F(BrowserHost, ConfirmAnswerIsThereBeforeNavigateReturns) {
+    BoxRecorder boxes(ANSWER_YES);
+    host.onCommand = [&](const AppCommand& command) {
+        if (command.code != 1008) return;
+        const int answer = ShowMessageBox(&host, "Are you sure?", "Question", MBOX_YESNO);
+        host.control->Script().CallFunction("CallbackConfirm", {answer == ANSWER_YES ? "1" : "0"});
+    };
+    EXPECT_EQ(Eval(host.control, "askAndRead()").toString(), "1");
+    ASSERT_EQ(host.commands.size(), 1u);
+    EXPECT_EQ(host.commands[0].code, 1008);
+    EXPECT_EQ(host.commands[0].argument, "Question,Are%20you%20sure?");
+    EXPECT_EQ(boxes.boxes.size(), 1u);
+}
+
+TEST_F(BrowserHost, CommandsInARowAllArriveInOrder) {
+    EXPECT_EQ(Eval(host.control, "threeInARow()").toString(), "done");
+    ASSERT_EQ(host.commands.size(), 3u);
+    EXPECT_EQ(host.commands[0].code, 1501);
+    EXPECT_EQ(host.commands[0].argument, "first");
+    EXPECT_EQ(host.commands[1].code, 1502);
+    EXPECT_EQ(host.commands[2].code, 1503);
+    EXPECT_EQ(host.commands[2].argument, "third");
+}
+
+// A command that opens a modal window holding a second page runs to its end (the child loads,
+// sends its own commands and closes) before the opener's window.navigate returns; a page call
+// made by the opener's command meanwhile is applied before navigate returns too.
+TEST_F(BrowserHost, ModalChildWindowRunsToItsEndInsideTheCommand) {
+    std::vector<std::string> events;
+    host.onCommand = [&](const AppCommand& command) {
+        if (command.code != 1002) return;
+        events.push_back("open " + command.argument);
+        TestHost child(&host);
+        child.onCommand = [&](const AppCommand& c) {
+            events.push_back("child " + std::to_string(c.code));
+            if (c.code == 1000) QTimer::singleShot(0, &child, &QDialog::reject);
+        };
+        child.control->Navigate(QString::fromStdString("res://PgPack.dll/" + command.argument));
+        child.exec();
+        events.push_back("child closed");
+        host.control->Script().CallFunction("record", {"after-child"});
+    };
+    EXPECT_EQ(Eval(host.control, "openChild()").toString(), "returned");
+    EXPECT_EQ(events, (std::vector<std::string>{"open child.html", "child 1600", "child 1000", "child closed"}));
+    EXPECT_EQ(Json(Eval(host.control, "afterChild")), R"([["after-child"]])");
+}
+
+// Pages of any other origin get nothing done, even with the control's token.
+TEST_F(BrowserHost, OtherOriginsCannotIssueCommands) {
+    const QString token = host.control->BridgeToken();
+    const QString steal = QStringLiteral(
+        "(function(){try{var x=new XMLHttpRequest();"
+        "x.open('GET','res://pgpack.dll/.kbr-bridge?t=%1&k=app&a=app%3A1000%40',false);x.send(null);}catch(e){}"
+        "try{window.navigate('app:1000@');}catch(e){} return 'tried';})()")
+                              .arg(token);
+    ASSERT_TRUE(host.LoadAndWait("data:text/html,<title>data</title><body>data page</body>"));
+    EXPECT_EQ(Eval(host.control, steal).toString(), "tried");
+
+    ASSERT_TRUE(host.LoadAndWait("file:///etc/hostname"));
+    EXPECT_FALSE(host.lastLoadOk);  // file loads are refused in page windows
+
+    // A res page with a wrong token gets nothing either.
+    ASSERT_TRUE(host.LoadAndWait(kStart));
+    EXPECT_EQ(Eval(host.control,
+                   "(function(){var x=new XMLHttpRequest();"
+                   "x.open('GET','/.kbr-bridge?t=0123&k=app&a=app%3A1000%40',false);"
+                   "try{x.send(null);}catch(e){return 'refused';} return 'answered';})()")
+                  .toString(),
+              "refused");
+    QTest::qWait(50);
+    EXPECT_TRUE(host.commands.empty());
+}
+
+TEST_F(BrowserHost, RemoteLinksOpenOutsideAndNeverLoad) {
+    std::vector<QUrl> opened;
+    HtmlPage::SetExternalOpener([&](const QUrl& url) { opened.push_back(url); });
+    Eval(host.control,
+         "(function(){var a=document.createElement('a');a.href='https://example.invalid/x';"
+         "document.body.appendChild(a);a.click();})()");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !opened.empty(); }, 10000));
+    HtmlPage::SetExternalOpener([](const QUrl&) {});
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].toString(), "https://example.invalid/x");
+    EXPECT_EQ(Eval(host.control, "location.href").toString(), "res://pgpack.dll//Index.html");
+}
+
+TEST_F(BrowserHost, NullBindingIsReportedAndKeepsThePreviousOne) {
+    BoxRecorder boxes;
+    EXPECT_FALSE(host.control->Script().BindScript(nullptr));
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text, "NULL pointer");
+    EXPECT_EQ(boxes.boxes[0].type, MBOX_OK | MBOX_ICONHAND);
+    EXPECT_TRUE(host.control->Script().IsBound());
+    EXPECT_TRUE(Call("record", {"still"}, false).first);
+}
+
+TEST(HtmlHostEventsDefaults, ResultsAreThePlatformCodes) {
+    HtmlHostEvents events;
+    EXPECT_EQ(events.GetOptionKeyPath(nullptr, 0), KBR_E_INVALIDARG);
+    LPOLESTR key = nullptr;
+    ASSERT_EQ(events.GetOptionKeyPath(&key, 0), KBR_S_OK);
+    EXPECT_EQ(std::u16string(key), u"Software\\CHtmlDialog");
+    TaskMemFree(key);
+    DOCHOSTUIINFO info{};
+    info.pchHostCss = reinterpret_cast<OLECHAR*>(&info);
+    ASSERT_EQ(events.GetHostInfo(&info), KBR_S_OK);
+    EXPECT_EQ(info.dwFlags, 0x0004000Cu);
+    EXPECT_EQ(info.dwDoubleClick, 0u);
+    EXPECT_EQ(info.pchHostCss, reinterpret_cast<OLECHAR*>(&info));
+    IDispatch* external = reinterpret_cast<IDispatch*>(&info);
+    EXPECT_EQ(events.GetExternal(&external), KBR_E_NOTIMPL);
+    EXPECT_EQ(external, nullptr);
+    EXPECT_EQ(events.ShowContextMenu(0, nullptr, nullptr, nullptr), KBR_E_NOTIMPL);
+    EXPECT_EQ(events.TranslateAccelerator(nullptr, nullptr, 0), KBR_S_FALSE);
+    EXPECT_EQ(events.HideUI(), KBR_S_OK);
+    EXPECT_EQ(events.UpdateUI(), KBR_S_OK);
+    EXPECT_EQ(events.ShowUI(0, nullptr, nullptr, nullptr, nullptr), KBR_E_NOTIMPL);
+
+    BoxRecorder boxes(ANSWER_OK);
+    std::u16string text = u"Hello";
+    std::u16string caption = u"Engine caption";
+    LRESULT result = 0;
+    EXPECT_EQ(events.ShowMessage(nullptr, text.data(), caption.data(), 0x30, nullptr, 0, &result), KBR_S_OK);
+    EXPECT_EQ(result, ANSWER_OK);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].caption, "Caption");
+    EXPECT_EQ(boxes.boxes[0].type, 0x30u);
+}
+
+TEST(PageScriptText, SystemErrorTextFallsBack) {
+    EXPECT_EQ(PageScript::SystemErrorText(0x80020009u), "Exception occurred.\r\n");
+    EXPECT_EQ(PageScript::SystemErrorText(0x8badf00du), "FormatMessage Netive Error");
+}
+
+TEST(CHtmlCtrlPlaceholder, MissingPlaceholderCreatesNothing) {
+    QWidget parent;
+    CHtmlCtrl control;
+    HtmlHostEvents events;
+    EXPECT_FALSE(control.ReplacePlaceholder(1006, &parent, &events));
+    EXPECT_EQ(control.page()->url(), QUrl());
+}
+
+}  // namespace
+}  // namespace kbr::test

@@ -1,0 +1,95 @@
+#pragma once
+// Shared helpers of the tests that run real pages in Qt WebEngine (offscreen).
+
+#include "browser/HtmlCtrl.h"
+#include "browser/MessageBox.h"
+
+#include <QDialog>
+#include <QTest>
+#include <QVariant>
+#include <QWebEnginePage>
+#include <QWebEngineScript>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace kbr::test {
+
+constexpr int kLoadTimeoutMs = 60000;
+
+// A window hosting one control in place of placeholder 1006, recording what reaches it.
+class TestHost : public QDialog, public HtmlHostEvents {
+public:
+    explicit TestHost(QWidget* parent = nullptr) : QDialog(parent) {
+        resize(640, 420);
+        auto* placeholder = new QWidget(this);
+        placeholder->setProperty("controlId", 1006);
+        placeholder->setGeometry(0, 0, 640, 420);
+        control = new CHtmlCtrl();
+        created = control->ReplacePlaceholder(1006, this, this);
+        if (created) {
+            QObject::connect(control->page(), &QWebEnginePage::loadFinished, this, [this](bool ok) {
+                ++loads;
+                lastLoadOk = ok;
+            });
+        }
+    }
+    void OnAppCommand(const AppCommand& command) override {
+        commands.push_back(command);
+        if (onCommand) onCommand(command);
+    }
+    void OnDocumentReady() override { ++documentReady; }
+
+    bool LoadAndWait(const QString& url) {
+        const int before = loads;
+        control->Navigate(url);
+        return QTest::qWaitFor([&] { return loads > before; }, kLoadTimeoutMs);
+    }
+
+    CHtmlCtrl* control = nullptr;
+    bool created = false;
+    std::vector<AppCommand> commands;
+    std::function<void(const AppCommand&)> onCommand;
+    int documentReady = 0;
+    int loads = 0;
+    bool lastLoadOk = false;
+};
+
+// Runs script in the page and waits for its value.
+inline QVariant Eval(CHtmlCtrl* control, const QString& script, int timeoutMs = kLoadTimeoutMs) {
+    struct State {
+        bool done = false;
+        QVariant value;
+    };
+    auto state = std::make_shared<State>();
+    control->page()->runJavaScript(script, QWebEngineScript::MainWorld, [state](const QVariant& v) {
+        state->value = v;
+        state->done = true;
+    });
+    if (!QTest::qWaitFor([&] { return state->done; }, timeoutMs)) {
+        ADD_FAILURE() << "no answer from the page for: " << script.toStdString();
+    }
+    return state->value;
+}
+
+// Records every message box instead of showing it, answering with `answer`.
+class BoxRecorder {
+public:
+    explicit BoxRecorder(int answer = ANSWER_OK) {
+        previous_ = SetMessageBoxHook([this, answer](const MessageBoxRequest& request) {
+            boxes.push_back(request);
+            return answer;
+        });
+    }
+    ~BoxRecorder() { SetMessageBoxHook(previous_); }
+    std::vector<MessageBoxRequest> boxes;
+
+private:
+    MessageBoxHook previous_;
+};
+
+}  // namespace kbr::test

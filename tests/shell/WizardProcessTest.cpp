@@ -1,0 +1,64 @@
+// LaunchGuard and CloseWizard against real processes: a copy of a small program started under the
+// wizard's name. CTest runs this in a private PID namespace, so no other wizard process on the
+// machine is seen or ended.
+#include "browser/MessageBox.h"
+#include "platform/Platform.h"
+#include "shell/ConfigApp.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include <unistd.h>
+
+namespace kbr {
+namespace {
+
+class WizardProcess : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(WizardProcess, GuardFindsItAndCloseWizardEndsIt) {
+    int boxes = 0;
+    const MessageBoxHook previous = SetMessageBoxHook([&](const MessageBoxRequest&) { return ++boxes, ANSWER_OK; });
+    ConfigApp app;
+
+    ASSERT_TRUE(platform::FindProcessesByName(ConfigApp::kWizardName).empty()) << "not in a private PID namespace";
+    EXPECT_FALSE(app.LaunchGuard());
+    EXPECT_EQ(boxes, 1);
+
+    const auto dir = std::filesystem::temp_directory_path() / ("kbr-wizard-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const auto dummy = dir / GetParam();
+    std::filesystem::copy_file("/bin/sleep", dummy, std::filesystem::copy_options::overwrite_existing);
+    platform::StartOptions options;
+    const auto started = platform::StartProcess(dummy.string(), {"120"}, options);
+    ASSERT_TRUE(started.started) << started.error;
+
+    // The process shows up under its executable name once exec has happened.
+    bool seen = false;
+    for (int i = 0; i < 200 && !seen; ++i) {
+        seen = !platform::FindProcessesByName(ConfigApp::kWizardName).empty();
+        if (!seen) ::usleep(10000);
+    }
+    EXPECT_TRUE(seen);
+    EXPECT_TRUE(app.LaunchGuard());
+    EXPECT_EQ(boxes, 1);
+
+    app.CloseWizard();
+    EXPECT_TRUE(platform::FindProcessesByName(ConfigApp::kWizardName).empty());
+    EXPECT_FALSE(app.LaunchGuard());
+    SetMessageBoxHook(previous);
+    std::filesystem::remove_all(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, WizardProcess, ::testing::Values("KBR3300_Wizardd", "kbr3300_WIZARDD"));
+
+}  // namespace
+}  // namespace kbr
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
