@@ -14,10 +14,23 @@
 #include <algorithm>
 
 #ifdef _WIN32
+#include <winsock2.h>
 #include <windows.h>
 #endif
 
 namespace kbr::wizard {
+
+void SystemServices::StartNetworking() {
+#ifdef _WIN32
+    WSADATA data{};
+    if (WSAStartup(MAKEWORD(2, 0), &data) != 0) {
+        if (LOBYTE(data.wVersion) != 2 || HIBYTE(data.wVersion) != 0) {
+            ShowMessage(nullptr, "Incorrect version of WS2_32.dll found", CAPTION_ERROR, QMessageBox::NoIcon);
+        }
+        WSACleanup();
+    }
+#endif
+}
 
 std::unique_ptr<ProbeLink> SystemServices::NewLink() {
     return std::make_unique<WizardLink>(std::string(DEVICE_ADDRESS), std::string(DEVICE_PORT));

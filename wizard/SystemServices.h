@@ -8,6 +8,7 @@ namespace kbr::wizard {
 
 class SystemServices : public WizardServices {
 public:
+    void StartNetworking() override;
     std::unique_ptr<ProbeLink> NewLink() override;
     void StartRenewal(const std::string& parameter) override;
     [[nodiscard]] bool LaunchConfigProgram() override;

@@ -30,6 +30,9 @@ class WizardServices {
 public:
     virtual ~WizardServices() = default;
 
+    // Makes the system's sockets usable for the life of the process (Windows Sockets 2.0 on
+    // Windows; nothing to do elsewhere). A failure is told to the user; the probe then fails.
+    virtual void StartNetworking() {}
     // A fresh, closed link to the device.
     virtual std::unique_ptr<ProbeLink> NewLink() = 0;
     // Starts the address renewal helper with one parameter; neither waited for nor checked.

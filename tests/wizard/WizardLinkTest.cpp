@@ -6,11 +6,13 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -96,6 +98,30 @@ TEST(WizardLinkTest, RefusedConnectionIsTracedAndCanBeRetried) {
     EXPECT_FALSE(link.Open());
     EXPECT_EQ(traces.lines, (std::vector<std::string>{"SOCKET_ERROR", "SOCKET_ERROR"}));
     link.Close();  // nothing to close
+}
+
+// Opens a link after dropping the descriptor limit to the descriptors in use: true when the open
+// failed with the wizard's two trace lines, the second one naming the system's error.
+bool OpenWithoutDescriptorsIsTraced(const std::string& port) {
+    Traces traces;
+    WizardLink link("127.0.0.1", port, traces.Sink());
+    traces.lines.reserve(4);
+    const int lowestFree = dup(0);
+    close(lowestFree);
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = static_cast<rlim_t>(lowestFree);
+    setrlimit(RLIMIT_NOFILE, &limit);
+    const bool opened = link.Open();
+    const std::vector<std::string> expected = {"sockNew = INVALID_SOCKET", "WSAGetLastError = " + std::to_string(EMFILE)};
+    return !opened && traces.lines == expected;
+}
+
+// Runs in a child process, whose descriptor limit may drop.
+TEST(WizardLinkTest, NoSocketIsTracedWithTheError) {
+    Listener listener;
+    const std::string port = listener.Port();
+    EXPECT_EXIT(std::_Exit(OpenWithoutDescriptorsIsTraced(port) ? 0 : 1), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
