@@ -110,9 +110,10 @@ int Info(const std::string& path) {
                 std::printf("CRC %s\n", section.crcGood ? "good" : "bad");
             }
             if (const auto& tags = description.tags[i]) {
+                // Each section's own version tag is always listed; the other one only when present.
                 PrintTag(kbr::kImageTagProductId, tags->productId);
-                PrintTag(i == 0 ? kbr::kImageTagAppVersion : kbr::kImageTagVersion,
-                         i == 0 ? tags->appVersion : tags->version);
+                if (i == 0 || tags->appVersion) PrintTag(kbr::kImageTagAppVersion, tags->appVersion);
+                if (i == 1 || tags->version) PrintTag(kbr::kImageTagVersion, tags->version);
             }
         }
     }
