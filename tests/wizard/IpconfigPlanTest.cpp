@@ -126,8 +126,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // NetworkManager: wired devices only; wireless is never touched.
         PlanCase{"NmRelease", {Action::Release, ""}, NmFacts(), {{"nmcli", "device", "disconnect", "enp3s0"}}, 0},
+        // enx01 has no cable: reported, not connected.
         PlanCase{"NmRenew", {Action::Renew, ""}, NmFacts(),
-                 {{"nmcli", "device", "connect", "enp3s0"}, {"nmcli", "device", "connect", "enp4s0"}}, 1},  // enx01: no cable
+                 {{"nmcli", "device", "connect", "enp3s0"}, {"nmcli", "device", "connect", "enp4s0"}}, 1},
         // The interface NetworkManager leaves alone goes to dhclient when we may run it.
         PlanCase{"NmUnmanagedToDhclient", {Action::Renew, ""}, NmFacts(true, true),
                  {{"nmcli", "device", "connect", "enp3s0"},

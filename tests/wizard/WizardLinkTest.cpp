@@ -113,7 +113,8 @@ bool OpenWithoutDescriptorsIsTraced(const std::string& port) {
     limit.rlim_cur = static_cast<rlim_t>(lowestFree);
     setrlimit(RLIMIT_NOFILE, &limit);
     const bool opened = link.Open();
-    const std::vector<std::string> expected = {"sockNew = INVALID_SOCKET", "WSAGetLastError = " + std::to_string(EMFILE)};
+    const std::vector<std::string> expected = {"sockNew = INVALID_SOCKET",
+                                               "WSAGetLastError = " + std::to_string(EMFILE)};
     return !opened && traces.lines == expected;
 }
 

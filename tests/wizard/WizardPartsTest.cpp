@@ -51,7 +51,9 @@ INSTANTIATE_TEST_SUITE_P(
                       InstanceCase{"ConfigurationProgramRunning", {"KBR3300_Wizardd", "kbr3300"}, true},
                       // Started under another file name, the wizard finds none of its own.
                       InstanceCase{"RenamedWizard", {"setup", "bash"}, true},
-                      InstanceCase{"SimilarNamesDoNotCount", {"KBR3300_Wizardd", "KBR3300x", "KBR330", "xKBR3300"}, false},
+                      InstanceCase{"SimilarNamesDoNotCount",
+                                   {"KBR3300_Wizardd", "KBR3300x", "KBR330", "xKBR3300"},
+                                   false},
                       // An unreadable process list finds no other instance.
                       InstanceCase{"NoListAtAll", {}, false}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -98,8 +98,8 @@ run_wizard() {  # [program]
 
 expect_launch_from_cwd() {
     expect_count '^started' "$LAUNCH_LOG" 1 "configuration program starts"
-    grep -q "cwd=$WORK/cwd args=0 wizard=yes" "$LAUNCH_LOG" ||
-        fail "configuration program not started from the current directory without arguments beside a wizard: $(cat "$LAUNCH_LOG" 2>/dev/null)"
+    # From the current directory, without arguments, while a wizard is still there to find.
+    grep -q "cwd=$WORK/cwd args=0 wizard=yes" "$LAUNCH_LOG" || fail "wrong launch: $(cat "$LAUNCH_LOG" 2>/dev/null)"
 }
 
 # The probe connection stays open while the wizard waits after the launch: measured from the
@@ -165,7 +165,11 @@ config_program_on_path_only)
 config_program_running | second_wizard)
     cp "$WORK/KBR3300.stub" "$WORK/cwd/KBR3300"
     start_listener
-    if [[ $CASE == config_program_running ]]; then start_named_process KBR3300; else start_named_process KBR3300_Wizardd; fi
+    if [[ $CASE == config_program_running ]]; then
+        start_named_process KBR3300
+    else
+        start_named_process KBR3300_Wizardd
+    fi
     run_wizard
     expect_count '^box \[Reminder\] The program is running!$' "$BOXES" 1 "instance box"
     expect_no_device_contact
