@@ -81,7 +81,9 @@ start_named_process() {
     cp "$(command -v sleep)" "$WORK/elsewhere/$1"
     "$WORK/elsewhere/$1" 60 &
     for _ in $(seq 100); do
-        pgrep -x "${1:0:15}" >/dev/null && return 0
+        for exe in /proc/[0-9]*/exe; do
+            [[ "$(basename "$(readlink "$exe" 2>/dev/null)")" == "$1" ]] && return 0
+        done
         sleep 0.05
     done
     echo "FAIL: could not start $1"; exit 1
