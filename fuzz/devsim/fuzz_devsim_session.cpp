@@ -1,6 +1,7 @@
 // Feeds a run of requests to one simulated connection. The input is a sequence of records, each a
 // 16-bit big-endian length and that many bytes (cut short at the end of the input); each record is
-// one read of the connection. The first byte chooses a set of injected faults.
+// one read of the connection; after a close (a fault, a reboot) the next record goes to a new
+// connection of the same device. The first byte chooses a set of injected faults.
 //
 // Besides the sanitizers' checks, every reply must keep the promises of the device: a complete
 // header, at most 2024 bytes, and never exactly 16 bytes (no short16 fault is chosen here).
@@ -8,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -32,19 +34,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     DeviceModel device(DeviceIdentity{}, DeviceSettings{});
-    Session session(device, faults, "fuzz");
+    std::optional<Session> session;
+    session.emplace(device, faults, "fuzz");
     while (input.size() >= 2) {
         size_t length = (size_t{input[0]} << 8) | input[1];
         input = input.subspan(2);
         length = std::min(length, input.size());
-        const Outcome outcome = session.Handle(input.subspan(0, length));
+        const Outcome outcome = session->Handle(input.subspan(0, length));
         input = input.subspan(length);
         if (outcome.reply) {
             const Bytes& reply = *outcome.reply;
             if (reply.size() < MESSAGE_HEADER_SIZE || reply.size() > RECEIVE_BUFFER_SIZE) std::abort();
             if (reply.size() == 16) std::abort();
         }
-        if (outcome.close) break;
+        // A closed connection (fault or reboot): the client connects again to the same device.
+        if (outcome.close) session.emplace(device, faults, "fuzz");
     }
     return 0;
 }

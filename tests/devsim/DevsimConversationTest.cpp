@@ -296,12 +296,44 @@ TEST_F(DevsimConversation, ChunkOffsetWrapsAt16Bits) {
     EXPECT_EQ(types.back(), REP_UPGRADE_END);
 }
 
-TEST_F(DevsimConversation, RebootInstallsACompleteImage) {
-    StartDevice({"--firmware-version", "1.0.0.0"});
-    // Without a new image a reboot keeps the firmware.
-    Bytes reply = client_.Exchange(BuildActionRequest());
+// The page set's Reboot (function 10): acknowledged, then the device restarts: every connection
+// ends, new ones are refused for the reboot time, and then it serves again.
+TEST_F(DevsimConversation, RebootDropsConnectionsAndComesBackAfterTheRebootTime) {
+    StartDevice({"--reboot-time", "1000"});
+    Client other;
+    ASSERT_TRUE(other.Connect(device_.Port()));
+    ASSERT_EQ(HeaderOf(other.Exchange(BuildGetDiagRequest())).type, REP_DIAG);
+
+    const Bytes reply = client_.Exchange(BuildActionRequest());
+    ASSERT_EQ(reply.size(), 8u);
     EXPECT_EQ(HeaderOf(reply).type, REP_ACTION);
     EXPECT_EQ(HeaderOf(reply).status, 0);
+    EXPECT_EQ(client_.Receive(), Bytes{}) << "expected the connection closed";
+    EXPECT_EQ(other.Receive(), Bytes{}) << "expected every connection closed";
+    const auto refusedFrom = std::chrono::steady_clock::now();
+    Client probe;
+    EXPECT_FALSE(probe.Connect(device_.Port()));
+
+    Client again;
+    ASSERT_TRUE(again.ConnectWithin(device_.Port()));
+    EXPECT_GE(std::chrono::steady_clock::now() - refusedFrom, 500ms);
+    EXPECT_EQ(HeaderOf(again.Exchange(BuildLoginRequest("admin"))).status, 0);
+    // The diagnostics count from the new boot.
+    const auto diag = ReadDiagReply(again.Exchange(BuildGetDiagRequest()));
+    ASSERT_TRUE(diag.has_value());
+    EXPECT_NE(diag->first.find("Boot: 2 | Poll: 1 "), std::string::npos) << diag->first;
+}
+
+TEST_F(DevsimConversation, RebootInstallsACompleteImage) {
+    StartDevice({"--firmware-version", "1.0.0.0", "--reboot-time", "0"});
+    auto reboot = [&] {
+        EXPECT_EQ(HeaderOf(client_.Exchange(BuildActionRequest())).status, 0);
+        // Once the connection has ended the old listening socket is gone too.
+        EXPECT_EQ(client_.Receive(), Bytes{});
+        EXPECT_TRUE(client_.ConnectWithin(device_.Port()));
+    };
+    // Without a new image a reboot keeps the firmware.
+    reboot();
     EXPECT_EQ(ReadValueReply(client_.Exchange(BuildGetValueRequest(KEY_FIRMWARE_VERSION))), "1.0.0.0");
 
     ASSERT_EQ(UploadSection(client_, MakeSection(400, {{"prod_id", "KBR3300"}, {"a:version", "2.5.0.1"}}, 7)).back(),
@@ -310,21 +342,22 @@ TEST_F(DevsimConversation, RebootInstallsACompleteImage) {
               REP_UPGRADE_END);
     // Received but not yet running.
     EXPECT_EQ(ReadValueReply(client_.Exchange(BuildGetValueRequest(KEY_FIRMWARE_VERSION))), "1.0.0.0");
-    reply = client_.Exchange(BuildActionRequest());
-    EXPECT_EQ(HeaderOf(reply).status, 0);
-    reply = client_.Exchange(BuildGetValueRequest(KEY_FIRMWARE_VERSION));
+    reboot();
+    const Bytes reply = client_.Exchange(BuildGetValueRequest(KEY_FIRMWARE_VERSION));
     EXPECT_EQ(ReadValueReply(reply), "2.5.0.1");
     EXPECT_EQ(HeaderOf(reply).version, (std::array<uint8_t, 4>{2, 5, 0, 1}));
 }
 
 TEST_F(DevsimConversation, RebootKeepsTheFirmwareWhenTheImageIsCorrupt) {
-    StartDevice({"--firmware-version", "1.0.0.0", "--verbose"});
+    StartDevice({"--firmware-version", "1.0.0.0", "--verbose", "--reboot-time", "0"});
     Bytes section2 = MakeSection(300, {{"prod_id", "KBR3300"}, {"version", "9.9.9.9"}}, 9);
     section2[200] ^= 0x01;
     ASSERT_EQ(UploadSection(client_, MakeSection(300, {{"prod_id", "KBR3300"}}, 10)).back(), REP_UPGRADE_END);
     ASSERT_EQ(UploadSection(client_, section2).back(), REP_UPGRADE_END);
     EXPECT_EQ(HeaderOf(client_.Exchange(BuildActionRequest())).status, 0);
     EXPECT_TRUE(device_.WaitForStderr("fails its CRC"));
+    EXPECT_EQ(client_.Receive(), Bytes{});
+    ASSERT_TRUE(client_.ConnectWithin(device_.Port()));
     EXPECT_EQ(ReadValueReply(client_.Exchange(BuildGetValueRequest(KEY_FIRMWARE_VERSION))), "1.0.0.0");
 }
 

@@ -171,6 +171,15 @@ bool Client::Connect(uint16_t port) {
     return fd_ >= 0 && ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
 }
 
+bool Client::ConnectWithin(uint16_t port, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (!Connect(port)) {
+        if (Clock::now() >= deadline) return false;
+        ::usleep(10000);  // between attempts only; the wait is bounded by the deadline
+    }
+    return true;
+}
+
 bool Client::Send(std::span<const uint8_t> bytes) {
     size_t sent = 0;
     while (sent < bytes.size()) {

@@ -58,6 +58,8 @@ public:
     Client& operator=(const Client&) = delete;
 
     [[nodiscard]] bool Connect(uint16_t port);
+    // Connects, trying again while the device refuses (e.g. during its reboot), up to timeout.
+    [[nodiscard]] bool ConnectWithin(uint16_t port, std::chrono::milliseconds timeout = 10s);
     [[nodiscard]] bool Send(std::span<const uint8_t> bytes);
     // One read: the bytes, an empty vector when the device closed the connection, nothing on
     // time-out.

@@ -22,7 +22,9 @@ TEST(DevsimState, SettingsAndInstalledFirmwareSurviveARestart) {
     {
         DevsimProcess device;
         std::string error;
-        ASSERT_TRUE(device.Start({"--state", state, "--password", "first", "--firmware-version", "1.0.0.0"}, &error))
+        ASSERT_TRUE(device.Start({"--state", state, "--password", "first", "--firmware-version", "1.0.0.0",
+                                  "--verbose"},
+                                 &error))
             << error;
         Client client;
         ASSERT_TRUE(client.Connect(device.Port()));
@@ -34,6 +36,7 @@ TEST(DevsimState, SettingsAndInstalledFirmwareSurviveARestart) {
         ASSERT_EQ(UploadSection(client, MakeSection(300, {{"prod_id", "KBR3300"}, {"version", "3.1.4.1"}}, 2)).back(),
                   REP_UPGRADE_END);
         ASSERT_EQ(HeaderOf(client.Exchange(BuildActionRequest())).status, 0);
+        EXPECT_TRUE(device.WaitForStderr("installed firmware 3.1.4.1"));
         EXPECT_EQ(device.Stop(), 0);
     }
     DevsimProcess device;
@@ -110,6 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         StartupErrorCase{"UnknownOption", {"--colour"}, "", 2, "unknown argument '--colour'"},
         StartupErrorCase{"MissingValue", {"--password"}, "", 2, "--password needs a value"},
+        StartupErrorCase{"RebootTimeNotANumber", {"--reboot-time", "soon"}, "", 2, "not a number of milliseconds"},
         StartupErrorCase{"PasswordTooLong", {"--password", "123456789"}, "", 2, "at most 8 characters"},
         StartupErrorCase{"ShortVersion", {"--firmware-version", "1.2.3"}, "", 2, "is not A.B.C.D"},
         StartupErrorCase{"VersionOutOfRange", {"--firmware-version", "1.2.3.256"}, "", 2, "is not A.B.C.D"},

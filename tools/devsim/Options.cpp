@@ -1,5 +1,7 @@
 #include "tools/devsim/Options.h"
 
+#include <charconv>
+
 namespace kbr::devsim {
 
 namespace {
@@ -14,7 +16,7 @@ bool SetError(std::string* error, std::string text) {
 std::string UsageText() {
     return "usage: kbr3300-devsim [--listen ADDR:PORT] [--password PW] [--product-id ID]\n"
            "                      [--firmware-version A.B.C.D] [--state FILE] [--fault REQ:N:ACTION]...\n"
-           "                      [--dump-dir DIR] [--verbose]\n"
+           "                      [--dump-dir DIR] [--reboot-time MS] [--verbose]\n"
            "\n"
            "A simulated KBR3300 in configuration mode: serves the device protocol over TCP.\n"
            "\n"
@@ -32,12 +34,14 @@ std::string UsageText() {
            "                        status, wrong-type, short16, silent or close; may be repeated\n"
            "  --dump-dir DIR        write each completely received upgrade section to DIR/section1.bin and\n"
            "                        DIR/section2.bin\n"
+           "  --reboot-time MS      how long a reboot keeps the device unreachable (default 2000 ms)\n"
            "  --verbose             one line on standard error per request\n"
            "\n"
            "The first line on standard output is \"listening on ADDR:PORT\" with the port in use.\n"
-           "REQ_ACTION reboots the simulated device: its diagnostics counters restart, and an image whose two\n"
-           "sections arrived whole since the last boot is installed (its \"version\" tag becomes the firmware\n"
-           "version).\n";
+           "REQ_ACTION reboots the simulated device: it answers REP_ACTION with status 0, closes every\n"
+           "connection and refuses new ones for the reboot time, then serves again with its stored settings.\n"
+           "An image whose two sections arrived whole and intact since the last boot is installed: its\n"
+           "\"version\" tag becomes the firmware version. The diagnostics counters start again.\n";
 }
 
 std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string* error) {
@@ -100,6 +104,16 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             auto v = value();
             if (!v) return std::nullopt;
             options.dumpDir = *v;
+        } else if (name == "--reboot-time") {
+            auto v = value();
+            if (!v) return std::nullopt;
+            unsigned ms = 0;
+            auto [end, ec] = std::from_chars(v->data(), v->data() + v->size(), ms);
+            if (v->empty() || ec != std::errc() || end != v->data() + v->size() || ms > 600000) {
+                SetError(error, "--reboot-time: '" + *v + "' is not a number of milliseconds 0-600000");
+                return std::nullopt;
+            }
+            options.rebootTime = std::chrono::milliseconds(ms);
         } else if (name == "--fault") {
             auto v = value();
             if (!v) return std::nullopt;

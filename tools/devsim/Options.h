@@ -1,6 +1,7 @@
 #pragma once
 // The simulator's command line.
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -21,6 +22,7 @@ struct Options {
     std::string statePath;
     std::string dumpDir;
     std::vector<FaultSpec> faults;
+    std::chrono::milliseconds rebootTime{2000};
     bool verbose = false;
     bool help = false;
 };

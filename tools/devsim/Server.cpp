@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -63,8 +64,9 @@ struct Server::Connection {
     }
 };
 
-Server::Server(DeviceModel& device, std::vector<FaultSpec> faults, const Logger* logger)
-    : device_(device), faults_(std::move(faults)), logger_(logger ? logger : &silent_) {
+Server::Server(DeviceModel& device, std::vector<FaultSpec> faults, const Logger* logger,
+               std::chrono::milliseconds rebootTime)
+    : device_(device), faults_(std::move(faults)), logger_(logger ? logger : &silent_), rebootTime_(rebootTime) {
     int fds[2];
     if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0) {
         wakeRead_ = fds[0];
@@ -100,29 +102,35 @@ bool Server::Listen(std::string_view address, std::string* error) {
     ::freeaddrinfo(found);
     bindAddress.sin_port = htons(port);
 
+    if (!OpenListener(bindAddress, error)) return false;
+    sockaddr_in bound{};
+    socklen_t length = sizeof bound;
+    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&bound), &length);
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &bound.sin_addr, text, sizeof text);
+    host_ = text;
+    port_ = ntohs(bound.sin_port);
+    return true;
+}
+
+bool Server::OpenListener(const sockaddr_in& address, std::string* error) {
+    const std::string name = AddressText(address);
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) return SetError(error, std::string("cannot create a socket: ") + std::strerror(errno));
     const int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&bindAddress), sizeof bindAddress) != 0 || ::listen(fd, SOMAXCONN) != 0) {
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, SOMAXCONN) != 0) {
         const int saved = errno;
         ::close(fd);
-        std::string text = "cannot listen on " + std::string(address) + ": " + std::strerror(saved);
+        std::string text = "cannot listen on " + name + ": " + std::strerror(saved);
         if (saved == EADDRNOTAVAIL) {
             text += " (the device address exists only inside a private network namespace; for tests use "
                     "--listen 127.0.0.1:0)";
         }
         return SetError(error, text);
     }
-    sockaddr_in bound{};
-    socklen_t length = sizeof bound;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
     if (listenFd_ >= 0) ::close(listenFd_);
     listenFd_ = fd;
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &bound.sin_addr, text, sizeof text);
-    host_ = text;
-    port_ = ntohs(bound.sin_port);
     return true;
 }
 
@@ -180,10 +188,21 @@ bool Server::ReadRequest(Connection& connection) {
         connection.pendingOffset = 0;
     }
     if (outcome.close) {
-        logger_->Info(connection.peer + ": closed by the device");
+        logger_->Info(connection.peer + (outcome.reboot ? ": the device reboots" : ": closed by the device"));
         connection.closeAfterFlush = true;
     }
+    if (outcome.reboot) rebootRequested_ = true;
     return Flush(connection);
+}
+
+void Server::BeginReboot() {
+    // Listener first: once a client sees its connection end, new connections are refused.
+    ::close(listenFd_);
+    listenFd_ = -1;
+    connections_.clear();
+    rebootRequested_ = false;
+    listenAgainAt_ = std::chrono::steady_clock::now() + rebootTime_;
+    logger_->Info("rebooting: unreachable for " + std::to_string(rebootTime_.count()) + " ms");
 }
 
 bool Server::Flush(Connection& connection) {
@@ -207,6 +226,30 @@ bool Server::Run() {
     if (listenFd_ < 0) return false;
     std::vector<pollfd> fds;
     for (;;) {
+        int timeoutMs = -1;
+        if (listenFd_ < 0) {
+            // Rebooting: back on the same address when the time is up.
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= listenAgainAt_) {
+                sockaddr_in address{};
+                address.sin_family = AF_INET;
+                address.sin_port = htons(port_);
+                ::inet_pton(AF_INET, host_.c_str(), &address.sin_addr);
+                std::string error;
+                if (OpenListener(address, &error)) {
+                    logger_->Info("reboot done: listening on " + ListenAddress() + " again");
+                } else {
+                    logger_->Problem(error + "; trying again");
+                    listenAgainAt_ = now + std::chrono::milliseconds(500);
+                }
+            }
+            if (listenFd_ < 0) {
+                timeoutMs = static_cast<int>(
+                    std::chrono::ceil<std::chrono::milliseconds>(listenAgainAt_ - std::chrono::steady_clock::now())
+                        .count());
+                timeoutMs = std::max(timeoutMs, 0);
+            }
+        }
         fds.clear();
         fds.push_back({wakeRead_, POLLIN, 0});
         // At the connection limit, new connections wait in the backlog until others end.
@@ -216,7 +259,7 @@ bool Server::Run() {
             const short events = connection->pending.empty() ? POLLIN : POLLOUT;
             fds.push_back({connection->fd, events, 0});
         }
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
+        if (::poll(fds.data(), fds.size(), timeoutMs) < 0) {
             if (errno == EINTR) continue;
             logger_->Problem(std::string("poll failed: ") + std::strerror(errno));
             return false;
@@ -229,6 +272,7 @@ bool Server::Run() {
         }
         // Connections first (their indices match fds), new ones after.
         std::vector<std::unique_ptr<Connection>> kept;
+        std::vector<std::unique_ptr<Connection>> dropped;  // closed at the end of this round
         kept.reserve(connections_.size());
         for (size_t i = 0; i < connections_.size(); ++i) {
             Connection& connection = *connections_[i];
@@ -239,10 +283,17 @@ bool Server::Run() {
             } else if (revents & (POLLIN | POLLHUP | POLLERR)) {
                 keep = ReadRequest(connection);
             }
-            if (keep) kept.push_back(std::move(connections_[i]));
+            (keep ? kept : dropped).push_back(std::move(connections_[i]));
         }
         connections_ = std::move(kept);
-        if (fds[1].revents & POLLIN) AcceptAll();
+        if (rebootRequested_) {
+            // Before the rebooting connection closes, so that a client that sees it end finds
+            // the device unreachable.
+            BeginReboot();
+        } else if (fds[1].revents & POLLIN) {
+            AcceptAll();
+        }
+        dropped.clear();
     }
 }
 

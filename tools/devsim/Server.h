@@ -3,7 +3,7 @@
 // that connect and close, and configuration connections that stay open). Each read of a
 // connection is taken as one request; each reply goes out in one send.
 
-#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -13,6 +13,8 @@
 #include "tools/devsim/DeviceModel.h"
 #include "tools/devsim/Faults.h"
 
+struct sockaddr_in;
+
 namespace kbr::devsim {
 
 class Server {
@@ -21,7 +23,12 @@ public:
     // until one ends (a burst of bare probes never turns a configuration connection away).
     static constexpr size_t MAX_CONNECTIONS = 256;
 
-    Server(DeviceModel& device, std::vector<FaultSpec> faults, const Logger* logger = nullptr);
+    // How long a reboot (REQ_ACTION) keeps the device unreachable: no listening socket, so
+    // connections are refused, as with a device that restarts.
+    static constexpr std::chrono::milliseconds DEFAULT_REBOOT_TIME{2000};
+
+    Server(DeviceModel& device, std::vector<FaultSpec> faults, const Logger* logger = nullptr,
+           std::chrono::milliseconds rebootTime = DEFAULT_REBOOT_TIME);
     ~Server();
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
@@ -40,6 +47,9 @@ public:
 private:
     struct Connection;
 
+    // Opens the listening socket on host_/port_.
+    [[nodiscard]] bool OpenListener(const sockaddr_in& address, std::string* error);
+    void BeginReboot();
     void AcceptAll();
     // False when the connection is to be dropped.
     bool ReadRequest(Connection& connection);
@@ -55,6 +65,9 @@ private:
     std::string host_;
     uint16_t port_ = 0;
     std::vector<std::unique_ptr<Connection>> connections_;
+    std::chrono::milliseconds rebootTime_;
+    bool rebootRequested_ = false;
+    std::chrono::steady_clock::time_point listenAgainAt_;
 };
 
 // Splits "ADDR:PORT"; false for a missing colon or a port that is not 0-65535.

@@ -121,7 +121,13 @@ Outcome Session::Handle(std::span<const uint8_t> request) {
                       TypeText(header.type) + " status " + std::to_string(header.status) + " (" +
                       std::to_string(reply.size()) + " bytes)");
     }
-    return Outcome{std::move(reply), false};
+    Outcome outcome{std::move(reply), false, false};
+    if (rebooting_) {
+        rebooting_ = false;
+        outcome.close = true;
+        outcome.reboot = true;
+    }
+    return outcome;
 }
 
 Bytes Session::HandleLogin(std::span<const uint8_t> request) {
@@ -244,9 +250,11 @@ Bytes Session::HandleAction(std::span<const uint8_t> request) {
                                           std::to_string(ACTION_REQUEST_SIZE) + " bytes");
     }
     NoteTrailingBytes(REQ_ACTION, request.size(), ACTION_REQUEST_SIZE);
-    // The acknowledgement carries the version the device answered with, before the reboot.
+    // The page set uses this request for "reboot the device": acknowledge (with the version the
+    // device runs before the reboot), then restart, which drops the connections.
     Bytes reply = Reply(REP_ACTION, 0);
     logger_->Info(peer_ + ": " + device_.Reboot());
+    rebooting_ = true;
     return reply;
 }
 

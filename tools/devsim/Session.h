@@ -16,10 +16,12 @@
 
 namespace kbr::devsim {
 
-// What to do after a request: send the reply (if any), then close the connection if asked.
+// What to do after a request: send the reply (if any), then close the connection if asked. A
+// reboot closes every connection and leaves the device unreachable for a moment.
 struct Outcome {
     std::optional<Bytes> reply;
     bool close = false;
+    bool reboot = false;
 };
 
 class Session {
@@ -62,6 +64,7 @@ private:
     const Logger* logger_;
     Logger silent_;
     std::array<unsigned, 256> requestCounts_{};
+    bool rebooting_ = false;
     Transfer transfer_;
 };
 

@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
         WriteLine(error);
         return 2;
     }
-    Server server(device, options->faults, &logger);
+    Server server(device, options->faults, &logger, options->rebootTime);
     if (!server.Listen(options->listen, &error)) {
         WriteLine(error);
         return 1;
