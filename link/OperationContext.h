@@ -25,6 +25,9 @@
 //     cope with that (they look at ActiveOperation() again afterwards). The window must keep
 //     the operation object alive while any of its calls is running (e.g. hold it by
 //     shared_ptr and take a copy before calling into it).
+//   - Start may show a box before the operation becomes active (the upgrade's file-error
+//     message), so the queue pump must not start another operation while a Start call is still
+//     running (a "starting" mark next to ActiveOperation).
 //   - CompleteOperation(result): calls the page's completion callback with the result as
 //     decimal text, as the window does for every operation.
 

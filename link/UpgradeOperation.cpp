@@ -66,6 +66,7 @@ void UpgradeOperation::Reply(std::span<const uint8_t> received) {
         case Phase::Version: OnVersion(received); break;
         case Phase::Transfer: OnAcknowledgement(received); break;
         case Phase::Idle:
+        case Phase::Deciding:
         case Phase::Finished: break;
     }
 }
@@ -81,6 +82,7 @@ void UpgradeOperation::OnProductId(std::span<const uint8_t> received) {
     }
     context.State().deviceProductId = *value;
     if (*value != context.State().imageProductId) {
+        phase_ = Phase::Deciding;
         context.ShowMessage(PRODUCT_IDS_DIFFER);
         End(1);  // a no-op if the timer ended it while the message was open
         return;
@@ -99,6 +101,7 @@ void UpgradeOperation::OnVersion(std::span<const uint8_t> received) {
         return;
     }
     context.State().deviceVersion = *value;
+    phase_ = Phase::Deciding;
 
     // Section 2 carries the version; section 1 stays loaded for pass 1.
     std::optional<ImageSection> section2 = LoadImageSection(path_, 2, MessagesOf(context));
@@ -157,7 +160,7 @@ void UpgradeOperation::StartPass1() {
 }
 
 void UpgradeOperation::StartPass2() {
-    phase_ = Phase::Transfer;
+    phase_ = Phase::Deciding;
     pass_ = 2;
     remaining_ = -1;
     index_ = 0;
@@ -169,6 +172,7 @@ void UpgradeOperation::StartPass2() {
         return;
     }
     remaining_ = int64_t{ChunkCount(section_.size())} - 1;
+    phase_ = Phase::Transfer;
     expected_ = REP_UPGRADE_START;
     Context().Send(BuildUpgradeStartRequest());
     Context().StartOperationTimer(STEP_TIMER_MS);

@@ -34,7 +34,8 @@ public:
     explicit UpgradeOperation(OperationContext& context) : Operation(context, FUNCTION) {}
     void Start(std::string_view path) override;
 
-    enum class Phase { Idle, ProductId, Version, Transfer, Finished };
+    // Deciding: a box is open or a file is being read; no reply is expected.
+    enum class Phase { Idle, ProductId, Version, Deciding, Transfer, Finished };
     Phase CurrentPhase() const { return phase_; }
     int Pass() const { return pass_; }
 

@@ -436,6 +436,30 @@ TEST(UpgradeOperation, MismatchMessageOpenWhileTheTimerEndsItCompletesOnce) {
     EXPECT_EQ(ctx.completions, std::vector<int>{1});
 }
 
+TEST(UpgradeOperation, StrayReplyWhileABoxIsOpenIsIgnored) {
+    ImageFiles files;
+    const std::string path = files.Standard(300, 300, "1.0.0.0");
+    for (bool question : {false, true}) {
+        FakeContext ctx;
+        ScriptedDevice device;
+        ctx.Run(8, path);
+        if (!question) {
+            ctx.duringModal = [&] { ctx.Reply(BuildValueReply(kDeviceVersion, 0, "OTHER")); };
+            ctx.Reply(BuildValueReply(kDeviceVersion, 0, "OTHER"));
+            EXPECT_EQ(ctx.messages.size(), 1u);
+            EXPECT_EQ(ctx.completions, std::vector<int>{1});
+        } else {
+            ctx.Reply(device.Answer(0, ctx.sent[0]));
+            ctx.duringModal = [&] { ctx.Reply(Reply(REP_UPGRADE_START)); };
+            ctx.Reply(device.Answer(1, ctx.sent[1]));
+            EXPECT_EQ(ctx.questions.size(), 1u);
+            // Yes: pass 1 starts once, and the stray acknowledgement sent no chunk.
+            EXPECT_EQ(ctx.sent.size(), 3u);
+            EXPECT_EQ(ctx.sent.back().at(0), REQ_UPGRADE_START);
+        }
+    }
+}
+
 // ---- Function 14
 
 TEST(ReadImageVersion, StoresSection1AppVersionAndNothingElseHappens) {
