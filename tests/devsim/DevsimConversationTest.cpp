@@ -382,6 +382,19 @@ TEST_F(DevsimConversation, BareProbesComeAndGoWhileTheConfigurationConnectionSta
     EXPECT_EQ(ReadValueReply(client_.Exchange(BuildGetValueRequest(KEY_PRODUCT_ID))), "KBR3300");
 }
 
+TEST_F(DevsimConversation, UnreadStandardErrorNeverStallsTheDevice) {
+    // Thousands of logged lines while nobody reads the simulator's standard error: the pipe fills
+    // up, and every request is still answered.
+    StartDevice({"--verbose"});
+    const Bytes request = BuildGetValueRequest("no:such:key");
+    for (int i = 0; i < 3000; ++i) {
+        ASSERT_EQ(HeaderOf(client_.Exchange(request)).status, 1) << "request " << i;
+    }
+    ASSERT_FALSE(device_.Stderr().empty());  // drains the pipe
+    EXPECT_EQ(HeaderOf(client_.Exchange(request)).status, 1);
+    EXPECT_TRUE(device_.WaitForStderr("lines dropped: standard error was not read"));
+}
+
 struct BadRequestCase {
     const char* name;
     Bytes request;

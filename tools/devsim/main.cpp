@@ -1,4 +1,5 @@
 // kbr3300-devsim: a simulated KBR3300 in configuration mode, serving the device protocol over TCP.
+#include <poll.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -19,8 +20,21 @@ void OnSignal(int) {
 }
 
 // One whole line per write, so lines never interleave; client text is already made printable.
+// A parent that never reads our standard error must not stall the device: while the pipe is
+// full, lines are counted instead of written, and the count is reported once it drains.
 void WriteLine(const std::string& text) {
-    std::string line = "kbr3300-devsim: " + text + "\n";
+    static unsigned long dropped = 0;
+    pollfd fd{STDERR_FILENO, POLLOUT, 0};
+    if (::poll(&fd, 1, 0) != 1 || !(fd.revents & POLLOUT)) {
+        ++dropped;
+        return;
+    }
+    std::string line;
+    if (dropped > 0) {
+        line = "kbr3300-devsim: (" + std::to_string(dropped) + " lines dropped: standard error was not read)\n";
+        dropped = 0;
+    }
+    line += "kbr3300-devsim: " + text + "\n";
     size_t written = 0;
     while (written < line.size()) {
         const ssize_t n = ::write(STDERR_FILENO, line.data() + written, line.size() - written);
