@@ -2,6 +2,7 @@
 // document binding, both page call forms, script boxes, and the synchronous page bridge.
 #include "WebTestSupport.h"
 
+#include "browser/PageLibrary.h"
 #include "browser/PageScript.h"
 #include "browser/ResScheme.h"
 
@@ -9,6 +10,11 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <unistd.h>
 
 namespace kbr::test {
 namespace {
@@ -73,6 +79,22 @@ TEST(BrowserHostUnbound, AFailedFirstLoadLeavesTheControlUnbound) {
     EXPECT_FALSE(host.control->IsBound());
     EXPECT_EQ(host.documentReady, 0);
     EXPECT_FALSE(host.control->Script().CallFunction("record", {"x"}));  // nothing to call
+}
+
+TEST(BrowserHostUnbound, ADamagedPageLibraryServesNothing) {
+    const auto damaged = std::filesystem::temp_directory_path() / ("kbr-damaged-" + std::to_string(::getpid()) + ".dll");
+    {
+        std::ofstream out(damaged, std::ios::binary);
+        out << "MZ this is not a page library";
+    }
+    PageLibrary::SetSharedPath(damaged);
+    TestHost host;
+    const bool loaded = host.LoadAndWait(kStart);
+    PageLibrary::SetSharedPath(KBR_TEST_PGPACK);
+    std::filesystem::remove(damaged);
+    ASSERT_TRUE(loaded);
+    EXPECT_FALSE(host.lastLoadOk);
+    EXPECT_FALSE(host.control->IsBound());
 }
 
 TEST_F(BrowserHost, ParameterFormPassesOneStringPerElementInOrder) {
@@ -153,6 +175,28 @@ TEST_F(BrowserHost, CommandsInARowAllArriveInOrder) {
     EXPECT_EQ(host.commands[1].code, 1502);
     EXPECT_EQ(host.commands[2].code, 1503);
     EXPECT_EQ(host.commands[2].argument, "third");
+}
+
+// Calls made while a command runs are applied in order before window.navigate returns: a missing
+// function is skipped silently, a raising one is reported with the stop-icon box and the calls
+// after it still run.
+TEST_F(BrowserHost, CallsMadeDuringACommandAreAppliedBeforeNavigateReturns) {
+    BoxRecorder boxes;
+    host.onCommand = [&](const AppCommand& command) {
+        if (command.code != 1700) return;
+        PageScript& script = host.control->Script();
+        EXPECT_TRUE(script.CallFunction("record", {"first", "x"}));
+        EXPECT_TRUE(script.CallFunction("noSuchFunction", {"y"}));
+        EXPECT_TRUE(script.CallFunction("raises", {}));
+        EXPECT_TRUE(script.CallFunctionWithArray("recordArray", {"a", "b"}));
+        EXPECT_TRUE(boxes.boxes.empty());  // nothing has run in the page yet
+    };
+    EXPECT_EQ(Eval(host.control, "(function(){log=[];window.navigate('app:1700@');return JSON.stringify(log);})()")
+                  .toString(),
+              R"([["first","x"],{"items":["b","a"],"lbound":0,"ubound":1,"dims":1,"first":"b"}])");
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text, "Exception occurred.\r\n");
+    EXPECT_EQ(boxes.boxes[0].caption, "KBR3300");
 }
 
 // A command that opens a modal window holding a second page runs to its end (the child loads,
