@@ -1,11 +1,47 @@
 #include "shell/CHtmlDialog.h"
 
+#include "browser/AppCommand.h"
+#include "browser/MessageBox.h"
+#include "link/DeviceLink.h"
+#include "link/OperationFactory.h"
+#include "netcheck/ReminderDialog.h"
+#include "shell/DeviceEvents.h"
+#include "shell/PageOperationContext.h"
+#include "shell/UpgradeProgressDialog.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QPointer>
 #include <QResizeEvent>
 
-namespace kbr {
+#include <algorithm>
 
-CHtmlDialog::CHtmlDialog(const QString& startUrl, QWidget* parent)
-    : QDialog(parent), control_(new CHtmlCtrl()), startUrl_(startUrl) {
+namespace kbr {
+namespace {
+
+CHtmlDialog::ReminderHook& Reminder() {
+    static CHtmlDialog::ReminderHook hook;
+    return hook;
+}
+
+// The upgrade is the one operation whose interruption the user is asked about.
+constexpr int kUpgradeFunction = 8;
+
+void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+}
+
+}  // namespace
+
+CHtmlDialog::CHtmlDialog(const QString& startUrl, QWidget* parent, DeviceLink* link)
+    : QDialog(parent),
+      control_(new CHtmlCtrl()),
+      startUrl_(startUrl),
+      link_(link),
+      context_(std::make_unique<PageOperationContext>(*this)),
+      activePage_(this) {
     // Caption, system menu and minimise box; no maximise box, no sizing border.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -14,9 +50,22 @@ CHtmlDialog::CHtmlDialog(const QString& startUrl, QWidget* parent)
     auto* placeholder = new QWidget(this);
     placeholder->setProperty("controlId", kPlaceholderId);
     placeholder->setGeometry(rect());
+
+    queueTimer_.setInterval(kQueueTickMs);
+    connect(&queueTimer_, &QTimer::timeout, this, &CHtmlDialog::PumpCommandQueue);
+    // Like a window timer: it ticks every period until killed, and starting it again restarts the
+    // period from now (so a dropped operation's timer cannot time out the next operation early).
+    operationTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&operationTimer_, &QTimer::timeout, this, &CHtmlDialog::OnOperationTimer);
 }
 
-CHtmlDialog::~CHtmlDialog() { delete control_; }
+CHtmlDialog::~CHtmlDialog() {
+    queueTimer_.stop();
+    operationTimer_.stop();
+    active_.reset();
+    starting_.reset();
+    delete control_;
+}
 
 void CHtmlDialog::SetWindowSize(int width, int height) { setFixedSize(width, height); }
 
@@ -33,6 +82,12 @@ bool CHtmlDialog::OnInitDialog() {
     if (!control_->ReplacePlaceholder(kPlaceholderId, this, this)) return false;
     control_->setGeometry(rect());
     control_->Navigate(startUrl_);
+    state_ = PageDeviceState{};
+    commandQueue_.clear();
+    active_.reset();
+    completionCallback_.clear();
+    firstResize_ = false;
+    queueTimer_.start();
     return true;
 }
 
@@ -41,8 +96,187 @@ void CHtmlDialog::resizeEvent(QResizeEvent* event) {
     if (control_->parentWidget() == this) control_->setGeometry(rect());
 }
 
-void CHtmlDialog::OnAppCommand(const AppCommand&) {}
-
 void CHtmlDialog::OnDocumentReady() { setWindowTitle(QString::fromLocal8Bit(control_->PageTitle())); }
+
+// ---- Page commands -------------------------------------------------------------------------------
+
+void CHtmlDialog::OnAppCommand(const AppCommand& command) {
+    switch (command.code) {
+        case EVENT_CLOSEDLG: PostClose(); break;
+        case EVENT_RESIZE: ResizeFromPage(command.argument); break;
+        case EVENT_NAVIGATE: OpenChildPage(command.argument); break;
+        case EVENT_FUNCTION: commandQueue_.push_back(command.argument); break;
+        case EVENT_MSGBOX: ShowPageBox(command.argument, false); break;
+        case EVENT_CLEAR_QUEUE:
+            commandQueue_.clear();
+            DropActiveOperation();
+            break;
+        case EVENT_SET_CALLBACK: completionCallback_ = command.argument; break;
+        case EVENT_GET_APP_VER: CallPage("CallbackAppVer", {kAppVersion}); break;
+        case EVENT_CONFIRM: ShowPageBox(command.argument, true); break;
+        default: break;  // other codes (the page set also sends 2000) mean nothing here
+    }
+}
+
+void CHtmlDialog::ResizeFromPage(std::string_view argument) {
+    // Width "@" height in decimal pixels, read as leading digits; no "@" gives a square.
+    const int width = std::max(0, static_cast<int>(LeadingInt(argument)));
+    const size_t at = argument.find('@');
+    const int height = at == std::string_view::npos ? width : std::max(0, static_cast<int>(LeadingInt(argument.substr(at + 1))));
+    // The page gives the outer size of the window; its frame (caption and borders) is part of it.
+    const QPoint topLeft = firstResize_ ? frameGeometry().topLeft() : QPoint(kFirstLeft, kFirstTop);
+    firstResize_ = true;
+    const QSize frame = frameGeometry().size() - geometry().size();
+    SetWindowSize(std::max(0, width - frame.width()), std::max(0, height - frame.height()));
+    move(topLeft);
+    raise();
+    // The control fills the client area (resizeEvent); paint the new layout at once.
+    control_->setGeometry(rect());
+    repaint();
+}
+
+void CHtmlDialog::OpenChildPage(const std::string& path) {
+    const QString url = QString::fromLatin1(kPageLibraryUrl) + QString::fromLocal8Bit(path);
+    std::unique_ptr<CHtmlDialog> child = CreateChildPage(url);
+    commandQueue_.clear();  // the active operation, if any, is left as it is
+    QPointer<CHtmlDialog> self(this);
+    activePage_ = child.get();
+    child->exec();
+    if (!self) return;
+    activePage_ = this;
+    repaint();
+    child.reset();  // its upgrade progress window goes with it
+}
+
+std::unique_ptr<CHtmlDialog> CHtmlDialog::CreateChildPage(const QString& url) {
+    return std::make_unique<CHtmlDialog>(url, this, link_);
+}
+
+void CHtmlDialog::ShowPageBox(const std::string& argument, bool askYesNo) {
+    // Caption "," text; further commas belong to the text. Only "%20" is decoded.
+    const size_t comma = argument.find(',');
+    std::string caption = comma == std::string::npos ? std::string() : argument.substr(0, comma);
+    std::string text = comma == std::string::npos ? argument : argument.substr(comma + 1);
+    ReplaceAll(caption, "%20", " ");
+    ReplaceAll(text, "%20", " ");
+    const QPointer<CHtmlDialog> self(this);
+    const int answer = ShowMessageBox(this, QString::fromLocal8Bit(text), QString::fromLocal8Bit(caption),
+                                      askYesNo ? MBOX_YESNO : MBOX_OK);
+    if (!self) return;
+    if (askYesNo) CallPage("CallbackConfirm", {answer == ANSWER_YES ? "1" : "0"});
+    repaint();
+}
+
+void CHtmlDialog::CallPage(const std::string& function, const std::vector<std::string>& args) {
+    (void)control_->Script().CallFunction(function, args);
+}
+
+// ---- Queue and operations ------------------------------------------------------------------------
+
+void CHtmlDialog::PumpCommandQueue() {
+    if (commandQueue_.empty() || active_ || starting_) return;
+    const std::string command = std::move(commandQueue_.front());
+    commandQueue_.pop_front();
+    const FunctionCommand function = ParseFunctionCommand(command);
+    std::shared_ptr<OperationHandler> operation = MakeOperation(function.function, *context_);
+    if (!operation) return;  // not a function number: dropped
+    const QPointer<CHtmlDialog> self(this);
+    starting_ = operation;
+    operation->Start(function.args);
+    if (self) starting_.reset();
+}
+
+void CHtmlDialog::OnOperationTimer() {
+    const std::shared_ptr<OperationHandler> operation = active_;
+    if (operation) operation->OnTimeout();
+}
+
+void CHtmlDialog::DeliverDeviceReply(std::span<const uint8_t> received) {
+    const std::shared_ptr<OperationHandler> operation = active_;
+    if (operation) operation->OnReply(received);
+}
+
+void CHtmlDialog::CompleteOperation(int result) {
+    notifying_ = true;
+    const std::string callback = std::exchange(completionCallback_, std::string());
+    // With no callback set there is no function to call.
+    if (!callback.empty()) CallPage(callback, {std::to_string(result)});
+    notifying_ = false;
+    OnNotifyingEnded();
+}
+
+void CHtmlDialog::DropActiveOperation() {
+    const std::shared_ptr<OperationHandler> dropped = std::exchange(active_, nullptr);
+    // An upgrade's progress window has no close box: it must not outlive the upgrade.
+    if (dropped && dropped->FunctionNumber() == kUpgradeFunction) HideUpgradeProgress();
+}
+
+void CHtmlDialog::HideUpgradeProgress() {
+    if (progress_) progress_->hide();
+}
+
+bool CHtmlDialog::event(QEvent* event) {
+    if (event->type() == WM_DEVICE_REPLY) {
+        DeliverDeviceReply(static_cast<DeviceReplyEvent*>(event)->Received());
+        return true;
+    }
+    return QDialog::event(event);
+}
+
+// ---- Closing -------------------------------------------------------------------------------------
+
+CHtmlDialog::ReminderHook CHtmlDialog::SetReminderHook(ReminderHook hook) {
+    return std::exchange(Reminder(), std::move(hook));
+}
+
+void CHtmlDialog::PostClose() {
+    QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+}
+
+void CHtmlDialog::closeEvent(QCloseEvent* event) {
+    // A close that reaches a window whose run has already ended asks and shows nothing.
+    if (!isVisible()) {
+        QDialog::closeEvent(event);
+        return;
+    }
+    if (active_ && active_->FunctionNumber() == kUpgradeFunction) {
+        const QPointer<CHtmlDialog> self(this);
+        const int answer = ShowMessageBox(this, QString::fromLatin1(kCloseUpgradeQuestion),
+                                          QString::fromLatin1(kProgramCaption), MBOX_YESNO);
+        if (!self) return;
+        if (answer != ANSWER_YES) {
+            event->ignore();
+            return;
+        }
+        // The user chose to halt the upgrade: it sends nothing more while the Reminder is up.
+        if (active_ && active_->FunctionNumber() == kUpgradeFunction) {
+            operationTimer_.stop();
+            DropActiveOperation();
+        }
+    }
+    const QPointer<CHtmlDialog> self(this);
+    if (Reminder()) {
+        Reminder()();
+    } else {
+        (void)ShowReminder(nullptr);
+    }
+    if (!self) return;
+    QDialog::closeEvent(event);  // ends the modal run with the cancel result
+}
+
+void CHtmlDialog::keyPressEvent(QKeyEvent* event) {
+    // Esc closes the way every close does (upgrade question, Reminder), not behind their back.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CHtmlDialog::done(int result) {
+    // The window's run is over: it starts nothing more.
+    queueTimer_.stop();
+    QDialog::done(result);
+}
 
 }  // namespace kbr

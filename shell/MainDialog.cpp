@@ -3,24 +3,46 @@
 #include "browser/MessageBox.h"
 #include "browser/PageLibrary.h"
 #include "shell/AboutDialog.h"
+#include "shell/DeviceEvents.h"
 #include "shell/ProgramIcon.h"
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QPointer>
 #include <QTimer>
+
+#include <sys/socket.h>
 
 namespace kbr {
 
-MainDialog::MainDialog(QWidget* parent) : CHtmlDialog(QString::fromLatin1(kStartUrl), parent) {
+MainDialog::MainDialog(QWidget* parent) : MainDialog(kDeviceAddress, kDevicePort, parent) {}
+
+MainDialog::MainDialog(std::string address, std::string port, QWidget* parent)
+    : CHtmlDialog(QString::fromLatin1(kStartUrl), parent),
+      endpointAddress_(std::move(address)),
+      endpointPort_(std::move(port)) {
     setWindowIcon(ProgramIcon());
+    SetLink(this);  // its own link; it is its own ActivePage from the start
+}
+
+MainDialog::~MainDialog() {
+    // The notifications are overridden here: the receive thread must be gone before they are.
+    Stop();
+}
+
+int MainDialog::exec() {
+    const int result = CHtmlDialog::exec();
+    StopLink();
+    return result;
 }
 
 bool MainDialog::OnInitDialog() {
     // The page library: the current directory first, then the installation's data directory.
     const auto library = FindPageLibrary();
     if (!library) {
-        (void)ShowMessageBox(this, QStringLiteral("Cannot find PgPack.DLL resource file!"), QString::fromLatin1(kProgramCaption),
-                             MBOX_OK | MBOX_ICONEXCLAMATION);
+        (void)ShowMessageBox(this, QStringLiteral("Cannot find PgPack.DLL resource file!"),
+                             QString::fromLatin1(kProgramCaption), MBOX_OK | MBOX_ICONEXCLAMATION);
         setResult(0);
         return false;
     }
@@ -33,18 +55,112 @@ bool MainDialog::OnInitDialog() {
     HtmlCtrl().SetExtraContextActions({aboutAction_});
 
     setWindowIcon(ProgramIcon());
-    deviceAddress_ = kDeviceAddress;
-    devicePort_ = kDevicePort;
+    deviceAddress_ = endpointAddress_;
+    devicePort_ = endpointPort_;
     // After the window is shown: the first event loop turn of the modal run.
     QTimer::singleShot(0, this, &MainDialog::ConnectToDevice);
     return true;
 }
 
-void MainDialog::ConnectToDevice() {}
-
 void MainDialog::ShowAbout() {
     AboutDialog about(this);
     about.exec();
+}
+
+// ---- The link --------------------------------------------------------------------------------------
+
+bool MainDialog::ConnectLink(const std::string& address, const std::string& port) {
+    if (!Open(address, port, SOCK_STREAM)) return false;
+    return StartReceiver();
+}
+
+void MainDialog::ConnectToDevice() {
+    if (!ConnectLink(deviceAddress_, devicePort_)) PostLinkLost();
+}
+
+void MainDialog::StopLink() {
+    Stop();
+    connection_.fetch_add(1);
+    lossWhileNotifying_ = false;
+}
+
+void MainDialog::PostLinkLost() { QCoreApplication::postEvent(this, new LinkLostEvent(connection_.load())); }
+
+void MainDialog::OnReceive(const uint8_t* bytes, int count) {
+    if (count <= 0) return;
+    QCoreApplication::postEvent(this, new DeviceReplyEvent(bytes, count, connection_.load()));
+}
+
+void MainDialog::OnLinkEvent(int code) {
+    if (code != LINK_LOST) return;  // a 16-byte read has no effect at all
+    if (!NotifyingMark()) {
+        PostLinkLost();
+        return;
+    }
+    // The link reports a break once; one that comes while the page's completion callback is
+    // being called is kept and reported as soon as that call is over, so it is never lost.
+    lossWhileNotifying_ = true;
+    if (!NotifyingMark() && lossWhileNotifying_.exchange(false)) PostLinkLost();
+}
+
+void MainDialog::OnNotifyingEnded() {
+    if (lossWhileNotifying_.exchange(false)) PostLinkLost();
+}
+
+bool MainDialog::event(QEvent* event) {
+    if (event->type() == WM_DEVICE_REPLY) {
+        const auto* reply = static_cast<DeviceReplyEvent*>(event);
+        // A read of a connection that has been stopped meanwhile belongs to no operation now.
+        if (reply->Connection() == connection_.load()) {
+            if (CHtmlDialog* page = ActivePage()) page->DeliverDeviceReply(reply->Received());
+        }
+        return true;
+    }
+    if (event->type() == WM_LINK_LOST) {
+        // One break, one question. The link reports a break once per connection, but a report
+        // can still be queued when the question has already stopped that connection (and a
+        // failed reconnect posts one of its own). So: a report of a connection that has been
+        // stopped since it was posted is dropped, and while the question is open every report is
+        // ignored (the link is stopped then; nothing new can break).
+        const auto* lost = static_cast<LinkLostEvent*>(event);
+        if (lost->Connection() == connection_.load() && !asking_) ReconnectQuestion();
+        return true;
+    }
+    return CHtmlDialog::event(event);
+}
+
+void MainDialog::ReconnectQuestion() {
+    // 1-2: the link is stopped and the window's work dropped (a dropped upgrade's progress window
+    // is hidden with it).
+    StopLink();
+    ClearCommandQueue();
+    DropActiveOperation();
+    HideUpgradeProgress();
+    // 3: a close in progress asks nothing.
+    if (closingMark_) return;
+
+    // 4
+    const QPointer<MainDialog> self(this);
+    asking_ = true;
+    const int answer = ShowMessageBox(this, QString::fromLatin1(kReconnectQuestion), QString::fromLatin1(kProgramCaption),
+                                      MBOX_YESNO | MBOX_ICONEXCLAMATION);
+    if (!self) return;
+    asking_ = false;
+    // 5
+    if (answer != ANSWER_YES) {
+        PostClose();
+        return;
+    }
+    // 6: a failed attempt brings the question back.
+    if (!ConnectLink(deviceAddress_, devicePort_)) PostLinkLost();
+    // 7: a child page window that is open is closed (with its Reminder).
+    if (CHtmlDialog* page = ActivePage(); page && page != this) {
+        page->DropActiveOperation();
+        page->PostClose();
+    }
+    // 8-9
+    HtmlCtrl().Navigate(QString::fromLatin1(kReconnectUrl));
+    HideUpgradeProgress();
 }
 
 void MainDialog::closeEvent(QCloseEvent* event) {
