@@ -5,7 +5,7 @@
 set -u
 python=$1
 command -v "$python" >/dev/null || { echo "SKIP: python3 is missing"; exit 77; }
-for tool in Xvfb xdotool xclip; do
+for tool in Xvfb xdotool; do
     command -v $tool >/dev/null || { echo "SKIP: $tool is missing (scripts/install-deps installs it)"; exit 77; }
 done
 exec "$(dirname "$0")/run_in_namespace.sh" "$@"

@@ -1,7 +1,6 @@
 """Windows of the programs under an X server: an Xvfb of our own, finding windows by caption,
-keys through xdotool, a close request as a window manager sends it, the text of a message box
-(Ctrl+C in a QMessageBox copies it, read back with xclip) and screenshots from Xvfb's frame
-buffer file, written as PNG."""
+keys through xdotool, a close request as a window manager sends it, and screenshots from Xvfb's
+frame buffer file, written as PNG."""
 
 import os
 import re
@@ -124,27 +123,6 @@ class Desktop:
         rc, _ = self._xdotool("type", "--delay", "20", text, timeout=60)
         if rc != 0:
             raise XError("xdotool type failed")
-
-    # -- clipboard: the text of a message box ---------------------------------------------------
-    def clipboard(self):
-        try:
-            result = subprocess.run(["xclip", "-o", "-selection", "clipboard"], env=self.env,
-                                    capture_output=True, timeout=5)
-        except subprocess.TimeoutExpired:
-            return ""
-        return result.stdout.decode("utf-8", "replace") if result.returncode == 0 else ""
-
-    def box_text(self, window, timeout=10):
-        """A QMessageBox copies its caption, text and buttons with Ctrl+C; returns that copy."""
-        deadline = time.monotonic() + timeout
-        while True:
-            self.key(window, "ctrl+c")
-            copied = self.clipboard()
-            if copied.strip():
-                return copied
-            if time.monotonic() > deadline:
-                raise XError("message box %d gave no text" % window)
-            time.sleep(0.2)
 
     # -- a close request, as the title bar's close button makes it -------------------------------
     def request_close(self, window):
