@@ -4,9 +4,11 @@ the real browser engine and page library, the simulated adaptor, real windows un
 
 Runs only inside the private network namespace that run_in_namespace.sh makes (it checks).
 
-    e2e.py test  --build DIR [--source DIR] [--shots DIR]    the end-to-end cases, in sequence
-    e2e.py demo  --build DIR [--source DIR] --shots DIR      a short scripted session with pictures
-    e2e.py live  --build DIR [--source DIR]                  the user's own display: start and wait
+    e2e.py test PROGRAMS [--shots DIR]          the end-to-end cases, in sequence, under Xvfb
+    e2e.py demo PROGRAMS --shots DIR            the same session with the shipped program, pictures
+    e2e.py live PROGRAMS --display :N           the user's own display: start, wait for the end
+
+PROGRAMS: --wizard --config --pgpack --nwinf --devsim --image (paths), --docs (folder).
 
 Exit status 0 passed, 1 failed, 77 skipped (a tool this needs is missing).
 """
@@ -27,10 +29,9 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from kbrdrive import cdp, system, xwin  # noqa: E402
 from kbrdrive.system import wait_until  # noqa: E402
 
-PASSWORD = "e2epass1"
 FIRMWARE = "1.0.2.3"
 # The adaptor's settings before the session: channel 23 alone (bit 22), MoCA privacy on (bit 12).
-START_STATE = {"admPswd": PASSWORD, "channelMask": str(1 << 22), "scanMask": "357908480",
+START_STATE = {"channelMask": str(1 << 22), "scanMask": "357908480",
                "SwConfig": str(0x1000 | 0x3), "password": "40527163948205716", "DiplexerMode": "0"}
 LOGIN_TITLE = "Ethernet Coax Bridge - Login"
 # A page window's caption is the title of the first page it loaded, and stays so.
@@ -107,9 +108,11 @@ class Session:
         else:
             self.xvfb = xwin.Xvfb(self.workdir, log=open(os.path.join(self.workdir, "xvfb.log"), "w"))
             self.desktop = xwin.Desktop(self.xvfb.display, self.xvfb.fbdir)
+            self.desktop.park_pointer()  # out of the pictures
 
     def start_system(self):
-        self.simulator = system.Simulator(self.programs.devsim, self.workdir, PASSWORD, START_STATE)
+        state = dict(START_STATE, admPswd=self.args.password)
+        self.simulator = system.Simulator(self.programs.devsim, self.workdir, self.args.password, state)
         self.simulator.start()
         self.run_folder = system.RunFolder(self.programs, self.workdir)
         self.wizard = system.Wizard(self.programs, self.run_folder, self.workdir, self.desktop.display)
@@ -236,7 +239,7 @@ class Session:
         expect(self.main.evaluate("document.title") == LOGIN_TITLE, "the login page was left")
 
     def right_password_shows_configuration(self):
-        self.login(PASSWORD)
+        self.login(self.args.password)
         self.reconnect_main(lambda t: t["url"].lower().endswith("/setup.html"), "the setup page")
         self.wait_eval(self.main, "typeof config_loaded != 'undefined' && config_loaded == 1",
                        "the configuration read")
@@ -292,15 +295,19 @@ class Session:
         chosen = self.wait_eval(page, "document.forms.upgrade.binFile.value", "the file field to be filled")
         log("    file field: %r" % chosen)
 
-    def upgrade(self):
-        valid = os.path.join(self.workdir, "osimage.bin")
-        broken = os.path.join(self.workdir, "broken", "osimage.bin")
+    def make_images(self):
+        """A valid firmware image and one whose second section fails its CRC, both "osimage.bin"."""
+        valid = os.path.join(self.workdir, "images", "osimage.bin")
+        broken = os.path.join(self.workdir, "images", "broken", "osimage.bin")
         os.makedirs(os.path.dirname(broken), exist_ok=True)
-        subprocess.run([self.programs.image, "build", "--prod-id", "KBR3300", "--version", NEW_VERSION,
-                        "--size1", "24K", "--size2", "40K", "-o", valid], check=True, stdout=subprocess.DEVNULL)
-        subprocess.run([self.programs.image, "build", "--prod-id", "KBR3300", "--version", NEW_VERSION,
-                        "--size1", "24K", "--size2", "40K", "--break", "crc2", "-o", broken], check=True,
-                       stdout=subprocess.DEVNULL)
+        for path, extra in ((valid, []), (broken, ["--break", "crc2"])):
+            subprocess.run([self.programs.image, "build", "--prod-id", "KBR3300", "--version", NEW_VERSION,
+                            "--size1", "24K", "--size2", "40K", "-o", path] + extra, check=True,
+                           stdout=subprocess.DEVNULL)
+        return valid, broken
+
+    def upgrade(self):
+        valid, broken = self.make_images()
         page, window = self.open_upgrade_window()
         self.shot("upgrade-page", window)
         try:
@@ -421,8 +428,11 @@ def run_cases(session):
 def run_live(session, display):
     """The user's own display: start everything and wait until the configuration program ends."""
     session.start_desktop(display)
+    valid, broken = session.make_images()
     session.start_system()
-    log("The wizard is starting; log in with the password \"%s\"." % PASSWORD)
+    log("The wizard is starting; log in with the password \"%s\"." % session.args.password)
+    log("Firmware images for Help > Firmware Upgrade: %s (valid, version %s) and %s (broken CRC)."
+        % (valid, NEW_VERSION, broken))
     wait_until(lambda: session.config_program_pid() or session.wizard.process.poll() is not None, START_TIMEOUT,
                "the configuration program to start")
     while session.config_program_pid() or session.wizard.process.poll() is None:
@@ -442,10 +452,11 @@ def main():
     parser.add_argument("--docs", default="")
     parser.add_argument("--shots", default="")
     parser.add_argument("--display", default="")
+    parser.add_argument("--password", default="e2epass1", help="the simulated adaptor's password")
     parser.add_argument("--keep", action="store_true", help="keep the work folder")
     args = parser.parse_args()
 
-    missing = [tool for tool in ("xdotool", "ip") + (("Xvfb",) if args.mode != "live" else ())
+    missing = [tool for tool in ("ip",) + (("Xvfb", "xdotool") if args.mode != "live" else ())
                if not shutil.which(tool)]
     if missing:
         log("SKIP: missing %s (scripts/install-deps installs them)" % ", ".join(missing))

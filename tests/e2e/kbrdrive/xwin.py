@@ -92,6 +92,12 @@ class Desktop:
                              "window \"%s\" still there after %d s" % (caption, timeout))
             time.sleep(0.1)
 
+    def park_pointer(self):
+        rc, out = self._xdotool("getdisplaygeometry")
+        if rc == 0 and len(out.split()) == 2:
+            width, height = out.split()
+            self._xdotool("mousemove", str(int(width) - 1), str(int(height) - 1))
+
     def geometry(self, window):
         rc, out = self._xdotool("getwindowgeometry", "--shell", str(window))
         if rc != 0:
