@@ -7,6 +7,7 @@
 #include <QBuffer>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QHash>
 #include <QInputDialog>
 #include <QJsonDocument>
@@ -156,6 +157,26 @@ bool HtmlPage::acceptNavigationRequest(const QUrl& url, NavigationType type, boo
 
 QWebEnginePage* HtmlPage::createWindow(WebWindowType) { return nullptr; }
 
+QStringList HtmlPage::chooseFiles(FileSelectionMode mode, const QStringList& oldFiles,
+                                  const QStringList& acceptedMimeTypes) {
+    const QStringList files = QWebEnginePage::chooseFiles(mode, oldFiles, acceptedMimeTypes);
+    for (const QString& file : files) {
+        chosenFiles_.removeAll(file);
+        chosenFiles_.append(file);
+    }
+    return files;
+}
+
+std::string HtmlPage::RestoreChosenPath(const std::string& argument) const {
+    static constexpr std::string_view kFakePath = "C:\\fakepath\\";
+    if (argument.compare(0, kFakePath.size(), kFakePath) != 0) return argument;
+    const QString name = QString::fromLocal8Bit(argument.substr(kFakePath.size()));
+    for (auto it = chosenFiles_.crbegin(); it != chosenFiles_.crend(); ++it) {
+        if (QFileInfo(*it).fileName() == name) return it->toLocal8Bit().toStdString();
+    }
+    return argument;
+}
+
 void HtmlPage::javaScriptAlert(const QUrl&, const QString& message) {
     if (!Events()) return;
     std::u16string text = ToU16(message);
@@ -277,7 +298,17 @@ void CHtmlCtrl::Navigate(const QString& url) {
 
 void CHtmlCtrl::HandleAppUrl(const char* text) {
     if (!events_ || !text) return;
-    const AppCommand command = ParseAppCommand(text);
+    AppCommand command = ParseAppCommand(text);
+    // The upgrade functions (8: upgrade from a file, 14: read a file's version) name the file the
+    // user chose, which the page only knows as "C:\fakepath\NAME".
+    if (command.code == 1003 && page_) {
+        const size_t colon = command.argument.find(':');
+        const int32_t function = LeadingInt(command.argument);
+        if (colon != std::string::npos && (function == 8 || function == 14)) {
+            command.argument = command.argument.substr(0, colon + 1) +
+                               page_->RestoreChosenPath(command.argument.substr(colon + 1));
+        }
+    }
     events_->OnAppCommand(command);
 }
 

@@ -47,6 +47,11 @@ public:
     // Opens a remote link outside the program (default: the desktop's browser).
     static void SetExternalOpener(std::function<void(const QUrl&)> opener);
 
+    // Chromium shows a page "C:\fakepath\NAME" for the file the user chose; the path that the
+    // user chose in the file dialog, for a page argument that starts with that prefix (anything
+    // else comes back unchanged).
+    std::string RestoreChosenPath(const std::string& argument) const;
+
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
     QWebEnginePage* createWindow(WebWindowType type) override;
@@ -56,10 +61,13 @@ protected:
                           QString* result) override;
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
                                   const QString& source) override;
+    QStringList chooseFiles(FileSelectionMode mode, const QStringList& oldFiles,
+                            const QStringList& acceptedMimeTypes) override;
 
 private:
     HtmlHostEvents* Events() const { return *events_; }
     HtmlHostEvents** events_;
+    QStringList chosenFiles_;  // what the user chose in this page's file dialogs, latest last
 };
 
 class CHtmlCtrl : public QWebEngineView {
