@@ -215,6 +215,22 @@ void CHtmlDialog::HideUpgradeProgress() {
     if (progress_) progress_->hide();
 }
 
+void CHtmlDialog::NavigatePage(const QString& url) {
+    pendingNavigation_ = url;
+    NavigatePending();
+}
+
+void CHtmlDialog::NavigatePending() {
+    if (pendingNavigation_.isEmpty()) return;
+    // A document that is replaced while its script waits in a command never finishes loading its
+    // successor: let the command return first.
+    if (control_->Script().InBridgeCall()) {
+        QTimer::singleShot(50, this, &CHtmlDialog::NavigatePending);
+        return;
+    }
+    control_->Navigate(std::exchange(pendingNavigation_, QString()));
+}
+
 bool CHtmlDialog::event(QEvent* event) {
     if (event->type() == WM_DEVICE_REPLY) {
         DeliverDeviceReply(static_cast<DeviceReplyEvent*>(event)->Received());

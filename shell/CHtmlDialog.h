@@ -113,6 +113,9 @@ public:
     void HideUpgradeProgress();
     // Closes the window from the event loop, as a posted WM_CLOSE does.
     void PostClose();
+    // Navigates the browser control to url; while the page is blocked in a command (a child page
+    // window it opened is still up, a box is open), once that command has returned.
+    void NavigatePage(const QString& url);
     // One read of the device link for the active operation (exactly the bytes read); dropped when
     // no operation is active.
     void DeliverDeviceReply(std::span<const uint8_t> received);
@@ -152,10 +155,12 @@ private:
     void OpenChildPage(const std::string& path);
     void ShowPageBox(const std::string& argument, bool askYesNo);
     void CallPage(const std::string& function, const std::vector<std::string>& args);
+    void NavigatePending();
 
     CHtmlCtrl* control_;
     QString startUrl_;
     bool initialised_ = false;
+    QString pendingNavigation_;
 
     DeviceLink* link_ = nullptr;
     std::unique_ptr<PageOperationContext> context_;

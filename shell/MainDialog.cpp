@@ -159,7 +159,7 @@ void MainDialog::ReconnectQuestion() {
         page->PostClose();
     }
     // 8-9
-    HtmlCtrl().Navigate(QString::fromLatin1(kReconnectUrl));
+    NavigatePage(QString::fromLatin1(kReconnectUrl));
     HideUpgradeProgress();
 }
 

@@ -1,0 +1,162 @@
+#pragma once
+// Page windows for the dispatcher tests: the real CHtmlDialog / MainDialog on the fixture page
+// library, with their protected steps reachable, child windows recorded, and the Reminder counted
+// instead of shown.
+
+#include "../browser/WebTestSupport.h"
+
+#include "shell/CHtmlDialog.h"
+#include "shell/MainDialog.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QPointer>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kbr::test {
+
+// Page calls as the fixture page recorded them: [[name, args...], ...] flattened to "name a b".
+inline std::vector<std::string> PageLog(CHtmlCtrl& control, const QString& script = QStringLiteral("logText()")) {
+    std::vector<std::string> lines;
+    const QJsonArray calls = QJsonDocument::fromJson(Eval(&control, script).toString().toUtf8()).array();
+    for (const QJsonValue& call : calls) {
+        std::string line;
+        for (const QJsonValue& part : call.toArray()) {
+            if (!line.empty()) line += ' ';
+            line += part.toString().toStdString();
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Counts the Reminders shown on closing page windows; `during` runs in place of the dialog.
+class ReminderCounter {
+public:
+    ReminderCounter() {
+        previous_ = CHtmlDialog::SetReminderHook([this] {
+            ++count;
+            if (during) during();
+        });
+    }
+    ~ReminderCounter() { CHtmlDialog::SetReminderHook(previous_); }
+    int count = 0;
+    std::function<void()> during;
+
+private:
+    CHtmlDialog::ReminderHook previous_;
+};
+
+// What child page windows saw: their code 1600 reports, and whether they are gone.
+struct ChildRecord {
+    std::vector<std::string> reports;
+    QPointer<CHtmlDialog> last;
+    int opened = 0;
+};
+
+class RecordingChild : public CHtmlDialog {
+public:
+    RecordingChild(const QString& url, QWidget* parent, DeviceLink* link, std::shared_ptr<ChildRecord> record)
+        : CHtmlDialog(url, parent, link), record_(std::move(record)) {}
+    void OnAppCommand(const AppCommand& command) override {
+        if (command.code == 1600) record_->reports.push_back(command.argument);
+        CHtmlDialog::OnAppCommand(command);
+    }
+
+private:
+    std::shared_ptr<ChildRecord> record_;
+};
+
+// The protected steps of a page window, opened without a modal run of its own.
+template <class Base>
+class Reachable : public Base {
+public:
+    using Base::Base;
+    using Base::OnOperationTimer;
+    using Base::PumpCommandQueue;
+    using Base::QueueTimer;
+
+    // Initialises and shows the window, and waits until its first page is bound.
+    bool Open() {
+        if (!this->OnInitDialog()) return false;
+        this->show();
+        return QTest::qWaitFor([this] { return this->HtmlCtrl().IsBound(); }, kLoadTimeoutMs);
+    }
+    // Runs a command from the page and returns the page's log once it has returned.
+    std::vector<std::string> Send(const std::string& url) {
+        return PageLog(this->HtmlCtrl(), QStringLiteral("send(%1)").arg(JsonString(url)));
+    }
+    // Runs a page-side expression and returns its value.
+    QVariant Run(const QString& script) { return Eval(&this->HtmlCtrl(), script); }
+    std::vector<std::string> Log() { return PageLog(this->HtmlCtrl()); }
+
+    std::shared_ptr<ChildRecord> children = std::make_shared<ChildRecord>();
+
+    static QString JsonString(const std::string& text) {
+        return QString::fromUtf8(QJsonDocument(QJsonArray{QString::fromStdString(text)}).toJson(QJsonDocument::Compact))
+            .mid(1)
+            .chopped(1);
+    }
+
+protected:
+    std::unique_ptr<CHtmlDialog> CreateChildPage(const QString& url) override {
+        auto child = std::make_unique<RecordingChild>(url, this, this->Link(), children);
+        children->last = child.get();
+        ++children->opened;
+        return child;
+    }
+};
+
+using TestPage = Reachable<CHtmlDialog>;
+
+// The main window on a simulator's loopback port instead of the device's address.
+class TestMainBase : public MainDialog {
+public:
+    explicit TestMainBase(uint16_t port) : MainDialog("127.0.0.1", std::to_string(port), nullptr) {}
+    using MainDialog::ConnectToDevice;
+    std::atomic<int> reads16{0};
+
+protected:
+    void OnLinkEvent(int code) override {
+        if (code == LINK_READ16) ++reads16;
+        MainDialog::OnLinkEvent(code);
+    }
+};
+
+using TestMain = Reachable<TestMainBase>;
+
+}  // namespace kbr::test
+
+#include <filesystem>
+#include <unistd.h>
+
+namespace kbr::test {
+
+// A fresh current directory holding the fixture page library as "PgPack.dll", as the main window
+// looks for it; the previous directory is restored at the end.
+class PageLibraryDirectory {
+public:
+    PageLibraryDirectory() {
+        path_ = std::filesystem::temp_directory_path() /
+                ("kbr-dispatch-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
+        std::filesystem::create_directories(path_);
+        std::filesystem::copy_file(KBR_TEST_PGPACK, path_ / "PgPack.dll");
+        previous_ = std::filesystem::current_path();
+        std::filesystem::current_path(path_);
+    }
+    ~PageLibraryDirectory() {
+        std::filesystem::current_path(previous_);
+        std::filesystem::remove_all(path_);
+    }
+    const std::filesystem::path& Path() const { return path_; }
+
+private:
+    static inline int counter_ = 0;
+    std::filesystem::path path_;
+    std::filesystem::path previous_;
+};
+
+}  // namespace kbr::test
