@@ -55,6 +55,31 @@ VBArray.prototype.ubound = function (d) { checkDimension(d); return this._items.
 VBArray.prototype.dimensions = function () { return 1; };
 window.VBArray = VBArray;
 
+// The program's page calls, each with its sequence number: `ranTo` is the last one run through
+// __kbrRun (they come in order), `outcomes` holds the outcomes of those run from a bridge answer
+// until the program reads them, so a call that reaches the page both ways runs once.
+var calls = { ranTo: 0, outcomes: Object.create(null) };
+function runCall(name, args, asArray) {
+    var f = window[name];
+    if (typeof f !== 'function') return { ran: false };
+    try {
+        var r = asArray ? f.call(window, new VBArray(args)) : f.apply(window, args);
+        return { ran: true, result: typeof r === 'string' ? r : '' };
+    } catch (e) {
+        return { ran: false, error: String(e && e.message || e) };
+    }
+}
+Object.defineProperty(window, '__kbrRun', { value: function (seq, name, args, asArray, collectOnly) {
+    if (seq in calls.outcomes) {
+        var o = calls.outcomes[seq];
+        delete calls.outcomes[seq];
+        return o;
+    }
+    if (collectOnly || seq <= calls.ranTo) return { ran: false };
+    calls.ranTo = seq;
+    return runCall(name, args, asArray);
+} });
+
 function call(kind, text) {
     if (!token) return null;
     var xhr = new XMLHttpRequest();
@@ -70,17 +95,20 @@ function call(kind, text) {
     apply(answer.calls || []);
     return answer;
 }
-function apply(calls) {
-    for (var i = 0; i < calls.length; ++i) {
-        var c = calls[i];
-        var f = window[c.f];
-        if (typeof f !== 'function') continue;
-        try {
-            if (c.v) f.call(window, new VBArray(c.v)); else f.apply(window, c.a || []);
-        } catch (e) {
-            call('error', c.f + ': ' + (e && e.message || e));
+function apply(list) {
+    var errors = [];
+    for (var i = 0; i < list.length; ++i) {
+        var c = list[i];
+        if (c.s <= calls.ranTo || c.s in calls.outcomes) continue;  // already run here
+        var o = runCall(c.f, c.v || c.a || [], !!c.v);
+        if (o.error) {
+            errors.push(c.f + ': ' + o.error);
+            o = { ran: false };  // reported below, once
         }
+        calls.outcomes[c.s] = o;
     }
+    // After the whole answer, so calls the program makes while a box is open come after it.
+    for (var k = 0; k < errors.length; ++k) call('error', errors[k]);
 }
 window.navigate = function (url) {
     url = String(url);
@@ -284,6 +312,12 @@ bool CHtmlCtrl::Create(QWidget* parent, const QRect& rect, int controlId) {
 
         setPage(page_);
         connect(page_, &QWebEnginePage::loadFinished, this, &CHtmlCtrl::OnLoadFinished);
+        connect(page_, &QWebEnginePage::loadStarted, this, [this] {
+            pageScript_.DocumentStarted();
+            pageScript_.ExpectDocument();
+        });
+        connect(page_, &QWebEnginePage::renderProcessTerminated, this,
+                [this](QWebEnginePage::RenderProcessTerminationStatus, int) { pageScript_.RendererEnded(); });
     }
     setParent(parent);
     setGeometry(rect);
@@ -293,7 +327,9 @@ bool CHtmlCtrl::Create(QWidget* parent, const QRect& rect, int controlId) {
 }
 
 void CHtmlCtrl::Navigate(const QString& url) {
-    if (page_) page_->setUrl(QUrl(url));
+    if (!page_) return;
+    pageScript_.ExpectDocument();
+    page_->setUrl(QUrl(url));
 }
 
 void CHtmlCtrl::HandleAppUrl(const char* text) {
@@ -313,7 +349,13 @@ void CHtmlCtrl::HandleAppUrl(const char* text) {
 }
 
 void CHtmlCtrl::OnLoadFinished(bool ok) {
-    if (bound_ || binding_ || !ok) return;  // only the first completed document is bound
+    if (bound_ || binding_) return;  // only the first completed document is bound
+    if (!ok) {
+        // Calls waiting for a first document that did not come are not run (unless another load
+        // is on its way).
+        if (!page_->isLoading()) pageScript_.DocumentFailed();
+        return;
+    }
     binding_ = true;
     // document.title, not the page's title(), which falls back to the URL.
     page_->runJavaScript(QStringLiteral("document.title"), QWebEngineScript::MainWorld,
@@ -365,7 +407,9 @@ void CHtmlCtrl::HandleBridgeRequest(QWebEngineUrlRequestJob* job, const ResSchem
         return;
     }
     // Never run the command inside the engine's callback: a child page window could not load
-    // there. The page stays blocked in its request until the job is answered.
+    // there. The page stays blocked in its request until the job is answered, from now on: page
+    // calls made until then (even before the command starts) go with the answer, in order.
+    control->pageScript_.BeginBridgeCall();
     QPointer<QWebEngineUrlRequestJob> pending(job);
     QTimer::singleShot(0, control, [control, pending, kind, text] {
         if (control) control->RunBridgeCall(pending, kind, text);
@@ -374,7 +418,6 @@ void CHtmlCtrl::HandleBridgeRequest(QWebEngineUrlRequestJob* job, const ResSchem
 
 void CHtmlCtrl::RunBridgeCall(QPointer<QWebEngineUrlRequestJob> job, BridgeKind kind, const QString& text) {
     QPointer<CHtmlCtrl> self(this);
-    pageScript_.BeginBridgeCall();
     QJsonObject answer;
     switch (kind) {
         case BridgeKind::App: {
@@ -409,8 +452,9 @@ void CHtmlCtrl::RunBridgeCall(QPointer<QWebEngineUrlRequestJob> job, BridgeKind 
         if (job) job->fail(QWebEngineUrlRequestJob::RequestAborted);
         return;
     }
-    answer.insert("calls", pageScript_.EndBridgeCall());
-    if (!job) return;  // the page went away meanwhile
+    // The page may have gone away meanwhile: then the calls made for it end as not run.
+    answer.insert("calls", pageScript_.EndBridgeCall(!job.isNull()));
+    if (!job) return;
     auto* buffer = new QBuffer(job);
     buffer->setData(QJsonDocument(answer).toJson(QJsonDocument::Compact));
     job->reply("application/json", buffer);

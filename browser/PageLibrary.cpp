@@ -107,8 +107,14 @@ PageLibrary& PageLibrary::Shared() {
 }
 
 std::string MimeTypeForName(std::string_view name) {
-    const size_t dot = name.rfind('.');
-    std::string ext = dot == std::string_view::npos ? std::string() : std::string(name.substr(dot + 1));
+    // The extension of the last path element only: a dot in a folder name is not an extension.
+    const size_t slash = name.find_last_of("/\\");
+    const std::string_view file = slash == std::string_view::npos ? name : name.substr(slash + 1);
+    const size_t dot = file.rfind('.');
+    // The page set's names without an extension ("1", "2", "3", "1D", "1P") are its data scripts,
+    // which the pages load with <script src>: they are served as scripts.
+    if (dot == std::string_view::npos) return "text/javascript";
+    std::string ext(file.substr(dot + 1));
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     static const std::pair<const char*, const char*> kTypes[] = {
         {"html", "text/html"}, {"htm", "text/html"},        {"js", "text/javascript"}, {"css", "text/css"},

@@ -54,7 +54,8 @@ private:
     std::string error_;
 };
 
-// MIME type served for a page name, by its extension.
+// MIME type served for a page name, by the extension of its last path element; a name without an
+// extension is a data script (text/javascript); an unknown extension is application/octet-stream.
 std::string MimeTypeForName(std::string_view name);
 
 }  // namespace kbr

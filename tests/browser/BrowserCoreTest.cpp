@@ -14,6 +14,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <unistd.h>
@@ -184,11 +185,15 @@ TEST(PageLibraryLookup, FileNameIgnoresCaseAndMimeFollowsTheExtension) {
     EXPECT_EQ(found->filename(), "pgpack.DLL");
     std::filesystem::remove_all(dir);
 
-    EXPECT_EQ(MimeTypeForName("Index.html"), "text/html");
-    EXPECT_EQ(MimeTypeForName("ECB.JS"), "text/javascript");
-    EXPECT_EQ(MimeTypeForName("STYLE.CSS"), "text/css");
-    EXPECT_EQ(MimeTypeForName("IMG/DOT.GIF"), "image/gif");
-    EXPECT_EQ(MimeTypeForName("README"), "application/octet-stream");
+    const std::pair<const char*, const char*> kTypes[] = {
+        {"Index.html", "text/html"}, {"ECB.JS", "text/javascript"}, {"STYLE.CSS", "text/css"},
+        {"IMG/DOT.GIF", "image/gif"}, {"BREBOOT.PNG", "image/png"},
+        // The data scripts of the page set have no extension and are loaded with <script src>.
+        {"1", "text/javascript"}, {"2", "text/javascript"}, {"3", "text/javascript"}, {"1D", "text/javascript"},
+        {"1P", "text/javascript"}, {"//1P", "text/javascript"}, {"data.d/1", "text/javascript"},
+        {"img.d/dot.gif", "image/gif"}, {"ARCHIVE.BIN", "application/octet-stream"}, {"x.", "application/octet-stream"},
+    };
+    for (const auto& [name, type] : kTypes) EXPECT_EQ(MimeTypeForName(name), type) << name;
 }
 
 }  // namespace

@@ -111,9 +111,9 @@ protected:
     }
 
     // A configuration read as the program delivers it: storeConfig in the array form per value,
-    // then display_config without parameters; all calls in order through runJavaScript.
+    // then display_config without parameters; all calls in order. Made right after the load, while
+    // the document may not be bound yet: the host delivers them once it is.
     void DeliverConfig(const std::vector<std::pair<std::string, std::string>>& values) {
-        Eval(host.control, "0");  // the page has finished its own start-up commands
         int done = 0;
         for (const auto& [id, value] : values)
             host.control->Script().CallFunctionWithArray("storeConfig", {id, value}, nullptr,
