@@ -146,21 +146,27 @@ void MainDialog::ReconnectQuestion() {
                                       MBOX_YESNO | MBOX_ICONEXCLAMATION);
     if (!self) return;
     asking_ = false;
-    // 5
+    // 5: No ends the program. A child page window that is open would hold the main window's run
+    // until the user closed it too, so it is closed first (with its Reminder, as every close).
     if (answer != ANSWER_YES) {
+        CloseChildPage();
         PostClose();
         return;
     }
     // 6: a failed attempt brings the question back.
     if (!ConnectLink(deviceAddress_, devicePort_)) PostLinkLost();
     // 7: a child page window that is open is closed (with its Reminder).
+    CloseChildPage();
+    // 8-9
+    NavigatePage(QString::fromLatin1(kReconnectUrl));
+    HideUpgradeProgress();
+}
+
+void MainDialog::CloseChildPage() {
     if (CHtmlDialog* page = ActivePage(); page && page != this) {
         page->DropActiveOperation();
         page->PostClose();
     }
-    // 8-9
-    NavigatePage(QString::fromLatin1(kReconnectUrl));
-    HideUpgradeProgress();
 }
 
 void MainDialog::closeEvent(QCloseEvent* event) {

@@ -76,6 +76,8 @@ protected:
 
 private:
     void PostLinkLost();
+    // Drops the work of the child page window that is the ActivePage, if one is open, and closes it.
+    void CloseChildPage();
     // Stops the link and starts a new connection number: reports still queued from the stopped
     // connection are recognised and dropped.
     void StopLink();

@@ -117,9 +117,9 @@ class TestMainBase : public MainDialog {
 public:
     explicit TestMainBase(uint16_t port) : MainDialog("127.0.0.1", std::to_string(port), nullptr) {}
     using MainDialog::ConnectToDevice;
+    using MainDialog::OnLinkEvent;
     std::atomic<int> reads16{0};
 
-protected:
     void OnLinkEvent(int code) override {
         if (code == LINK_READ16) ++reads16;
         MainDialog::OnLinkEvent(code);

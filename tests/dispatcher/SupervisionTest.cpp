@@ -221,6 +221,36 @@ TEST_F(Supervision, YesWithAChildOpenClosesItAndShowsTheStartPage) {
     EXPECT_EQ(questions.asked, 1u);
 }
 
+TEST_F(Supervision, NoWithAChildOpenClosesBothWindows) {
+    Begin({"--fault", "64:1:close"});
+    Questions questions({ANSWER_NO});
+    main->Send("app:1002@child_fw.html");  // returns when the child has been closed
+    EXPECT_EQ(questions.asked, 1u);
+    EXPECT_TRUE(main->children->last.isNull());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !main->isVisible(); }, kWaitMs));
+    EXPECT_EQ(reminders.count, 2);  // the child's close, then the main window's
+    EXPECT_TRUE(main->ClosingMark());
+    EXPECT_FALSE(main->IsOpen());
+}
+
+TEST_F(Supervision, RepeatedLossReportsOfOneBreakAskOnce) {
+    Begin({});
+    Questions questions({ANSWER_YES});
+    // Three reports of one break queued before the first is handled (as a receive thread that
+    // reported every failed read would post them).
+    for (int i = 0; i < 3; ++i) main->OnLinkEvent(DeviceLink::LINK_LOST);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return questions.asked == 1 && main->IsOpen(); }, kWaitMs));
+    QTest::qWait(200);
+    EXPECT_EQ(questions.asked, 1u);
+    // A 16-byte read is no loss.
+    main->OnLinkEvent(DeviceLink::LINK_READ16);
+    QTest::qWait(50);
+    EXPECT_EQ(questions.asked, 1u);
+    // A new break of the new connection is asked about again.
+    main->OnLinkEvent(DeviceLink::LINK_LOST);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return questions.asked == 2; }, kWaitMs));
+}
+
 TEST_F(Supervision, LossWhileClosingAsksNothing) {
     Begin({});
     Questions questions({ANSWER_YES});
