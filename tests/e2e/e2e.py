@@ -367,7 +367,6 @@ class Session:
                "upgrade requests reached the device for a broken image")
 
     def lost_connection_and_reconnect(self):
-        self.main.run_later("location.href = 'setup.html'")
         self.simulator.kill()
         box = self.desktop.wait_window("KBR3300", timeout=STEP_TIMEOUT)
         text = self.box_text("KBR3300")
