@@ -122,7 +122,8 @@ void CHtmlDialog::ResizeFromPage(std::string_view argument) {
     // Width "@" height in decimal pixels, read as leading digits; no "@" gives a square.
     const int width = std::max(0, static_cast<int>(LeadingInt(argument)));
     const size_t at = argument.find('@');
-    const int height = at == std::string_view::npos ? width : std::max(0, static_cast<int>(LeadingInt(argument.substr(at + 1))));
+    const int height =
+        at == std::string_view::npos ? width : std::max(0, static_cast<int>(LeadingInt(argument.substr(at + 1))));
     // The page gives the outer size of the window; its frame (caption and borders) is part of it.
     const QPoint topLeft = firstResize_ ? frameGeometry().topLeft() : QPoint(kFirstLeft, kFirstTop);
     firstResize_ = true;

@@ -142,8 +142,8 @@ void MainDialog::ReconnectQuestion() {
     // 4
     const QPointer<MainDialog> self(this);
     asking_ = true;
-    const int answer = ShowMessageBox(this, QString::fromLatin1(kReconnectQuestion), QString::fromLatin1(kProgramCaption),
-                                      MBOX_YESNO | MBOX_ICONEXCLAMATION);
+    const int answer = ShowMessageBox(this, QString::fromLatin1(kReconnectQuestion),
+                                      QString::fromLatin1(kProgramCaption), MBOX_YESNO | MBOX_ICONEXCLAMATION);
     if (!self) return;
     asking_ = false;
     // 5: No ends the program. A child page window that is open would hold the main window's run
