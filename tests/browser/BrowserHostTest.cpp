@@ -6,6 +6,7 @@
 #include "browser/PageScript.h"
 #include "browser/ResScheme.h"
 
+#include <QEventLoop>
 #include <QJsonDocument>
 #include <QTimer>
 
@@ -182,13 +183,15 @@ TEST_F(BrowserHost, CommandsInARowAllArriveInOrder) {
 // after it still run.
 TEST_F(BrowserHost, CallsMadeDuringACommandAreAppliedBeforeNavigateReturns) {
     BoxRecorder boxes;
+    std::vector<bool> ran;
+    const auto outcome = [&](bool r, const std::string&) { ran.push_back(r); };
     host.onCommand = [&](const AppCommand& command) {
         if (command.code != 1700) return;
         PageScript& script = host.control->Script();
-        EXPECT_TRUE(script.CallFunction("record", {"first", "x"}));
-        EXPECT_TRUE(script.CallFunction("noSuchFunction", {"y"}));
-        EXPECT_TRUE(script.CallFunction("raises", {}));
-        EXPECT_TRUE(script.CallFunctionWithArray("recordArray", {"a", "b"}));
+        EXPECT_TRUE(script.CallFunction("record", {"first", "x"}, nullptr, outcome));
+        EXPECT_TRUE(script.CallFunction("noSuchFunction", {"y"}, nullptr, outcome));
+        EXPECT_TRUE(script.CallFunction("raises", {}, nullptr, outcome));
+        EXPECT_TRUE(script.CallFunctionWithArray("recordArray", {"a", "b"}, nullptr, outcome));
         EXPECT_TRUE(boxes.boxes.empty());  // nothing has run in the page yet
     };
     EXPECT_EQ(Eval(host.control, "(function(){log=[];window.navigate('app:1700@');return JSON.stringify(log);})()")
@@ -197,6 +200,106 @@ TEST_F(BrowserHost, CallsMadeDuringACommandAreAppliedBeforeNavigateReturns) {
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].text, "Exception occurred.\r\n");
     EXPECT_EQ(boxes.boxes[0].caption, "KBR3300");
+    // The outcomes, read back from the page afterwards, in order; the raising call's box once.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ran.size() == 4; }, kLoadTimeoutMs));
+    EXPECT_EQ(ran, (std::vector<bool>{true, false, false, true}));
+    EXPECT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(Json(Eval(host.control, "log")), R"([["first","x"],{"dims":1,"first":"b","items":["b","a"],"lbound":0,"ubound":1}])");
+}
+
+// A call sent while the page is busy and then blocks in a command (still queued behind it) runs
+// before the calls the command makes, and only once.
+TEST_F(BrowserHost, CallsSentBeforeThePageBlocksRunBeforeThoseOfItsCommand) {
+    std::vector<std::string> done;
+    const auto outcome = [&](const std::string& tag) {
+        return [&done, tag](bool ran, const std::string&) { done.push_back(tag + (ran ? "" : ": not run")); };
+    };
+    host.onCommand = [&](const AppCommand& command) {
+        if (command.code == 1701) host.control->Script().CallFunction("record", {"during"}, nullptr, outcome("during"));
+    };
+    Eval(host.control, "log = []");
+    host.control->page()->runJavaScript("window.navigate('app:1701@'); log.push(['after-navigate']);");
+    ASSERT_TRUE(host.control->Script().CallFunction("record", {"queued"}, nullptr, outcome("queued")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done.size() == 2; }, kLoadTimeoutMs));
+    EXPECT_EQ(done, (std::vector<std::string>{"queued", "during"}));
+    EXPECT_EQ(Json(Eval(host.control, "log")), R"([["queued"],["during"],["after-navigate"]])");
+}
+
+// Calls made while a command waits in a nested event loop (a message box) reach the page before
+// its window.navigate returns, after the ones made before it.
+TEST_F(BrowserHost, CallsMadeWhileACommandShowsABoxArriveBeforeNavigateReturns) {
+    host.onCommand = [&](const AppCommand& command) {
+        if (command.code != 1702) return;
+        host.control->Script().CallFunction("record", {"before-box"});
+        QEventLoop box;
+        QTimer::singleShot(20, &box, [&] {
+            host.control->Script().CallFunction("record", {"device-reply"});
+            box.quit();
+        });
+        box.exec();
+        host.control->Script().CallFunction("record", {"after-box"});
+    };
+    EXPECT_EQ(Eval(host.control, "(function(){log=[];window.navigate('app:1702@');return JSON.stringify(log);})()")
+                  .toString(),
+              R"([["before-box"],["device-reply"],["after-box"]])");
+}
+
+TEST_F(BrowserHost, DataScriptsAreServedAsScripts) {
+    EXPECT_EQ(Eval(host.control, "(function(){var x=new XMLHttpRequest();x.open('GET','1D',false);x.send(null);"
+                                 "return x.getResponseHeader('Content-Type');})()")
+                  .toString(),
+              "text/javascript");
+    EXPECT_TRUE(Eval(host.control, "dataScriptLoaded === true").toBool());
+}
+
+// Calls made before the first document is bound (right after Navigate, during the page's onload
+// command, when the load has just finished) wait for it and arrive in the order they were made.
+TEST(BrowserHostDelivery, CallsAroundTheFirstLoadArriveInOrder) {
+    TestHost host;
+    std::vector<std::string> done;
+    const auto call = [&](const std::string& tag) {
+        return host.control->Script().CallFunction("record", {tag}, nullptr, [&done, tag](bool ran, const std::string&) {
+            done.push_back(tag + (ran ? "" : ": not run"));
+        });
+    };
+    host.onCommand = [&](const AppCommand& command) {
+        if (command.code == 1900) EXPECT_TRUE(call("during-onload"));
+    };
+    QObject::connect(host.control->page(), &QWebEnginePage::loadFinished, &host, [&](bool ok) {
+        if (!ok) return;
+        EXPECT_FALSE(host.control->IsBound());
+        EXPECT_TRUE(call("at-load-finished"));
+    });
+    host.control->Navigate("res://PgPack.dll/onload.html");
+    EXPECT_TRUE(call("before-load"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done.size() == 3; }, kLoadTimeoutMs));
+    EXPECT_EQ(done, (std::vector<std::string>{"before-load", "during-onload", "at-load-finished"}));
+    EXPECT_EQ(Json(Eval(host.control, "log")), R"(["before-load","during-onload","onload-returned","at-load-finished"])");
+    EXPECT_EQ(host.control->PageTitle(), "Onload Command");
+}
+
+// Without a page: what a bridge answer carries, and calls that cannot reach a page end as not run.
+TEST(PageScriptDelivery, AnswersCarryEveryWaitingCallAndUndeliverableCallsEndAsNotRun) {
+    PageScript script;
+    EXPECT_FALSE(script.CallFunction("f", {}));  // nothing bound and nothing coming
+    std::vector<std::string> done;
+    const auto outcome = [&](const std::string& tag) {
+        return [&done, tag](bool ran, const std::string&) { done.push_back(tag + (ran ? "" : ": not run")); };
+    };
+    script.ExpectDocument();
+    EXPECT_TRUE(script.CallFunction("first", {"a"}, nullptr, outcome("waiting")));
+    script.BeginBridgeCall();
+    EXPECT_TRUE(script.CallFunctionWithArray("second", {"x", "y"}, nullptr, outcome("answered")));
+    EXPECT_EQ(QString::fromUtf8(QJsonDocument(script.EndBridgeCall()).toJson(QJsonDocument::Compact)),
+              R"([{"a":["a"],"f":"first","s":1},{"f":"second","s":2,"v":["y","x"]}])");
+
+    script.BeginBridgeCall();
+    EXPECT_TRUE(script.CallFunction("third", {}, nullptr, outcome("page gone")));
+    EXPECT_TRUE(script.EndBridgeCall(false).isEmpty());  // the page went away during its command
+    script.DocumentFailed();                            // and its document never came
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done.size() == 3; }, 5000));
+    EXPECT_EQ(done, (std::vector<std::string>{"page gone: not run", "waiting: not run", "answered: not run"}));
+    EXPECT_FALSE(script.CallFunction("f", {}));
 }
 
 // A command that opens a modal window holding a second page runs to its end (the child loads,
