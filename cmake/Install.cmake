@@ -47,7 +47,7 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kbr3300)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Setup wizard and configuration program for the KBR3300 coax adaptor")
-set(CPACK_PACKAGE_DESCRIPTION
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "The setup wizard finds a KBR3300 Ethernet-to-coax (MoCA) adaptor in configuration mode at\n"
     "192.168.0.20 and starts the configuration program, which reads and changes the adaptor's\n"
     "settings and upgrades its firmware through local HTML pages in an embedded browser.")
