@@ -36,4 +36,50 @@ AppCommand ParseAppCommand(std::string_view text) {
     return command;
 }
 
+namespace {
+
+// Length of "X:\fakepath\" at text[at], or 0 when it is not there.
+size_t FakePathPrefix(std::string_view text, size_t at) {
+    static constexpr std::string_view kFolder = ":\\fakepath\\";
+    if (at + 1 + kFolder.size() > text.size()) return 0;
+    if (!std::isalpha(static_cast<unsigned char>(text[at]))) return 0;
+    for (size_t i = 0; i < kFolder.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[at + 1 + i])) != kFolder[i]) return 0;
+    }
+    return 1 + kFolder.size();
+}
+
+bool EndsName(std::string_view text, size_t at) {
+    if (at == text.size()) return true;
+    static constexpr std::string_view kSeparators = "@,;&|\"'\r\n";
+    return kSeparators.find(text[at]) != std::string_view::npos;
+}
+
+}  // namespace
+
+std::string ReplaceFakePaths(std::string_view text, const std::vector<ChosenFile>& chosen) {
+    std::string out;
+    out.reserve(text.size());
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t prefix = FakePathPrefix(text, at);
+        const ChosenFile* best = nullptr;
+        if (prefix != 0) {
+            const std::string_view rest = text.substr(at + prefix);
+            for (const ChosenFile& file : chosen) {  // later entries are later choices
+                if (file.name.empty() || rest.substr(0, file.name.size()) != file.name) continue;
+                if (!EndsName(rest, file.name.size())) continue;
+                if (!best || file.name.size() >= best->name.size()) best = &file;
+            }
+        }
+        if (best) {
+            out += best->path;
+            at += prefix + best->name.size();
+        } else {
+            out += text[at++];
+        }
+    }
+    return out;
+}
+
 }  // namespace kbr

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace kbr {
 
@@ -24,5 +26,19 @@ AppCommand ParseAppCommand(std::string_view text);
 
 // atoi-like reading of the leading decimal number, saturating at the 32-bit limits.
 int32_t LeadingInt(std::string_view text);
+
+// A file chosen in a page's file input: its name (what the page sees) and its full path.
+struct ChosenFile {
+    std::string name;
+    std::string path;
+};
+
+// The browser hands a page a chosen file's value as "C:\fakepath\NAME", never the real path.
+// Replaces every "X:\fakepath\NAME" in text (any drive letter, any letter case of "fakepath")
+// whose NAME is exactly the name of one of `chosen` with that file's full path; where several names
+// fit, the longest wins (and the latest choice of that name). A name fits only where it ends the
+// text or is followed by one of @ , ; & | " ' or a line break, so a name that is only the start of
+// a longer one is never taken for it. Everything else is left as it is.
+std::string ReplaceFakePaths(std::string_view text, const std::vector<ChosenFile>& chosen);
 
 }  // namespace kbr

@@ -7,6 +7,7 @@
 #include <QBuffer>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 #include <QHash>
 #include <QInputDialog>
@@ -24,6 +25,7 @@
 #include <QWebEngineUrlRequestJob>
 
 #include <cstdio>
+#include <utility>
 
 namespace kbr {
 namespace {
@@ -133,6 +135,11 @@ QHash<QString, QPointer<CHtmlCtrl>>& Controls() {
     return controls;
 }
 
+HtmlPage::FileChooser& FileChooserHook() {
+    static HtmlPage::FileChooser chooser;
+    return chooser;
+}
+
 std::function<void(const QUrl&)>& ExternalOpener() {
     static std::function<void(const QUrl&)> opener = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     return opener;
@@ -185,24 +192,24 @@ bool HtmlPage::acceptNavigationRequest(const QUrl& url, NavigationType type, boo
 
 QWebEnginePage* HtmlPage::createWindow(WebWindowType) { return nullptr; }
 
-QStringList HtmlPage::chooseFiles(FileSelectionMode mode, const QStringList& oldFiles,
-                                  const QStringList& acceptedMimeTypes) {
-    const QStringList files = QWebEnginePage::chooseFiles(mode, oldFiles, acceptedMimeTypes);
-    for (const QString& file : files) {
-        chosenFiles_.removeAll(file);
-        chosenFiles_.append(file);
-    }
-    return files;
+HtmlPage::FileChooser HtmlPage::SetFileChooser(FileChooser chooser) {
+    return std::exchange(FileChooserHook(), std::move(chooser));
 }
 
-std::string HtmlPage::RestoreChosenPath(const std::string& argument) const {
-    static constexpr std::string_view kFakePath = "C:\\fakepath\\";
-    if (argument.compare(0, kFakePath.size(), kFakePath) != 0) return argument;
-    const QString name = QString::fromLocal8Bit(argument.substr(kFakePath.size()));
-    for (auto it = chosenFiles_.crbegin(); it != chosenFiles_.crend(); ++it) {
-        if (QFileInfo(*it).fileName() == name) return it->toLocal8Bit().toStdString();
+QStringList HtmlPage::chooseFiles(FileSelectionMode mode, const QStringList& oldFiles,
+                                  const QStringList& acceptedMimeTypes) {
+    const QStringList chosen = FileChooserHook() ? FileChooserHook()(mode, oldFiles, acceptedMimeTypes)
+                                                 : QWebEnginePage::chooseFiles(mode, oldFiles, acceptedMimeTypes);
+    // The page sees only the name: remember where the file is, so its commands can name it.
+    for (const QString& path : chosen) {
+        const QString name = QFileInfo(path).fileName();
+        if (name.isEmpty()) continue;
+        ChosenFile file{name.toLocal8Bit().toStdString(), QDir::toNativeSeparators(path).toLocal8Bit().toStdString()};
+        std::erase_if(chosenFiles_, [&file](const ChosenFile& old) { return old.name == file.name; });
+        chosenFiles_.push_back(std::move(file));
+        if (chosenFiles_.size() > kMaxChosenFiles) chosenFiles_.erase(chosenFiles_.begin());
     }
-    return argument;
+    return chosen;
 }
 
 void HtmlPage::javaScriptAlert(const QUrl&, const QString& message) {
@@ -334,17 +341,9 @@ void CHtmlCtrl::Navigate(const QString& url) {
 
 void CHtmlCtrl::HandleAppUrl(const char* text) {
     if (!events_ || !text) return;
-    AppCommand command = ParseAppCommand(text);
-    // The upgrade functions (8: upgrade from a file, 14: read a file's version) name the file the
-    // user chose, which the page only knows as "C:\fakepath\NAME".
-    if (command.code == 1003 && page_) {
-        const size_t colon = command.argument.find(':');
-        const int32_t function = LeadingInt(command.argument);
-        if (colon != std::string::npos && (function == 8 || function == 14)) {
-            command.argument = command.argument.substr(0, colon + 1) +
-                               page_->RestoreChosenPath(command.argument.substr(colon + 1));
-        }
-    }
+    // A command may name a file the user chose in the page ("C:\fakepath\NAME" to the page).
+    const std::string resolved = page_ ? ReplaceFakePaths(text, page_->ChosenFiles()) : std::string(text);
+    const AppCommand command = ParseAppCommand(resolved);
     events_->OnAppCommand(command);
 }
 

@@ -19,6 +19,7 @@
 // requests are refused; other documents may be loaded by the program itself but never get the
 // token, so they get nothing done.
 
+#include "browser/AppCommand.h"
 #include "browser/HtmlHostEvents.h"
 #include "browser/PageScript.h"
 
@@ -28,6 +29,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 class QAction;
 class QMenu;
@@ -47,10 +49,16 @@ public:
     // Opens a remote link outside the program (default: the desktop's browser).
     static void SetExternalOpener(std::function<void(const QUrl&)> opener);
 
-    // Chromium shows a page "C:\fakepath\NAME" for the file the user chose; the path that the
-    // user chose in the file dialog, for a page argument that starts with that prefix (anything
-    // else comes back unchanged).
-    std::string RestoreChosenPath(const std::string& argument) const;
+    // Asks the user for files for a page's file input: the chosen full paths, none when cancelled.
+    using FileChooser =
+        std::function<QStringList(FileSelectionMode mode, const QStringList& oldFiles, const QStringList& acceptedTypes)>;
+    // Replaces the chooser of every page window (empty: Qt's own file dialog); returns the one set.
+    static FileChooser SetFileChooser(FileChooser chooser);
+
+    // The files chosen in this page's file inputs, latest last: the page itself only ever sees
+    // "C:\fakepath\NAME". At most kMaxChosenFiles are kept, one per name.
+    static constexpr size_t kMaxChosenFiles = 16;
+    const std::vector<ChosenFile>& ChosenFiles() const { return chosenFiles_; }
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
@@ -67,7 +75,7 @@ protected:
 private:
     HtmlHostEvents* Events() const { return *events_; }
     HtmlHostEvents** events_;
-    QStringList chosenFiles_;  // what the user chose in this page's file dialogs, latest last
+    std::vector<ChosenFile> chosenFiles_;
 };
 
 class CHtmlCtrl : public QWebEngineView {
@@ -84,8 +92,9 @@ public:
     bool Create(QWidget* parent, const QRect& rect, int controlId);
 
     void Navigate(const QString& url);
-    // Text after "app:" of a page command. Default: parse into an AppCommand and hand it to
-    // events->OnAppCommand.
+    // Text after "app:" of a page command. Default: put the full path of a file the user chose in
+    // the page back in place of its "C:\fakepath\NAME" value (ReplaceFakePaths), parse into an
+    // AppCommand and hand it to events->OnAppCommand.
     virtual void HandleAppUrl(const char* text);
 
     // Title of the first bound document (empty until bound; a later load does not change it).

@@ -78,6 +78,40 @@ INSTANTIATE_TEST_SUITE_P(
                       EscapeCase{"caf\xC3\xA9", "\"caf\xC3\xA9\""}, EscapeCase{"bad\xFF\xC3", R"("bad\ufffd\ufffd")"},
                       EscapeCase{"\xC0\xAF", R"("\ufffd\ufffd")"}));
 
+struct FakePathCase {
+    const char* text;
+    const char* expected;
+};
+
+void PrintTo(const FakePathCase& c, std::ostream* os) { *os << '"' << c.text << '"'; }
+
+class FakePaths : public ::testing::TestWithParam<FakePathCase> {};
+
+// Chosen: "fw image.img" twice (the later choice counts), "fw" and "a.bin".
+TEST_P(FakePaths, ChosenFilesGetTheirFullPathBack) {
+    const std::vector<ChosenFile> chosen = {{"fw image.img", "/old/fw image.img"},
+                                            {"fw", "/tmp/fw"},
+                                            {"a.bin", "/data/a.bin"},
+                                            {"fw image.img", "/home/u/My Files/fw image.img"}};
+    EXPECT_EQ(ReplaceFakePaths(GetParam().text, chosen), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FakePaths,
+    ::testing::Values(
+        FakePathCase{"1003@8:C:\\fakepath\\fw image.img", "1003@8:/home/u/My Files/fw image.img"},
+        FakePathCase{"1003@14:c:\\FAKEPATH\\fw image.img", "1003@14:/home/u/My Files/fw image.img"},
+        FakePathCase{"1003@8:D:\\FakePath\\fw", "1003@8:/tmp/fw"},
+        FakePathCase{"2000@C:\\fakepath\\a.bin,C:\\fakepath\\fw@x", "2000@/data/a.bin,/tmp/fw@x"},
+        FakePathCase{"1003@8:C:\\fakepath\\other.img", "1003@8:C:\\fakepath\\other.img"},  // not chosen
+        FakePathCase{"1003@8:C:\\fakepath\\fw.img", "1003@8:C:\\fakepath\\fw.img"},  // "fw" is only its start
+        FakePathCase{"1003@8:C:\\fakepath\\FW", "1003@8:C:\\fakepath\\FW"},          // names are exact
+        FakePathCase{"1003@8:C:\\fakepath\\", "1003@8:C:\\fakepath\\"},
+        FakePathCase{"1003@8:C:/fakepath/fw", "1003@8:C:/fakepath/fw"},
+        FakePathCase{"1003@8:1:\\fakepath\\fw", "1003@8:1:\\fakepath\\fw"},
+        FakePathCase{"C:\\fakepath", "C:\\fakepath"}, FakePathCase{"", ""},
+        FakePathCase{"1003@8:/already/full path", "1003@8:/already/full path"}));
+
 // ---- PE resources --------------------------------------------------------------------------
 
 std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {

@@ -278,6 +278,61 @@ TEST(BrowserHostDelivery, CallsAroundTheFirstLoadArriveInOrder) {
     EXPECT_EQ(host.control->PageTitle(), "Onload Command");
 }
 
+// The file input of a page reports "C:\fakepath\NAME"; the command the page sends with it names
+// the file the user chose, spaces and all.
+TEST(BrowserHostFiles, CommandsNameTheChosenFileByItsFullPath) {
+    const auto dir = std::filesystem::temp_directory_path() / ("kbr upload " + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const auto file = dir / "fw image 1.img";
+    std::ofstream(file) << "image";
+    std::vector<QStringList> asked;
+    QStringList answer = {QString::fromStdString(file.string())};
+    const auto previous = HtmlPage::SetFileChooser([&](HtmlPage::FileSelectionMode, const QStringList& old, const QStringList&) {
+        asked.push_back(old);
+        return answer;
+    });
+    TestHost host;
+    host.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
+    ASSERT_TRUE(host.LoadAndWait("res://PgPack.dll/upload.html"));
+    ASSERT_TRUE(host.lastLoadOk);
+    const auto clickInput = [&] {
+        QWidget* target = host.control->focusProxy() ? host.control->focusProxy() : host.control;
+        QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(20, 20));
+    };
+    clickInput();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !host.commands.empty(); }, kLoadTimeoutMs));
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(host.commands[0].code, 1003);
+    EXPECT_EQ(host.commands[0].argument, "8:" + file.string());
+    EXPECT_EQ(Eval(host.control, "document.getElementById('f').value").toString(), "C:\\fakepath\\fw image 1.img");
+
+    // The same name in any command, any letter case of the prefix; names not chosen stay as sent.
+    Eval(host.control, "window.navigate('app:1003@14:c:\\\\FAKEPATH\\\\fw image 1.img'); "
+                       "window.navigate('app:1003@14:C:\\\\fakepath\\\\other.img')");
+    ASSERT_EQ(host.commands.size(), 3u);
+    EXPECT_EQ(host.commands[1].argument, "14:" + file.string());
+    EXPECT_EQ(host.commands[2].argument, "14:C:\\fakepath\\other.img");
+
+    // Only the latest choices are kept.
+    answer.clear();
+    for (int i = 0; i < 20; ++i) {
+        const auto more = dir / ("more" + std::to_string(i) + ".img");
+        std::ofstream(more) << i;
+        answer.push_back(QString::fromStdString(more.string()));
+    }
+    Eval(host.control, "document.getElementById('f').multiple = true");
+    clickInput();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return host.commands.size() == 4; }, kLoadTimeoutMs));
+    const auto& kept = static_cast<HtmlPage*>(host.control->page())->ChosenFiles();
+    ASSERT_EQ(kept.size(), HtmlPage::kMaxChosenFiles);
+    EXPECT_EQ(kept.back().name, "more19.img");
+    EXPECT_EQ(kept.front().name, "more4.img");
+
+    HtmlPage::SetFileChooser(previous);
+    std::filesystem::remove_all(dir);
+}
+
 // Without a page: what a bridge answer carries, and calls that cannot reach a page end as not run.
 TEST(PageScriptDelivery, AnswersCarryEveryWaitingCallAndUndeliverableCallsEndAsNotRun) {
     PageScript script;
