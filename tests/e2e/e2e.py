@@ -120,6 +120,8 @@ class Session:
         self.wizard = system.Wizard(self.programs, self.run_folder, self.workdir, self.desktop.display)
         if self.boxes:
             self.wizard.env["KBR_E2E_BOX_LOG"] = self.boxes.path
+        if self.args.mode == "live":
+            del self.wizard.env["QTWEBENGINE_REMOTE_DEBUGGING"]  # nothing drives the pages
         self.wizard.start()
 
     def close(self):
