@@ -11,7 +11,8 @@
 // checks that the request comes from a `res` page and carries a live token, keeps the job and
 // posts the command to the event loop; there HandleAppUrl runs (modal boxes and child page windows
 // included: the engine is never inside one of its callbacks then), and the job's answer carries
-// the page calls made meanwhile, which the script applies before window.navigate returns. The
+// the page calls made meanwhile (and earlier ones the page has not run yet: see PageScript.h),
+// which the script applies before window.navigate returns. The
 // script's alert() and confirm() go the same way, so their boxes also open from the event loop.
 //
 // Keeping page windows on local pages: http, https, ws and file loads are refused by a request

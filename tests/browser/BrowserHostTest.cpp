@@ -242,6 +242,15 @@ TEST_F(BrowserHost, CallsMadeWhileACommandShowsABoxArriveBeforeNavigateReturns) 
     EXPECT_EQ(Eval(host.control, "(function(){log=[];window.navigate('app:1702@');return JSON.stringify(log);})()")
                   .toString(),
               R"([["before-box"],["device-reply"],["after-box"]])");
+
+    // The same while the page's own alert box is open.
+    const MessageBoxHook previous = SetMessageBoxHook([&](const MessageBoxRequest&) {
+        host.control->Script().CallFunction("record", {"during-alert"});
+        return ANSWER_OK;
+    });
+    const QString logged = Eval(host.control, "(function(){log=[];alert('x');return JSON.stringify(log);})()").toString();
+    SetMessageBoxHook(previous);
+    EXPECT_EQ(logged, R"([["during-alert"]])");
 }
 
 TEST_F(BrowserHost, DataScriptsAreServedAsScripts) {
