@@ -1,0 +1,61 @@
+#!/bin/bash
+# Installs the build into a scratch prefix and checks that every piece lands where the programs
+# and a Linux desktop look for it; then, where cpack and dpkg-deb are there, builds the Debian
+# package and checks its contents.
+#   check_install.sh BUILD_DIR FULL_BINDIR FULL_DATADIR
+# Exit 0 passed, 1 failed, 77 skipped (not everything that is installed has been built).
+set -u
+build=$1 bindir=$2 datadir=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failed=0
+fail() { echo "FAIL: $*"; failed=1; }
+
+if ! cmake --install "$build" --prefix "$work/prefix" > "$work/install.log" 2>&1; then
+    if grep -q "file INSTALL cannot find" "$work/install.log"; then
+        echo "SKIP: not every installed program is built in $build (build everything first)"
+        exit 77
+    fi
+    cat "$work/install.log"; echo "FAIL: cmake --install"; exit 1
+fi
+
+p=$work/prefix
+for file in bin/KBR3300_Wizardd bin/KBR3300 bin/nwinf bin/ipconfig bin/kbr3300; do
+    [[ -x $p/$file ]] || fail "$file is missing or not executable"
+done
+for file in share/kbr3300/PgPack.dll share/kbr3300/doc/linux.htm share/kbr3300/doc/xp.htm \
+            share/kbr3300/doc/vista.htm share/applications/kbr3300.desktop \
+            share/icons/hicolor/scalable/apps/kbr3300.svg; do
+    [[ -s $p/$file ]] || fail "$file is missing"
+done
+[[ ! -e $p/bin/doc ]] || fail "help documents under bin/"
+# The launcher starts the installed wizard and links the installed documents.
+grep -qx "bindir=\"$bindir\"" "$p/bin/kbr3300" || fail "the launcher does not use $bindir"
+grep -qx "docdir=\"$datadir/kbr3300/doc\"" "$p/bin/kbr3300" || fail "the launcher does not use $datadir/kbr3300/doc"
+grep -qx "Exec=kbr3300" "$p/share/applications/kbr3300.desktop" || fail "the desktop entry does not run the launcher"
+grep -qx "Icon=kbr3300" "$p/share/applications/kbr3300.desktop" || fail "the desktop entry has no icon"
+if command -v desktop-file-validate > /dev/null; then
+    desktop-file-validate "$p/share/applications/kbr3300.desktop" || fail "desktop entry not valid"
+fi
+
+if command -v cpack > /dev/null && command -v dpkg-deb > /dev/null && [[ -f $build/CPackConfig.cmake ]]; then
+    if (cd "$work" && cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/package" > cpack.log 2>&1); then
+        deb=$(ls "$work"/package/*.deb 2>/dev/null | head -n 1)
+        if [[ -z $deb ]]; then
+            fail "cpack made no .deb"
+        else
+            contents=$(dpkg-deb -c "$deb")
+            for file in bin/KBR3300_Wizardd bin/KBR3300 bin/kbr3300 share/kbr3300/PgPack.dll \
+                        share/applications/kbr3300.desktop; do
+                grep -q "$file\$" <<< "$contents" || fail "$file is not in $(basename "$deb")"
+            done
+            dpkg-deb -f "$deb" Depends | grep -q libqt6webenginecore6-bin || fail "package does not depend on the engine's helper"
+            echo "package: $(basename "$deb"), $(grep -c . <<< "$contents") entries"
+        fi
+    else
+        cat "$work/cpack.log"; fail "cpack -G DEB"
+    fi
+fi
+
+[[ $failed -eq 0 ]] && echo "PASS: install layout"
+exit $failed
