@@ -126,12 +126,11 @@ class Session:
         self.wizard.start()
 
     def close(self):
-        for page in [self.main]:
-            if page:
-                try:
-                    page.close()
-                except OSError:
-                    pass
+        if self.main:
+            try:
+                self.main.close()
+            except OSError:
+                pass
         system.kill_all(["KBR3300", "KBR3300_Wizardd", "nwinf"])
         if self.simulator:
             self.simulator.stop()
@@ -229,6 +228,10 @@ class Session:
         window = self.main_window(MAIN_CAPTION)
         wait_until(lambda: not system.processes_named("KBR3300_Wizardd"), STEP_TIMEOUT,
                    "the configuration program to end the wizard")
+        # The configuration program starts the IP helper ("nwinf 1", renewal off here), which
+        # writes the PC's address into the current directory.
+        wait_until(lambda: os.path.exists(os.path.join(self.run_folder.path, "ipinfo.tmp")), STEP_TIMEOUT,
+                   "nwinf to write ipinfo.tmp")
         expect(self.run_folder.ipconfig_calls() == [],
                "the wizard renewed the address although the device answered: %s" % self.run_folder.ipconfig_calls())
         version = self.main.evaluate("document.getElementById('ver') ? document.getElementById('ver').textContent : ''")
