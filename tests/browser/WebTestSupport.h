@@ -24,11 +24,11 @@ constexpr int kLoadTimeoutMs = 60000;
 // A window hosting one control in place of placeholder 1006, recording what reaches it.
 class TestHost : public QDialog, public HtmlHostEvents {
 public:
-    explicit TestHost(QWidget* parent = nullptr) : QDialog(parent) {
-        resize(640, 420);
+    explicit TestHost(QWidget* parent = nullptr, QSize size = QSize(640, 420)) : QDialog(parent) {
+        resize(size);
         auto* placeholder = new QWidget(this);
         placeholder->setProperty("controlId", 1006);
-        placeholder->setGeometry(0, 0, 640, 420);
+        placeholder->setGeometry(QRect(QPoint(0, 0), size));
         control = new CHtmlCtrl();
         created = control->ReplacePlaceholder(1006, this, this);
         if (created) {

@@ -2,8 +2,7 @@
 // res scheme, commands arriving synchronously through the page bridge, page calls in both forms.
 // The window records the commands; where the program answers during a command (1007, 1008) the
 // test answers the same way.
-#include "browser/HtmlCtrl.h"
-#include "browser/MessageBox.h"
+#include "../browser/WebTestSupport.h"
 #include "browser/PageScript.h"
 
 #include <QDialog>
@@ -24,55 +23,8 @@
 namespace kbr::test {
 namespace {
 
-constexpr int kLoadTimeoutMs = 60000;
-
-// A window hosting one control in place of placeholder 1006, recording the commands it gets.
-class TestHost : public QDialog, public HtmlHostEvents {
-public:
-    TestHost() {
-        resize(825, 700);
-        auto* placeholder = new QWidget(this);
-        placeholder->setProperty("controlId", 1006);
-        placeholder->setGeometry(0, 0, 825, 700);
-        control = new CHtmlCtrl();
-        created = control->ReplacePlaceholder(1006, this, this);
-        if (created) {
-            QObject::connect(control->page(), &QWebEnginePage::loadFinished, this, [this](bool ok) {
-                ++loads;
-                lastLoadOk = ok;
-            });
-        }
-    }
-    void OnAppCommand(const AppCommand& command) override {
-        commands.push_back(command);
-        if (onCommand) onCommand(command);
-    }
-
-    bool LoadAndWait(const QString& url) {
-        const int before = loads;
-        control->Navigate(url);
-        return QTest::qWaitFor([&] { return loads > before; }, kLoadTimeoutMs);
-    }
-
-    CHtmlCtrl* control = nullptr;
-    bool created = false;
-    std::vector<AppCommand> commands;
-    std::function<void(const AppCommand&)> onCommand;
-    int loads = 0;
-    bool lastLoadOk = false;
-};
-
-// Runs script in the page and waits for its value.
-QVariant Eval(CHtmlCtrl* control, const QString& script) {
-    auto state = std::make_shared<std::pair<bool, QVariant>>(false, QVariant());
-    control->page()->runJavaScript(script, QWebEngineScript::MainWorld, [state](const QVariant& v) {
-        state->second = v;
-        state->first = true;
-    });
-    if (!QTest::qWaitFor([&] { return state->first; }, kLoadTimeoutMs))
-        ADD_FAILURE() << "no answer from the page for: " << script.toStdString();
-    return state->second;
-}
+// The pages ask for windows up to this size.
+const QSize kPageWindowSize(825, 700);
 
 using Commands = std::vector<std::pair<int, std::string>>;
 
@@ -130,7 +82,7 @@ protected:
         EXPECT_EQ(boxes, std::vector<std::string>());
     }
 
-    TestHost host;
+    TestHost host{nullptr, kPageWindowSize};
     std::string confirmAnswer = "1";
     std::vector<std::string> boxes;
 };
