@@ -13,8 +13,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace kbr::test {
@@ -90,6 +94,31 @@ public:
 
 private:
     MessageBoxHook previous_;
+};
+
+// A fresh folder that is the working directory while the object lives (programs look for their
+// page library and write their helper files in the working directory).
+class ScratchWorkingDirectory {
+public:
+    explicit ScratchWorkingDirectory(const std::string& prefix) {
+        path_ = std::filesystem::temp_directory_path() /
+                (prefix + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
+        std::filesystem::create_directories(path_);
+        previous_ = std::filesystem::current_path();
+        std::filesystem::current_path(path_);
+    }
+    ~ScratchWorkingDirectory() {
+        std::filesystem::current_path(previous_);
+        std::filesystem::remove_all(path_);
+    }
+    ScratchWorkingDirectory(const ScratchWorkingDirectory&) = delete;
+    ScratchWorkingDirectory& operator=(const ScratchWorkingDirectory&) = delete;
+    const std::filesystem::path& Path() const { return path_; }
+
+private:
+    static inline int counter_ = 0;
+    std::filesystem::path path_;
+    std::filesystem::path previous_;
 };
 
 }  // namespace kbr::test

@@ -137,26 +137,12 @@ namespace kbr::test {
 
 // A fresh current directory holding the fixture page library as "PgPack.dll", as the main window
 // looks for it; the previous directory is restored at the end.
-class PageLibraryDirectory {
+// A scratch working directory holding a copy of the fixture page library.
+class PageLibraryDirectory : public ScratchWorkingDirectory {
 public:
-    PageLibraryDirectory() {
-        path_ = std::filesystem::temp_directory_path() /
-                ("kbr-dispatch-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
-        std::filesystem::create_directories(path_);
-        std::filesystem::copy_file(KBR_TEST_PGPACK, path_ / "PgPack.dll");
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(path_);
+    PageLibraryDirectory() : ScratchWorkingDirectory("kbr-dispatch") {
+        std::filesystem::copy_file(KBR_TEST_PGPACK, Path() / "PgPack.dll");
     }
-    ~PageLibraryDirectory() {
-        std::filesystem::current_path(previous_);
-        std::filesystem::remove_all(path_);
-    }
-    const std::filesystem::path& Path() const { return path_; }
-
-private:
-    static inline int counter_ = 0;
-    std::filesystem::path path_;
-    std::filesystem::path previous_;
 };
 
 }  // namespace kbr::test

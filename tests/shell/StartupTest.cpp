@@ -119,25 +119,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- The main window ------------------------------------------------------------------------
 
-class TempDirectory {
+class TempDirectory : public ScratchWorkingDirectory {
 public:
-    TempDirectory() {
-        path_ = std::filesystem::temp_directory_path() / ("kbr-shell-" + std::to_string(::getpid()) + "-" +
-                                                          std::to_string(counter_++));
-        std::filesystem::create_directories(path_);
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(path_);
-    }
-    ~TempDirectory() {
-        std::filesystem::current_path(previous_);
-        std::filesystem::remove_all(path_);
-    }
-    const std::filesystem::path& Path() const { return path_; }
-
-private:
-    static inline int counter_ = 0;
-    std::filesystem::path path_;
-    std::filesystem::path previous_;
+    TempDirectory() : ScratchWorkingDirectory("kbr-shell") {}
 };
 
 class RecordingMainDialog : public MainDialog {
