@@ -56,14 +56,14 @@ bool CheckTag(const ImageTagText& tag, std::string* error) {
 
 ImageSpec StandardImageSpec(std::string_view productId, std::string_view version, std::string_view appVersion,
                             size_t size1, size_t size2) {
-    ImageSpec spec;
-    spec.section1.tags = {{std::string(kImageTagProductId), std::string(productId)},
+    ImageSpec plan;
+    plan.section1.tags = {{std::string(kImageTagProductId), std::string(productId)},
                           {std::string(kImageTagAppVersion), std::string(appVersion)}};
-    spec.section1.size = size1;
-    spec.section2.tags = {{std::string(kImageTagProductId), std::string(productId)},
+    plan.section1.size = size1;
+    plan.section2.tags = {{std::string(kImageTagProductId), std::string(productId)},
                           {std::string(kImageTagVersion), std::string(version)}};
-    spec.section2.size = size2;
-    return spec;
+    plan.section2.size = size2;
+    return plan;
 }
 
 std::vector<uint8_t> EncodeImageTag(std::string_view name, std::string_view value) {
@@ -90,12 +90,12 @@ void SealImageSection(std::span<uint8_t> section) {
     SetU32BE(section, section.size() - kImageCrcSize, ImageCrc(covered));
 }
 
-std::optional<std::vector<uint8_t>> BuildImageSection(const ImageSectionSpec& spec, int which, std::string* error) {
-    for (const auto& tag : spec.tags) {
+std::optional<std::vector<uint8_t>> BuildImageSection(const ImageSectionSpec& plan, int which, std::string* error) {
+    for (const auto& tag : plan.tags) {
         if (!CheckTag(tag, error)) return std::nullopt;
     }
-    const size_t minimum = MinimumImageSectionSize(spec.tags);
-    const size_t size = spec.size == 0 ? minimum : spec.size;
+    const size_t minimum = MinimumImageSectionSize(plan.tags);
+    const size_t size = plan.size == 0 ? minimum : plan.size;
     if (size < minimum) {
         Fail(error, "section " + std::to_string(which) + " needs at least " + std::to_string(minimum) +
                         " bytes for its tags, " + std::to_string(size) + " asked for");
@@ -111,7 +111,7 @@ std::optional<std::vector<uint8_t>> BuildImageSection(const ImageSectionSpec& sp
     // The start is not examined by the reader; a readable marker helps when looking at a dump.
     const std::string start = "KBR3300-SECTION" + std::to_string(which);
     section.insert(section.end(), start.begin(), start.begin() + kImageSectionStartSize);
-    for (const auto& tag : spec.tags) {
+    for (const auto& tag : plan.tags) {
         const auto record = EncodeImageTag(tag.name, tag.value);
         section.insert(section.end(), record.begin(), record.end());
     }
@@ -129,20 +129,20 @@ std::optional<std::vector<uint8_t>> BuildImageSection(const ImageSectionSpec& sp
     return section;
 }
 
-std::optional<std::vector<uint8_t>> BuildUpgradeImage(const ImageSpec& spec, std::string* error) {
-    if (spec.headerSize < kImageHeaderSize) {
+std::optional<std::vector<uint8_t>> BuildUpgradeImage(const ImageSpec& plan, std::string* error) {
+    if (plan.headerSize < kImageHeaderSize) {
         Fail(error, "the header needs at least 12 bytes");
         return std::nullopt;
     }
-    ImageSectionSpec first = spec.section1;
-    if (spec.defect == ImageDefect::NoProductId) {
+    ImageSectionSpec first = plan.section1;
+    if (plan.defect == ImageDefect::NoProductId) {
         std::erase_if(first.tags, [](const ImageTagText& tag) { return tag.name == kImageTagProductId; });
     }
     // Refuse an oversized image before spending time on its payload.
     auto plannedSize = [](const ImageSectionSpec& section) {
         return uint64_t{section.size == 0 ? MinimumImageSectionSize(section.tags) : section.size};
     };
-    const uint64_t total = uint64_t{spec.headerSize} + plannedSize(first) + plannedSize(spec.section2);
+    const uint64_t total = uint64_t{plan.headerSize} + plannedSize(first) + plannedSize(plan.section2);
     if (total > kMaxImageFileSize) {
         Fail(error, "the image would be " + std::to_string(total) + " bytes, more than the " +
                         std::to_string(kMaxImageFileSize) + " an image may have");
@@ -150,17 +150,17 @@ std::optional<std::vector<uint8_t>> BuildUpgradeImage(const ImageSpec& spec, std
     }
     auto section1 = BuildImageSection(first, 1, error);
     if (!section1) return std::nullopt;
-    auto section2 = BuildImageSection(spec.section2, 2, error);
+    auto section2 = BuildImageSection(plan.section2, 2, error);
     if (!section2) return std::nullopt;
 
-    const auto off1 = static_cast<uint32_t>(spec.headerSize - 1);
+    const auto off1 = static_cast<uint32_t>(plan.headerSize - 1);
     auto off2 = static_cast<uint32_t>(off1 + section1->size());
     std::vector<uint8_t> image;
     image.reserve(static_cast<size_t>(total));
     image.insert(image.end(), {'K', 'B', 'R', 'I'});
     PutU32BE(image, off1);
     PutU32BE(image, off2);
-    image.resize(spec.headerSize, 0);
+    image.resize(plan.headerSize, 0);
     image.insert(image.end(), section1->begin(), section1->end());
     image.insert(image.end(), section2->begin(), section2->end());
 
@@ -169,7 +169,7 @@ std::optional<std::vector<uint8_t>> BuildUpgradeImage(const ImageSpec& spec, std
         const size_t at = sectionOffset + std::min(sectionSize - 1, kImageSectionStartSize + 1);
         image[at] ^= 0x5A;
     };
-    switch (spec.defect) {
+    switch (plan.defect) {
     case ImageDefect::None:
     case ImageDefect::NoProductId:
         break;

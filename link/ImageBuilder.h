@@ -61,10 +61,10 @@ void SealImageSection(std::span<uint8_t> section);
 
 // A section: the start text, the tags, payload bytes (a fixed pseudo-random pattern) up to the
 // size, and the CRC. nullopt, with error set, when the tags are unusable or do not fit.
-std::optional<std::vector<uint8_t>> BuildImageSection(const ImageSectionSpec& spec, int which, std::string* error);
+std::optional<std::vector<uint8_t>> BuildImageSection(const ImageSectionSpec& plan, int which, std::string* error);
 
-// A whole image file. nullopt, with error set, when the spec cannot be built.
-std::optional<std::vector<uint8_t>> BuildUpgradeImage(const ImageSpec& spec, std::string* error = nullptr);
+// A whole image file. nullopt, with error set, when the plan cannot be built.
+std::optional<std::vector<uint8_t>> BuildUpgradeImage(const ImageSpec& plan, std::string* error = nullptr);
 
 // Writes bytes to a file (created or replaced). False, with error set, on failure.
 [[nodiscard]] bool WriteImageFile(const std::string& path, std::span<const uint8_t> bytes, std::string* error);

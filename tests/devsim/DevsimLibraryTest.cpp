@@ -44,15 +44,15 @@ class DevsimFaultSpec : public ::testing::TestWithParam<FaultSpecCase> {};
 TEST_P(DevsimFaultSpec, Parses) {
     const FaultSpecCase& c = GetParam();
     std::string error;
-    const auto spec = ParseFaultSpec(c.text, &error);
-    ASSERT_EQ(spec.has_value(), c.valid) << error;
-    if (!spec) {
+    const auto parsed = ParseFaultSpec(c.text, &error);
+    ASSERT_EQ(parsed.has_value(), c.valid) << error;
+    if (!parsed) {
         EXPECT_FALSE(error.empty());
         return;
     }
-    EXPECT_EQ(spec->requestType, c.type);
-    EXPECT_EQ(spec->nth, c.nth);
-    EXPECT_EQ(spec->action, c.action);
+    EXPECT_EQ(parsed->requestType, c.type);
+    EXPECT_EQ(parsed->nth, c.nth);
+    EXPECT_EQ(parsed->action, c.action);
 }
 
 INSTANTIATE_TEST_SUITE_P(Specs, DevsimFaultSpec,

@@ -81,9 +81,9 @@ struct DefectCase {
 class ImageBuilderDefects : public testing::TestWithParam<DefectCase> {};
 
 TEST_P(ImageBuilderDefects, BrokenImagesAreRefusedForTheirReason) {
-    ImageSpec spec = StandardImageSpec("KBR3300", "1", "1", 600, 300);
-    spec.defect = GetParam().defect;
-    const auto image = BuildUpgradeImage(spec);
+    ImageSpec plan = StandardImageSpec("KBR3300", "1", "1", 600, 300);
+    plan.defect = GetParam().defect;
+    const auto image = BuildUpgradeImage(plan);
     ASSERT_TRUE(image);
     const ImageDescription d = DescribeImage(*image);
     EXPECT_FALSE(d.upgradeImage);

@@ -123,23 +123,23 @@ INSTANTIATE_TEST_SUITE_P(
                    false, true},
         LayoutCase{"NoProductIdInSection1",
                    [](Bytes& b) {
-                       auto spec = StandardImageSpec("KBR3300", "1", "1", kSize1, kSize2);
-                       spec.defect = ImageDefect::NoProductId;
-                       b = BuildUpgradeImage(spec).value();
+                       auto plan = StandardImageSpec("KBR3300", "1", "1", kSize1, kSize2);
+                       plan.defect = ImageDefect::NoProductId;
+                       b = BuildUpgradeImage(plan).value();
                    },
                    false, true},
         LayoutCase{"NoProductIdInSection2",
                    [](Bytes& b) {
-                       ImageSpec spec = StandardImageSpec("KBR3300", "1", "1");
-                       spec.section2.tags = {{"version", "1"}};
-                       b = BuildUpgradeImage(spec).value();
+                       ImageSpec plan = StandardImageSpec("KBR3300", "1", "1");
+                       plan.section2.tags = {{"version", "1"}};
+                       b = BuildUpgradeImage(plan).value();
                    },
                    true, false},
         LayoutCase{"LongerHeader",
                    [](Bytes& b) {
-                       auto spec = StandardImageSpec("KBR3300", "1", "1");
-                       spec.headerSize = 40;
-                       b = BuildUpgradeImage(spec).value();
+                       auto plan = StandardImageSpec("KBR3300", "1", "1");
+                       plan.headerSize = 40;
+                       b = BuildUpgradeImage(plan).value();
                    },
                    true, true}),
     [](const testing::TestParamInfo<LayoutCase>& info) { return info.param.name; });
@@ -198,9 +198,9 @@ TEST_F(ImageLoading, ImageVersionComesFromSection1) {
     const std::string path = dir_.Write("image.bin", StandardImage());
     EXPECT_EQ(ReadImageVersionTag(path, {}), "1.0.6");
 
-    ImageSpec spec = StandardImageSpec("KBR3300", "1", "1");
-    spec.section1.tags = {{"prod_id", "KBR3300"}};
-    EXPECT_EQ(ReadImageVersionTag(dir_.Write("no-version.bin", BuildUpgradeImage(spec).value()), {}), std::nullopt);
+    ImageSpec plan = StandardImageSpec("KBR3300", "1", "1");
+    plan.section1.tags = {{"prod_id", "KBR3300"}};
+    EXPECT_EQ(ReadImageVersionTag(dir_.Write("no-version.bin", BuildUpgradeImage(plan).value()), {}), std::nullopt);
 
     Bytes broken = StandardImage();
     broken[kSection1 + 20] ^= 1;

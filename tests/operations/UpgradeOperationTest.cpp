@@ -39,9 +39,9 @@ public:
         std::error_code ec;
         fs::remove_all(dir_, ec);
     }
-    std::string Write(const ImageSpec& spec, const std::string& name = "fw.img") {
+    std::string Write(const ImageSpec& plan, const std::string& name = "fw.img") {
         std::string error;
-        auto bytes = BuildUpgradeImage(spec, &error);
+        auto bytes = BuildUpgradeImage(plan, &error);
         EXPECT_TRUE(bytes) << error;
         const std::string path = (dir_ / name).string();
         EXPECT_TRUE(WriteImageFile(path, *bytes, &error)) << error;
@@ -336,9 +336,9 @@ TEST_P(InvalidFile, UpgradeFailedAndNothingSent) {
     ImageFiles files;
     std::string path = "/nonexistent/kbr/fw.img";
     if (GetParam().defect) {
-        ImageSpec spec = StandardImageSpec(kProductId, "2.0", "2.1", 600, 600);
-        spec.defect = *GetParam().defect;
-        path = files.Write(spec);
+        ImageSpec plan = StandardImageSpec(kProductId, "2.0", "2.1", 600, 600);
+        plan.defect = *GetParam().defect;
+        path = files.Write(plan);
     }
     FakeContext ctx;
     ctx.Run(8, path);
@@ -363,9 +363,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(UpgradeOperation, MissingVersionTagEndsAtOnceInsteadOfWaitingForTheTimer) {
     ImageFiles files;
-    ImageSpec spec = StandardImageSpec(kProductId, "2.0", "2.1", 300, 300);
-    spec.section2.tags = {{"prod_id", std::string(kProductId)}};
-    const std::string path = files.Write(spec);
+    ImageSpec plan = StandardImageSpec(kProductId, "2.0", "2.1", 300, 300);
+    plan.section2.tags = {{"prod_id", std::string(kProductId)}};
+    const std::string path = files.Write(plan);
     FakeContext ctx;
     ScriptedDevice device;
     ctx.Run(8, path);

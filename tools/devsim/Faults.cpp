@@ -49,22 +49,22 @@ std::optional<FaultSpec> ParseFaultSpec(std::string_view text, std::string* erro
     const std::string_view nthText = text.substr(first + 1, second - first - 1);
     const std::string_view actionText = text.substr(second + 1);
 
-    FaultSpec spec;
+    FaultSpec parsed;
     unsigned type = 0;
     if (!ParseUnsigned(typeText, type) || type > 255 || !IsRequestType(static_cast<uint8_t>(type))) {
         SetError(error, "fault '" + std::string(text) + "': '" + std::string(typeText) +
                             "' is not a request type (0, 2, 6, 8, 10, 12, 15 or 64)");
         return std::nullopt;
     }
-    spec.requestType = static_cast<uint8_t>(type);
-    if (!ParseUnsigned(nthText, spec.nth) || spec.nth == 0) {
+    parsed.requestType = static_cast<uint8_t>(type);
+    if (!ParseUnsigned(nthText, parsed.nth) || parsed.nth == 0) {
         SetError(error, "fault '" + std::string(text) + "': '" + std::string(nthText) + "' is not a count from 1");
         return std::nullopt;
     }
     for (const auto& entry : ACTION_NAMES) {
         if (entry.name == actionText) {
-            spec.action = entry.action;
-            return spec;
+            parsed.action = entry.action;
+            return parsed;
         }
     }
     SetError(error, "fault '" + std::string(text) + "': unknown action '" + std::string(actionText) +

@@ -163,8 +163,8 @@ int Build(const std::vector<std::string_view>& args) {
         sizes[i] = *size;
     }
 
-    kbr::ImageSpec spec = kbr::StandardImageSpec(options["--prod-id"], version, appVersion, sizes[0], sizes[1]);
-    spec.headerSize = sizes[2];
+    kbr::ImageSpec plan = kbr::StandardImageSpec(options["--prod-id"], version, appVersion, sizes[0], sizes[1]);
+    plan.headerSize = sizes[2];
     if (options.contains("--break")) {
         static const std::map<std::string_view, kbr::ImageDefect> defects = {
             {"crc1", kbr::ImageDefect::Section1Crc},
@@ -176,11 +176,11 @@ int Build(const std::vector<std::string_view>& args) {
         };
         const auto defect = defects.find(options["--break"]);
         if (defect == defects.end()) return Usage("unknown --break kind " + std::string(options["--break"]));
-        spec.defect = defect->second;
+        plan.defect = defect->second;
     }
 
     std::string error;
-    const auto image = kbr::BuildUpgradeImage(spec, &error);
+    const auto image = kbr::BuildUpgradeImage(plan, &error);
     if (!image) {
         std::fprintf(stderr, "kbr3300-image: %s\n", error.c_str());
         return 1;
