@@ -146,7 +146,11 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& args,
                 Fail(error, name + " '" + *text + "' is not a number of seconds");
                 return std::nullopt;
             }
-            (name == "--watch" ? out.watch : out.waitTimeout) = *seconds;
+            if (name == "--watch") {
+                out.watch = *seconds;
+            } else {
+                out.waitTimeout = *seconds;
+            }
             given.push_back(name);
         } else {
             Fail(error, "unknown option " + name + " (see kbr3300ctl --help)");

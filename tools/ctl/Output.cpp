@@ -82,10 +82,11 @@ void UpgradeProgressView::Show(bool force) {
     const bool leftKnown = done > 0 && elapsed > 0.2;
     const double leftSeconds = leftKnown ? elapsed * static_cast<double>(total - done) / static_cast<double>(done) : 0;
 
+    // Every 5% step passed gets its line, also when one chunk passes several.
     const int step = static_cast<int>(done * 20 / total);
-    if (step > lastStep_) {
-        lastStep_ = step;
-        Json fields = {{"percent", step * 5}, {"bytes", done}, {"total", total}};
+    while (step > lastStep_) {
+        ++lastStep_;
+        Json fields = {{"percent", lastStep_ * 5}, {"bytes", done}, {"total", total}};
         if (leftKnown) fields["seconds_left"] = static_cast<int64_t>(leftSeconds + 0.5);
         reporter_.Event("progress", std::move(fields));
     }

@@ -73,6 +73,7 @@ std::optional<std::vector<SettingChange>> ParseSettingChanges(const std::vector<
 struct PendingValue {
     int function;
     std::string text;
+    bool operator==(const PendingValue&) const = default;
 };
 
 // The pending values that make `changes` on top of `current`; a channel not offered in the
