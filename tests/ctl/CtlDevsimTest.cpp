@@ -237,6 +237,24 @@ TEST_F(Ctl, UpgradeChecksTheImageAndAsksAboutTheSameVersion) {
     }
 }
 
+TEST_F(Ctl, UpgradeOfAValidImageThatCannotBeSentSaysWhy) {
+    Start();
+    ImageSpec noVersion = NewFirmware();
+    noVersion.section2.tags = {{"prod_id", "KBR3300"}};
+    const std::string untagged = Image("untagged.img", noVersion);
+    CtlResult result = Run({"upgrade", untagged});
+    EXPECT_EQ(result.exitCode, 4);
+    EXPECT_EQ(result.err, "kbr3300ctl: " + untagged + ": section 2 has no \"version\" tag. Not a valid upgrade file!\n");
+
+    // 65537 chunks: the count of chunks still to come is 16 bits wide, so the first chunk would
+    // say it is the last. The adaptor takes it for one, the pass fails twice, and the tool says why.
+    const std::string tooMany = Image("toomany.img", StandardImageSpec("KBR3300", "2.0.0.0", "2.0.0.0", 65537 * 256, 512));
+    result = Run({"upgrade", tooMany});
+    EXPECT_EQ(result.exitCode, 4);
+    EXPECT_EQ(result.err, "kbr3300ctl: " + tooMany +
+                              ": section 1 has 65537 chunks of 256 bytes; an upgrade can count at most 65536 (16 MiB)\n");
+}
+
 TEST_F(Ctl, UpgradeFileNameWithPercent20IsTakenLiterally) {
     Start();
     const std::string image = Image("fw%20new.img", NewFirmware());

@@ -14,6 +14,7 @@
 
 #include "link/ByteReader.h"
 #include "link/Messages.h"
+#include "link/UpgradeImage.h"
 #include "link/UpgradeOperation.h"
 #include "tools/ctl/Terminal.h"
 
@@ -102,6 +103,27 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::string* e
     }
     std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     return text;
+}
+
+// Why a valid image could not be sent, looked up after a failed upgrade: section 2 without the
+// tags the upgrade reads there, or a section of more chunks than the 16-bit count of the chunks
+// still to come can say (the device would take a chunk in the middle for the last one).
+std::optional<std::string> UnsendableImage(const std::string& path) {
+    const ImageFileData file = ReadImageFile(path);
+    if (file.error || file.tooLarge) return std::nullopt;
+    const ImageDescription description = DescribeImage(file.bytes);
+    if (!description.layout.valid) return std::nullopt;
+    const auto& section2 = description.tags[1];
+    if (!section2 || !section2->productId) return "section 2 has no \"prod_id\" tag. Not a valid upgrade file!";
+    if (!section2->version) return "section 2 has no \"version\" tag. Not a valid upgrade file!";
+    for (int which = 1; which <= 2; ++which) {
+        const uint64_t chunks = (description.layout.sections[static_cast<size_t>(which) - 1].size + 255) / 256;
+        if (chunks > 65536) {
+            return "section " + std::to_string(which) + " has " + std::to_string(chunks) +
+                   " chunks of 256 bytes; an upgrade can count at most 65536 (16 MiB)";
+        }
+    }
+    return std::nullopt;
 }
 
 Json ConfigJson(const DeviceConfig& config, bool withSecrets) {
@@ -537,7 +559,7 @@ int Session::Upgrade() {
     if (outcome.completion == 0) {
         const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
         reporter_.Text("Upgrade completed successfully! Firmware " + state.imageVersion +
-                       " is on the adaptor; it starts after a reboot (kbr3300ctl reboot).");
+                       " starts after a reboot (kbr3300ctl reboot).");
         reporter_.Event("result", {{"command", "upgrade"}, {"exit", EXIT_DONE}, {"firmware_version", state.imageVersion},
                                    {"seconds", seconds}});
         return EXIT_DONE;
@@ -555,11 +577,9 @@ int Session::Upgrade() {
         return Fail(EXIT_REFUSED, "Firmware = " + state.imageVersion +
                                       " matches device version! Not upgraded (--force upgrades all the same)");
     }
-    if (outcome.completion == 1 && !outcome.lost && !outcome.timedOut && outcome.lastReply &&
-        outcome.lastReply->status == 0 && outcome.lastReply->type == outcome.expectedReply) {
-        // Ended after a good answer with nothing more to send: section 2 lacks what the upgrade needs.
-        return Fail(EXIT_BAD_IMAGE, invocation_.arguments[0] + ": section 2 has no version or no product id tag. " +
-                                        "Not a valid upgrade file!");
+    if (!outcome.lost && !outcome.timedOut && outcome.lastReply && outcome.lastReply->status == 0) {
+        // Ended on an answer that looks right: the image may be what the upgrade cannot send.
+        if (auto problem = UnsendableImage(path)) return Fail(EXIT_BAD_IMAGE, invocation_.arguments[0] + ": " + *problem);
     }
     return Failure(outcome, "");
 }
