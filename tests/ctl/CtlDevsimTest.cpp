@@ -339,7 +339,7 @@ TEST_F(Ctl, PasswordComesFromAFileTheEnvironmentOrNowhere) {
 }
 
 TEST(CtlUnreachable, NothingListeningIsExitThree) {
-    const uint16_t port = UnusedPort();
+    const uint16_t port = devsim::test::UnusedLoopbackPort();
     for (const std::vector<std::string>& command : {std::vector<std::string>{"probe"}, {"status"}}) {
         CtlRun run;
         run.args = LoopbackAddress(port);
@@ -366,7 +366,7 @@ TEST(CtlUsage, BadCommandLinesAreExitTwo) {
                                                  {"upgrade"},
                                                  {"--version", "--bogus"}}) {
         CtlRun run;
-        run.args = LoopbackAddress(UnusedPort());
+        run.args = LoopbackAddress(devsim::test::UnusedLoopbackPort());
         run.args.insert(run.args.end(), args.begin(), args.end());
         const CtlResult result = RunCtl(run);
         if (args[0] == "--version") {

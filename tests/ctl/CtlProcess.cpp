@@ -1,12 +1,9 @@
 #include "tests/ctl/CtlProcess.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,18 +31,6 @@ bool NamesLoopback(const std::vector<std::string>& args) {
 }  // namespace
 
 std::vector<std::string> LoopbackAddress(uint16_t port) { return {"--address", "127.0.0.1:" + std::to_string(port)}; }
-
-uint16_t UnusedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    (void)::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    (void)::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 CtlResult RunCtl(const CtlRun& run) {
     CtlResult result;

@@ -34,7 +34,4 @@ CtlResult RunCtl(const CtlRun& run);
 // Arguments naming the simulator on loopback: {"--address", "127.0.0.1:PORT"}.
 std::vector<std::string> LoopbackAddress(uint16_t port);
 
-// A loopback port where nothing listens (bound and released).
-uint16_t UnusedPort();
-
 }  // namespace kbr::ctl::test

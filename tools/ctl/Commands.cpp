@@ -385,6 +385,13 @@ int Session::ConfigSet() {
         std::string from;
         std::string to;
         bool taken = true;
+        // A password is shown only as changed or not.
+        auto secret = [&](const char* key, const std::string& now) {
+            name = key;
+            from = "(secret)";
+            taken = now == change.text;
+            to = taken ? "(the new one)" : "(unchanged)";
+        };
         switch (change.key) {
             case SettingKey::Channel:
                 name = "channel";
@@ -404,18 +411,8 @@ int Session::ConfigSet() {
                 to = PrivacyText(after.swConfig);
                 taken = ((after.swConfig & PRIVACY_BIT) != 0) == (change.number != 0);
                 break;
-            case SettingKey::AdminPassword:
-                name = "admin-password";
-                from = "(secret)";
-                to = after.adminPassword == change.text ? "(the new one)" : "(unchanged)";
-                taken = after.adminPassword == change.text;
-                break;
-            case SettingKey::NetworkPassword:
-                name = "network-password";
-                from = "(secret)";
-                to = after.networkPassword == change.text ? "(the new one)" : "(unchanged)";
-                taken = after.networkPassword == change.text;
-                break;
+            case SettingKey::AdminPassword: secret("admin-password", after.adminPassword); break;
+            case SettingKey::NetworkPassword: secret("network-password", after.networkPassword); break;
         }
         if (!taken) notTaken.push_back(name);
         reporter_.Text(Label(name) + from + " -> " + to);
