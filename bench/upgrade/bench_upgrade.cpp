@@ -35,6 +35,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -574,16 +575,29 @@ void SideBySide(int rounds, int wantedCpu, const std::string& only) {
     std::printf("\nside by side: %s, median of %d rounds in rotating order, %zu exchanges per upgrade\n",
                 pinning.c_str(), rounds, requests.size());
     std::printf("%-54s %10s %10s %12s %8s\n", "path", "median ms", "best ms", "us/exchange", "ratio");
-    bool met = true;
+    std::string verdicts;
+    double oneHopRatio = 0;
     for (const PathRow& row : rows) {
         const double median = Median(row.seconds);
+        const double ratio = median / plainMedian;
         const double best = *std::min_element(row.seconds.begin(), row.seconds.end());
-        std::printf("%-54s %10.1f %10.1f %12.2f %8.2f%s\n", row.name, median * 1e3, best * 1e3, median * 1e6 / n,
-                    median / plainMedian, row.reference ? "  (reference)" : "");
-        if (row.target && median / plainMedian > 1.30) met = false;
+        std::printf("%-54s %10.1f %10.1f %12.2f %8.2f%s\n", row.name, median * 1e3, best * 1e3, median * 1e6 / n, ratio,
+                    row.reference ? "  (reference)" : "");
+        const std::string_view name(row.name);
+        if (row.target) {
+            char verdict[160];
+            std::snprintf(verdict, sizeof verdict, "%s%.*s %.2f %s", verdicts.empty() ? "" : "; ",
+                          static_cast<int>(name.find(':')), row.name, ratio, ratio <= 1.30 ? "met" : "not met");
+            verdicts += verdict;
+        }
+        if (name.rfind("one-hop", 0) == 0) oneHopRatio = ratio;
     }
-    std::printf("target: both UpgradeOperation paths at most 1.30 x the plain client: %s\n", met ? "met" : "NOT met");
+    std::printf("target <= 1.30 x the plain client: %s\n", verdicts.c_str());
+    if (oneHopRatio > 0) {
+        std::printf("floor of any design whose receive thread hands each reply to the sending thread: %.2f\n", oneHopRatio);
+    }
 }
+
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -96,8 +96,9 @@ void UpgradeProgressView::Show(bool force) {
     lastPercent_ = percent;
     lastDrawn_ = now;
     drawn_ = true;
-    const std::string line =
-        "\r" + BarLine(done, total, std::chrono::seconds(static_cast<int64_t>(leftSeconds + 0.5)), leftKnown) + "  ";
+    std::string line = "\r";
+    line += BarLine(done, total, std::chrono::seconds(static_cast<int64_t>(leftSeconds + 0.5)), leftKnown);
+    line += "  ";
     std::fwrite(line.data(), 1, line.size(), reporter_.ErrorStream());
     std::fflush(reporter_.ErrorStream());
 }
@@ -114,8 +115,10 @@ std::string UpgradeProgressView::BarLine(uint64_t done, uint64_t total, std::chr
     total = std::max<uint64_t>(1, total);
     done = std::min(done, total);
     const int filled = static_cast<int>(done * static_cast<uint64_t>(width) / total);
-    std::string line = "[" + std::string(static_cast<size_t>(filled), '#') +
-                       std::string(static_cast<size_t>(width - filled), '-') + "]";
+    std::string line = "[";
+    line.append(static_cast<size_t>(filled), '#');
+    line.append(static_cast<size_t>(width - filled), '-');
+    line += ']';
     char text[96];
     std::snprintf(text, sizeof text, " %3d%%  %s / %s MiB", static_cast<int>(done * 100 / total),
                   Mebibytes(done).c_str(), Mebibytes(total).c_str());
