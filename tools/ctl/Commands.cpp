@@ -645,9 +645,12 @@ int Session::Wait() {
     const auto end = Clock::now() + invocation_.waitTimeout;
     reporter_.Event("phase", {{"phase", "wait"}, {"address", invocation_.Endpoint()}});
     for (;;) {
-        if (context_.Connect(invocation_.address, invocation_.port)) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
-            auto limit = std::max(left, std::chrono::milliseconds(1));
+        // No try may outlast the time given.
+        const auto left =
+            std::max(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()), std::chrono::milliseconds(1));
+        const auto connectLimit = std::min<int64_t>(left.count(), DeviceLink::CONNECT_TIME_LIMIT_MS);
+        if (context_.Connect(invocation_.address, invocation_.port, static_cast<uint32_t>(connectLimit))) {
+            auto limit = left;
             if (invocation_.replyTimeout) limit = std::min(limit, *invocation_.replyTimeout);
             context_.SetTimerLimit(limit);
             const RunOutcome outcome = context_.Run(12, "");

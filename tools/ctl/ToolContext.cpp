@@ -13,9 +13,9 @@ const std::vector<std::string>* RunOutcome::LastCall(std::string_view function) 
     return nullptr;
 }
 
-bool ToolContext::Connect(const std::string& address, const std::string& port) {
+bool ToolContext::Connect(const std::string& address, const std::string& port, uint32_t connectLimitMs) {
     Disconnect();
-    return link_.Open(address, port);
+    return link_.Open(address, port, SOCK_STREAM, connectLimitMs);
 }
 
 void ToolContext::Disconnect() { link_.Stop(); }

@@ -67,8 +67,9 @@ public:
     ToolContext(const ToolContext&) = delete;
     ToolContext& operator=(const ToolContext&) = delete;
 
-    // Connects to address:port.
-    [[nodiscard]] bool Connect(const std::string& address, const std::string& port);
+    // Connects to address:port, waiting at most connectLimitMs for the connection.
+    [[nodiscard]] bool Connect(const std::string& address, const std::string& port,
+                               uint32_t connectLimitMs = DeviceLink::CONNECT_TIME_LIMIT_MS);
     void Disconnect();
     bool Connected() const { return link_.IsOpen(); }
 
