@@ -226,7 +226,8 @@ class Browser {
         if (this.proc.exitCode === null)
             this.proc.kill('SIGKILL');
         await Promise.race([this.exited, new Promise((r) => setTimeout(r, 5000))]);
-        fs.rmSync(this.profile, { recursive: true, force: true });
+        // The browser's helper processes may still be writing into the profile for a moment.
+        fs.rmSync(this.profile, { recursive: true, force: true, maxRetries: 20, retryDelay: 100 });
     }
 }
 
