@@ -1,6 +1,7 @@
 #include "link/DeviceLink.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <unistd.h>
@@ -52,11 +53,42 @@ bool WaitReady(int fd, short events, uint32_t timeoutMs) {
     return ready > 0;
 }
 
+// Connects without blocking, waits for the outcome at most limitMs, then makes the socket
+// blocking again. False with errno set when the connection failed or did not complete in time.
+bool ConnectWithin(int fd, const sockaddr_in& peer, uint32_t limitMs) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return false;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
+        if (errno != EINPROGRESS && errno != EINTR) return false;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+        for (;;) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                errno = ETIMEDOUT;
+                return false;
+            }
+            pollfd entry{fd, POLLOUT, 0};
+            const int ready = ::poll(&entry, 1, static_cast<int>(left.count()));
+            if (ready > 0) break;
+            if (ready < 0 && errno != EINTR) return false;
+        }
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return false;
+        if (error != 0) {
+            errno = error;
+            return false;
+        }
+    }
+    return ::fcntl(fd, F_SETFL, flags) == 0;
+}
+
 }  // namespace
 
 DeviceLink::~DeviceLink() { Stop(); }
 
-bool DeviceLink::Open(std::string_view address, std::string_view port, int socketType) {
+bool DeviceLink::Open(std::string_view address, std::string_view port, int socketType, uint32_t connectLimitMs) {
     if (IsOpen()) return false;
     // A receive thread left over from a Close() has nothing left to read; let it end first.
     ReapReceiver(STOP_WAIT_MS);
@@ -69,12 +101,10 @@ bool DeviceLink::Open(std::string_view address, std::string_view port, int socke
 
     int fd = ::socket(AF_INET, socketType | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
-    int rc;
-    do {
-        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
+    if (!ConnectWithin(fd, peer, connectLimitMs)) {
+        const int error = errno;
         ::close(fd);
+        errno = error;
         return false;
     }
     socket_.store(fd);

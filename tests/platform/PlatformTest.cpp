@@ -1,5 +1,7 @@
 #include "platform/Platform.h"
 
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -8,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+
+extern char** environ;
 
 namespace kbr::platform {
 namespace {
@@ -61,6 +65,26 @@ TEST(Processes, FoundByExecutableNameWithoutRegardToCaseAndEnded) {
     EXPECT_TRUE(TerminateAndWait(started.pid, 5000));
     EXPECT_TRUE(FindProcessesByName("KBR3300_Wizardd").empty());
     EXPECT_FALSE(TerminateAndWait(started.pid, 100)) << "already gone";
+}
+
+// An ended process that its parent has not reaped yet still has a /proc entry, but it runs
+// nothing: a wizard that crashed and left such an entry must not count as running.
+TEST(Processes, AnEndedProcessNotYetReapedIsNotListed) {
+    DummyProgram dummy("KBR3300");
+    char* argv[] = {const_cast<char*>("KBR3300"), const_cast<char*>("0"), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, dummy.Path().c_str(), nullptr, nullptr, argv, environ), 0);
+    const std::string statPath = "/proc/" + std::to_string(pid) + "/stat";
+    auto defunct = [&] {
+        std::ifstream stat(statPath);
+        std::string line;
+        std::getline(stat, line);
+        return line.find(") Z ") != std::string::npos;
+    };
+    ASSERT_TRUE(WaitUntil(defunct)) << "the child did not end";
+    EXPECT_TRUE(FindProcessesByName("KBR3300").empty());
+    int status = 0;
+    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
 }
 
 TEST(Processes, CurrentProcessIsListed) {
