@@ -205,7 +205,7 @@ void DeviceLink::ReleaseSocket(int fd) {
 int DeviceLink::Receive(uint8_t* buffer, int size, uint32_t timeoutMs) {
     if (buffer == nullptr || size <= 0) return 0;
     int fd = socket_.load();
-    if (fd < 0) return -1;
+    if (fd < 0) return 0;  // no socket: nothing to wait for
     if (!WaitReady(fd, POLLIN, timeoutMs)) return 0;
     return ReadOnce(fd, buffer, size);
 }
