@@ -4,8 +4,8 @@
 #   - an "adaptor" and a "pc" network namespace joined by a veth pair (veth-a, veth-p);
 #   - in "adaptor": dnsmasq handing out 192.168.0.x with kbr3300-devsim on 192.168.0.20:52121
 #     (configuration mode), or a "home router" dnsmasq handing out 10.0.0.x (normal mode);
-#   - in "pc": dhclient (lab files only) or NetworkManager (lab folders bound over its own, on a
-#     private D-Bus bus); our ipconfig, nwinf, wizard and verdict run there too;
+#   - in "pc": dhclient (lab files only), NetworkManager or systemd-networkd (lab folders bound over
+#     their own, on a private D-Bus bus); our ipconfig, nwinf, wizard and verdict run there too;
 #   - nmcli and networkctl reached through guards that refuse any call unless the bus is the
 #     lab's and the name on it belongs to the daemon the lab started.
 # Everything ends with the namespaces: processes with the pid namespace, mounts with the mount
@@ -165,8 +165,11 @@ adaptor_normal_mode() {
 
 # ---- the PC's DHCP client -----------------------------------------------------------------------
 
-start_client() {  # dhclient | nm [auth-polkit value]
+start_client() {  # dhclient | nm [auth-polkit value] | networkd
     case $1 in
+    networkd)
+        start_networkd
+        ;;
     dhclient)
         ip -n pc link set veth-p up
         echo "timeout 20;" > "$LAB_WORK/dhclient.conf"
@@ -280,4 +283,32 @@ lab_dump() {
     done
     [[ -s "$LAB_WORK/nm.log" ]] && { echo "--- nm.log (last lines)"; grep -E "<info>|<warn>|<error>" "$LAB_WORK/nm.log" | tail -n 30; }
     echo "--- pc addresses"; ip -n pc -4 -o addr
+}
+
+# systemd-networkd without systemd or udev: its folders are the lab's, its runtime folder belongs
+# to its own user, and a read-only /sys tells it that there is no udev to wait for.
+start_networkd() {
+    mkdir -p "$LAB_WORK/networkd-etc" "$LAB_WORK/networkd-lib"
+    cat > "$LAB_WORK/networkd-etc/50-lab.network" <<EOF2
+[Match]
+Name=veth-p
+
+[Network]
+DHCP=ipv4
+LinkLocalAddressing=no
+IPv6AcceptRA=no
+EOF2
+    mkdir -p /run/systemd/netif/links /run/systemd/netif/leases /run/systemd/netif/lldp
+    chown -R systemd-network:systemd-network /run/systemd/netif
+    chmod 0755 /run/systemd /run/systemd/netif
+    mount --bind "$LAB_WORK/networkd-etc" /etc/systemd/network || lab_die "cannot cover /etc/systemd/network"
+    mount --bind "$LAB_WORK/networkd-lib" /lib/systemd/network || lab_die "cannot cover /lib/systemd/network"
+    ip netns exec pc unshare -m sh -c "mount -o remount,bind,ro /sys && \
+        SYSTEMD_LOG_LEVEL=debug exec /lib/systemd/systemd-networkd" > "$LAB_WORK/networkd.log" 2>&1 &
+    local pid=$!
+    lab_wait 100 owns_name org.freedesktop.network1 "$pid" \
+        || lab_die "systemd-networkd did not take its name on the lab's bus"
+    echo "$pid" > "$LAB_WORK/networkd.pid"
+    ip -n pc link set veth-p up
+    lab_wait 150 bash -c "ip -n pc -4 -o addr show dev veth-p | grep -q inet" || lab_die "systemd-networkd got no lease"
 }

@@ -5,7 +5,7 @@
 #   run_scenario.sh SCENARIO CLIENT
 #     SCENARIO: wizard-renews | refresh-after-switch | refresh-in-config-mode | silent-device |
 #               other-adapters | no-rights
-#     CLIENT:   dhclient | nm
+#     CLIENT:   dhclient | nm | networkd
 #   Programs from the environment: LAB_IPCONFIG LAB_NWINF LAB_WIZARD LAB_REFRESH LAB_DEVSIM.
 # Exit 0 passed, 1 failed, 77 skipped (the reason on one line).
 set -u
@@ -21,6 +21,8 @@ if [[ "${LAB_INSIDE:-}" != 1 ]]; then
     dhclient) command -v dhclient > /dev/null || { echo "SKIP: dhclient is missing (isc-dhcp-client)"; exit 77; } ;;
     nm) command -v NetworkManager > /dev/null && command -v nmcli > /dev/null \
             || { echo "SKIP: NetworkManager is missing (network-manager)"; exit 77; } ;;
+    networkd) [[ -x /lib/systemd/systemd-networkd ]] && id systemd-network > /dev/null 2>&1 && command -v networkctl > /dev/null \
+            || { echo "SKIP: systemd-networkd is missing (systemd)"; exit 77; } ;;
     esac
     for program in "$LAB_IPCONFIG" "$LAB_NWINF" "$LAB_WIZARD" "$LAB_REFRESH" "$LAB_DEVSIM"; do
         [[ -x $program ]] || { echo "SKIP: $program is not built"; exit 77; }

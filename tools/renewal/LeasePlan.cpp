@@ -367,7 +367,7 @@ Plan PlanRenew(const SystemFacts& facts, const std::vector<Released>& released, 
                     break;
                 }
                 plan.steps.push_back({Command({"networkctl", "up", entry.interface}), Client::Networkd,
-                                      entry.interface});
+                                      entry.interface, 0, false, true});
                 break;
         }
     }
@@ -392,7 +392,7 @@ Plan PlanRenew(const SystemFacts& facts, const std::vector<Released>& released, 
             }
             case Client::Networkd:
                 plan.steps.push_back({Command({"networkctl", "reconfigure", holder.interface}), Client::Networkd,
-                                      holder.interface});
+                                      holder.interface, 0, false, true});
                 break;
         }
     }

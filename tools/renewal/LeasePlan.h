@@ -114,6 +114,9 @@ struct Step {
     // The command leaves a client running that gets the lease in the background (dhclient):
     // it is waited for, but not ended, when the time runs out.
     bool startsClient = false;
+    // The command only asks the client (systemd-networkd) to fetch a lease: the step is over once
+    // the client has written a new one.
+    bool awaitsLease = false;
 };
 
 struct Problem {

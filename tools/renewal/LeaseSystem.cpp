@@ -47,6 +47,8 @@ constexpr Ms QUERY_LIMIT = 10s;
 constexpr Ms STEP_LIMIT = 60s;
 // A dhclient that was told to release should be gone by then; otherwise it is ended.
 constexpr Ms STOP_WAIT = 3s;
+// A client asked for a new lease gets it in seconds when a server answers.
+constexpr Ms LEASE_WAIT = 30s;
 
 bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
@@ -190,13 +192,47 @@ void CollectProcesses(SystemFacts& facts) {
     }
 }
 
+std::string NetworkdLeaseFile(const std::string& interface) {
+    const unsigned index = ::if_nametoindex(interface.c_str());
+    return index == 0 ? std::string() : "/run/systemd/netif/leases/" + std::to_string(index);
+}
+
+bool HoldsNetworkdLease(const std::string& leaseFile) {
+    const auto lease = leaseFile.empty() ? std::nullopt : ReadProcFile(leaseFile);
+    return lease && lease->find("\nADDRESS=") != std::string::npos;
+}
+
 void CollectNetworkdLeases(SystemFacts& facts) {
     if (!facts.networkdRunning) return;
     for (const std::string& interface : facts.wiredInterfaces) {
-        const unsigned index = ::if_nametoindex(interface.c_str());
-        if (index == 0) continue;
-        const auto lease = ReadProcFile("/run/systemd/netif/leases/" + std::to_string(index));
-        if (lease && lease->find("\nADDRESS=") != std::string::npos) facts.networkdLeases.insert(interface);
+        if (HoldsNetworkdLease(NetworkdLeaseFile(interface))) facts.networkdLeases.insert(interface);
+    }
+}
+
+// systemd-networkd replaces its lease file (a new file, renamed into place) for every lease.
+struct LeaseFileMark {
+    bool present = false;
+    ino_t inode = 0;
+    timespec modified {};
+    bool operator==(const LeaseFileMark& o) const {
+        return present == o.present && inode == o.inode && modified.tv_sec == o.modified.tv_sec &&
+               modified.tv_nsec == o.modified.tv_nsec;
+    }
+};
+
+LeaseFileMark MarkOf(const std::string& path) {
+    struct stat info {};
+    if (path.empty() || ::stat(path.c_str(), &info) != 0) return {};
+    return {true, info.st_ino, info.st_mtim};
+}
+
+// After a reconfigure the old address stays until the new lease is there: wait for the new one.
+bool AwaitNewLease(const std::string& leaseFile, const LeaseFileMark& before, std::chrono::milliseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        if (!(MarkOf(leaseFile) == before) && HoldsNetworkdLease(leaseFile)) return true;
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(50ms);
     }
 }
 
@@ -264,6 +300,8 @@ Outcome RunPlan(const Plan& plan, const Budget& budget, std::vector<bool>* stepO
         if (budget.Expired()) {
             outcome.failures.push_back({step.interface, "no time left for '" + what + "'"});
         } else {
+            const std::string leaseFile = step.awaitsLease ? NetworkdLeaseFile(step.interface) : std::string();
+            const LeaseFileMark before = MarkOf(leaseFile);
             const CommandResult result = RunCommand(step.command, budget.Slice(STEP_LIMIT), step.startsClient);
             if (!result.started) {
                 outcome.failures.push_back({step.interface, "cannot run " + step.command.front()});
@@ -275,6 +313,9 @@ Outcome RunPlan(const Plan& plan, const Budget& budget, std::vector<bool>* stepO
                 std::string reason = ReasonFromErrorOutput(result.errors);
                 if (reason.empty()) reason = "'" + what + "' failed (exit code " + std::to_string(result.exitCode) + ")";
                 outcome.failures.push_back({step.interface, reason});
+            } else if (step.awaitsLease && !AwaitNewLease(leaseFile, before, budget.Slice(LEASE_WAIT))) {
+                outcome.failures.push_back({step.interface, std::string(ClientName(step.client)) +
+                                                                " got no new lease in time"});
             } else {
                 ok = true;
                 outcome.done.push_back({step.interface, step.client});
