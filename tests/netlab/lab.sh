@@ -57,6 +57,12 @@ lab_setup() {
     chmod 0700 "$LAB_WORK/run"
     lab_start_bus
     lab_write_guards
+    # The guards themselves: a call on any other bus is refused before nmcli runs.
+    local rc
+    in_pc env DBUS_SYSTEM_BUS_ADDRESS=unix:path=/run/dbus/system_bus_socket nmcli general > /dev/null 2>&1
+    rc=$?
+    [[ $rc -eq 99 ]] || lab_die "the nmcli guard let a call to another bus through (exit $rc)"
+    rm -f "$LAB_WORK/guard.log"
 }
 
 # ---- the private system bus -------------------------------------------------------------------

@@ -268,7 +268,7 @@ std::vector<Released> ParseReleased(std::string_view text) {
                 fields.back() += c;
             }
         }
-        if (fields.size() < 2 || fields[1].empty()) {
+        if (fields.size() < 2 || fields[1].empty() || !std::all_of(fields.begin(), fields.end(), ValidField)) {
             continue;
         }
         Released entry;
