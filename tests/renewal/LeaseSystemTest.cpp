@@ -6,12 +6,18 @@
 
 #include <gtest/gtest.h>
 
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <vector>
+
+extern char** environ;
 
 namespace kbr::renewal {
 namespace {
@@ -98,6 +104,50 @@ TEST(LeaseState, TheFolderIsPrivateAndALinkIsRefused) {
         ::unsetenv("XDG_RUNTIME_DIR");
     }
     fs::remove_all(base);
+}
+
+// Starts the order probe with two arguments and returns its pid (posix_spawn returns once the
+// child runs the probe, as the wizard's start of ipconfig does).
+pid_t StartProbe(const std::string& option, const std::string& value) {
+    const std::string program = LEASE_ORDER_PROBE;
+    std::vector<char*> argv = {const_cast<char*>(program.c_str()), const_cast<char*>(option.c_str()),
+                               const_cast<char*>(value.c_str()), nullptr};
+    pid_t pid = 0;
+    EXPECT_EQ(::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+    return pid;
+}
+
+int Reap(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return status;
+}
+
+long WaitedMs(const fs::path& file) {
+    std::ifstream in(file);
+    long ms = -1;
+    in >> ms;
+    return ms;
+}
+
+TEST(LeaseOrder, RenewWaitsForAReleaseStartedJustBefore) {
+    const fs::path out = fs::temp_directory_path() / ("kbr-order-" + std::to_string(::getpid()));
+    // /release first (any letter case), then at once /renew: the renewal waits for it.
+    const pid_t release = StartProbe("/RELEASE", "800");
+    const pid_t renew = StartProbe("/renew", out.string());
+    Reap(renew);
+    Reap(release);
+    EXPECT_GE(WaitedMs(out), 600);
+    EXPECT_LT(WaitedMs(out), 5000);
+
+    // A release started after the renewal is not waited for.
+    const pid_t first = StartProbe("/renew", out.string());
+    ::usleep(50'000);  // a few clock ticks later
+    const pid_t later = StartProbe("/release", "1500");
+    Reap(first);
+    EXPECT_LT(WaitedMs(out), 1000);
+    Reap(later);
+    fs::remove(out);
 }
 
 TEST(LeaseOrder, NoEarlierReleaseMeansNoWait) {
