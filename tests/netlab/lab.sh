@@ -225,17 +225,23 @@ method=auto
 method=ignore
 EOF
     chmod 0600 "$LAB_WORK/nm-etc/system-connections/lab-wired.nmconnection"
-    # Its folders are the lab's; a read-only /sys keeps it from waiting for udev, which is not here.
+    # Its folders are the lab's.
     mount --bind "$LAB_WORK/nm-etc" /etc/NetworkManager || lab_die "cannot cover /etc/NetworkManager"
     mount --bind "$LAB_WORK/nm-var" /var/lib/NetworkManager || lab_die "cannot cover /var/lib/NetworkManager"
-    ip netns exec pc unshare -m sh -c "mount -o remount,bind,ro /sys && exec NetworkManager --no-daemon \
-        --system-config-dir=$LAB_WORK/nm-sys --config-dir=$LAB_WORK/nm-etc/conf.d" > "$LAB_WORK/nm.log" 2>&1 &
+    start_pc_daemon NetworkManager org.freedesktop.NetworkManager nm \
+        "exec NetworkManager --no-daemon --system-config-dir=$LAB_WORK/nm-sys --config-dir=$LAB_WORK/nm-etc/conf.d"
+}
+
+# Starts a network daemon in the PC's namespace with a read-only /sys (so it does not wait for
+# udev, which is not here), waits until it owns its name on the lab's bus (the guards check that
+# owner), then brings the PC's link up and waits for its lease.
+start_pc_daemon() {  # WHAT BUS_NAME FILE_STEM SHELL_COMMAND
+    ip netns exec pc unshare -m sh -c "mount -o remount,bind,ro /sys && $4" > "$LAB_WORK/$3.log" 2>&1 &
     local pid=$!
-    lab_wait 100 owns_name org.freedesktop.NetworkManager "$pid" \
-        || lab_die "NetworkManager did not take its name on the lab's bus"
-    echo "$pid" > "$LAB_WORK/nm.pid"
+    lab_wait 100 owns_name "$2" "$pid" || lab_die "$1 did not take its name on the lab's bus"
+    echo "$pid" > "$LAB_WORK/$3.pid"
     ip -n pc link set veth-p up
-    lab_wait 150 bash -c "ip -n pc -4 -o addr show dev veth-p | grep -q inet" || lab_die "NetworkManager got no lease"
+    lab_wait 150 bash -c "ip -n pc -4 -o addr show dev veth-p | grep -q inet" || lab_die "$1 got no lease"
 }
 
 # ---- the programs -------------------------------------------------------------------------------
@@ -292,7 +298,7 @@ lab_dump() {
 }
 
 # systemd-networkd without systemd or udev: its folders are the lab's, its runtime folder belongs
-# to its own user, and a read-only /sys tells it that there is no udev to wait for.
+# to its own user.
 start_networkd() {
     mkdir -p "$LAB_WORK/networkd-etc" "$LAB_WORK/networkd-lib"
     cat > "$LAB_WORK/networkd-etc/50-lab.network" <<EOF2
@@ -309,12 +315,6 @@ EOF2
     chmod 0755 /run/systemd /run/systemd/netif
     mount --bind "$LAB_WORK/networkd-etc" /etc/systemd/network || lab_die "cannot cover /etc/systemd/network"
     mount --bind "$LAB_WORK/networkd-lib" /lib/systemd/network || lab_die "cannot cover /lib/systemd/network"
-    ip netns exec pc unshare -m sh -c "mount -o remount,bind,ro /sys && \
-        SYSTEMD_LOG_LEVEL=debug exec /lib/systemd/systemd-networkd" > "$LAB_WORK/networkd.log" 2>&1 &
-    local pid=$!
-    lab_wait 100 owns_name org.freedesktop.network1 "$pid" \
-        || lab_die "systemd-networkd did not take its name on the lab's bus"
-    echo "$pid" > "$LAB_WORK/networkd.pid"
-    ip -n pc link set veth-p up
-    lab_wait 150 bash -c "ip -n pc -4 -o addr show dev veth-p | grep -q inet" || lab_die "systemd-networkd got no lease"
+    start_pc_daemon systemd-networkd org.freedesktop.network1 networkd \
+        "SYSTEMD_LOG_LEVEL=debug exec /lib/systemd/systemd-networkd"
 }

@@ -87,6 +87,12 @@ std::vector<std::string> Command(std::initializer_list<std::string> head, const 
     return command;
 }
 
+// `dhclient -r` with the client's own files releases its lease and ends it (checked afterwards).
+Step DhclientRelease(const LeaseHolder& holder) {
+    return {Command({"dhclient", "-r"}, DhclientArguments(holder.dhclient)), Client::Dhclient, holder.interface,
+            holder.dhclient.pid};
+}
+
 std::string NeedsRootReason(std::string_view interface, bool release) {
     return "no rights: dhclient looks after " + std::string(interface) + " and only root may " +
            (release ? "release" : "renew") + " its lease (run 'sudo ipconfig " + (release ? "/release" : "/renew") +
@@ -311,10 +317,8 @@ Plan PlanRelease(const SystemFacts& facts, std::string_view adapter) {
                 if (!releasedProcesses.insert(holder.dhclient.pid).second) {
                     break;
                 }
-                const auto arguments = DhclientArguments(holder.dhclient);
-                plan.steps.push_back({Command({"dhclient", "-r"}, arguments), Client::Dhclient, holder.interface,
-                                      holder.dhclient.pid});
-                plan.released.push_back({Client::Dhclient, holder.interface, {}, arguments});
+                plan.steps.push_back(DhclientRelease(holder));
+                plan.released.push_back({Client::Dhclient, holder.interface, {}, DhclientArguments(holder.dhclient)});
                 break;
             }
             case Client::Networkd:
@@ -384,10 +388,9 @@ Plan PlanRenew(const SystemFacts& facts, const std::vector<Released>& released, 
                 if (!restarted.insert(holder.dhclient.pid).second) {
                     break;
                 }
-                const auto arguments = DhclientArguments(holder.dhclient);
-                plan.steps.push_back({Command({"dhclient", "-r"}, arguments), Client::Dhclient, holder.interface,
-                                      holder.dhclient.pid});
-                plan.steps.push_back({Command({"dhclient"}, arguments), Client::Dhclient, holder.interface, 0, true});
+                plan.steps.push_back(DhclientRelease(holder));
+                plan.steps.push_back({Command({"dhclient"}, DhclientArguments(holder.dhclient)), Client::Dhclient,
+                                      holder.interface, 0, true});
                 break;
             }
             case Client::Networkd:
