@@ -101,6 +101,10 @@ TEST(NwinfAdaptorInterface, TheOneHoldingTheAdaptorsAddress) {
     EXPECT_EQ(kbr::nwinf::AddressOf(interfaces, "eth9"), "0.0.0.0");
     EXPECT_EQ(kbr::nwinf::AddressOf(interfaces, "missing"), "0.0.0.0");
     EXPECT_EQ(kbr::nwinf::AdaptorInterface({Nic("wlan0", {"192.168.1.5"})}), "");
+    // The home network on 192.168.0.x as well: the one the route to the adaptor leaves from wins.
+    const std::vector<InterfaceFacts> both = {Nic("wlan0", {"192.168.0.7"}), Nic("eth0", {"192.168.0.117"})};
+    EXPECT_EQ(kbr::nwinf::AdaptorInterface(both, "192.168.0.117"), "eth0");
+    EXPECT_EQ(kbr::nwinf::AdaptorInterface(both, ""), "wlan0");
 }
 
 TEST(NwinfFiles, RenewalOutcomeAndRecordedInterface) {

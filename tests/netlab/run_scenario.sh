@@ -124,7 +124,7 @@ other-adapters)
         ip -n pc addr add 172.16.6.2/24 dev veth-m
     fi
     before=$(ip -n pc -4 -o addr show dev veth-s; ip -n pc -4 -o addr show dev veth-m)
-    states_before=$([[ $CLIENT == nm ]] && in_pc nmcli -t -f DEVICE,STATE,CONNECTION device status | grep -E '^veth-(s|m):')
+    states_before=$([[ $CLIENT == nm ]] && in_pc nmcli -t -f DEVICE,STATE,CONNECTION device status | grep -E '^veth-(s|m):' | sort)
     calls_before=$(wc -l < "$LAB_WORK/calls.log" 2>/dev/null || echo 0)
     make_run_folder "$LAB_WORK/cwd"
     (cd "$LAB_WORK/cwd" && in_pc ipconfig /release > release.out 2> release.err) || lab_fail "ipconfig /release failed"
@@ -133,7 +133,7 @@ other-adapters)
     after=$(ip -n pc -4 -o addr show dev veth-s; ip -n pc -4 -o addr show dev veth-m)
     [[ "$before" == "$after" ]] || lab_fail "the other adapters changed: $before -> $after"
     if [[ $CLIENT == nm ]]; then
-        states_after=$(in_pc nmcli -t -f DEVICE,STATE,CONNECTION device status | grep -E '^veth-(s|m):')
+        states_after=$(in_pc nmcli -t -f DEVICE,STATE,CONNECTION device status | grep -E '^veth-(s|m):' | sort)
         [[ "$states_before" == "$states_after" ]] || lab_fail "NetworkManager states changed: $states_before -> $states_after"
         ! tail -n +"$((calls_before + 1))" "$LAB_WORK/calls.log" | grep -E "nmcli (device|connection) [a-z]+ .*veth-(s|m)" \
             || lab_fail "nmcli was told to touch them"

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QHostAddress>
 #include <QNetworkInterface>
+#include <QUdpSocket>
 
 #include <algorithm>
 #include <sstream>
@@ -119,14 +120,27 @@ std::string PrimaryInterface(const std::vector<InterfaceFacts>& interfaces, std:
     return primary ? primary->name : std::string();
 }
 
-std::string AdaptorInterface(const std::vector<InterfaceFacts>& interfaces) {
+std::string AdaptorInterface(const std::vector<InterfaceFacts>& interfaces, std::string_view routeSource) {
+    std::string first;
     for (const auto& facts : interfaces) {
         if (!Counts(facts)) continue;
         for (const auto& address : facts.ipv4) {
-            if (address.rfind("192.168.0.", 0) == 0) return facts.name;
+            if (address.rfind("192.168.0.", 0) != 0) continue;
+            // A home network may use 192.168.0.x too: the route to the adaptor decides.
+            if (address == routeSource) return facts.name;
+            if (first.empty()) first = facts.name;
         }
     }
-    return {};
+    return first;
+}
+
+std::string SourceAddressTowards(const std::string& address) {
+    // Connecting a datagram socket only chooses the route; nothing is sent.
+    QUdpSocket socket;
+    socket.connectToHost(QHostAddress(QString::fromStdString(address)), 9);
+    if (!socket.waitForConnected(1000)) return {};
+    const QHostAddress local = socket.localAddress();
+    return local.protocol() == QAbstractSocket::IPv4Protocol ? local.toString().toStdString() : std::string();
 }
 
 std::string AddressOf(const std::vector<InterfaceFacts>& interfaces, std::string_view name) {

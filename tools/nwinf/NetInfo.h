@@ -42,9 +42,13 @@ std::string PrimaryIPv4(const std::vector<InterfaceFacts>& interfaces, std::stri
 // The interface that PrimaryIPv4 takes its address from; empty when there is none.
 std::string PrimaryInterface(const std::vector<InterfaceFacts>& interfaces, std::string_view defaultRouteInterface);
 
-// The interface that faces the adaptor in its configuration mode: the first one that is up and
-// holds an address of the adaptor's 192.168.0.x network; empty when none does.
-std::string AdaptorInterface(const std::vector<InterfaceFacts>& interfaces);
+// The interface that faces the adaptor in its configuration mode: of those that are up and hold an
+// address of the adaptor's 192.168.0.x network, the one holding `routeSource` (the address this
+// PC sends from towards 192.168.0.20), else the first; empty when none does.
+std::string AdaptorInterface(const std::vector<InterfaceFacts>& interfaces, std::string_view routeSource = {});
+// The local address the system would send from towards `address` (no packet is sent); empty when
+// there is no route.
+std::string SourceAddressTowards(const std::string& address);
 // The IPv4 address `name` holds (a routable one before a link-local one), NO_ADDRESS when it is
 // down, missing or holds none.
 std::string AddressOf(const std::vector<InterfaceFacts>& interfaces, std::string_view name);

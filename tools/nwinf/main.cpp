@@ -41,6 +41,8 @@ constexpr auto RENEW_COMMAND_LIMIT = 60s;
 constexpr auto ADDRESS_WAIT_LIMIT = 20s;
 constexpr int ADDRESS_POLL_MS = 250;
 constexpr size_t NICINFO_READ_MAX = 64 * 1024;
+// The adaptor's own address in its configuration mode.
+constexpr const char* ADAPTOR_ADDRESS = "192.168.0.20";
 
 void Say(const std::string& line) { std::fprintf(stderr, "nwinf: %s\n", line.c_str()); }
 
@@ -154,8 +156,9 @@ int main(int argc, char* argv[]) {
     const std::string here = QDir::currentPath().toStdString();
     const auto interfaces = CollectInterfaces();
     // The interface that faces the adaptor: found at start-up, remembered for the refresh.
-    const std::string adaptor =
-        options->mode == 1 ? AdaptorInterface(interfaces) : RecordedInterface(here, interfaces);
+    const std::string adaptor = options->mode == 1
+                                    ? AdaptorInterface(interfaces, SourceAddressTowards(ADAPTOR_ADDRESS))
+                                    : RecordedInterface(here, interfaces);
 
     RenewalStatus renewal;
     std::vector<std::string> renewed;
