@@ -12,6 +12,10 @@ bool ByteReader::Fail(std::string message) {
     return false;
 }
 
+void ByteReader::PrefixError(std::string_view context) {
+    if (failed_) error_.insert(0, context);
+}
+
 bool ByteReader::Need(size_t n) {
     if (failed_) return false;
     if (n > Remaining()) {
@@ -46,6 +50,13 @@ bool ByteReader::ReadBytes(size_t n, std::span<const uint8_t>& out) {
     if (!Need(n)) return false;
     out = data_.subspan(offset_, n);
     offset_ += n;
+    return true;
+}
+
+bool ByteReader::ReadUpTo(size_t n, std::span<const uint8_t>& out) {
+    if (failed_) return false;
+    out = data_.subspan(offset_, std::min(n, Remaining()));
+    offset_ += out.size();
     return true;
 }
 

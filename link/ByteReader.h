@@ -31,6 +31,9 @@ public:
     [[nodiscard]] bool ReadU32BE(uint32_t& out);
     // A view of the next n bytes; valid as long as the underlying data.
     [[nodiscard]] bool ReadBytes(size_t n, std::span<const uint8_t>& out);
+    // A view of the next n bytes, or of all that are left when fewer are: for fields that the
+    // end of what was received may cut short. Fails only when the reader failed before.
+    [[nodiscard]] bool ReadUpTo(size_t n, std::span<const uint8_t>& out);
     [[nodiscard]] bool Skip(size_t n);
     [[nodiscard]] bool Seek(size_t offset);
     // Characters up to a zero byte, which is consumed; fails when no zero byte is left.
@@ -41,6 +44,8 @@ public:
 
     // Marks the reader failed with a message of the caller's (for record-level checks).
     bool Fail(std::string message);
+    // Puts context before the reason of a failure (e.g. which record of several it was).
+    void PrefixError(std::string_view context);
 
 private:
     bool Need(size_t n);

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "link/ByteReader.h"
+#include "link/WireFields.h"
 
 namespace kbr {
 
@@ -56,26 +57,8 @@ ConfigEntry MakeTextEntry(std::string name, std::string_view a, std::string_view
     return ConfigEntry{std::move(name), width, EncodeText(a, width), EncodeText(b, width)};
 }
 
-void AppendConfigEntry(std::vector<uint8_t>& out, const ConfigEntry& entry) {
-    out.insert(out.end(), entry.name.begin(), entry.name.end());
-    out.push_back(0);
-    out.push_back(entry.width);
-    // Values are always exactly W bytes on the wire, whatever the record holds.
-    for (const auto* value : {&entry.valueA, &entry.valueB}) {
-        for (size_t i = 0; i < entry.width; ++i) out.push_back(i < value->size() ? (*value)[i] : 0);
-    }
-}
+std::vector<uint8_t> EncodeConfigEntry(const ConfigEntry& entry) { return Encode(entry); }
 
-bool ReadConfigEntry(ByteReader& reader, ConfigEntry& out) {
-    std::span<const uint8_t> a;
-    std::span<const uint8_t> b;
-    if (!reader.ReadCString(out.name) || !reader.ReadU8(out.width) || !reader.ReadBytes(out.width, a) ||
-        !reader.ReadBytes(out.width, b)) {
-        return false;
-    }
-    out.valueA.assign(a.begin(), a.end());
-    out.valueB.assign(b.begin(), b.end());
-    return true;
-}
+Decoded<ConfigEntry> ReadConfigEntry(std::span<const uint8_t> data) { return Decode<ConfigEntry>(data); }
 
 }  // namespace kbr

@@ -9,18 +9,24 @@
 #include <string_view>
 #include <vector>
 
-namespace kbr {
+#include "link/Decoded.h"
+#include "link/WireFields.h"
 
-class ByteReader;
+namespace kbr {
 
 struct ConfigEntry {
     std::string name;
     uint8_t width = 0;
     std::vector<uint8_t> valueA;  // exactly `width` bytes
     std::vector<uint8_t> valueB;  // exactly `width` bytes
-
-    size_t EncodedSize() const { return name.size() + 2 + 2 * size_t{width}; }
 };
+
+// The entry's layout: the name and its zero byte, W, then the two values of W bytes each (values
+// of another length are cut or zero-filled to W when written).
+bool DescribeFields(auto& f, FieldsOf<ConfigEntry> auto& entry) {
+    return f.CString(entry.name) && f.U8(entry.width) && f.Field(entry.width, entry.valueA) &&
+           f.Field(entry.width, entry.valueB);
+}
 
 // A number as W bytes big-endian (its low 32 bits; wider fields get leading zeros).
 std::vector<uint8_t> EncodeNumber(uint32_t value, size_t width);
@@ -40,9 +46,9 @@ std::string SignedDecimal(uint32_t value);
 ConfigEntry MakeNumberEntry(std::string name, uint32_t a, uint32_t b, uint8_t width = 4);
 ConfigEntry MakeTextEntry(std::string name, std::string_view a, std::string_view b, uint8_t width);
 
-void AppendConfigEntry(std::vector<uint8_t>& out, const ConfigEntry& entry);
-// Reads one entry; false (reader failed, with its reason) when any field runs past the received
-// bytes.
-[[nodiscard]] bool ReadConfigEntry(ByteReader& reader, ConfigEntry& out);
+// One entry alone, as it goes on the wire inside REP_CONFIG and REQ_SET_CONFIG.
+std::vector<uint8_t> EncodeConfigEntry(const ConfigEntry& entry);
+// One entry from the start of data; fails when any field runs past the end of data.
+Decoded<ConfigEntry> ReadConfigEntry(std::span<const uint8_t> data);
 
 }  // namespace kbr

@@ -65,20 +65,21 @@ void GetConfigOperation::Start(std::string_view) { BecomeActive(TIMER_MS, BuildG
 
 void GetConfigOperation::Reply(std::span<const uint8_t> received) {
     OperationContext& context = Context();
-    if (received.size() < MESSAGE_HEADER_SIZE) return;  // not even a header: keep waiting
-    const ConfigReply reply = ReadConfigReply(received);
-    const MessageHeader& header = reply.header;
-    if (header.status == 0 && header.type != REP_CONFIG) {
+    const Decoded<MessageHeader> header = ReadReplyHeader(received);
+    if (!header) return;  // not even a header: keep waiting
+    if (header->status == 0 && header->type != REP_CONFIG) {
         // Not the configuration: ask again; the timer still counts from the first request.
         context.Send(BuildGetConfigRequest());
         return;
     }
-    context.CallPage("storeConfig", {std::string(VERSION_KEY), VersionText(header.version)},
+    context.CallPage("storeConfig", {std::string(VERSION_KEY), VersionText(header->version)},
                      PageCallForm::CallFunctionWithArray);
-    if (header.status != 0 || !reply.complete) return;  // failure reply: keep waiting
+    if (header->status != 0) return;  // failure reply: keep waiting
+    const Decoded<ConfigMessage> reply = ReadConfigReply(received);
+    if (!reply) return;  // entries cut short: keep waiting
 
     PageDeviceState& state = context.State();
-    for (const ConfigEntry& entry : reply.entries) {
+    for (const ConfigEntry& entry : reply->entries) {
         const std::optional<size_t> index = ParameterIndex(entry.name);
         if (!index) continue;  // unknown names are skipped with their bytes
         DecodedParameter decoded = DecodeParameter(*index, entry);
@@ -121,7 +122,7 @@ void SetConfigOperation::Timeout() { Finish(1); }
 void DiagOperation::Start(std::string_view) { BecomeActive(TIMER_MS, BuildGetDiagRequest()); }
 
 void DiagOperation::Reply(std::span<const uint8_t> received) {
-    const std::optional<DiagTexts> texts = ReadDiagReply(received);
+    const Decoded<DiagTexts> texts = ReadDiagReply(received);
     if (!texts || texts->first.empty()) {
         Finish(1);
         return;

@@ -251,7 +251,7 @@ void DeviceLink::ReceiveLoop() {
                 lost = true;
                 OnLinkEvent(LINK_LOST);
             }
-        } else if (n == 16) {
+        } else if (n == static_cast<int>(UNDELIVERED_READ_SIZE)) {
             OnLinkEvent(LINK_READ16);
         } else if (n > 0) {
             OnReceive(buffer, n);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "link/ByteWriter.h"
 #include "link/ImageCrc.h"
 #include "link/UpgradeImage.h"
 
@@ -13,25 +14,8 @@ namespace {
 
 constexpr size_t RoundUp4(size_t n) { return (n + 3) & ~size_t{3}; }
 
-void PutU32BE(std::vector<uint8_t>& out, uint32_t value) {
-    out.push_back(static_cast<uint8_t>(value >> 24));
-    out.push_back(static_cast<uint8_t>(value >> 16));
-    out.push_back(static_cast<uint8_t>(value >> 8));
-    out.push_back(static_cast<uint8_t>(value));
-}
-
-void SetU32BE(std::span<uint8_t> out, size_t offset, uint32_t value) {
-    out[offset] = static_cast<uint8_t>(value >> 24);
-    out[offset + 1] = static_cast<uint8_t>(value >> 16);
-    out[offset + 2] = static_cast<uint8_t>(value >> 8);
-    out[offset + 3] = static_cast<uint8_t>(value);
-}
-
-void PutPaddedText(std::vector<uint8_t>& out, std::string_view text) {
-    const size_t field = RoundUp4(text.size() + 1);
-    out.insert(out.end(), text.begin(), text.end());
-    out.insert(out.end(), field - text.size(), uint8_t{0});
-}
+// A text, its zero byte, and zero bytes up to a multiple of 4.
+void WritePaddedText(ByteWriter& out, std::string_view text) { out.WriteFixedText(RoundUp4(text.size() + 1), text); }
 
 bool Fail(std::string* error, std::string message) {
     if (error) *error = std::move(message);
@@ -67,27 +51,25 @@ ImageSpec StandardImageSpec(std::string_view productId, std::string_view version
 }
 
 std::vector<uint8_t> EncodeImageTag(std::string_view name, std::string_view value) {
-    std::vector<uint8_t> out;
-    PutU32BE(out, 0);
-    PutU32BE(out, 0);
-    PutU32BE(out, static_cast<uint32_t>(value.size() + 1));
-    PutPaddedText(out, name);
-    PutPaddedText(out, value);
-    return out;
+    ByteWriter out;
+    out.WriteU32BE(0);  // words 0 and 1, not examined
+    out.WriteU32BE(0);
+    out.WriteU32BE(static_cast<uint32_t>(value.size() + 1));  // V: the value and its zero byte
+    WritePaddedText(out, name);
+    WritePaddedText(out, value);
+    return out.Take();
 }
 
 size_t MinimumImageSectionSize(const std::vector<ImageTagText>& tags) {
     size_t size = kImageSectionStartSize + kImageCrcSize;
-    for (const auto& tag : tags) {
-        size += kImageTagHeaderSize + RoundUp4(tag.name.size() + 1) + RoundUp4(tag.value.size() + 1);
-    }
+    for (const auto& tag : tags) size += EncodeImageTag(tag.name, tag.value).size();
     return size;
 }
 
 void SealImageSection(std::span<uint8_t> section) {
     if (section.size() < kImageSectionStartSize + kImageCrcSize) return;
     const auto covered = section.subspan(kImageSectionStartSize, section.size() - kImageSectionStartSize - kImageCrcSize);
-    SetU32BE(section, section.size() - kImageCrcSize, ImageCrc(covered));
+    (void)StoreU32BE(section.last(kImageCrcSize), ImageCrc(covered));
 }
 
 std::optional<std::vector<uint8_t>> BuildImageSection(const ImageSectionSpec& plan, int which, std::string* error) {
@@ -131,7 +113,7 @@ std::optional<std::vector<uint8_t>> BuildImageSection(const ImageSectionSpec& pl
 
 std::optional<std::vector<uint8_t>> BuildUpgradeImage(const ImageSpec& plan, std::string* error) {
     if (plan.headerSize < kImageHeaderSize) {
-        Fail(error, "the header needs at least 12 bytes");
+        Fail(error, "the header needs at least " + std::to_string(kImageHeaderSize) + " bytes");
         return std::nullopt;
     }
     ImageSectionSpec first = plan.section1;
@@ -154,15 +136,21 @@ std::optional<std::vector<uint8_t>> BuildUpgradeImage(const ImageSpec& plan, std
     if (!section2) return std::nullopt;
 
     const auto off1 = static_cast<uint32_t>(plan.headerSize - 1);
-    auto off2 = static_cast<uint32_t>(off1 + section1->size());
-    std::vector<uint8_t> image;
-    image.reserve(static_cast<size_t>(total));
-    image.insert(image.end(), {'K', 'B', 'R', 'I'});
-    PutU32BE(image, off1);
-    PutU32BE(image, off2);
-    image.resize(plan.headerSize, 0);
-    image.insert(image.end(), section1->begin(), section1->end());
-    image.insert(image.end(), section2->begin(), section2->end());
+    const auto off2 = static_cast<uint32_t>(off1 + section1->size());
+    const size_t fileSize = plan.headerSize + section1->size() + section2->size();
+    uint32_t writtenOff2 = off2;
+    if (plan.defect == ImageDefect::EmptySection2) writtenOff2 = static_cast<uint32_t>(fileSize - 1);
+    if (plan.defect == ImageDefect::HugeOffset) writtenOff2 = 0xFFFFFFF0u;
+
+    ByteWriter file(fileSize);
+    const uint8_t marker[] = {'K', 'B', 'R', 'I'};  // word 0, not examined
+    file.WriteBytes(marker);
+    file.WriteU32BE(off1);
+    file.WriteU32BE(writtenOff2);
+    file.WriteZeros(plan.headerSize - kImageHeaderSize);
+    file.WriteBytes(*section1);
+    file.WriteBytes(*section2);
+    std::vector<uint8_t> image = file.Take();
 
     // A changed byte just past the tags, inside the CRC-covered part.
     auto spoil = [&image](size_t sectionOffset, size_t sectionSize) {
@@ -172,6 +160,8 @@ std::optional<std::vector<uint8_t>> BuildUpgradeImage(const ImageSpec& plan, std
     switch (plan.defect) {
     case ImageDefect::None:
     case ImageDefect::NoProductId:
+    case ImageDefect::EmptySection2:  // in the header written above
+    case ImageDefect::HugeOffset:
         break;
     case ImageDefect::Section1Crc:
         spoil(off1 + 1, section1->size());
@@ -179,15 +169,8 @@ std::optional<std::vector<uint8_t>> BuildUpgradeImage(const ImageSpec& plan, std
     case ImageDefect::Section2Crc:
         spoil(off2 + 1, section2->size());
         break;
-    case ImageDefect::EmptySection2:
-        off2 = static_cast<uint32_t>(image.size() - 1);
-        SetU32BE(image, 8, off2);
-        break;
     case ImageDefect::Truncated:
         image.pop_back();
-        break;
-    case ImageDefect::HugeOffset:
-        SetU32BE(image, 8, 0xFFFFFFF0u);
         break;
     }
     return image;

@@ -1,43 +1,93 @@
 #include "link/Messages.h"
 
-#include <algorithm>
 #include <cstdio>
+#include <utility>
 
-#include "link/ByteReader.h"
+#include "link/WireFields.h"
 
 namespace kbr {
 
+// ---- The layouts: one description per message, its fields in wire order (link/WireFields.h).
+
+// The seven bytes every message starts with.
+bool DescribeStart(auto& f, FieldsOf<MessageHeader> auto& h) {
+    return f.Type(h.type) && f.Bytes(h.version) && f.Status(h.status) && f.U8(h.reserved);
+}
+
+// REQ_GET_CONFIG, REQ_GET_DIAG, REQ_ACTION and the replies that carry nothing else.
+bool DescribeFields(auto& f, FieldsOf<MessageHeader> auto& h) { return DescribeStart(f, h) && f.U8(h.param); }
+
+bool DescribeFields(auto& f, FieldsOf<LoginRequest> auto& m) {
+    return DescribeFields(f, m.header) && f.U8(m.passwordField) && f.FixedText(m.passwordField, m.password);
+}
+
+bool DescribeFields(auto& f, FieldsOf<ConfigMessage> auto& m) {
+    return DescribeFields(f, m.header) && f.Each(m.header.param, m.entries);
+}
+
+bool DescribeFields(auto& f, FieldsOf<UpgradeDataRequest> auto& m) {
+    return DescribeStart(f, m.header) && f.U16(m.remaining) && f.U16(m.offset) &&
+           f.U16AtMost(m.size, UPGRADE_CHUNK_SIZE, "chunk size") && f.Field(UPGRADE_CHUNK_SIZE, m.data);
+}
+
 namespace {
 
-Bytes RequestWithHeader(uint8_t type, uint8_t param, size_t length) {
-    Bytes out;
-    out.reserve(length);
+constexpr uint8_t LOGIN_PARAM = 1;
+constexpr uint8_t GET_CONFIG_PARAM = 10;
+constexpr size_t VALUE_NOT_EXAMINED = 4;  // bytes between the header and the value text
+
+struct UpgradeStartRequest {
+    MessageHeader header;
+};
+struct GetValueRequest {
+    MessageHeader header;
+    std::string key;
+};
+struct ValueReply {
+    MessageHeader header;
+    std::string value;
+};
+struct DiagReply {
+    MessageHeader header;
+    DiagTexts texts;
+};
+
+}  // namespace
+
+bool DescribeFields(auto& f, FieldsOf<UpgradeStartRequest> auto& m) {
+    return DescribeFields(f, m.header) && f.Zeros(UPGRADE_START_PADDING);
+}
+
+bool DescribeFields(auto& f, FieldsOf<GetValueRequest> auto& m) {
+    return DescribeFields(f, m.header) && f.CString(m.key);
+}
+
+bool DescribeFields(auto& f, FieldsOf<ValueReply> auto& m) {
+    return DescribeFields(f, m.header) && f.Zeros(VALUE_NOT_EXAMINED) && f.TrailingText(m.value);
+}
+
+bool DescribeFields(auto& f, FieldsOf<DiagReply> auto& m) {
+    return DescribeFields(f, m.header) && f.ZeroEndedText(DIAG_TEXT_FIELD, m.texts.first) &&
+           f.ZeroEndedText(DIAG_TEXT_FIELD, m.texts.second);
+}
+
+namespace {
+
+MessageHeader RequestHeader(uint8_t type, uint8_t param = 0) {
     MessageHeader header;
     header.type = type;
     header.param = param;
-    AppendHeader(out, header);
-    out.resize(length, 0);  // bytes not named in a layout are 0
-    return out;
+    return header;
 }
 
-void PutU16BE(Bytes& out, size_t at, uint32_t value) {
-    out[at] = static_cast<uint8_t>(value >> 8);
-    out[at + 1] = static_cast<uint8_t>(value);
+MessageHeader ReplyHeader(uint8_t type, const std::array<uint8_t, 4>& version, uint8_t status, uint8_t param = 0) {
+    return MessageHeader{type, version, status, 0, param};
 }
 
-bool SetError(std::string* error, const std::string& text) {
-    if (error) *error = text;
-    return false;
-}
-
-// Reads a request's header and checks its type; the reader is left after the header.
-bool ReadRequestHeader(ByteReader& reader, uint8_t expectedType, MessageHeader& header, std::string* error) {
-    if (!ReadHeader(reader, header)) return SetError(error, reader.Error());
-    if (header.type != expectedType) {
-        return SetError(error, "expected type " + std::to_string(expectedType) + ", got " + std::to_string(header.type) +
-                                   " at offset 0");
-    }
-    return true;
+// One part of a decoded record, with the record's error and length.
+template <class M, class T>
+Decoded<T> Part(Decoded<M>&& decoded, T M::*member) {
+    return Decoded<T>{std::move(decoded.value.*member), std::move(decoded.error), decoded.length};
 }
 
 }  // namespace
@@ -80,110 +130,56 @@ std::optional<uint8_t> ReplyTypeFor(uint8_t requestType) {
     }
 }
 
-void AppendHeader(Bytes& out, const MessageHeader& header) {
-    out.push_back(header.type);
-    out.insert(out.end(), header.version.begin(), header.version.end());
-    out.push_back(header.status);
-    out.push_back(header.reserved);
-    out.push_back(header.param);
-}
-
-bool ReadHeader(ByteReader& reader, MessageHeader& out) {
-    std::span<const uint8_t> version;
-    if (!reader.ReadU8(out.type) || !reader.ReadBytes(4, version) || !reader.ReadU8(out.status) ||
-        !reader.ReadU8(out.reserved) || !reader.ReadU8(out.param)) {
-        return false;
-    }
-    std::copy(version.begin(), version.end(), out.version.begin());
-    return true;
-}
-
 // ---- Requests
 
 Bytes BuildLoginRequest(std::string_view password) {
-    Bytes out = RequestWithHeader(REQ_LOGIN, 1, LOGIN_REQUEST_SIZE);
-    out[8] = static_cast<uint8_t>(LOGIN_PASSWORD_FIELD);
-    std::copy_n(password.begin(), std::min(password.size(), LOGIN_PASSWORD_FIELD), out.begin() + 9);
-    return out;
+    return Encode(LoginRequest{RequestHeader(REQ_LOGIN, LOGIN_PARAM), LOGIN_PASSWORD_FIELD, std::string(password)});
 }
 
-Bytes BuildGetConfigRequest() { return RequestWithHeader(REQ_GET_CONFIG, GET_CONFIG_PARAM, GET_CONFIG_REQUEST_SIZE); }
+Bytes BuildGetConfigRequest() { return Encode(RequestHeader(REQ_GET_CONFIG, GET_CONFIG_PARAM)); }
 
 Bytes BuildSetConfigRequest(std::span<const ConfigEntry> entries) {
-    Bytes out = RequestWithHeader(REQ_SET_CONFIG, static_cast<uint8_t>(entries.size()), MESSAGE_HEADER_SIZE);
-    for (const auto& entry : entries) AppendConfigEntry(out, entry);
-    return out;
+    const ConfigMessage message{RequestHeader(REQ_SET_CONFIG, static_cast<uint8_t>(entries.size())),
+                                {entries.begin(), entries.end()}};
+    return Encode(message);
 }
 
-Bytes BuildGetDiagRequest() { return RequestWithHeader(REQ_GET_DIAG, 0, GET_DIAG_REQUEST_SIZE); }
+Bytes BuildGetDiagRequest() { return Encode(RequestHeader(REQ_GET_DIAG)); }
 
-Bytes BuildUpgradeStartRequest() { return RequestWithHeader(REQ_UPGRADE_START, 0, UPGRADE_START_REQUEST_SIZE); }
+Bytes BuildUpgradeStartRequest() { return Encode(UpgradeStartRequest{RequestHeader(REQ_UPGRADE_START)}); }
 
 Bytes BuildUpgradeDataRequest(uint32_t remaining, uint32_t offset, uint32_t size, std::span<const uint8_t> data) {
-    // The data request has no param byte: its three 16-bit fields start at byte 7.
-    Bytes out = RequestWithHeader(REQ_UPGRADE_DATA, 0, UPGRADE_DATA_REQUEST_SIZE);
-    PutU16BE(out, 7, remaining);
-    PutU16BE(out, 9, offset);
-    PutU16BE(out, 11, size);
-    std::copy_n(data.begin(), std::min(data.size(), UPGRADE_CHUNK_SIZE), out.begin() + 13);
-    return out;
+    const UpgradeDataRequest request{RequestHeader(REQ_UPGRADE_DATA), static_cast<uint16_t>(remaining),
+                                     static_cast<uint16_t>(offset), static_cast<uint16_t>(size), data};
+    return Encode(request, UPGRADE_DATA_REQUEST_SIZE);
 }
 
-Bytes BuildActionRequest() { return RequestWithHeader(REQ_ACTION, 0, ACTION_REQUEST_SIZE); }
+Bytes BuildActionRequest() { return Encode(RequestHeader(REQ_ACTION)); }
 
 Bytes BuildGetValueRequest(std::string_view key) {
-    Bytes out = RequestWithHeader(REQ_GET_VALUE, 0, MESSAGE_HEADER_SIZE);
-    out.insert(out.end(), key.begin(), key.end());
-    out.push_back(0);
-    return out;
+    return Encode(GetValueRequest{RequestHeader(REQ_GET_VALUE), std::string(key)});
 }
 
 // ---- Replies
 
-bool ParseReplyHeader(std::span<const uint8_t> received, MessageHeader& out, std::string* error) {
-    ByteReader reader(received);
-    if (!ReadHeader(reader, out)) return SetError(error, reader.Error());
-    return true;
+Decoded<MessageHeader> ReadReplyHeader(std::span<const uint8_t> received) {
+    return Decode<MessageHeader>(received, Expect::Anything());
 }
 
 bool IsAcceptedReply(std::span<const uint8_t> received, uint8_t expectedType) {
-    MessageHeader header;
-    return ParseReplyHeader(received, header) && header.type == expectedType && header.status == 0;
+    return Decode<MessageHeader>(received, Expect::Accepted(expectedType)).Ok();
 }
 
-std::optional<std::string> ReadValueReply(std::span<const uint8_t> received) {
-    // A reply that ends before its text field is malformed: a failed reply like any other.
-    if (!IsAcceptedReply(received, REP_VALUE) || received.size() <= VALUE_TEXT_OFFSET) return std::nullopt;
-    return TextUpToZero(received.subspan(VALUE_TEXT_OFFSET));
+Decoded<std::string> ReadValueReply(std::span<const uint8_t> received) {
+    return Part(Decode<ValueReply>(received, Expect::Accepted(REP_VALUE)), &ValueReply::value);
 }
 
-std::optional<DiagTexts> ReadDiagReply(std::span<const uint8_t> received) {
-    if (!IsAcceptedReply(received, REP_DIAG)) return std::nullopt;
-    auto field = [&](size_t offset) {
-        if (received.size() <= offset) return std::string();
-        return TextUpToZero(received.subspan(offset, std::min(DIAG_TEXT_FIELD, received.size() - offset)));
-    };
-    return DiagTexts{field(DIAG_FIRST_TEXT_OFFSET), field(DIAG_SECOND_TEXT_OFFSET)};
+Decoded<DiagTexts> ReadDiagReply(std::span<const uint8_t> received) {
+    return Part(Decode<DiagReply>(received, Expect::Accepted(REP_DIAG)), &DiagReply::texts);
 }
 
-ConfigReply ReadConfigReply(std::span<const uint8_t> received) {
-    ConfigReply reply;
-    ByteReader reader(received);
-    if (!ReadHeader(reader, reply.header)) {
-        reply.error = reader.Error();
-        return reply;
-    }
-    for (unsigned i = 0; i < reply.header.param; ++i) {
-        ConfigEntry entry;
-        if (!ReadConfigEntry(reader, entry)) {
-            reply.error = "entry " + std::to_string(i + 1) + " of " + std::to_string(reply.header.param) + ": " +
-                          reader.Error();
-            return reply;
-        }
-        reply.entries.push_back(std::move(entry));
-    }
-    reply.complete = true;
-    return reply;
+Decoded<ConfigMessage> ReadConfigReply(std::span<const uint8_t> received) {
+    return Decode<ConfigMessage>(received, Expect::Anything());
 }
 
 std::string VersionText(const std::array<uint8_t, 4>& version) {
@@ -194,89 +190,55 @@ std::string VersionText(const std::array<uint8_t, 4>& version) {
 
 // ---- Device side
 
-bool ReadLoginRequest(std::span<const uint8_t> received, LoginRequest& out, std::string* error) {
-    ByteReader reader(received);
-    MessageHeader header;
-    if (!ReadRequestHeader(reader, REQ_LOGIN, header, error)) return false;
-    uint8_t fieldLength = 0;
-    if (!reader.ReadU8(fieldLength) || !reader.ReadFixedText(fieldLength, out.password)) {
-        return SetError(error, reader.Error());
-    }
-    return true;
+Decoded<LoginRequest> ReadLoginRequest(std::span<const uint8_t> received) {
+    return Decode<LoginRequest>(received, Expect::Type(REQ_LOGIN));
 }
 
-bool ReadSetConfigRequest(std::span<const uint8_t> received, std::vector<ConfigEntry>& out, std::string* error) {
-    ByteReader reader(received);
-    MessageHeader header;
-    if (!ReadRequestHeader(reader, REQ_SET_CONFIG, header, error)) return false;
-    out.clear();
-    for (unsigned i = 0; i < header.param; ++i) {
-        ConfigEntry entry;
-        if (!ReadConfigEntry(reader, entry)) {
-            return SetError(error, "entry " + std::to_string(i + 1) + " of " + std::to_string(header.param) + ": " +
-                                       reader.Error());
-        }
-        out.push_back(std::move(entry));
-    }
-    return true;
+Decoded<ConfigMessage> ReadSetConfigRequest(std::span<const uint8_t> received) {
+    return Decode<ConfigMessage>(received, Expect::Type(REQ_SET_CONFIG));
 }
 
-bool ReadUpgradeDataRequest(std::span<const uint8_t> received, UpgradeDataRequest& out, std::string* error) {
-    ByteReader reader(received);
-    uint8_t type = 0;
-    if (!reader.ReadU8(type)) return SetError(error, reader.Error());
-    if (type != REQ_UPGRADE_DATA) {
-        return SetError(error, "expected type " + std::to_string(REQ_UPGRADE_DATA) + ", got " + std::to_string(type) +
-                                   " at offset 0");
-    }
-    if (!reader.Seek(7) || !reader.ReadU16BE(out.remaining) || !reader.ReadU16BE(out.offset) ||
-        !reader.ReadU16BE(out.size) || !reader.ReadBytes(UPGRADE_CHUNK_SIZE, out.data)) {
-        return SetError(error, reader.Error());
-    }
-    if (out.size > UPGRADE_CHUNK_SIZE) {
-        return SetError(error, "chunk size " + std::to_string(out.size) + " exceeds " +
-                                   std::to_string(UPGRADE_CHUNK_SIZE) + " at offset 11");
-    }
-    return true;
+Decoded<UpgradeDataRequest> ReadUpgradeDataRequest(std::span<const uint8_t> received) {
+    return Decode<UpgradeDataRequest>(received, Expect::Type(REQ_UPGRADE_DATA));
 }
 
-bool ReadGetValueRequest(std::span<const uint8_t> received, std::string& key, std::string* error) {
-    ByteReader reader(received);
-    MessageHeader header;
-    if (!ReadRequestHeader(reader, REQ_GET_VALUE, header, error)) return false;
-    if (!reader.ReadCString(key)) return SetError(error, reader.Error());
-    return true;
+Decoded<std::string> ReadGetValueRequest(std::span<const uint8_t> received) {
+    return Part(Decode<GetValueRequest>(received, Expect::Type(REQ_GET_VALUE)), &GetValueRequest::key);
+}
+
+std::optional<uint8_t> ExpectedReplyType(std::span<const uint8_t> request) {
+    if (request.empty()) return std::nullopt;
+    const uint8_t type = request.front();
+    if (type != REQ_UPGRADE_DATA) return ReplyTypeFor(type);
+    // A remaining count the chunk does not get as far as stays 1: not the last chunk.
+    UpgradeDataRequest start;
+    start.remaining = 1;
+    const auto chunk = Decode<UpgradeDataRequest>(request, Expect::Type(REQ_UPGRADE_DATA), start);
+    return chunk->remaining == 0 ? REP_UPGRADE_END : REP_UPGRADE_DATA;
 }
 
 Bytes BuildReply(uint8_t type, const std::array<uint8_t, 4>& version, uint8_t status, uint8_t param,
                  std::span<const uint8_t> body) {
-    Bytes out;
-    out.reserve(MESSAGE_HEADER_SIZE + body.size());
-    AppendHeader(out, MessageHeader{type, version, status, 0, param});
+    Bytes out = Encode(ReplyHeader(type, version, status, param), MESSAGE_HEADER_SIZE + body.size());
     out.insert(out.end(), body.begin(), body.end());
     return out;
 }
 
 Bytes BuildValueReply(const std::array<uint8_t, 4>& version, uint8_t status, std::string_view value) {
-    Bytes body(VALUE_TEXT_OFFSET - MESSAGE_HEADER_SIZE, 0);
-    body.insert(body.end(), value.begin(), value.end());
-    body.push_back(0);
-    return BuildReply(REP_VALUE, version, status, 0, body);
+    return Encode(ValueReply{ReplyHeader(REP_VALUE, version, status), std::string(value)});
 }
 
 Bytes BuildDiagReply(const std::array<uint8_t, 4>& version, uint8_t status, std::string_view first,
                      std::string_view second) {
     // Each text keeps its terminating zero inside its 512-byte field.
-    Bytes body(DIAG_REPLY_SIZE - MESSAGE_HEADER_SIZE, 0);
-    std::copy_n(first.begin(), std::min(first.size(), DIAG_TEXT_FIELD - 1), body.begin());
-    std::copy_n(second.begin(), std::min(second.size(), DIAG_TEXT_FIELD - 1), body.begin() + DIAG_TEXT_FIELD);
-    return BuildReply(REP_DIAG, version, status, 0, body);
+    return Encode(DiagReply{ReplyHeader(REP_DIAG, version, status), {std::string(first), std::string(second)}},
+                  DIAG_REPLY_SIZE);
 }
 
 Bytes BuildConfigReply(const std::array<uint8_t, 4>& version, uint8_t status, std::span<const ConfigEntry> entries) {
-    Bytes body;
-    for (const auto& entry : entries) AppendConfigEntry(body, entry);
-    return BuildReply(REP_CONFIG, version, status, static_cast<uint8_t>(entries.size()), body);
+    const ConfigMessage message{ReplyHeader(REP_CONFIG, version, status, static_cast<uint8_t>(entries.size())),
+                                {entries.begin(), entries.end()}};
+    return Encode(message);
 }
 
 }  // namespace kbr

@@ -249,29 +249,31 @@ std::span<const uint8_t> ImageSectionBytes(std::span<const uint8_t> file, const 
 // ---- Tags --------------------------------------------------------------------------------------
 
 std::optional<std::string> FindImageTag(std::span<const uint8_t> data, std::string_view name) {
-    uint64_t position = 0;
-    while (position < data.size()) {
-        ByteReader record(data);
+    ByteReader record(data);
+    while (!record.AtEnd()) {
+        // Words 0 and 1 are not examined; V is the length of the value field.
+        uint32_t word0 = 0;
+        uint32_t word1 = 0;
         uint32_t valueLength = 0;
-        if (!record.Seek(position) || !record.Skip(8) || !record.ReadU32BE(valueLength)) return std::nullopt;
+        if (!record.ReadU32BE(word0) || !record.ReadU32BE(word1) || !record.ReadU32BE(valueLength)) return std::nullopt;
 
         // The name ends at a zero byte (padded to a multiple of 4 from the name's start) or at a
         // 0xFF byte (no padding); without either within 128 bytes it is too long or runs out.
-        const auto rest = data.subspan(record.Offset());
-        const auto window = rest.first(std::min(rest.size(), kMaxImageTagNameLength + 1));
+        const size_t nameStart = record.Offset();
+        std::span<const uint8_t> window;
+        if (!record.ReadUpTo(kMaxImageTagNameLength + 1, window)) return std::nullopt;
         const auto end = std::find_if(window.begin(), window.end(), [](uint8_t b) { return b == 0 || b == 0xFF; });
         if (end == window.end()) return std::nullopt;
         const auto nameLength = static_cast<size_t>(end - window.begin());
         const uint64_t nameField = *end == 0 ? RoundUp4(nameLength + 1) : nameLength;
         const uint64_t valueField = RoundUp4(valueLength);
+        const bool wanted = std::equal(window.begin(), end, name.begin(), name.end(),
+                                       [](uint8_t b, char c) { return b == static_cast<uint8_t>(c); });
 
-        const std::string_view recordName(reinterpret_cast<const char*>(window.data()), nameLength);
-        if (recordName == name) {
-            std::span<const uint8_t> value;
-            if (valueField > data.size() || !record.Skip(nameField) || !record.ReadBytes(valueField, value)) return std::nullopt;
-            return TextUpToZero(value);
-        }
-        position += kImageTagHeaderSize + nameField + valueField;
+        // A record that does not fit in data ends the walk.
+        std::span<const uint8_t> value;
+        if (!record.Seek(nameStart + nameField) || !record.ReadBytes(valueField, value)) return std::nullopt;
+        if (wanted) return TextUpToZero(value);
     }
     return std::nullopt;
 }

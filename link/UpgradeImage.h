@@ -35,7 +35,6 @@ using MessageSink = std::function<void(const std::string&)>;
 inline constexpr size_t kImageHeaderSize = 12;
 inline constexpr size_t kImageSectionStartSize = 16;  // sent, but not covered by the CRC
 inline constexpr size_t kImageCrcSize = 4;
-inline constexpr size_t kImageTagHeaderSize = 12;
 inline constexpr size_t kMaxImageTagNameLength = 127;
 // Larger files are refused before they are read: firmware for this adaptor is far smaller, and
 // each section is held in memory whole.

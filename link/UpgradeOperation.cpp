@@ -84,7 +84,7 @@ void UpgradeOperation::Timeout() { End(1); }
 
 void UpgradeOperation::OnProductId(std::span<const uint8_t> received) {
     OperationContext& context = Context();
-    const std::optional<std::string> value = ReadValueReply(received);
+    const Decoded<std::string> value = ReadValueReply(received);
     if (!value) {
         End(1);
         return;
@@ -102,7 +102,7 @@ void UpgradeOperation::OnProductId(std::span<const uint8_t> received) {
 
 void UpgradeOperation::OnVersion(std::span<const uint8_t> received) {
     OperationContext& context = Context();
-    const std::optional<std::string> value = ReadValueReply(received);
+    const Decoded<std::string> value = ReadValueReply(received);
     if (!value) {
         // No version to compare: go ahead, with one of pass 1's two tries used up.
         ++retries_;

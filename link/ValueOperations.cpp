@@ -13,8 +13,8 @@ void LoginOperation::Start(std::string_view password) {
 
 void LoginOperation::Reply(std::span<const uint8_t> received) {
     // Whatever its type: only the status counts. A read too short to hold a status is a refusal.
-    MessageHeader header;
-    const bool accepted = ParseReplyHeader(received, header) && header.status == 0;
+    const Decoded<MessageHeader> header = ReadReplyHeader(received);
+    const bool accepted = header && header->status == 0;
     Context().CallPage("CallbackLogin", {accepted ? "0" : "1"}, PageCallForm::CallFunction);
     Finish(0);  // the login's own result reached the page through CallbackLogin
 }
@@ -38,7 +38,7 @@ void ReadValueOperation::Start(std::string_view) { BecomeActive(TIMER_MS, BuildG
 
 void ReadValueOperation::Reply(std::span<const uint8_t> received) {
     // A value reply without its text field counts as failed; nothing past the read is used.
-    const std::optional<std::string> value = ReadValueReply(received);
+    const Decoded<std::string> value = ReadValueReply(received);
     if (value) Context().CallPage(pageFunction_, {*value}, PageCallForm::CallFunction);
     Finish(value ? 0 : 1);
 }

@@ -30,7 +30,7 @@ TEST_P(DevsimFault, SecondValueReadOfEachConnection) {
     for (int connection = 0; connection < 2; ++connection) {
         Client client;
         ASSERT_TRUE(client.Connect(device.Port()));
-        EXPECT_EQ(ReadValueReply(client.Exchange(BuildGetValueRequest(KEY_PRODUCT_ID))), "KBR3300");
+        EXPECT_EQ(ValueText(client.Exchange(BuildGetValueRequest(KEY_PRODUCT_ID))), "KBR3300");
         // Other request types are counted apart.
         EXPECT_EQ(HeaderOf(client.Exchange(BuildLoginRequest("admin"))).status, 0);
 
@@ -54,12 +54,12 @@ TEST_P(DevsimFault, SecondValueReadOfEachConnection) {
             }
         }
         const Bytes third = client.Exchange(BuildGetValueRequest(KEY_PRODUCT_ID));
-        EXPECT_EQ(ReadValueReply(third), "KBR3300");
+        EXPECT_EQ(ValueText(third), "KBR3300");
     }
     // The simulator is still there for new connections.
     Client last;
     ASSERT_TRUE(last.Connect(device.Port()));
-    EXPECT_EQ(ReadValueReply(last.Exchange(BuildGetValueRequest(KEY_PRODUCT_ID))), "KBR3300");
+    EXPECT_EQ(ValueText(last.Exchange(BuildGetValueRequest(KEY_PRODUCT_ID))), "KBR3300");
 }
 
 INSTANTIATE_TEST_SUITE_P(Actions, DevsimFault,
@@ -83,16 +83,16 @@ TEST(DevsimFaults, FaultedRequestIsNotCarriedOut) {
     const std::vector<ConfigEntry> entries = {MakeNumberEntry("channelMask", 0, 0x0000FFFF)};
     EXPECT_EQ(HeaderOf(client.Exchange(BuildSetConfigRequest(entries))).status, 1);
     EXPECT_EQ(client.Exchange(BuildSetConfigRequest(entries)).size(), 16u);
-    ConfigReply config = ReadConfigReply(client.Exchange(BuildGetConfigRequest()));
-    ASSERT_TRUE(config.complete);
-    for (const auto& entry : config.entries) {
+    Decoded<ConfigMessage> config = ReadConfigReply(client.Exchange(BuildGetConfigRequest()));
+    ASSERT_TRUE(config.Ok());
+    for (const auto& entry : config->entries) {
         if (entry.name == "channelMask") {
             EXPECT_EQ(DecodeNumber(entry.valueB), 0x15554000u);
         }
     }
     EXPECT_EQ(HeaderOf(client.Exchange(BuildSetConfigRequest(entries))).status, 0);
     config = ReadConfigReply(client.Exchange(BuildGetConfigRequest()));
-    for (const auto& entry : config.entries) {
+    for (const auto& entry : config->entries) {
         if (entry.name == "channelMask") {
             EXPECT_EQ(DecodeNumber(entry.valueB), 0x0000FFFFu);
         }

@@ -17,7 +17,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "link/ImageCrc.h"
+#include "link/ImageBuilder.h"
+#include "link/UpgradeImage.h"
 
 extern char** environ;
 
@@ -35,10 +36,6 @@ int MillisecondsLeft(Clock::time_point deadline) {
 bool SetError(std::string* error, std::string text) {
     if (error) *error = std::move(text);
     return false;
-}
-
-void PutU32(Bytes& out, uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(value >> shift));
 }
 
 }  // namespace
@@ -205,27 +202,30 @@ Bytes Client::Exchange(std::span<const uint8_t> request) {
 }
 
 MessageHeader HeaderOf(std::span<const uint8_t> reply) {
-    MessageHeader header;
-    if (!ParseReplyHeader(reply, header)) header.type = 0xFF;
-    return header;
+    const Decoded<MessageHeader> header = ReadReplyHeader(reply);
+    if (header) return *header;
+    MessageHeader none;
+    none.type = 0xFF;
+    return none;
+}
+
+std::string ValueText(std::span<const uint8_t> reply) {
+    const Decoded<std::string> value = ReadValueReply(reply);
+    return value ? *value : "(no value: " + value.error + ")";
 }
 
 Bytes MakeSection(size_t size, const std::vector<std::pair<std::string, std::string>>& tags, uint8_t seed) {
     Bytes section;
-    for (int i = 0; i < 16; ++i) section.push_back(static_cast<uint8_t>(seed + i));
+    for (size_t i = 0; i < kImageSectionStartSize; ++i) section.push_back(static_cast<uint8_t>(seed + i));
     for (const auto& [name, value] : tags) {
-        const size_t valueField = (value.size() + 1 + 3) & ~size_t{3};
-        PutU32(section, 0);
-        PutU32(section, 0);
-        PutU32(section, static_cast<uint32_t>(value.size() + 1));
-        section.insert(section.end(), name.begin(), name.end());
-        section.resize(section.size() + ((name.size() + 1 + 3) & ~size_t{3}) - name.size(), 0);
-        section.insert(section.end(), value.begin(), value.end());
-        section.resize(section.size() + valueField - value.size(), 0);
+        const Bytes record = EncodeImageTag(name, value);
+        section.insert(section.end(), record.begin(), record.end());
     }
-    for (size_t i = 0; section.size() + 4 < size; ++i) section.push_back(static_cast<uint8_t>(seed * 7 + i * 13));
-    const uint32_t crc = ImageCrc(std::span<const uint8_t>(section).subspan(16));
-    PutU32(section, crc);
+    for (size_t i = 0; section.size() + kImageCrcSize < size; ++i) {
+        section.push_back(static_cast<uint8_t>(seed * 7 + i * 13));
+    }
+    section.resize(section.size() + kImageCrcSize);
+    SealImageSection(section);
     return section;
 }
 

@@ -74,6 +74,8 @@ private:
 
 // Header fields of a reply (type 0xFF when shorter than a header).
 MessageHeader HeaderOf(std::span<const uint8_t> reply);
+// The value text of an accepted REP_VALUE, or why there is none, in brackets.
+std::string ValueText(std::span<const uint8_t> reply);
 
 // An upgrade image section: 16 start bytes, the tags, payload bytes up to `size`, and the CRC in
 // the last four bytes, so that the device accepts it at install.

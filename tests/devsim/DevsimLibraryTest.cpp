@@ -24,7 +24,7 @@ TEST(DevsimLibrary, ServerRunsOnAThreadAndStops) {
         Client client;
         ASSERT_TRUE(client.Connect(server.Port()));
         EXPECT_EQ(HeaderOf(client.Exchange(BuildLoginRequest("admin"))).status, 0);
-        EXPECT_EQ(ReadValueReply(client.Exchange(BuildGetValueRequest(KEY_PRODUCT_ID))), "KBR3300");
+        EXPECT_EQ(ValueText(client.Exchange(BuildGetValueRequest(KEY_PRODUCT_ID))), "KBR3300");
     }
     server.Stop();
     loop.join();

@@ -9,8 +9,8 @@ namespace kbr::devsim::test {
 namespace {
 
 std::optional<uint32_t> ChannelMask(Client& client) {
-    const ConfigReply config = ReadConfigReply(client.Exchange(BuildGetConfigRequest()));
-    for (const auto& entry : config.entries) {
+    const Decoded<ConfigMessage> config = ReadConfigReply(client.Exchange(BuildGetConfigRequest()));
+    for (const auto& entry : config->entries) {
         if (entry.name == "channelMask") return DecodeNumber(entry.valueB);
     }
     return std::nullopt;
@@ -50,7 +50,7 @@ TEST(DevsimState, SettingsAndInstalledFirmwareSurviveARestart) {
     EXPECT_EQ(HeaderOf(client.Exchange(BuildLoginRequest("a b%=c"))).status, 0);
     EXPECT_EQ(HeaderOf(client.Exchange(BuildLoginRequest("first"))).status, 1);
     const Bytes version = client.Exchange(BuildGetValueRequest(KEY_FIRMWARE_VERSION));
-    EXPECT_EQ(ReadValueReply(version), "3.1.4.1");
+    EXPECT_EQ(ValueText(version), "3.1.4.1");
     EXPECT_EQ(HeaderOf(version).version, (std::array<uint8_t, 4>{3, 1, 4, 1}));
 }
 

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "link/ByteReader.h"
 
 namespace kbr {
 namespace {
@@ -50,42 +49,36 @@ TEST(ConfigEntryWire, EncodeDecodeRoundTrip) {
         MakeTextEntry("admPswd", "", "", 8),
     };
     for (const auto& entry : entries) {
-        B wire;
-        AppendConfigEntry(wire, entry);
-        EXPECT_EQ(wire.size(), entry.EncodedSize());
-        ByteReader reader(wire);
-        ConfigEntry back;
-        ASSERT_TRUE(ReadConfigEntry(reader, back)) << reader.Error();
-        EXPECT_EQ(back.name, entry.name);
-        EXPECT_EQ(back.width, entry.width);
-        EXPECT_EQ(back.valueA, entry.valueA);
-        EXPECT_EQ(back.valueB, entry.valueB);
-        EXPECT_TRUE(reader.AtEnd());
+        const B wire = EncodeConfigEntry(entry);
+        EXPECT_EQ(wire.size(), entry.name.size() + 2 + 2 * size_t{entry.width});  // n + 2 + 2W
+        const Decoded<ConfigEntry> back = ReadConfigEntry(wire);
+        ASSERT_TRUE(back) << back.error;
+        EXPECT_EQ(back->name, entry.name);
+        EXPECT_EQ(back->width, entry.width);
+        EXPECT_EQ(back->valueA, entry.valueA);
+        EXPECT_EQ(back->valueB, entry.valueB);
+        EXPECT_EQ(back.length, wire.size());
     }
 }
 
 TEST(ConfigEntryWire, ScanMaskMinusOneIsFourFFBytes) {
-    B wire;
-    AppendConfigEntry(wire, MakeNumberEntry("scanMask", 0, ParseDecimalModulo32("-1")));
+    const B wire = EncodeConfigEntry(MakeNumberEntry("scanMask", 0, ParseDecimalModulo32("-1")));
     const B expected = {'s', 'c', 'a', 'n', 'M', 'a', 's', 'k', 0, 4, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
     EXPECT_EQ(wire, expected);
 }
 
 TEST(ConfigEntryWire, ValuesOfTheWrongLengthAreWrittenAsExactlyWBytes) {
-    ConfigEntry entry{"x", 4, B{1, 2, 3, 4, 5, 6}, B{9}};
-    B wire;
-    AppendConfigEntry(wire, entry);
+    const ConfigEntry entry{"x", 4, B{1, 2, 3, 4, 5, 6}, B{9}};
+    const B wire = EncodeConfigEntry(entry);
     EXPECT_EQ(wire, (B{'x', 0, 4, 1, 2, 3, 4, 9, 0, 0, 0}));
 }
 
 TEST(ConfigEntryWire, TruncatedEntriesFailWithoutReadingPastTheData) {
-    B wire;
-    AppendConfigEntry(wire, MakeNumberEntry("channelMask", 1, 2));
+    const B wire = EncodeConfigEntry(MakeNumberEntry("channelMask", 1, 2));
     for (size_t cut = 0; cut < wire.size(); ++cut) {
-        ByteReader reader{std::span<const uint8_t>(wire).first(cut)};
-        ConfigEntry entry;
-        EXPECT_FALSE(ReadConfigEntry(reader, entry)) << "cut at " << cut;
-        EXPECT_TRUE(reader.Failed());
+        const Decoded<ConfigEntry> entry = ReadConfigEntry(std::span<const uint8_t>(wire).first(cut));
+        EXPECT_FALSE(entry) << "cut at " << cut;
+        EXPECT_FALSE(entry.error.empty()) << "cut at " << cut;
     }
 }
 

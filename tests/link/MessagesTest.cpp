@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -79,20 +82,18 @@ TEST(SetConfigRequest, OfTheSixRecordsIs156Bytes) {
     EXPECT_EQ(request.size(), 156u);
     EXPECT_EQ(request[0], REQ_SET_CONFIG);
     EXPECT_EQ(request[7], 6);
-    std::vector<ConfigEntry> parsed;
-    std::string error;
-    ASSERT_TRUE(ReadSetConfigRequest(request, parsed, &error)) << error;
-    ASSERT_EQ(parsed.size(), 6u);
-    EXPECT_EQ(parsed[1].valueB, (B{0x55, 0x55, 0x40, 0x00}));
-    EXPECT_EQ(DecodeText(parsed[4].valueB), "secret");
+    const Decoded<ConfigMessage> parsed = ReadSetConfigRequest(request);
+    ASSERT_TRUE(parsed) << parsed.error;
+    ASSERT_EQ(parsed->entries.size(), 6u);
+    EXPECT_EQ(parsed->entries[1].valueB, (B{0x55, 0x55, 0x40, 0x00}));
+    EXPECT_EQ(DecodeText(parsed->entries[4].valueB), "secret");
 }
 
 TEST(ReplyHeader, ShorterThanEightBytesIsRejectedWithAReason) {
     const B reply = {REP_ACTION, 1, 2, 3};
-    MessageHeader header;
-    std::string error;
-    EXPECT_FALSE(ParseReplyHeader(reply, header, &error));
-    EXPECT_EQ(error, "expected 4 bytes at offset 1, only 3 left");
+    const Decoded<MessageHeader> header = ReadReplyHeader(reply);
+    EXPECT_FALSE(header);
+    EXPECT_EQ(header.error, "expected 4 bytes at offset 1, only 3 left");
     EXPECT_FALSE(IsAcceptedReply(reply, REP_ACTION));
 }
 
@@ -115,21 +116,27 @@ TEST(ReplyHeader, AcceptedOnlyWithExpectedTypeAndStatusZero) {
     }
 }
 
+// The value text, or nothing for a failed reply.
+std::optional<std::string> Value(std::span<const uint8_t> reply) {
+    const Decoded<std::string> value = ReadValueReply(reply);
+    return value ? std::optional(*value) : std::nullopt;
+}
+
 TEST(ValueReply, TextFromByteTwelveBoundedByWhatArrived) {
     const std::array<uint8_t, 4> v = {1, 2, 3, 4};
-    EXPECT_EQ(ReadValueReply(BuildValueReply(v, 0, "KBR3300-A")), "KBR3300-A");
-    EXPECT_EQ(ReadValueReply(BuildValueReply(v, 1, "x")), std::nullopt) << "status 1 is a failed reply";
+    EXPECT_EQ(Value(BuildValueReply(v, 0, "KBR3300-A")), "KBR3300-A");
+    EXPECT_EQ(Value(BuildValueReply(v, 1, "x")), std::nullopt) << "status 1 is a failed reply";
     // No terminating zero in what arrived: the text ends with the read.
     B unterminated = {REP_VALUE, 1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 0, 'a', 'b', 'c'};
-    EXPECT_EQ(ReadValueReply(unterminated), "abc");
+    EXPECT_EQ(Value(unterminated), "abc");
     // Without its text field (12 bytes or fewer) the reply is malformed: a failed reply.
     B headerOnly = {REP_VALUE, 1, 2, 3, 4, 0, 0, 0};
-    EXPECT_EQ(ReadValueReply(headerOnly), std::nullopt);
+    EXPECT_EQ(Value(headerOnly), std::nullopt);
     B twelve = {REP_VALUE, 1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 0};
-    EXPECT_EQ(ReadValueReply(twelve), std::nullopt);
+    EXPECT_EQ(Value(twelve), std::nullopt);
     // One byte of text field, a zero: an empty value.
     B thirteen = {REP_VALUE, 1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 0, 0};
-    EXPECT_EQ(ReadValueReply(thirteen), "");
+    EXPECT_EQ(Value(thirteen), "");
 }
 
 TEST(DiagReply, TwoTextsEachBoundedByItsFieldAndTheRead) {
@@ -163,31 +170,31 @@ TEST(ConfigReply, DecodesEntriesAndStopsCleanlyWhenTheyRunPastTheRead) {
     const std::vector<ConfigEntry> entries = {MakeNumberEntry("channelMask", 1, 357908480),
                                               MakeTextEntry("admPswd", "a", "b", 8)};
     Bytes reply = BuildConfigReply(v, 0, entries);
-    ConfigReply decoded = ReadConfigReply(reply);
-    EXPECT_TRUE(decoded.complete);
-    ASSERT_EQ(decoded.entries.size(), 2u);
-    EXPECT_EQ(decoded.entries[0].name, "channelMask");
-    EXPECT_EQ(VersionText(decoded.header.version), "1.2.3.4");
+    const Decoded<ConfigMessage> decoded = ReadConfigReply(reply);
+    EXPECT_TRUE(decoded.Ok());
+    ASSERT_EQ(decoded->entries.size(), 2u);
+    EXPECT_EQ(decoded->entries[0].name, "channelMask");
+    EXPECT_EQ(VersionText(decoded->header.version), "1.2.3.4");
 
     for (size_t cut = 0; cut < reply.size(); ++cut) {
-        ConfigReply partial = ReadConfigReply(std::span(reply).first(cut));
-        EXPECT_FALSE(partial.complete) << "cut at " << cut;
+        const Decoded<ConfigMessage> partial = ReadConfigReply(std::span(reply).first(cut));
+        EXPECT_FALSE(partial.Ok()) << "cut at " << cut;
         EXPECT_FALSE(partial.error.empty()) << "cut at " << cut;
     }
 
     // A param count larger than the entries that follow.
     Bytes overCounted = reply;
     overCounted[7] = 200;
-    ConfigReply over = ReadConfigReply(overCounted);
-    EXPECT_FALSE(over.complete);
-    EXPECT_EQ(over.entries.size(), 2u);
+    const Decoded<ConfigMessage> over = ReadConfigReply(overCounted);
+    EXPECT_FALSE(over.Ok());
+    EXPECT_EQ(over->entries.size(), 2u);
     EXPECT_NE(over.error.find("entry 3 of 200"), std::string::npos) << over.error;
 
     // An entry width that runs past the read.
     Bytes wide = BuildReply(REP_CONFIG, v, 0, 1, B{'x', 0, 200, 1, 2, 3});
-    ConfigReply bad = ReadConfigReply(wide);
-    EXPECT_FALSE(bad.complete);
-    EXPECT_TRUE(bad.entries.empty());
+    const Decoded<ConfigMessage> bad = ReadConfigReply(wide);
+    EXPECT_FALSE(bad.Ok());
+    EXPECT_TRUE(bad->entries.empty());
 }
 
 TEST(VersionText, FormatsEachByteAsUnsignedDecimal) {
@@ -195,34 +202,35 @@ TEST(VersionText, FormatsEachByteAsUnsignedDecimal) {
 }
 
 TEST(DeviceSideReaders, RejectWrongTypesAndTruncation) {
-    std::string error;
-    LoginRequest login;
-    ASSERT_TRUE(ReadLoginRequest(BuildLoginRequest("pw"), login, &error)) << error;
-    EXPECT_EQ(login.password, "pw");
-    EXPECT_FALSE(ReadLoginRequest(BuildActionRequest(), login, &error));
-    EXPECT_EQ(error, "expected type 0, got 15 at offset 0");
+    const Decoded<LoginRequest> login = ReadLoginRequest(BuildLoginRequest("pw"));
+    ASSERT_TRUE(login) << login.error;
+    EXPECT_EQ(login->password, "pw");
+    const Decoded<LoginRequest> notLogin = ReadLoginRequest(BuildActionRequest());
+    EXPECT_FALSE(notLogin);
+    EXPECT_EQ(notLogin.error, "expected type 0, got 15 at offset 0");
     Bytes truncated = BuildLoginRequest("12345678");
     truncated.resize(12);
-    EXPECT_FALSE(ReadLoginRequest(truncated, login, &error));
+    EXPECT_FALSE(ReadLoginRequest(truncated));
 
-    std::string key;
-    ASSERT_TRUE(ReadGetValueRequest(BuildGetValueRequest("a:version"), key, &error));
-    EXPECT_EQ(key, "a:version");
+    const Decoded<std::string> key = ReadGetValueRequest(BuildGetValueRequest("a:version"));
+    ASSERT_TRUE(key) << key.error;
+    EXPECT_EQ(*key, "a:version");
     Bytes noZero = BuildGetValueRequest("a:version");
     noZero.pop_back();
-    EXPECT_FALSE(ReadGetValueRequest(noZero, key, &error));
+    EXPECT_FALSE(ReadGetValueRequest(noZero));
 
-    UpgradeDataRequest chunk;
     const B data(256, 7);
-    ASSERT_TRUE(ReadUpgradeDataRequest(BuildUpgradeDataRequest(1, 256, 256, data), chunk, &error)) << error;
-    EXPECT_EQ(chunk.remaining, 1);
-    EXPECT_EQ(chunk.offset, 256);
-    EXPECT_EQ(chunk.size, 256);
+    const Bytes request = BuildUpgradeDataRequest(1, 256, 256, data);
+    const Decoded<UpgradeDataRequest> chunk = ReadUpgradeDataRequest(request);
+    ASSERT_TRUE(chunk) << chunk.error;
+    EXPECT_EQ(chunk->remaining, 1);
+    EXPECT_EQ(chunk->offset, 256);
+    EXPECT_EQ(chunk->size, 256);
     Bytes oversize = BuildUpgradeDataRequest(0, 0, 256, data);
     oversize[11] = 0x01;
     oversize[12] = 0x01;  // 257
-    EXPECT_FALSE(ReadUpgradeDataRequest(oversize, chunk, &error));
-    EXPECT_FALSE(ReadUpgradeDataRequest(std::span(data).first(100), chunk, &error));
+    EXPECT_FALSE(ReadUpgradeDataRequest(oversize));
+    EXPECT_FALSE(ReadUpgradeDataRequest(std::span(data).first(100)));
 }
 
 TEST(MessageTypes, EveryRequestHasAReplyType) {
@@ -233,6 +241,215 @@ TEST(MessageTypes, EveryRequestHasAReplyType) {
     }
     EXPECT_FALSE(IsRequestType(REP_VALUE));
     EXPECT_EQ(MessageTypeName(99), nullptr);
+}
+
+// ---- Round trips: what a builder writes, the matching reader gives back field by field, and
+// every byte of it belongs to a field.
+
+std::string Hex(std::span<const uint8_t> bytes) {
+    std::string text;
+    char two[3];
+    for (const uint8_t byte : bytes) {
+        std::snprintf(two, sizeof two, "%02x", byte);
+        text += two;
+    }
+    return text;
+}
+
+std::string HeaderText(const MessageHeader& h) {
+    return "type " + std::to_string(h.type) + " version " + VersionText(h.version) + " status " +
+           std::to_string(h.status) + " param " + std::to_string(h.param);
+}
+
+std::string EntriesText(const std::vector<ConfigEntry>& entries) {
+    std::string text;
+    for (const auto& e : entries) text += " | " + e.name + "/" + std::to_string(e.width) + " " + Hex(e.valueA) + " " + Hex(e.valueB);
+    return text;
+}
+
+struct ReadBack {
+    std::string fields;  // the fields read, as text; or why the bytes could not be read
+    size_t length = 0;   // bytes the fields took
+};
+
+template <class T, class Format>
+ReadBack Show(const Decoded<T>& decoded, Format format) {
+    if (!decoded) return {"cannot read: " + decoded.error, decoded.length};
+    return {format(*decoded), decoded.length};
+}
+
+struct RoundTripCase {
+    const char* name;
+    Bytes built;
+    size_t layoutSize;  // the length the message's layout gives it
+    std::function<ReadBack(std::span<const uint8_t>)> read;
+    std::string fields;
+    friend void PrintTo(const RoundTripCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class RoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
+
+TEST_P(RoundTrip, ReadingWhatWasBuiltGivesBackItsFields) {
+    const RoundTripCase& c = GetParam();
+    EXPECT_EQ(c.built.size(), c.layoutSize);
+    const ReadBack back = c.read(c.built);
+    EXPECT_EQ(back.fields, c.fields);
+    EXPECT_EQ(back.length, c.built.size()) << "bytes that belong to no field";
+}
+
+ReadBack AnyHeader(std::span<const uint8_t> bytes) { return Show(ReadReplyHeader(bytes), HeaderText); }
+
+const std::array<uint8_t, 4> kVersion = {1, 2, 3, 4};
+
+std::vector<ConfigEntry> SixEntries() {
+    return {MakeTextEntry("admPswd", "old", "new", 8),   MakeNumberEntry("channelMask", 1, 0x55554000),
+            MakeNumberEntry("scanMask", 0, 0xFFFFFFFF),  MakeNumberEntry("SwConfig", 0x1000, 1),
+            MakeTextEntry("password", "", "secret", 17), MakeNumberEntry("DiplexerMode", 0, 1)};
+}
+
+const std::string kSixEntriesText =
+    " | admPswd/8 6f6c640000000000 6e65770000000000 | channelMask/4 00000001 55554000 | scanMask/4 00000000 ffffffff"
+    " | SwConfig/4 00001000 00000001 | password/17 0000000000000000000000000000000000"
+    " 7365637265740000000000000000000000 | DiplexerMode/4 00000000 00000001";
+
+ReadBack Login(std::span<const uint8_t> bytes) {
+    return Show(ReadLoginRequest(bytes), [](const LoginRequest& m) {
+        return HeaderText(m.header) + " | field " + std::to_string(m.passwordField) + " \"" + m.password + "\"";
+    });
+}
+
+ReadBack Chunk(std::span<const uint8_t> bytes) {
+    return Show(ReadUpgradeDataRequest(bytes), [](const UpgradeDataRequest& m) {
+        const auto used = m.data.first(std::min<size_t>(m.size, m.data.size()));
+        const bool zeroAfter = std::all_of(m.data.begin() + static_cast<std::ptrdiff_t>(used.size()), m.data.end(),
+                                           [](uint8_t b) { return b == 0; });
+        return "type " + std::to_string(m.header.type) + " remaining " + std::to_string(m.remaining) + " offset " +
+               std::to_string(m.offset) + " size " + std::to_string(m.size) + " data " + Hex(used) +
+               (zeroAfter ? " then zeros" : " then other bytes");
+    });
+}
+
+const B kChunk(256, 0x5A);
+const B kThreeBytes = {0xAA, 0xBB, 0xCC};
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, RoundTrip,
+    ::testing::Values(
+        RoundTripCase{"Login", BuildLoginRequest("abc"), LOGIN_REQUEST_SIZE, Login,
+                      "type 0 version 0.1.2.3 status 0 param 1 | field 8 \"abc\""},
+        RoundTripCase{"LoginCutToItsField", BuildLoginRequest("0123456789"), LOGIN_REQUEST_SIZE, Login,
+                      "type 0 version 0.1.2.3 status 0 param 1 | field 8 \"01234567\""},
+        RoundTripCase{"GetConfig", BuildGetConfigRequest(), GET_CONFIG_REQUEST_SIZE, AnyHeader,
+                      "type 2 version 0.1.2.3 status 0 param 10"},
+        RoundTripCase{"GetDiag", BuildGetDiagRequest(), GET_DIAG_REQUEST_SIZE, AnyHeader,
+                      "type 8 version 0.1.2.3 status 0 param 0"},
+        RoundTripCase{"Action", BuildActionRequest(), ACTION_REQUEST_SIZE, AnyHeader,
+                      "type 15 version 0.1.2.3 status 0 param 0"},
+        RoundTripCase{"SetConfig", BuildSetConfigRequest(SixEntries()), 156,
+                      [](std::span<const uint8_t> bytes) {
+                          return Show(ReadSetConfigRequest(bytes), [](const ConfigMessage& m) {
+                              return HeaderText(m.header) + EntriesText(m.entries);
+                          });
+                      },
+                      "type 6 version 0.1.2.3 status 0 param 6" + kSixEntriesText},
+        RoundTripCase{"UpgradeDataFull", BuildUpgradeDataRequest(2, 512, 256, kChunk), UPGRADE_DATA_REQUEST_SIZE,
+                      Chunk, "type 12 remaining 2 offset 512 size 256 data " + Hex(kChunk) + " then zeros"},
+        RoundTripCase{"UpgradeDataLastAndShort", BuildUpgradeDataRequest(0, 299u * 256u, 3, kThreeBytes),
+                      UPGRADE_DATA_REQUEST_SIZE, Chunk,
+                      "type 12 remaining 0 offset 11008 size 3 data aabbcc then zeros"},
+        RoundTripCase{"GetValue", BuildGetValueRequest(KEY_PRODUCT_ID), MESSAGE_HEADER_SIZE + KEY_PRODUCT_ID.size() + 1,
+                      [](std::span<const uint8_t> bytes) {
+                          return Show(ReadGetValueRequest(bytes), [](const std::string& key) { return key; });
+                      },
+                      "c:prod_id"},
+        RoundTripCase{"HeaderOnlyReply", BuildReply(REP_UPGRADE_END, kVersion, 3, 9), MESSAGE_HEADER_SIZE, AnyHeader,
+                      "type 14 version 1.2.3.4 status 3 param 9"},
+        RoundTripCase{"ValueReply", BuildValueReply(kVersion, 0, "KBR3300-A"), MESSAGE_HEADER_SIZE + 4 + 10,
+                      [](std::span<const uint8_t> bytes) {
+                          return Show(ReadValueReply(bytes), [](const std::string& value) { return value; });
+                      },
+                      "KBR3300-A"},
+        RoundTripCase{"DiagReply", BuildDiagReply(kVersion, 0, "first", std::string(600, 's')), DIAG_REPLY_SIZE,
+                      [](std::span<const uint8_t> bytes) {
+                          return Show(ReadDiagReply(bytes), [](const DiagTexts& texts) {
+                              return texts.first + " | " + std::to_string(texts.second.size()) + " characters";
+                          });
+                      },
+                      "first | 511 characters"},  // each text keeps its zero inside its field
+        RoundTripCase{"ConfigReply", BuildConfigReply(kVersion, 0, SixEntries()), 156,
+                      [](std::span<const uint8_t> bytes) {
+                          return Show(ReadConfigReply(bytes), [](const ConfigMessage& m) {
+                              return HeaderText(m.header) + EntriesText(m.entries);
+                          });
+                      },
+                      "type 4 version 1.2.3.4 status 0 param 6" + kSixEntriesText}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Errors say what was expected, and where.
+
+struct ErrorCase {
+    const char* name;
+    std::function<std::string()> read;  // the reader's error
+    std::string error;
+    friend void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class ReaderErrors : public ::testing::TestWithParam<ErrorCase> {};
+
+TEST_P(ReaderErrors, SayWhatWasExpected) { EXPECT_EQ(GetParam().read(), GetParam().error); }
+
+Bytes Cut(Bytes bytes, size_t size) {
+    bytes.resize(size);
+    return bytes;
+}
+
+Bytes WithByte(Bytes bytes, size_t at, uint8_t value) {
+    bytes.at(at) = value;
+    return bytes;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, ReaderErrors,
+    ::testing::Values(
+        ErrorCase{"ValueReplyOfAnotherType", [] { return ReadValueReply(BuildReply(REP_SET_CONFIG, kVersion, 0, 0)).error; },
+                  "expected type 65, got 7 at offset 0"},
+        ErrorCase{"ValueReplyRefused", [] { return ReadValueReply(BuildValueReply(kVersion, 1, "x")).error; },
+                  "expected status 0, got 1 at offset 5"},
+        ErrorCase{"ValueReplyWithoutItsText",
+                  [] { return ReadValueReply(Cut(BuildValueReply(kVersion, 0, "x"), 12)).error; },
+                  "expected a text at offset 12, found the end"},
+        ErrorCase{"DiagReplyRefused", [] { return ReadDiagReply(BuildDiagReply(kVersion, 2, "a", "b")).error; },
+                  "expected status 0, got 2 at offset 5"},
+        ErrorCase{"ChunkLargerThanItsField",
+                  [] { return ReadUpgradeDataRequest(WithByte(BuildUpgradeDataRequest(0, 0, 256, kChunk), 12, 1)).error; },
+                  "chunk size 257 exceeds 256 at offset 11"},
+        ErrorCase{"ChunkCutShort", [] { return ReadUpgradeDataRequest(Cut(BuildUpgradeDataRequest(0, 0, 3, kThreeBytes), 100)).error; },
+                  "expected 256 bytes at offset 13, only 87 left"},
+        ErrorCase{"EntryCountPastTheEntries",
+                  [] { return ReadSetConfigRequest(WithByte(BuildSetConfigRequest({}), 7, 2)).error; },
+                  "entry 1 of 2: expected a zero-terminated text at offset 8, found no zero byte"},
+        ErrorCase{"LoginFieldPastTheRequest",
+                  [] { return ReadLoginRequest(WithByte(BuildLoginRequest("pw"), 8, 20)).error; },
+                  "expected 20 bytes at offset 9, only 8 left"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ExpectedReplyType, FollowsTheRequestAndTheLastChunk) {
+    const struct {
+        const char* name;
+        Bytes request;
+        std::optional<uint8_t> reply;
+    } cases[] = {
+        {"login", BuildLoginRequest("pw"), REP_ACTION},
+        {"get config", BuildGetConfigRequest(), REP_CONFIG},
+        {"get value", BuildGetValueRequest(KEY_FIRMWARE_VERSION), REP_VALUE},
+        {"chunk with more to come", BuildUpgradeDataRequest(1, 0, 256, kChunk), REP_UPGRADE_DATA},
+        {"last chunk", BuildUpgradeDataRequest(0, 256, 3, kThreeBytes), REP_UPGRADE_END},
+        {"chunk cut inside its remaining count", Cut(BuildUpgradeDataRequest(0, 0, 3, kThreeBytes), 8), REP_UPGRADE_DATA},
+        {"chunk cut after its remaining count", Cut(BuildUpgradeDataRequest(0, 0, 3, kThreeBytes), 9), REP_UPGRADE_END},
+        {"a reply's type", BuildReply(REP_VALUE, kVersion, 0, 0), std::nullopt},
+        {"nothing", Bytes{}, std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ExpectedReplyType(c.request), c.reply) << c.name;
 }
 
 }  // namespace

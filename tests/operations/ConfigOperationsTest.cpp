@@ -189,10 +189,9 @@ TEST(ConfigParameters, RecordsInWireOrderWithWidthsAndKinds) {
 
 // The entries of a REQ_SET_CONFIG, decoded by the device-side reader.
 std::vector<ConfigEntry> SentEntries(const Bytes& request) {
-    std::vector<ConfigEntry> entries;
-    std::string error;
-    EXPECT_TRUE(ReadSetConfigRequest(request, entries, &error)) << error;
-    return entries;
+    const Decoded<ConfigMessage> message = ReadSetConfigRequest(request);
+    EXPECT_TRUE(message) << message.error;
+    return message->entries;
 }
 
 TEST(SetConfigOperation, FreshRecordsGiveThe156ByteRequestOfZeros) {

@@ -97,9 +97,9 @@ struct ScriptedDevice {
     Bytes Normal(const Bytes& request) {
         switch (request.at(0)) {
             case REQ_GET_VALUE: {
-                std::string key;
-                EXPECT_TRUE(ReadGetValueRequest(request, key));
-                return BuildValueReply(kDeviceVersion, 0, key == KEY_PRODUCT_ID ? productId : version);
+                const Decoded<std::string> key = ReadGetValueRequest(request);
+                EXPECT_TRUE(key) << key.error;
+                return BuildValueReply(kDeviceVersion, 0, *key == KEY_PRODUCT_ID ? productId : version);
             }
             case REQ_UPGRADE_START:
                 EXPECT_EQ(request.size(), UPGRADE_START_REQUEST_SIZE);
@@ -107,9 +107,9 @@ struct ScriptedDevice {
                 chunks.emplace_back();
                 return Reply(REP_UPGRADE_START);
             case REQ_UPGRADE_DATA: {
-                UpgradeDataRequest data;
-                std::string error;
-                EXPECT_TRUE(ReadUpgradeDataRequest(request, data, &error)) << error;
+                const Decoded<UpgradeDataRequest> decoded = ReadUpgradeDataRequest(request);
+                EXPECT_TRUE(decoded) << decoded.error;
+                const UpgradeDataRequest& data = *decoded;
                 chunks.back().push_back({data.remaining, data.offset, data.size});
                 assembling.insert(assembling.end(), data.data.begin(), data.data.begin() + data.size);
                 if (data.remaining != 0) return Reply(REP_UPGRADE_DATA);

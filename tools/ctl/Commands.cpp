@@ -524,16 +524,14 @@ int Session::Upgrade() {
     hooks.sent = [&](std::span<const uint8_t> request) {
         switch (request[0]) {
             case REQ_GET_VALUE: {
-                std::string key;
-                if (ReadGetValueRequest(request, key)) {
-                    reporter_.Event("phase", {{"phase", key == KEY_PRODUCT_ID ? "product-id" : "version"}});
+                if (const auto key = ReadGetValueRequest(request)) {
+                    reporter_.Event("phase", {{"phase", *key == KEY_PRODUCT_ID ? "product-id" : "version"}});
                 }
                 break;
             }
             case REQ_UPGRADE_START: view.PassStarted(operation.Pass()); break;
             case REQ_UPGRADE_DATA: {
-                UpgradeDataRequest chunk;
-                if (ReadUpgradeDataRequest(request, chunk)) view.Sent(chunk.size);
+                if (const auto chunk = ReadUpgradeDataRequest(request)) view.Sent(chunk->size);
                 break;
             }
             default: break;

@@ -69,10 +69,9 @@ RunOutcome ToolContext::Run(OperationHandler& operation, std::string_view args) 
         const int n = link_.Receive(buffer_.data(), static_cast<int>(buffer_.size()), waitMs);
         if (n < 0) {
             link_.Close();  // reported at the top of the loop
-        } else if (n > 0 && n != 16) {  // a 16-byte read is never delivered
+        } else if (n > 0 && n != static_cast<int>(UNDELIVERED_READ_SIZE)) {  // never delivered
             const std::span<const uint8_t> reply(buffer_.data(), static_cast<size_t>(n));
-            MessageHeader header;
-            if (ParseReplyHeader(reply, header)) outcome.lastReply = header;
+            if (const auto header = ReadReplyHeader(reply)) outcome.lastReply = *header;
             active_->OnReply(reply);
         }
     }
@@ -85,14 +84,11 @@ void ToolContext::Send(std::span<const uint8_t> request) {
         RunOutcome& outcome = *outcome_;
         outcome.lastRequestType = request[0];
         outcome.lastReply.reset();
-        outcome.expectedReply = ReplyTypeFor(request[0]);
+        outcome.expectedReply = ExpectedReplyType(request);
         if (request[0] == REQ_LOGIN) outcome.expectedReply.reset();  // any reply will do
-        if (request[0] == REQ_UPGRADE_DATA && request.size() > 8 && request[7] == 0 && request[8] == 0) {
-            outcome.expectedReply = REP_UPGRADE_END;
-        }
         if (request[0] == REQ_GET_VALUE) {
-            std::string key;
-            outcome.lastKey = ReadGetValueRequest(request, key) ? key : std::string();
+            const Decoded<std::string> key = ReadGetValueRequest(request);
+            outcome.lastKey = key ? *key : std::string();
         }
     }
     if (hooks_.sent) hooks_.sent(request);

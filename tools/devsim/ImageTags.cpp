@@ -13,7 +13,7 @@ std::optional<std::string> FindSectionTag(std::span<const uint8_t> section, std:
 }
 
 bool SectionCrcIsGood(std::span<const uint8_t> section) {
-    return section.size() > kImageSectionStartSize + 4 && ImageCrc(section.subspan(kImageSectionStartSize)) == 0;
+    return section.size() > kImageSectionStartSize + kImageCrcSize && ImageCrc(section.subspan(kImageSectionStartSize)) == 0;
 }
 
 }  // namespace kbr::devsim

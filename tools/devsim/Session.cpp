@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "link/ByteReader.h"
 
 namespace kbr::devsim {
 
@@ -46,7 +45,7 @@ Bytes Session::FaultReply(uint8_t requestType, FaultAction action) const {
         case FaultAction::WrongType: return Reply(WrongTypeFor(requestType), 0);
         case FaultAction::Short16: {
             Bytes reply = Reply(replyType, 0);
-            reply.resize(16, 0);
+            reply.resize(UNDELIVERED_READ_SIZE, 0);
             return reply;
         }
         case FaultAction::Silent:
@@ -114,11 +113,10 @@ Outcome Session::Handle(std::span<const uint8_t> request) {
     }
     // The program's link never delivers a read of exactly 16 bytes; one more zero byte changes
     // nothing any reply reader looks at.
-    if (reply.size() == 16) reply.push_back(0);
-    MessageHeader header;
-    if (logger_->InfoWanted() && ParseReplyHeader(reply, header)) {
+    if (reply.size() == UNDELIVERED_READ_SIZE) reply.push_back(0);
+    if (const auto header = ReadReplyHeader(reply); logger_->InfoWanted() && header) {
         logger_->Info(peer_ + ": " + TypeText(type) + " (" + std::to_string(request.size()) + " bytes) -> " +
-                      TypeText(header.type) + " status " + std::to_string(header.status) + " (" +
+                      TypeText(header->type) + " status " + std::to_string(header->status) + " (" +
                       std::to_string(reply.size()) + " bytes)");
     }
     Outcome outcome{std::move(reply), false, false};
@@ -131,11 +129,10 @@ Outcome Session::Handle(std::span<const uint8_t> request) {
 }
 
 Bytes Session::HandleLogin(std::span<const uint8_t> request) {
-    LoginRequest login;
-    std::string error;
-    if (!ReadLoginRequest(request, login, &error)) return BadRequest(REQ_LOGIN, error);
-    NoteTrailingBytes(REQ_LOGIN, request.size(), 9 + size_t{request[8]});
-    const bool accepted = device_.CheckPassword(login.password);
+    const Decoded<LoginRequest> login = ReadLoginRequest(request);
+    if (!login) return BadRequest(REQ_LOGIN, login.error);
+    NoteTrailingBytes(REQ_LOGIN, request.size(), login.length);
+    const bool accepted = device_.CheckPassword(login->password);
     if (!accepted) logger_->Info(peer_ + ": login refused");
     return Reply(*ReplyTypeFor(REQ_LOGIN), accepted ? 0 : 1);
 }
@@ -151,14 +148,12 @@ Bytes Session::HandleGetConfig(std::span<const uint8_t> request) {
 }
 
 Bytes Session::HandleSetConfig(std::span<const uint8_t> request) {
-    std::vector<ConfigEntry> entries;
+    const Decoded<ConfigMessage> message = ReadSetConfigRequest(request);
+    if (!message) return BadRequest(REQ_SET_CONFIG, message.error);
+    NoteTrailingBytes(REQ_SET_CONFIG, request.size(), message.length);
     std::string error;
-    if (!ReadSetConfigRequest(request, entries, &error)) return BadRequest(REQ_SET_CONFIG, error);
-    size_t expected = MESSAGE_HEADER_SIZE;
-    for (const auto& entry : entries) expected += entry.EncodedSize();
-    NoteTrailingBytes(REQ_SET_CONFIG, request.size(), expected);
     std::vector<std::string> skipped;
-    if (!device_.ApplySettings(entries, &error, &skipped)) return BadRequest(REQ_SET_CONFIG, error);
+    if (!device_.ApplySettings(message->entries, &error, &skipped)) return BadRequest(REQ_SET_CONFIG, error);
     for (const auto& name : skipped) {
         logger_->Problem(peer_ + ": REQ_SET_CONFIG: parameter " + Quoted(name) + " is not settable; skipped");
     }
@@ -192,22 +187,18 @@ Bytes Session::HandleUpgradeStart(std::span<const uint8_t> request) {
 }
 
 Bytes Session::HandleUpgradeData(std::span<const uint8_t> request) {
-    UpgradeDataRequest chunk;
-    std::string error;
-    const bool readable = ReadUpgradeDataRequest(request, chunk, &error);
+    const Decoded<UpgradeDataRequest> decoded = ReadUpgradeDataRequest(request);
+    const UpgradeDataRequest& chunk = decoded.value;
     // A rejected chunk answers with the type the program waits for at that point: the end for
     // a chunk that says it is the last.
-    ByteReader remainingField(request);
-    uint16_t remaining = 1;
-    if (!remainingField.Seek(7) || !remainingField.ReadU16BE(remaining)) remaining = 1;
-    const uint8_t replyType = remaining == 0 ? REP_UPGRADE_END : REP_UPGRADE_DATA;
+    const uint8_t replyType = ExpectedReplyType(request).value_or(REP_UPGRADE_DATA);
     auto reject = [&](const std::string& why) {
         logger_->Problem(peer_ + ": bad REQ_UPGRADE_DATA request: " + why);
         if (transfer_.state == Transfer::State::Receiving) transfer_.state = Transfer::State::Rejected;
         return Reply(replyType, 1);
     };
-    if (!readable) return reject(error);
-    NoteTrailingBytes(REQ_UPGRADE_DATA, request.size(), UPGRADE_DATA_REQUEST_SIZE);
+    if (!decoded) return reject(decoded.error);
+    NoteTrailingBytes(REQ_UPGRADE_DATA, request.size(), decoded.length);
 
     if (transfer_.state == Transfer::State::Idle) return reject("no REQ_UPGRADE_START before this chunk");
     if (transfer_.state == Transfer::State::Rejected) {
@@ -259,13 +250,13 @@ Bytes Session::HandleAction(std::span<const uint8_t> request) {
 }
 
 Bytes Session::HandleGetValue(std::span<const uint8_t> request) {
-    std::string key;
-    std::string error;
-    if (!ReadGetValueRequest(request, key, &error)) {
-        logger_->Problem(peer_ + ": bad REQ_GET_VALUE request: " + error);
+    const Decoded<std::string> decoded = ReadGetValueRequest(request);
+    if (!decoded) {
+        logger_->Problem(peer_ + ": bad REQ_GET_VALUE request: " + decoded.error);
         return BuildValueReply(device_.VersionBytes(), 1, "");
     }
-    NoteTrailingBytes(REQ_GET_VALUE, request.size(), MESSAGE_HEADER_SIZE + key.size() + 1);
+    const std::string& key = *decoded;
+    NoteTrailingBytes(REQ_GET_VALUE, request.size(), decoded.length);
     if (key == KEY_PRODUCT_ID) return BuildValueReply(device_.VersionBytes(), 0, device_.ProductId());
     if (key == KEY_FIRMWARE_VERSION) return BuildValueReply(device_.VersionBytes(), 0, device_.FirmwareText());
     logger_->Problem(peer_ + ": REQ_GET_VALUE: unknown key " + Quoted(key));

@@ -42,14 +42,13 @@ bool Exchange(kbr::DeviceLink& link, const kbr::Bytes& request, kbr::Bytes& repl
         return false;
     }
     reply.resize(static_cast<size_t>(n));
-    kbr::MessageHeader header;
-    std::string error;
-    if (!kbr::ParseReplyHeader(reply, header, &error)) {
-        std::printf("< malformed reply: %s\n", error.c_str());
+    const auto header = kbr::ReadReplyHeader(reply);
+    if (!header) {
+        std::printf("< malformed reply: %s\n", header.error.c_str());
         return false;
     }
-    std::printf("< %-18s %3zu bytes  status %u, firmware %s\n", Describe(header.type).c_str(), reply.size(),
-                header.status, kbr::VersionText(header.version).c_str());
+    std::printf("< %-18s %3zu bytes  status %u, firmware %s\n", Describe(header->type).c_str(), reply.size(),
+                header->status, kbr::VersionText(header->version).c_str());
     return true;
 }
 
@@ -75,8 +74,8 @@ int main(int argc, char** argv) {
         }
     }
     if (ok && (ok = Exchange(link, kbr::BuildGetConfigRequest(), reply))) {
-        kbr::ConfigReply config = kbr::ReadConfigReply(reply);
-        for (const auto& entry : config.entries) {
+        const auto config = kbr::ReadConfigReply(reply);
+        for (const auto& entry : config->entries) {
             if (entry.width == 4) {
                 std::printf("  %-13s A=%s B=%s\n", entry.name.c_str(),
                             kbr::SignedDecimal(kbr::DecodeNumber(entry.valueA)).c_str(),
@@ -86,7 +85,7 @@ int main(int argc, char** argv) {
                             kbr::DecodeText(entry.valueB).c_str());
             }
         }
-        if (!config.complete) std::printf("  configuration cut short: %s\n", config.error.c_str());
+        if (!config) std::printf("  configuration cut short: %s\n", config.error.c_str());
     }
     if (ok && (ok = Exchange(link, kbr::BuildGetDiagRequest(), reply))) {
         if (auto texts = kbr::ReadDiagReply(reply)) {
