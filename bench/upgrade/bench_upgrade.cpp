@@ -30,6 +30,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -61,6 +62,22 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 constexpr size_t kSectionSize = 2u << 20;  // two of them: 4 MiB
+constexpr std::array<uint8_t, 4> kDeviceVersion = {1, 0, 2, 3};
+
+// A reply with status 0 (all the plain clients check).
+bool Succeeded(std::span<const uint8_t> reply) {
+    const auto header = kbr::ReadReplyHeader(reply);
+    return header && header->status == 0;
+}
+
+// What the in-process devices answer: the product id and version the image expects, and each
+// upgrade step acknowledged.
+kbr::Bytes Answer(std::span<const uint8_t> request) {
+    if (const auto key = kbr::ReadGetValueRequest(request)) {
+        return kbr::BuildValueReply(kDeviceVersion, 0, *key == kbr::KEY_PRODUCT_ID ? "KBR3300" : "1.0.2.3");
+    }
+    return kbr::BuildReply(kbr::ExpectedReplyType(request).value_or(kbr::REP_UPGRADE_DATA), kDeviceVersion, 0, 0);
+}
 
 size_t g_exchanges = 0;  // requests one upgrade sends, measured by the upgrade row
 
@@ -131,10 +148,11 @@ public:
     bool Run(const std::vector<kbr::Bytes>& requests) {
         uint8_t reply[kbr::RECEIVE_BUFFER_SIZE];
         for (const kbr::Bytes& request : requests) {
-            if (::send(fd_, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size()) ||
-                ::recv(fd_, reply, sizeof reply, 0) < static_cast<ssize_t>(kbr::MESSAGE_HEADER_SIZE) || reply[5] != 0) {
+            if (::send(fd_, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
                 return false;
             }
+            const ssize_t n = ::recv(fd_, reply, sizeof reply, 0);
+            if (n <= 0 || !Succeeded({reply, static_cast<size_t>(n)})) return false;
         }
         return true;
     }
@@ -203,15 +221,7 @@ void BM_BlockingClientAgainstDevsim(benchmark::State& state) {
 class InstantDevice : public kbr::OperationContext {
 public:
     void Send(std::span<const uint8_t> request) override {
-        const uint8_t type = request[0];
-        uint8_t reply = kbr::REP_VALUE;
-        if (type == kbr::REQ_UPGRADE_START) reply = kbr::REP_UPGRADE_START;
-        if (type == kbr::REQ_UPGRADE_DATA) {
-            reply = (request[7] == 0 && request[8] == 0) ? kbr::REP_UPGRADE_END : kbr::REP_UPGRADE_DATA;
-        }
-        pending_ = type == kbr::REQ_GET_VALUE
-                       ? kbr::BuildValueReply({1, 0, 2, 3}, 0, request[8] == 'c' ? "KBR3300" : "1.0.2.3")
-                       : kbr::BuildReply(reply, {1, 0, 2, 3}, 0, 0);
+        pending_ = Answer(request);
         ++sent;
     }
     void StartOperationTimer(uint32_t) override {}
@@ -336,17 +346,7 @@ private:
         for (;;) {
             const ssize_t n = ::read(peer_, request, sizeof request);
             if (n <= 0) return;
-            kbr::Bytes reply;
-            switch (request[0]) {
-                case kbr::REQ_GET_VALUE:
-                    reply = kbr::BuildValueReply({1, 0, 2, 3}, 0, request[8] == 'c' ? "KBR3300" : "1.0.2.3");
-                    break;
-                case kbr::REQ_UPGRADE_START: reply = kbr::BuildReply(kbr::REP_UPGRADE_START, {1, 0, 2, 3}, 0, 0); break;
-                default: {
-                    const bool last = n > 8 && request[7] == 0 && request[8] == 0;
-                    reply = kbr::BuildReply(last ? kbr::REP_UPGRADE_END : kbr::REP_UPGRADE_DATA, {1, 0, 2, 3}, 0, 0);
-                }
-            }
+            const kbr::Bytes reply = Answer({request, static_cast<size_t>(n)});
             if (!WriteAll(peer_, reply.data(), reply.size())) return;
         }
     }
@@ -365,8 +365,8 @@ void Floor(benchmark::State& state, bool tcp) {
     }
     std::thread responder([fd = fds[1]] {
         uint8_t request[kbr::UPGRADE_DATA_REQUEST_SIZE];
-        const uint8_t reply[kbr::MESSAGE_HEADER_SIZE] = {kbr::REP_UPGRADE_DATA, 1, 0, 2, 3, 0, 0, 0};
-        while (ReadAll(fd, request, sizeof request) && WriteAll(fd, reply, sizeof reply)) {
+        const kbr::Bytes reply = kbr::BuildReply(kbr::REP_UPGRADE_DATA, kDeviceVersion, 0, 0);
+        while (ReadAll(fd, request, sizeof request) && WriteAll(fd, reply.data(), reply.size())) {
         }
     });
     uint8_t request[kbr::UPGRADE_DATA_REQUEST_SIZE] = {kbr::REQ_UPGRADE_DATA};
@@ -414,8 +414,7 @@ public:
         kbr::Bytes reply;
         for (const kbr::Bytes& request : requests) {
             (void)Send(request.data(), static_cast<int>(request.size()), NO_TIME_LIMIT);
-            if (handOver_.Take(reply, std::nullopt) != kbr::ReplyHandOver::Taken::Reply || reply.size() < 8 ||
-                reply[5] != 0) {
+            if (handOver_.Take(reply, std::nullopt) != kbr::ReplyHandOver::Taken::Reply || !Succeeded(reply)) {
                 return false;
             }
         }
@@ -440,8 +439,8 @@ public:
         if (!MakePair(true, fds_)) return;
         responder_ = std::thread([fd = fds_[1]] {
             uint8_t request[kbr::UPGRADE_DATA_REQUEST_SIZE];
-            const uint8_t reply[kbr::MESSAGE_HEADER_SIZE] = {kbr::REP_UPGRADE_DATA, 1, 0, 2, 3, 0, 0, 0};
-            while (ReadAll(fd, request, sizeof request) && WriteAll(fd, reply, sizeof reply)) {
+            const kbr::Bytes reply = kbr::BuildReply(kbr::REP_UPGRADE_DATA, kDeviceVersion, 0, 0);
+            while (ReadAll(fd, request, sizeof request) && WriteAll(fd, reply.data(), reply.size())) {
             }
         });
     }
