@@ -195,7 +195,7 @@ ImageLayout InspectImage(std::span<const uint8_t> file) {
     ByteReader header(file);
     uint32_t notExamined = 0;
     if (!header.ReadU32BE(notExamined) || !header.ReadU32BE(layout.off1) || !header.ReadU32BE(layout.off2)) {
-        layout.problem = "the file is shorter than its 12-byte header";
+        layout.problem = "the file is shorter than its " + std::to_string(kImageHeaderSize) + "-byte header";
         return layout;
     }
     layout.headerComplete = true;
@@ -225,7 +225,8 @@ ImageLayout InspectImage(std::span<const uint8_t> file) {
         if (!section.insideFile) continue;
         if (section.size < kImageSectionStartSize) {
             if (layout.problem.empty()) {
-                layout.problem = "section " + std::to_string(i + 1) + " is shorter than its 16-byte start";
+                layout.problem = "section " + std::to_string(i + 1) + " is shorter than its " +
+                                 std::to_string(kImageSectionStartSize) + "-byte start";
             }
             continue;
         }

@@ -60,5 +60,31 @@ TEST(ByteReader, SeekIsBounded) {
     EXPECT_FALSE(reader.Seek(11));
 }
 
+TEST(ByteReader, ReadUpToStopsAtTheEndOfTheData) {
+    const std::vector<uint8_t> data = {1, 2, 3, 4, 5};
+    ByteReader reader(data);
+    std::span<const uint8_t> part;
+    ASSERT_TRUE(reader.ReadUpTo(3, part));
+    EXPECT_EQ(part.size(), 3u);
+    ASSERT_TRUE(reader.ReadUpTo(512, part)) << "fewer bytes than asked for are no error";
+    EXPECT_EQ(std::vector<uint8_t>(part.begin(), part.end()), (std::vector<uint8_t>{4, 5}));
+    ASSERT_TRUE(reader.ReadUpTo(1, part));
+    EXPECT_TRUE(part.empty());
+    uint32_t value = 0;
+    EXPECT_FALSE(reader.ReadU32BE(value));
+    EXPECT_FALSE(reader.ReadUpTo(1, part)) << "after a failure";
+}
+
+TEST(ByteReader, PrefixErrorSaysWhichRecordFailed) {
+    const std::vector<uint8_t> data = {1};
+    ByteReader reader(data);
+    reader.PrefixError("entry 1 of 2: ");
+    EXPECT_EQ(reader.Error(), "") << "no failure, nothing to say";
+    uint16_t value = 0;
+    EXPECT_FALSE(reader.ReadU16BE(value));
+    reader.PrefixError("entry 2 of 2: ");
+    EXPECT_EQ(reader.Error(), "entry 2 of 2: expected 2 bytes at offset 0, only 1 left");
+}
+
 }  // namespace
 }  // namespace kbr

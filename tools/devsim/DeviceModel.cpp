@@ -149,11 +149,12 @@ std::vector<ConfigEntry> DeviceModel::ConfigEntries() const {
     std::vector<ConfigEntry> entries;
     entries.push_back(ConfigEntry{"TxPower", 4, NibbleBytes(TX_POWER_FIELD_A), EncodeNumber(TX_POWER_DBM, 4)});
     const auto& s = settings_;
+    const auto width = [](std::string_view name) { return FindSettable(name)->width; };
     entries.push_back(MakeNumberEntry("DiplexerMode", s.diplexerMode, s.diplexerMode));
-    entries.push_back(MakeTextEntry("admPswd", s.admPswd, s.admPswd, 8));
+    entries.push_back(MakeTextEntry("admPswd", s.admPswd, s.admPswd, width("admPswd")));
     entries.push_back(MakeNumberEntry("SwConfig", s.swConfig, s.swConfig));
     entries.push_back(MakeNumberEntry("channelMask", s.channelMask, s.channelMask));
-    entries.push_back(MakeTextEntry("password", s.password, s.password, 17));
+    entries.push_back(MakeTextEntry("password", s.password, s.password, width("password")));
     entries.push_back(MakeNumberEntry("scanMask", s.scanMask, s.scanMask));
     return entries;
 }

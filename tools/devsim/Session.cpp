@@ -216,7 +216,7 @@ Bytes Session::HandleUpgradeData(std::span<const uint8_t> request) {
     }
     if (chunk.remaining > 0 && chunk.size != UPGRADE_CHUNK_SIZE) {
         return reject("chunk " + std::to_string(index) + " has size " + std::to_string(chunk.size) +
-                      ", expected 256 before the last chunk");
+                      ", expected " + std::to_string(UPGRADE_CHUNK_SIZE) + " before the last chunk");
     }
     if (chunk.size == 0) return reject("last chunk " + std::to_string(index) + " has size 0");
 
