@@ -7,35 +7,13 @@
 
 namespace kbr {
 
-// ---- The layouts: one description per message, its fields in wire order (link/WireFields.h).
-
-// The seven bytes every message starts with.
-bool DescribeStart(auto& f, FieldsOf<MessageHeader> auto& h) {
-    return f.Type(h.type) && f.Bytes(h.version) && f.Status(h.status) && f.U8(h.reserved);
-}
-
-// REQ_GET_CONFIG, REQ_GET_DIAG, REQ_ACTION and the replies that carry nothing else.
-bool DescribeFields(auto& f, FieldsOf<MessageHeader> auto& h) { return DescribeStart(f, h) && f.U8(h.param); }
-
-bool DescribeFields(auto& f, FieldsOf<LoginRequest> auto& m) {
-    return DescribeFields(f, m.header) && f.U8(m.passwordField) && f.FixedText(m.passwordField, m.password);
-}
-
-bool DescribeFields(auto& f, FieldsOf<ConfigMessage> auto& m) {
-    return DescribeFields(f, m.header) && f.Each(m.header.param, m.entries);
-}
-
-bool DescribeFields(auto& f, FieldsOf<UpgradeDataRequest> auto& m) {
-    return DescribeStart(f, m.header) && f.U16(m.remaining) && f.U16(m.offset) &&
-           f.U16AtMost(m.size, UPGRADE_CHUNK_SIZE, "chunk size") && f.Field(UPGRADE_CHUNK_SIZE, m.data);
-}
-
 namespace {
 
 constexpr uint8_t LOGIN_PARAM = 1;
 constexpr uint8_t GET_CONFIG_PARAM = 10;
 constexpr size_t VALUE_NOT_EXAMINED = 4;  // bytes between the header and the value text
 
+// The messages whose records the callers never see.
 struct UpgradeStartRequest {
     MessageHeader header;
 };
@@ -54,8 +32,32 @@ struct DiagReply {
 
 }  // namespace
 
+// ---- The layouts: one description per message, its fields in wire order (link/WireFields.h).
+
+// The seven bytes every message starts with.
+bool DescribeStart(auto& f, FieldsOf<MessageHeader> auto& h) {
+    return f.Type(h.type) && f.Bytes(h.version) && f.Status(h.status) && f.U8(h.reserved);
+}
+
+// The whole of REQ_GET_CONFIG, REQ_GET_DIAG, REQ_ACTION and the replies that carry nothing else.
+bool DescribeFields(auto& f, FieldsOf<MessageHeader> auto& h) { return DescribeStart(f, h) && f.U8(h.param); }
+
+bool DescribeFields(auto& f, FieldsOf<LoginRequest> auto& m) {
+    return DescribeFields(f, m.header) && f.U8(m.passwordField) && f.FixedText(m.passwordField, m.password);
+}
+
+// REP_CONFIG and REQ_SET_CONFIG.
+bool DescribeFields(auto& f, FieldsOf<ConfigMessage> auto& m) {
+    return DescribeFields(f, m.header) && f.Each(m.header.param, m.entries);
+}
+
 bool DescribeFields(auto& f, FieldsOf<UpgradeStartRequest> auto& m) {
     return DescribeFields(f, m.header) && f.Zeros(UPGRADE_START_PADDING);
+}
+
+bool DescribeFields(auto& f, FieldsOf<UpgradeDataRequest> auto& m) {
+    return DescribeStart(f, m.header) && f.U16(m.remaining) && f.U16(m.offset) &&
+           f.U16AtMost(m.size, UPGRADE_CHUNK_SIZE, "chunk size") && f.Field(UPGRADE_CHUNK_SIZE, m.data);
 }
 
 bool DescribeFields(auto& f, FieldsOf<GetValueRequest> auto& m) {

@@ -74,6 +74,7 @@ struct MessageHeader {
 // The widths of the fields that have one. Where each field lies follows from the order in which
 // the one description of each message (in Messages.cpp) names them.
 constexpr size_t LOGIN_PASSWORD_FIELD = 8;
+constexpr size_t UPGRADE_START_PADDING = 5;  // zero bytes after the start request's header
 constexpr size_t UPGRADE_CHUNK_SIZE = 256;
 constexpr size_t DIAG_TEXT_FIELD = 512;
 
@@ -85,7 +86,6 @@ constexpr size_t LOGIN_REQUEST_SIZE = MESSAGE_HEADER_SIZE + 1 + LOGIN_PASSWORD_F
 constexpr size_t GET_CONFIG_REQUEST_SIZE = MESSAGE_HEADER_SIZE;
 constexpr size_t GET_DIAG_REQUEST_SIZE = MESSAGE_HEADER_SIZE;
 constexpr size_t ACTION_REQUEST_SIZE = MESSAGE_HEADER_SIZE;
-constexpr size_t UPGRADE_START_PADDING = 5;  // zero bytes after the header
 constexpr size_t UPGRADE_START_REQUEST_SIZE = MESSAGE_HEADER_SIZE + UPGRADE_START_PADDING;
 constexpr size_t UPGRADE_DATA_REQUEST_SIZE = MESSAGE_START_SIZE + 3 * 2 + UPGRADE_CHUNK_SIZE;
 constexpr size_t DIAG_REPLY_SIZE = MESSAGE_HEADER_SIZE + 2 * DIAG_TEXT_FIELD;
