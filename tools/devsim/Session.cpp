@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-
 namespace kbr::devsim {
 
 namespace {
@@ -114,10 +113,12 @@ Outcome Session::Handle(std::span<const uint8_t> request) {
     // The program's link never delivers a read of exactly 16 bytes; one more zero byte changes
     // nothing any reply reader looks at.
     if (reply.size() == UNDELIVERED_READ_SIZE) reply.push_back(0);
-    if (const auto header = ReadReplyHeader(reply); logger_->InfoWanted() && header) {
-        logger_->Info(peer_ + ": " + TypeText(type) + " (" + std::to_string(request.size()) + " bytes) -> " +
-                      TypeText(header->type) + " status " + std::to_string(header->status) + " (" +
-                      std::to_string(reply.size()) + " bytes)");
+    if (logger_->InfoWanted()) {
+        if (const auto header = ReadReplyHeader(reply)) {
+            logger_->Info(peer_ + ": " + TypeText(type) + " (" + std::to_string(request.size()) + " bytes) -> " +
+                          TypeText(header->type) + " status " + std::to_string(header->status) + " (" +
+                          std::to_string(reply.size()) + " bytes)");
+        }
     }
     Outcome outcome{std::move(reply), false, false};
     if (rebooting_) {
