@@ -1,12 +1,6 @@
 #include "link/DeviceLink.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <climits>
 
@@ -44,12 +38,8 @@ int PollTimeout(uint32_t timeoutMs) {
     return timeoutMs > static_cast<uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(timeoutMs);
 }
 
-// Waits until the socket is ready for `events`; poll rather than select, so that any
-// descriptor number works.
-bool WaitReady(int fd, short events, uint32_t timeoutMs) {
-    pollfd entry{fd, events, 0};
-    int ready = ::poll(&entry, 1, PollTimeout(timeoutMs));
-    return ready > 0;
+bool WaitReady(platform::SocketHandle socket, bool forWriting, uint32_t timeoutMs) {
+    return platform::WaitSocket(socket, forWriting, PollTimeout(timeoutMs)) > 0;
 }
 
 }  // namespace
@@ -67,14 +57,14 @@ bool DeviceLink::Open(std::string_view address, std::string_view port, int socke
     std::string addressText(address);
     if (::inet_pton(AF_INET, addressText.c_str(), &peer.sin_addr) != 1) return false;
 
-    int fd = ::socket(AF_INET, socketType | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
+    const platform::SocketHandle fd = platform::OpenSocket(socketType);
+    if (fd == platform::NO_SOCKET) return false;
     int rc;
     do {
         rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
-    } while (rc != 0 && errno == EINTR);
+    } while (rc != 0 && platform::IsInterrupted(platform::LastSocketError()));
     if (rc != 0) {
-        ::close(fd);
+        platform::CloseSocket(fd);
         return false;
     }
     socket_.store(fd);
@@ -107,8 +97,8 @@ void DeviceLink::Close() {
     // Closed first, then the socket: the read that the shutdown interrupts finds the link
     // closed and reports nothing.
     if (!open_.exchange(false)) return;
-    int fd = socket_.exchange(-1);
-    ::shutdown(fd, SHUT_RDWR);
+    const platform::SocketHandle fd = socket_.exchange(platform::NO_SOCKET);
+    platform::ShutdownSocket(fd);
     bool threadMayUseIt = false;
     if (receiver_) {
         std::lock_guard lock(receiver_->mutex);
@@ -118,7 +108,7 @@ void DeviceLink::Close() {
         ReleaseSocket(retiredSocket_);
         retiredSocket_ = fd;
     } else {
-        ::close(fd);
+        platform::CloseSocket(fd);
     }
 }
 
@@ -150,41 +140,39 @@ void DeviceLink::ReapReceiver(uint32_t waitMs) {
             // harmlessly once the notification returns; the descriptor is kept until then.
             receiver_->thread.detach();
             receiver_.reset();
-            retiredSocket_ = -1;
+            retiredSocket_ = platform::NO_SOCKET;
             return;
         }
         receiver_.reset();
     }
     ReleaseSocket(retiredSocket_);
-    retiredSocket_ = -1;
+    retiredSocket_ = platform::NO_SOCKET;
 }
 
-void DeviceLink::ReleaseSocket(int fd) {
-    if (fd >= 0) ::close(fd);
-}
+void DeviceLink::ReleaseSocket(platform::SocketHandle socket) { platform::CloseSocket(socket); }
 
 int DeviceLink::Receive(uint8_t* buffer, int size, uint32_t timeoutMs) {
     if (buffer == nullptr || size <= 0) return 0;
-    int fd = socket_.load();
-    if (fd < 0) return -1;
-    if (!WaitReady(fd, POLLIN, timeoutMs)) return 0;
-    ssize_t n;
+    const platform::SocketHandle fd = socket_.load();
+    if (fd == platform::NO_SOCKET) return -1;
+    if (!WaitReady(fd, false, timeoutMs)) return 0;
+    long n;
     do {
-        n = ::recv(fd, buffer, static_cast<size_t>(size), 0);
-    } while (n < 0 && errno == EINTR);
+        n = platform::ReceiveSome(fd, buffer, static_cast<size_t>(size));
+    } while (n < 0 && platform::IsInterrupted(platform::LastSocketError()));
     return n <= 0 ? -1 : static_cast<int>(n);
 }
 
 int DeviceLink::Send(const uint8_t* data, int length, uint32_t timeoutMs) {
     if (!IsOpen() || data == nullptr) return 0;
-    int fd = socket_.load();
-    if (fd < 0) return 0;
+    const platform::SocketHandle fd = socket_.load();
+    if (fd == platform::NO_SOCKET) return 0;
     if (length <= 0) return 0;
-    if (!WaitReady(fd, POLLOUT, timeoutMs)) return 0;
-    ssize_t n;
+    if (!WaitReady(fd, true, timeoutMs)) return 0;
+    long n;
     do {
-        n = ::send(fd, data, static_cast<size_t>(length), MSG_NOSIGNAL);
-    } while (n < 0 && errno == EINTR);
+        n = platform::SendSome(fd, data, static_cast<size_t>(length));
+    } while (n < 0 && platform::IsInterrupted(platform::LastSocketError()));
     return n < 0 ? -1 : static_cast<int>(n);
 }
 

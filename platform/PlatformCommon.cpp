@@ -1,0 +1,109 @@
+// What every system's platform layer shares: the name comparison of the process search and the
+// bounded whole-file read over the system's own file calls.
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <filesystem>
+#include <new>
+#include <random>
+
+#include "platform/FileAccess.h"
+#include "platform/Platform.h"
+
+namespace kbr::platform {
+
+namespace {
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// Closes a file descriptor on every way out.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (fd_ >= 0) file::Close(fd_);
+    }
+    int Get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+WholeFile Failed(int error) {
+    WholeFile result;
+    result.error = error;
+    return result;
+}
+
+}  // namespace
+
+std::vector<ProcessInfo> FindProcessesByName(std::string_view name) {
+    auto all = ListProcesses();
+    std::vector<ProcessInfo> found;
+    for (auto& info : all) {
+        if (EqualsNoCase(info.executableName, name)) found.push_back(std::move(info));
+    }
+    return found;
+}
+
+std::string MakeFreshFolder(const std::string& parent, std::string_view prefix) {
+    std::random_device seed;
+    std::mt19937_64 random((static_cast<uint64_t>(seed()) << 32) ^ seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto candidate = std::filesystem::path(parent) / (std::string(prefix) + std::to_string(random()));
+        std::error_code ec;
+        // create_directory is false for a folder that is there already: somebody else's.
+        if (std::filesystem::create_directory(candidate, ec)) return candidate.string();
+        if (ec) return {};
+    }
+    return {};
+}
+
+WholeFile ReadWholeFile(const std::string& path, uint64_t maxSize) {
+    FileDescriptor fd(file::OpenForReading(path));
+    if (fd.Get() < 0) return Failed(errno);
+    uint64_t size = 0;
+    if (const int error = file::RegularFileSize(fd.Get(), size); error != 0) return Failed(error);
+
+    WholeFile result;
+    if (size > maxSize) {
+        result.tooLarge = true;
+        return result;
+    }
+    // The size is a hint only: the file may change while it is read. Read to its end, but never
+    // more than the bound.
+    try {
+        result.bytes.resize(static_cast<size_t>(size) + 1);
+        size_t total = 0;
+        for (;;) {
+            if (total == result.bytes.size()) {
+                if (total > maxSize) {
+                    result.bytes.clear();
+                    result.tooLarge = true;
+                    return result;
+                }
+                result.bytes.resize(static_cast<size_t>(std::min<uint64_t>(total * 2 + 4096, maxSize + 1)));
+            }
+            const long got = file::ReadSome(fd.Get(), result.bytes.data() + total, result.bytes.size() - total);
+            if (got < 0) {
+                if (errno == EINTR) continue;
+                return Failed(errno);
+            }
+            if (got == 0) break;
+            total += static_cast<size_t>(got);
+        }
+        result.bytes.resize(total);
+    } catch (const std::bad_alloc&) {
+        return Failed(ENOMEM);
+    }
+    return result;
+}
+
+}  // namespace kbr::platform
