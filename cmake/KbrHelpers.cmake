@@ -10,20 +10,47 @@ function(kbr_add_subfolders)
   endforeach()
 endfunction()
 
-# kbr_add_gtest(NAME SOURCES ... LIBS ... [TIMEOUT seconds] [LABELS ...])
+# kbr_add_gtest(NAME SOURCES ... LIBS ... [TIMEOUT seconds] [LABELS ...] [PER_SUITE])
+# Each test becomes a CTest test of its own; with PER_SUITE (implied by the label "webengine")
+# each gtest suite does instead, so that the tests of a suite share one process and pay for one
+# engine start. TIMEOUT is per CTest test (at least 300 s for a suite).
+set(KBR_GTEST_SUITES_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/GTestSuites.cmake)
 function(kbr_add_gtest name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "PER_SUITE" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} kbr_test_sockets GTest::gtest GTest::gtest_main GTest::gmock kbr_options
                                         Threads::Threads)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 60)
   endif()
-  if(KBR_WINE_FIXTURE)
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-                         PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}" FIXTURES_REQUIRED ${KBR_WINE_FIXTURE})
+  if(ARG_PER_SUITE OR "webengine" IN_LIST ARG_LABELS)
+    # A suite runs many tests in one go.
+    if(ARG_TIMEOUT LESS 300)
+      set(ARG_TIMEOUT 300)
+    endif()
+    set(_suites ${CMAKE_CURRENT_BINARY_DIR}/${name}_suites.cmake)
+    list(JOIN ARG_LABELS "," _labels)
+    add_custom_command(TARGET ${name} POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -D EXECUTABLE=$<TARGET_FILE:${name}> -D PREFIX=${name}. -D OUTPUT=${_suites}
+              -D TIMEOUT=${ARG_TIMEOUT} -D LABELS=${_labels} -D WORKING_DIRECTORY=${CMAKE_CURRENT_BINARY_DIR}
+              -P ${KBR_GTEST_SUITES_SCRIPT}
+      BYPRODUCTS ${_suites}
+      VERBATIM)
+    # Before the first build there is nothing to list: say so instead of running nothing.
+    set(_include ${CMAKE_CURRENT_BINARY_DIR}/${name}_include.cmake)
+    file(WRITE ${_include}
+      "if(EXISTS [==[${_suites}]==])\n  include([==[${_suites}]==])\nelse()\n"
+      "  add_test([=[${name}_NOT_BUILT]=] ${name}_NOT_BUILT)\nendif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${_include})
   else()
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}")
+    # A list value inside PROPERTIES must keep its separators, or only its first item is kept.
+    string(REPLACE ";" "\\;" _labels "${ARG_LABELS}")
+    if(KBR_WINE_FIXTURE)
+      gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+                           PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${_labels}" FIXTURES_REQUIRED ${KBR_WINE_FIXTURE})
+    else()
+      gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${_labels}")
+    endif()
   endif()
 endfunction()
 

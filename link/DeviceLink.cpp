@@ -42,11 +42,39 @@ bool WaitReady(platform::SocketHandle socket, bool forWriting, uint32_t timeoutM
     return platform::WaitSocket(socket, forWriting, PollTimeout(timeoutMs)) > 0;
 }
 
+// Connects without blocking, waits for the outcome at most limitMs, then makes the socket
+// blocking again. False, with the socket error set (LastSocketError), when the connection failed or
+// did not complete in time.
+bool ConnectWithin(platform::SocketHandle fd, const sockaddr_in& peer, uint32_t limitMs) {
+    if (!platform::SetSocketNonBlocking(fd, true)) return false;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
+        const int error = platform::LastSocketError();
+        if (!platform::IsConnectInProgress(error) && !platform::IsInterrupted(error)) return false;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+        for (;;) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                platform::SetLastSocketError(platform::TIMED_OUT);
+                return false;
+            }
+            const int ready = platform::WaitSocket(fd, true, static_cast<int>(left.count()));
+            if (ready > 0) break;
+            if (ready < 0 && !platform::IsInterrupted(platform::LastSocketError())) return false;
+        }
+        if (const int failed = platform::PendingSocketError(fd); failed != 0) {
+            platform::SetLastSocketError(failed);
+            return false;
+        }
+    }
+    return platform::SetSocketNonBlocking(fd, false);
+}
+
 }  // namespace
 
 DeviceLink::~DeviceLink() { Stop(); }
 
-bool DeviceLink::Open(std::string_view address, std::string_view port, int socketType) {
+bool DeviceLink::Open(std::string_view address, std::string_view port, int socketType, uint32_t connectLimitMs) {
     if (IsOpen()) return false;
     // A receive thread left over from a Close() has nothing left to read; let it end first.
     ReapReceiver(STOP_WAIT_MS);
@@ -59,12 +87,10 @@ bool DeviceLink::Open(std::string_view address, std::string_view port, int socke
 
     const platform::SocketHandle fd = platform::OpenSocket(socketType);
     if (fd == platform::NO_SOCKET) return false;
-    int rc;
-    do {
-        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
-    } while (rc != 0 && platform::IsInterrupted(platform::LastSocketError()));
-    if (rc != 0) {
+    if (!ConnectWithin(fd, peer, connectLimitMs)) {
+        const int error = platform::LastSocketError();
         platform::CloseSocket(fd);
+        platform::SetLastSocketError(error);
         return false;
     }
     socket_.store(fd);
@@ -154,7 +180,7 @@ void DeviceLink::ReleaseSocket(platform::SocketHandle socket) { platform::CloseS
 int DeviceLink::Receive(uint8_t* buffer, int size, uint32_t timeoutMs) {
     if (buffer == nullptr || size <= 0) return 0;
     const platform::SocketHandle fd = socket_.load();
-    if (fd == platform::NO_SOCKET) return -1;
+    if (fd == platform::NO_SOCKET) return 0;  // no socket: nothing to wait for
     if (!WaitReady(fd, false, timeoutMs)) return 0;
     long n;
     do {

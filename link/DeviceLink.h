@@ -30,15 +30,22 @@ public:
     static constexpr uint32_t NO_TIME_LIMIT = 0xFFFFFFFFu;
     static constexpr uint32_t RECEIVE_WAIT_MS = 100;
     static constexpr uint32_t STOP_WAIT_MS = 5000;
+    // How long a connect may take before it counts as failed: the time a Windows PC gives a
+    // connect (a 3 s first wait, then two retries), which the programs' waits were sized for.
+    // Linux alone would wait about 135 s for an address that routes but never answers.
+    static constexpr uint32_t CONNECT_TIME_LIMIT_MS = 21000;
 
     DeviceLink() = default;
     DeviceLink(const DeviceLink&) = delete;
     DeviceLink& operator=(const DeviceLink&) = delete;
     virtual ~DeviceLink();
 
-    // Connects a new socket (blocking, no time limit of our own). False when already open, when
-    // the socket cannot be made or the connection fails. The port is read like atoi ("abc" is 0).
-    [[nodiscard]] bool Open(std::string_view address, std::string_view port, int socketType = SOCK_STREAM);
+    // Connects a new socket, waiting at most connectLimitMs for the connection. False when
+    // already open, when the socket cannot be made or the connection fails or takes longer (errno
+    // then tells why: ETIMEDOUT for the limit). The port is read like atoi ("abc" is 0). The
+    // connected socket is a plain blocking one.
+    [[nodiscard]] bool Open(std::string_view address, std::string_view port, int socketType = SOCK_STREAM,
+                            uint32_t connectLimitMs = CONNECT_TIME_LIMIT_MS);
     bool IsOpen() const;
     bool IsReceiving() const;
     // Starts the receive thread; false when one is held, the link is not open, or no thread could

@@ -17,7 +17,8 @@ struct ProcessInfo {
                                  // falling back to /proc/PID/comm)
 };
 
-// Every process this user can see.
+// Every process this user can see that is still running (an ended process that its parent has
+// not yet reaped is not).
 std::vector<ProcessInfo> ListProcesses();
 // Processes whose executable base name equals `name`, compared case-insensitively (ASCII).
 std::vector<ProcessInfo> FindProcessesByName(std::string_view name);

@@ -49,18 +49,21 @@ bool Failed(std::string* error, std::string text) {
     return false;
 }
 
+// A process that has ended but not yet been reaped by its parent (state Z in /proc/PID/stat, the
+// letter after the command name's closing parenthesis) runs nothing any more.
+bool IsDefunct(const std::filesystem::path& procDir) {
+    std::ifstream stat(procDir / "stat");
+    std::string line;
+    std::getline(stat, line);
+    const auto close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
+}
+
 bool ProcessExists(pid_t pid) {
     // A zombie child of ours still answers kill(0): reap it if it is ours.
     int status;
     if (::waitpid(pid, &status, WNOHANG) == pid) return false;
-    if (::kill(pid, 0) == 0) {
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        std::string line;
-        std::getline(stat, line);
-        auto close = line.rfind(')');
-        if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z') return false;
-        return true;
-    }
+    if (::kill(pid, 0) == 0) return !IsDefunct("/proc/" + std::to_string(pid));
     return errno == EPERM;
 }
 
@@ -74,6 +77,7 @@ std::vector<ProcessInfo> ListProcesses() {
         if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
             continue;
         }
+        if (IsDefunct(entry.path())) continue;
         ProcessInfo info;
         info.pid = std::stoll(name);
         info.executableName = ExecutableBaseName(entry.path());

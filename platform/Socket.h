@@ -13,6 +13,7 @@
 #include <ws2tcpip.h>
 #else
 #include <arpa/inet.h>
+#include <cerrno>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -27,11 +28,13 @@ using SocketHandle = SOCKET;
 inline constexpr SocketHandle NO_SOCKET = INVALID_SOCKET;
 using SocketPollEntry = WSAPOLLFD;
 using SocketLength = int;
+inline constexpr int TIMED_OUT = WSAETIMEDOUT;  // the error of a connection that took too long
 #else
 using SocketHandle = int;
 inline constexpr SocketHandle NO_SOCKET = -1;
 using SocketPollEntry = pollfd;
 using SocketLength = socklen_t;
+inline constexpr int TIMED_OUT = ETIMEDOUT;
 #endif
 
 // ---- Start-up ----------------------------------------------------------------------------------
@@ -81,8 +84,10 @@ int PollSockets(SocketPollEntry* entries, size_t count, int timeoutMs);
 
 // ---- Errors ------------------------------------------------------------------------------------
 
-// The error of the last failed socket call on this thread (errno; WSAGetLastError on Windows).
+// The error of the last failed socket call on this thread (errno; WSAGetLastError on Windows),
+// and setting it, for a caller that makes other calls before it reports one.
 int LastSocketError();
+void SetLastSocketError(int error);
 // The error a non-blocking connect ended with (SO_ERROR); 0 when it succeeded.
 int PendingSocketError(SocketHandle socket);
 bool IsInterrupted(int error);         // the call was interrupted by a signal: make it again
@@ -90,6 +95,7 @@ bool IsWouldBlock(int error);          // a non-blocking call had nothing to do 
 bool IsConnectInProgress(int error);   // a non-blocking connect goes on in the background
 bool IsAddressUnavailable(int error);  // bind: no interface holds that address
 bool IsConnectionAborted(int error);   // accept: the peer gave up before it was taken
+bool IsConnectionRefused(int error);   // connect: nobody listens there
 std::string SocketErrorText(int error);
 
 // ---- Waking a poll loop ------------------------------------------------------------------------

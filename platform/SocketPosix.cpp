@@ -61,6 +61,8 @@ int PollSockets(SocketPollEntry* entries, size_t count, int timeoutMs) {
 
 int LastSocketError() { return errno; }
 
+void SetLastSocketError(int error) { errno = error; }
+
 int PendingSocketError(SocketHandle socket) {
     int error = 0;
     socklen_t length = sizeof error;
@@ -77,6 +79,8 @@ bool IsConnectInProgress(int error) { return error == EINPROGRESS; }
 bool IsAddressUnavailable(int error) { return error == EADDRNOTAVAIL; }
 
 bool IsConnectionAborted(int error) { return error == ECONNABORTED; }
+
+bool IsConnectionRefused(int error) { return error == ECONNREFUSED; }
 
 std::string SocketErrorText(int error) { return std::strerror(error); }
 

@@ -95,6 +95,8 @@ int PollSockets(SocketPollEntry* entries, size_t count, int timeoutMs) {
 
 int LastSocketError() { return ::WSAGetLastError(); }
 
+void SetLastSocketError(int error) { ::WSASetLastError(error); }
+
 int PendingSocketError(SocketHandle socket) {
     int error = 0;
     int length = sizeof error;
@@ -114,6 +116,8 @@ bool IsConnectInProgress(int error) { return error == WSAEWOULDBLOCK || error ==
 bool IsAddressUnavailable(int error) { return error == WSAEADDRNOTAVAIL; }
 
 bool IsConnectionAborted(int error) { return error == WSAECONNRESET || error == WSAECONNABORTED; }
+
+bool IsConnectionRefused(int error) { return error == WSAECONNREFUSED; }
 
 std::string SocketErrorText(int error) {
     char* buffer = nullptr;

@@ -226,7 +226,61 @@ class Browser {
         if (this.proc.exitCode === null)
             this.proc.kill('SIGKILL');
         await Promise.race([this.exited, new Promise((r) => setTimeout(r, 5000))]);
-        fs.rmSync(this.profile, { recursive: true, force: true });
+        // The browser's helpers (renderers, the crash handler) can outlive it for a moment and
+        // still write into the profile: wait until every process of this run is gone.
+        await waitForProcessesUsing(this.profile, 10000);
+        // Removing a folder that something still fills fails with ENOTEMPTY; try again briefly.
+        fs.rmSync(this.profile, { recursive: true, force: true, maxRetries: 5, retryDelay: 200 });
+    }
+}
+
+// Processes whose command line names this profile folder (every process of one browser run does).
+function processesUsing(profile)
+{
+    const needle = '--user-data-dir=' + profile;
+    const found = [];
+    let entries = [];
+    try {
+        entries = fs.readdirSync('/proc');
+    } catch (e) {
+        return found;  // no /proc: nothing to wait for
+    }
+    for (const name of entries) {
+        if (!/^[0-9]+$/.test(name))
+            continue;
+        let cmdline;
+        try {
+            cmdline = fs.readFileSync('/proc/' + name + '/cmdline', 'latin1');
+        } catch (e) {
+            continue;  // gone meanwhile, or not ours to read
+        }
+        if (cmdline.split('\0').includes(needle))
+            found.push(Number(name));
+    }
+    return found;
+}
+
+async function waitForProcessesUsing(profile, limitMs)
+{
+    const deadline = Date.now() + limitMs;
+    let killed = false;
+    for (;;) {
+        const left = processesUsing(profile);
+        if (left.length === 0)
+            return;
+        if (Date.now() >= deadline) {
+            if (killed)
+                return;
+            for (const pid of left) {
+                try {
+                    process.kill(pid, 'SIGKILL');
+                } catch (e) {
+                    // already gone
+                }
+            }
+            killed = true;
+        }
+        await new Promise((r) => setTimeout(r, 50));
     }
 }
 

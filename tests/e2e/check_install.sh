@@ -32,6 +32,16 @@ done
 # The launcher starts the installed wizard and links the installed documents.
 grep -qx "bindir=\"$bindir\"" "$p/bin/kbr3300" || fail "the launcher does not use $bindir"
 grep -qx "docdir=\"$datadir/kbr3300/doc\"" "$p/bin/kbr3300" || fail "the launcher does not use $datadir/kbr3300/doc"
+# Run a copy of the launcher against stand-ins that report where and how they were started: it
+# must start the wizard from the per-user run folder, with the install's bin folder first on PATH.
+mkdir -p "$work/standin" "$work/runtime"
+printf '#!/bin/sh\necho "PATH=$PATH"\necho "PWD=$(pwd)"\n' > "$work/standin/KBR3300_Wizardd"
+chmod +x "$work/standin/KBR3300_Wizardd"
+sed "s|^bindir=.*|bindir=\"$work/standin\"|" "$p/bin/kbr3300" > "$work/launcher"
+report=$(env PATH=/usr/bin:/bin XDG_RUNTIME_DIR="$work/runtime" sh "$work/launcher")
+grep -qx "PATH=$work/standin:/usr/bin:/bin" <<< "$report" || fail "the launcher does not put its bin folder first on PATH: $report"
+grep -qx "PWD=$work/runtime/kbr3300" <<< "$report" || fail "the launcher does not start the wizard in its run folder: $report"
+[[ -L $work/runtime/kbr3300/KBR3300 && -L $work/runtime/kbr3300/doc ]] || fail "the run folder lacks the program or doc links"
 grep -qx "Exec=kbr3300" "$p/share/applications/kbr3300.desktop" || fail "the desktop entry does not run the launcher"
 grep -qx "Icon=kbr3300" "$p/share/applications/kbr3300.desktop" || fail "the desktop entry has no icon"
 if command -v desktop-file-validate > /dev/null; then

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -20,13 +21,13 @@ using namespace std::chrono_literals;
 // A listening socket on 127.0.0.1 with an ephemeral port.
 class Listener {
 public:
-    Listener() {
+    explicit Listener(int backlog = 8) {
         fd_ = net::OpenSocket(SOCK_STREAM);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(fd_, 8);
+        ::listen(fd_, backlog);
         net::SocketLength length = sizeof address;
         ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
         port_ = ntohs(address.sin_port);
@@ -114,6 +115,55 @@ TEST(DeviceLinkOpen, FailsForTextsThatDoNotConvertOrNobodyListening) {
         EXPECT_FALSE(link.Open(c.address, c.port)) << c.address << ":" << c.port;
         EXPECT_FALSE(link.IsOpen());
     }
+}
+
+// A peer whose connection queue is full drops every further connection request unanswered, as
+// an address that routes but never answers does: the connect must give up at the limit, not
+// wait for the system's own timeout of minutes.
+TEST(DeviceLinkOpen, GivesUpOnAPeerThatNeverAnswersAtTheLimit) {
+    Listener listener(0);
+    std::vector<DeviceLink> fillers(4);
+    for (auto& filler : fillers) {
+        if (!filler.Open("127.0.0.1", listener.Port(), SOCK_STREAM, 200)) break;
+    }
+    DeviceLink link;
+    const auto start = std::chrono::steady_clock::now();
+    net::SetLastSocketError(0);
+    EXPECT_FALSE(link.Open("127.0.0.1", listener.Port(), SOCK_STREAM, 300));
+    const int error = net::LastSocketError();
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(error, net::TIMED_OUT);
+    EXPECT_FALSE(link.IsOpen());
+    EXPECT_GE(took, 300ms);
+    EXPECT_LT(took, 10s);
+}
+
+TEST(DeviceLinkOpen, ARefusedConnectionSaysSoAtOnce) {
+    std::string port;
+    {
+        Listener closed;
+        port = closed.Port();
+    }
+    DeviceLink link;
+    net::SetLastSocketError(0);
+    EXPECT_FALSE(link.Open("127.0.0.1", port));
+    EXPECT_TRUE(net::IsConnectionRefused(net::LastSocketError())) << net::SocketErrorText(net::LastSocketError());
+}
+
+TEST(DeviceLinkOpen, ConnectedSocketBlocksAgain) {
+    Listener listener;
+    DeviceLink link;
+    ASSERT_TRUE(link.Open("127.0.0.1", listener.Port()));
+    const net::SocketHandle peer = listener.Accept();
+    // A receive with no time limit waits for the data rather than failing with EAGAIN.
+    std::thread sender([peer] {
+        std::this_thread::sleep_for(50ms);
+        SendBytes(peer, 3);
+    });
+    uint8_t buffer[8];
+    EXPECT_EQ(link.Receive(buffer, sizeof buffer, DeviceLink::NO_TIME_LIMIT), 3);
+    sender.join();
+    net::CloseSocket(peer);
 }
 
 TEST(DeviceLinkOpen, PortIsReadLikeAtoi) {
@@ -220,6 +270,7 @@ TEST(DeviceLinkIo, DegenerateArgumentsTouchNothing) {
     DeviceLink closed;
     uint8_t buffer[4] = {};
     EXPECT_EQ(closed.Send(buffer, 4, DeviceLink::NO_TIME_LIMIT), 0) << "closed link";
+    EXPECT_EQ(closed.Receive(buffer, 4, 10), 0) << "no socket";
 
     Listener listener;
     DeviceLink link;

@@ -276,7 +276,10 @@ TEST(UpgradeOperation, ProductIdMismatchOrFailedReplyEndsBeforeTheImage) {
         std::vector<std::string> messages;
     };
     for (const Case& c : {Case{BuildValueReply(kDeviceVersion, 0, "OTHER"), {"Product IDs do not match!"}},
-                          Case{BuildValueReply(kDeviceVersion, 1, kProductId), {}}, Case{Reply(REP_ACTION), {}}}) {
+                          Case{BuildValueReply(kDeviceVersion, 1, kProductId), {}}, Case{Reply(REP_ACTION), {}},
+                          // A value reply without its text field is a failed reply, not a product id
+                          // that does not match.
+                          Case{Reply(REP_VALUE), {}}}) {
         FakeContext ctx;
         ctx.Run(8, path);
         ctx.Reply(c.reply);

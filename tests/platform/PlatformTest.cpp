@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -53,22 +54,33 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     return condition();
 }
 
+// Names no other program on this machine has, so that processes other tests start (a wizard, the
+// configuration program) are never counted here.
+std::string UniqueName(const std::string& stem) { return "Kbr" + std::to_string(CurrentProcessId()) + "_" + stem; }
+
+std::string Cased(std::string text, int (*change)(int)) {
+    for (char& c : text) c = static_cast<char>(change(static_cast<unsigned char>(c)));
+    return text;
+}
+
 TEST(Processes, FoundByExecutableNameWithoutRegardToCaseAndEnded) {
-    DummyProgram dummy("KBR3300_Wizardd");
+    const std::string name = UniqueName("Wizardd");
+    const std::string file = Executable(name);
+    DummyProgram dummy(name);
     StartResult started = StartProcess(dummy.Path(), {"sleep", "30000"});
     ASSERT_TRUE(started.started) << started.error;
 
-    for (const char* name : {"KBR3300_Wizardd", "kbr3300_wizardd", "KBR3300_WIZARDD"}) {
-        ASSERT_TRUE(WaitUntil([&] { return !FindProcessesByName(Executable(name)).empty(); })) << name;
+    for (const std::string& asked : {file, Cased(file, ::tolower), Cased(file, ::toupper)}) {
+        ASSERT_TRUE(WaitUntil([&] { return !FindProcessesByName(asked).empty(); })) << asked;
     }
-    auto found = FindProcessesByName(Executable("kbr3300_wizardd"));
+    auto found = FindProcessesByName(Cased(file, ::tolower));
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].pid, started.pid);
-    EXPECT_EQ(found[0].executableName, Executable("KBR3300_Wizardd"));
-    EXPECT_TRUE(FindProcessesByName(Executable("KBR3300_Wizard")).empty()) << "a prefix is not the name";
+    EXPECT_EQ(found[0].executableName, file);
+    EXPECT_TRUE(FindProcessesByName(Executable(name.substr(0, name.size() - 1))).empty()) << "a prefix is not the name";
 
     EXPECT_TRUE(TerminateAndWait(started.pid, 5000));
-    EXPECT_TRUE(WaitUntil([] { return FindProcessesByName(Executable("KBR3300_Wizardd")).empty(); }));
+    EXPECT_TRUE(WaitUntil([&] { return FindProcessesByName(file).empty(); }));
     EXPECT_FALSE(TerminateAndWait(started.pid, 100)) << "already gone";
 }
 
