@@ -272,7 +272,9 @@ TEST(BrowserHostDelivery, CallsAroundTheFirstLoadArriveInOrder) {
         });
     };
     host.onCommand = [&](const AppCommand& command) {
-        if (command.code == 1900) EXPECT_TRUE(call("during-onload"));
+        if (command.code == 1900) {
+            EXPECT_TRUE(call("during-onload"));
+        }
     };
     QObject::connect(host.control->page(), &QWebEnginePage::loadFinished, &host, [&](bool ok) {
         if (!ok) return;

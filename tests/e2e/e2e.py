@@ -2,7 +2,7 @@
 """The whole system, driven as a user would drive it: the real wizard and configuration program,
 the real browser engine and page library, the simulated adaptor, real windows under Xvfb.
 
-Runs only inside the private network namespace that run_in_namespace.sh makes (it checks).
+Runs only inside the private network namespace that scripts/netns-run makes (it checks).
 
     e2e.py test PROGRAMS [--shots DIR]          the end-to-end cases, in sequence, under Xvfb
     e2e.py demo PROGRAMS --shots DIR            the same session with the shipped program, pictures
