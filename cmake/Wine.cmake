@@ -18,11 +18,9 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/wine-run.in ${CMAKE_BINARY_DIR}/wine-ru
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
 
 # Every test that runs a Windows program requires the fixture KBR_WINE_FIXTURE (kbr_add_gtest and
-# the other test helpers add it), so that one Wine server serves the whole run.
+# the other test helpers add it): once they have run, the Wine server that served them is ended.
 set(KBR_WINE_FIXTURE wine_server)
 function(kbr_add_wine_server_fixture)
-  add_test(NAME wine_server_start COMMAND ${CMAKE_BINARY_DIR}/wine-run --start-server)
   add_test(NAME wine_server_stop COMMAND ${CMAKE_BINARY_DIR}/wine-run --stop-server)
-  set_tests_properties(wine_server_start PROPERTIES FIXTURES_SETUP ${KBR_WINE_FIXTURE} TIMEOUT 60)
   set_tests_properties(wine_server_stop PROPERTIES FIXTURES_CLEANUP ${KBR_WINE_FIXTURE} TIMEOUT 60)
 endfunction()

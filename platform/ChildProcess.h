@@ -10,6 +10,18 @@
 
 namespace kbr::platform {
 
+struct ProgramRun {
+    bool started = false;
+    int exitCode = -1;   // -1 also when it had to be ended at the time limit
+    std::string output;  // what it wrote to standard output
+    std::string errors;  // to standard error, or why it could not be started
+};
+
+// Runs the program to its end, at most timeoutMs (then it is ended), and collects both streams:
+// what it wrote until it ended (a program that it started and that keeps the pipes open is not
+// waited for).
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args, int timeoutMs);
+
 class ChildProcess {
 public:
     enum class Stream { Output, Error };

@@ -4,10 +4,13 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <new>
+#include <optional>
 #include <random>
 
+#include "platform/ChildProcess.h"
 #include "platform/FileAccess.h"
 #include "platform/Platform.h"
 
@@ -64,6 +67,35 @@ std::string MakeFreshFolder(const std::string& parent, std::string_view prefix) 
         if (ec) return {};
     }
     return {};
+}
+
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args, int timeoutMs) {
+    ProgramRun run;
+    ChildProcess child;
+    if (!child.Start(program, args, &run.errors)) return run;
+    run.started = true;
+    using Stream = ChildProcess::Stream;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    bool outputOpen = true;
+    bool errorOpen = true;
+    // Until the program has ended, not until its pipes do: a program it started may still hold
+    // them.
+    std::optional<int> ended;
+    while (!ended && std::chrono::steady_clock::now() < deadline) {
+        if (outputOpen) outputOpen = child.Read(Stream::Output, run.output, 5);
+        if (errorOpen) errorOpen = child.Read(Stream::Error, run.errors, 5);
+        ended = child.Wait(outputOpen || errorOpen ? 0 : 5);
+    }
+    if (!ended) {
+        child.Kill();
+        (void)child.Wait(-1);
+        return run;
+    }
+    // What it wrote just before it ended.
+    if (outputOpen) (void)child.Read(Stream::Output, run.output, 0);
+    if (errorOpen) (void)child.Read(Stream::Error, run.errors, 0);
+    run.exitCode = *ended;
+    return run;
 }
 
 WholeFile ReadWholeFile(const std::string& path, uint64_t maxSize) {

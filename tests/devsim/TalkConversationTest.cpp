@@ -11,25 +11,8 @@
 namespace kbr::devsim::test {
 namespace {
 
-struct TalkRun {
-    int status = -1;
-    std::string output;
-    std::string errors;
-};
-
-TalkRun Talk(const std::vector<std::string>& args) {
-    TalkRun run;
-    platform::ChildProcess talk;
-    if (!talk.Start(KBR_TALK_PATH, args, &run.errors)) return run;
-    using Stream = platform::ChildProcess::Stream;
-    bool outputOpen = true;
-    bool errorOpen = true;
-    for (int round = 0; round < 3000 && (outputOpen || errorOpen); ++round) {  // 30 s at most
-        if (outputOpen) outputOpen = talk.Read(Stream::Output, run.output, 5);
-        if (errorOpen) errorOpen = talk.Read(Stream::Error, run.errors, 5);
-    }
-    run.status = talk.Wait(10000).value_or(-1);
-    return run;
+platform::ProgramRun Talk(const std::vector<std::string>& args) {
+    return platform::RunProgram(KBR_TALK_PATH, args, 30000);
 }
 
 TEST(TalkConversation, LogsInAndReadsTheDevicesValuesConfigurationAndDiagnostics) {
@@ -39,8 +22,8 @@ TEST(TalkConversation, LogsInAndReadsTheDevicesValuesConfigurationAndDiagnostics
                              &error))
         << error;
     const std::string port = std::to_string(device.Port());
-    const TalkRun run = Talk({"127.0.0.1", port, "secret"});
-    EXPECT_EQ(run.status, 0) << run.output << run.errors;
+    const platform::ProgramRun run = Talk({"127.0.0.1", port, "secret"});
+    EXPECT_EQ(run.exitCode, 0) << run.output << run.errors;
     for (const std::string& expected : {"connected to 127.0.0.1:" + port, std::string("REQ_LOGIN"),
                                        std::string("c:prod_id = \"KBR-TALK\""), std::string("a:version = \"2.3.4.5\""),
                                        std::string("channelMask"), std::string("diagnostics:")}) {
@@ -61,8 +44,8 @@ TEST(TalkConversation, NobodyListeningEndsWithOneAndSaysSo) {
         port = device.Port();
         ASSERT_EQ(device.Stop(), 0);
     }
-    const TalkRun run = Talk({"127.0.0.1", std::to_string(port)});
-    EXPECT_EQ(run.status, 1);
+    const platform::ProgramRun run = Talk({"127.0.0.1", std::to_string(port)});
+    EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.errors.find("cannot connect to 127.0.0.1:" + std::to_string(port)), std::string::npos) << run.errors;
 }
 

@@ -19,20 +19,8 @@ struct ToolRun {
 
 // Runs the tool with the arguments; its standard output, then its standard error, as output.
 ToolRun Tool(const std::vector<std::string>& arguments) {
-    ToolRun run;
-    platform::ChildProcess tool;
-    if (!tool.Start(KBR_IMAGE_TOOL, arguments, &run.output)) return run;
-    using Stream = platform::ChildProcess::Stream;
-    std::string errors;
-    bool outputOpen = true;
-    bool errorOpen = true;
-    for (int round = 0; round < 3000 && (outputOpen || errorOpen); ++round) {  // 30 s at most
-        if (outputOpen) outputOpen = tool.Read(Stream::Output, run.output, 5);
-        if (errorOpen) errorOpen = tool.Read(Stream::Error, errors, 5);
-    }
-    run.output += errors;
-    run.status = tool.Wait(10000).value_or(-1);
-    return run;
+    const platform::ProgramRun run = platform::RunProgram(KBR_IMAGE_TOOL, arguments, 30000);
+    return {run.exitCode, run.output + run.errors};
 }
 
 class ImageTool : public testing::Test {

@@ -1,5 +1,6 @@
 // Process facts only a POSIX system has: ended children that nobody has reaped yet.
 #include "platform/Platform.h"
+#include "tests/platform/WaitUntil.h"
 
 #include <spawn.h>
 #include <sys/wait.h>
@@ -21,14 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return condition();
-}
+using test::WaitUntil;
 
 // An ended process that its parent has not reaped yet still has a /proc entry, but it runs
 // nothing: a wizard that crashed and left such an entry must not count as running.

@@ -1,5 +1,6 @@
 // Processes: started (detached or waited for), found by executable name, and ended.
 #include "platform/Platform.h"
+#include "tests/platform/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -45,14 +46,7 @@ private:
     fs::path path_;
 };
 
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return condition();
-}
+using test::WaitUntil;
 
 // Names no other program on this machine has, so that processes other tests start (a wizard, the
 // configuration program) are never counted here.
