@@ -42,6 +42,15 @@ bool WaitReady(platform::SocketHandle socket, bool forWriting, uint32_t timeoutM
     return platform::WaitSocket(socket, forWriting, PollTimeout(timeoutMs)) > 0;
 }
 
+// One read of up to size bytes: the count, or -1 when the read failed or the peer closed.
+int ReadOnce(platform::SocketHandle fd, uint8_t* buffer, int size) {
+    long n;
+    do {
+        n = platform::ReceiveSome(fd, buffer, static_cast<size_t>(size));
+    } while (n < 0 && platform::IsInterrupted(platform::LastSocketError()));
+    return n <= 0 ? -1 : static_cast<int>(n);
+}
+
 // Connects without blocking, waits for the outcome at most limitMs, then makes the socket
 // blocking again. False, with the socket error set (LastSocketError), when the connection failed or
 // did not complete in time.
@@ -182,11 +191,7 @@ int DeviceLink::Receive(uint8_t* buffer, int size, uint32_t timeoutMs) {
     const platform::SocketHandle fd = socket_.load();
     if (fd == platform::NO_SOCKET) return 0;  // no socket: nothing to wait for
     if (!WaitReady(fd, false, timeoutMs)) return 0;
-    long n;
-    do {
-        n = platform::ReceiveSome(fd, buffer, static_cast<size_t>(size));
-    } while (n < 0 && platform::IsInterrupted(platform::LastSocketError()));
-    return n <= 0 ? -1 : static_cast<int>(n);
+    return ReadOnce(fd, buffer, size);
 }
 
 int DeviceLink::Send(const uint8_t* data, int length, uint32_t timeoutMs) {
@@ -194,7 +199,9 @@ int DeviceLink::Send(const uint8_t* data, int length, uint32_t timeoutMs) {
     const platform::SocketHandle fd = socket_.load();
     if (fd == platform::NO_SOCKET) return 0;
     if (length <= 0) return 0;
-    if (!WaitReady(fd, true, timeoutMs)) return 0;
+    // Without a time limit the send itself waits until the socket takes the data; a wait before
+    // it would only cost one more system call per request.
+    if (timeoutMs != NO_TIME_LIMIT && !WaitReady(fd, true, timeoutMs)) return 0;
     long n;
     do {
         n = platform::SendSome(fd, data, static_cast<size_t>(length));
@@ -213,7 +220,16 @@ void DeviceLink::ReceiveLoop() {
             std::this_thread::sleep_for(std::chrono::milliseconds(RECEIVE_WAIT_MS));
             continue;
         }
+#ifdef __linux__
+        // The read blocks until data comes, the peer closes, or Close() shuts the socket down,
+        // which wakes it at once; the loop condition then finds the link closed.
+        const platform::SocketHandle fd = socket_.load();
+        if (fd == platform::NO_SOCKET) continue;
+        int n = ReadOnce(fd, buffer, static_cast<int>(sizeof buffer));
+#else
+        // Where a shutdown is not known to wake a blocked read, wait in bounded steps.
         int n = Receive(buffer, static_cast<int>(sizeof buffer), RECEIVE_WAIT_MS);
+#endif
         if (n == -1) {
             if (IsOpen()) {
                 lost = true;
@@ -224,7 +240,6 @@ void DeviceLink::ReceiveLoop() {
         } else if (n > 0) {
             OnReceive(buffer, n);
         }
-        std::this_thread::yield();
     }
 }
 

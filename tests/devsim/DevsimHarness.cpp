@@ -217,4 +217,16 @@ std::optional<Bytes> ReadWholeFile(const std::string& path) {
     return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+uint16_t UnusedLoopbackPort() {
+    const platform::SocketHandle fd = platform::OpenSocket(SOCK_STREAM);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    platform::SocketLength length = sizeof address;
+    (void)::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    (void)::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    platform::CloseSocket(fd);
+    return ntohs(address.sin_port);
+}
+
 }  // namespace kbr::devsim::test
