@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (outcome.reply) {
             const Bytes& reply = *outcome.reply;
             if (reply.size() < MESSAGE_HEADER_SIZE || reply.size() > RECEIVE_BUFFER_SIZE) std::abort();
-            if (reply.size() == 16) std::abort();
+            if (reply.size() == UNDELIVERED_READ_SIZE) std::abort();
         }
         // A closed connection (fault or reboot): the client connects again to the same device.
         if (outcome.close) session.emplace(device, faults, "fuzz");
