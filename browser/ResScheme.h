@@ -1,10 +1,14 @@
 #pragma once
 // The `res` URL scheme: serves res://PgPack.dll/NAME from the page library and carries the page
-// bridge (see HtmlCtrl.h).
+// bridge (see PageBridge.h).
 
+#include <QPointer>
 #include <QWebEngineUrlSchemeHandler>
 
 namespace kbr {
+
+class HostServices;
+class PageBridge;
 
 inline constexpr const char* kResScheme = "res";
 inline constexpr const char* kPageLibraryHost = "pgpack.dll";
@@ -21,11 +25,17 @@ void RegisterResScheme();
 // QTWEBENGINE_REMOTE_DEBUGGING, which the program never sets.
 void PrepareBrowserEngine();
 
+// The handler of one control's profile: pages from the services' page library, bridge calls to
+// that control's bridge.
 class ResSchemeHandler : public QWebEngineUrlSchemeHandler {
     Q_OBJECT
 public:
-    using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
+    ResSchemeHandler(HostServices& services, PageBridge* bridge, QObject* parent);
     void requestStarted(QWebEngineUrlRequestJob* job) override;
+
+private:
+    HostServices& services_;
+    QPointer<PageBridge> bridge_;
 };
 
 }  // namespace kbr

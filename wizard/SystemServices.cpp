@@ -25,7 +25,7 @@ void SystemServices::StartNetworking() {
     WSADATA data{};
     if (WSAStartup(MAKEWORD(2, 0), &data) != 0) {
         if (LOBYTE(data.wVersion) != 2 || HIBYTE(data.wVersion) != 0) {
-            ShowMessage(nullptr, "Incorrect version of WS2_32.dll found", CAPTION_ERROR, QMessageBox::NoIcon);
+            ShowMessage(nullptr, "Incorrect version of WS2_32.dll found", CAPTION_ERROR, MBOX_OK);
         }
         WSACleanup();
     }
@@ -64,10 +64,8 @@ void SystemServices::Wait(std::chrono::milliseconds duration) {
     }
 }
 
-void SystemServices::ShowMessage(QWidget* owner, const QString& text, const QString& caption,
-                                 QMessageBox::Icon icon) {
-    QMessageBox box(icon, caption, text, QMessageBox::Ok, owner);
-    box.exec();
+void SystemServices::ShowMessage(QWidget* owner, const QString& text, const QString& caption, uint32_t type) {
+    (void)RunMessageBox({owner, text, caption, MBOX_OK | (type & 0xF0)});
 }
 
 bool SystemServices::OtherInstanceRunning() {

@@ -1,0 +1,47 @@
+#pragma once
+// Message boxes with the platform's style bits (buttons and icon) and answers, so every box of the
+// programs keeps its texts, captions, buttons and results.
+//
+// Nothing shows a box on its own: a window asks the MessageBoxes it was given (its program's
+// services), which show the real box (RunMessageBox) in the programs and record it in tests.
+
+#include <QString>
+
+#include <cstdint>
+
+class QWidget;
+
+namespace kbr {
+
+// Style bits and answers, as the platform defines them.
+constexpr uint32_t MBOX_OK = 0x0, MBOX_OKCANCEL = 0x1, MBOX_ABORTRETRYIGNORE = 0x2, MBOX_YESNOCANCEL = 0x3,
+                   MBOX_YESNO = 0x4, MBOX_RETRYCANCEL = 0x5;
+constexpr uint32_t MBOX_ICONHAND = 0x10, MBOX_ICONQUESTION = 0x20, MBOX_ICONEXCLAMATION = 0x30,
+                   MBOX_ICONASTERISK = 0x40;
+constexpr int ANSWER_OK = 1, ANSWER_CANCEL = 2, ANSWER_ABORT = 3, ANSWER_RETRY = 4, ANSWER_IGNORE = 5,
+              ANSWER_YES = 6, ANSWER_NO = 7;
+
+// Caption of boxes that give none of their own: the program file's base name.
+inline constexpr const char* kProgramCaption = "KBR3300";
+
+struct MessageBoxRequest {
+    QWidget* owner = nullptr;  // null: no owner window
+    QString text;
+    QString caption;
+    uint32_t type = MBOX_OK;  // MBOX_* buttons and icon bits
+};
+
+// Shows the real box modally and returns the button that closed it (ANSWER_OK, ANSWER_YES, ...).
+// Closing the box without a button gives ANSWER_CANCEL where there is a Cancel button, ANSWER_NO
+// for Yes/No boxes and ANSWER_OK for an OK box (what the platform's box does).
+int RunMessageBox(const MessageBoxRequest& request);
+
+// Where a window's boxes go.
+class MessageBoxes {
+public:
+    virtual ~MessageBoxes() = default;
+    // A modal box; returns its answer as RunMessageBox does.
+    virtual int ShowBox(const MessageBoxRequest& request) = 0;
+};
+
+}  // namespace kbr
