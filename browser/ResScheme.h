@@ -15,7 +15,7 @@ inline constexpr const char* kPageLibraryHost = "pgpack.dll";
 // Path of the bridge calls on the library's host (same origin as the pages).
 inline constexpr const char* kBridgePath = "/.kbr-bridge";
 
-// Registers the scheme (secure, local, host syntax). Must run before the application object is
+// Registers the scheme (secure only, host syntax). Must run before the application object is
 // made; later calls do nothing.
 void RegisterResScheme();
 

@@ -8,8 +8,9 @@
 //     is an ordinary navigation;
 //   - alert(), confirm() and prompt() as the same synchronous calls, so their boxes open from the
 //     program's event loop.
-// Only documents served by the program's `res` scheme get the token (@TOKEN@, put in by the host)
-// that the program requires with every call; any other document gets nothing done.
+// Only documents served by the program's `res` scheme get the token that the program requires
+// with every call (the host puts it in place of the placeholder below); any other document gets
+// nothing done.
 //
 // Page calls carry sequence numbers. One can reach the page both ways, with a bridge answer and
 // through __kbrRun (the program's runJavaScript), and runs once.

@@ -158,20 +158,15 @@ TEST(MainDialogStart, ShowsTheStartPageTitleAboutAndConnectsBeforeShowing) {
     QString aboutText;
     QString aboutTitle;
     int step = 0;
-    // Closes the About box once it is up (a timer of its own: a timer does not fire again while
-    // its own slot runs the box).
-    QTimer aboutCloser;
-    aboutCloser.setInterval(50);
-    QObject::connect(&aboutCloser, &QTimer::timeout, [&] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* about = qobject_cast<AboutDialog*>(w); about && about->isVisible()) {
-                aboutText = about->VersionLabel()->text();
-                aboutTitle = about->windowTitle();
-                step = 2;
-                about->accept();
-            }
+    // Reads and closes the About box on the first turn of its modal run.
+    const auto closeAbout = [&] {
+        if (auto* about = qobject_cast<AboutDialog*>(QApplication::activeModalWidget())) {
+            aboutText = about->VersionLabel()->text();
+            aboutTitle = about->windowTitle();
+            step = 2;
+            about->accept();
         }
-    });
+    };
     QTimer driver;
     driver.setInterval(50);
     QObject::connect(&driver, &QTimer::timeout, [&] {
@@ -180,9 +175,8 @@ TEST(MainDialogStart, ShowsTheStartPageTitleAboutAndConnectsBeforeShowing) {
             driver.stop();
             ASSERT_NE(dialog.AboutAction(), nullptr);
             EXPECT_EQ(dialog.AboutAction()->text(), "&About KBR3300");
-            aboutCloser.start();
+            QTimer::singleShot(0, &dialog, closeAbout);
             dialog.AboutAction()->trigger();  // runs the About box modally
-            aboutCloser.stop();
             if (step == 2) step = 3;
             dialog.reject();
         }
