@@ -15,8 +15,6 @@
 
 #include <optional>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace kbr::test {
@@ -50,19 +48,6 @@ private:
     FakeConfigServices& services_;
     std::vector<int> answers_;
 };
-
-// A loopback port where nothing listens.
-uint16_t UnusedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    (void)::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    (void)::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 class Supervision : public ::testing::Test {
 protected:
@@ -171,7 +156,7 @@ TEST_P(DeviceAbsent, QuestionAfterTheWindowShowsUntilNo) {
     const AbsentCase& c = GetParam();
     FakeConfigServices services;
     Questions questions(services, c.answers);
-    TestMain main(services, UnusedPort());
+    TestMain main(services, devsim::test::UnusedLoopbackPort());
     std::vector<bool> shown;
     questions.onQuestion = [&](const MessageBoxRequest&) { shown.push_back(main.isVisible()); };
     QTimer guard;  // a bound on the whole run
