@@ -2,8 +2,9 @@
 // Message boxes with the platform's style bits (buttons and icon) and answers, so every box of the
 // programs keeps its texts, captions, buttons and results.
 //
-// Nothing shows a box on its own: a window asks the MessageBoxes it was given (its program's
-// services), which show the real box (RunMessageBox) in the programs and record it in tests.
+// Nothing shows a box on its own: a window asks its program's services (the MessageBoxes it was
+// given in the configuration program, WizardServices in the wizard), which show the real box
+// (RunMessageBox) in the programs and record it in tests.
 
 #include <QString>
 

@@ -154,6 +154,42 @@ TEST_F(BrowserHost, ScriptBoxesAreTitledCaption) {
     EXPECT_EQ(boxes.boxes[1].type & 0xF, MBOX_OKCANCEL);
 }
 
+// A page of the library reaches its boxes through the bridge; a document without the bridge's
+// token through the engine's own alert, confirm and prompt. Both end in the same boxes.
+TEST_F(BrowserHost, ScriptBoxesAreTheSameWithAndWithoutTheBridge) {
+    for (const QString& url : {kStart, QStringLiteral("data:text/html,<title>data</title><body>no token</body>")}) {
+        SCOPED_TRACE(url.toStdString());
+        ASSERT_TRUE(host.LoadAndWait(url));
+        FakeHostServices& services = host.services;
+        services.boxes.clear();
+        services.prompts.clear();
+
+        Eval(host.control, "alert('A')");
+        services.boxAnswer = ANSWER_OK;
+        EXPECT_TRUE(Eval(host.control, "confirm('C')").toBool());
+        services.boxAnswer = ANSWER_CANCEL;
+        EXPECT_FALSE(Eval(host.control, "confirm('C')").toBool());
+        ASSERT_EQ(services.boxes.size(), 3u);
+        for (size_t i = 0; i < services.boxes.size(); ++i) {
+            EXPECT_EQ(services.boxes[i].owner, nullptr);
+            EXPECT_EQ(services.boxes[i].caption, "Caption");
+            EXPECT_EQ(services.boxes[i].text, i == 0 ? "A" : "C");
+            EXPECT_EQ(services.boxes[i].type, i == 0 ? MBOX_OK | MBOX_ICONEXCLAMATION : MBOX_OKCANCEL | MBOX_ICONQUESTION);
+        }
+
+        services.promptAnswer = QStringLiteral("typed");
+        EXPECT_EQ(Eval(host.control, "prompt('P', 'd')").toString(), "typed");
+        services.promptAnswer.reset();  // cancelled
+        EXPECT_TRUE(Eval(host.control, "prompt('Q') === null").toBool());
+        ASSERT_EQ(services.prompts.size(), 2u);
+        EXPECT_EQ(services.prompts[0].caption, "Caption");
+        EXPECT_EQ(services.prompts[0].label, "P");
+        EXPECT_EQ(services.prompts[0].text, "d");
+        EXPECT_EQ(services.prompts[1].label, "Q");
+        EXPECT_EQ(services.prompts[1].text, "");
+    }
+}
+
 TEST_F(BrowserHost, ConfirmAnswerIsThereBeforeNavigateReturns) {
     FakeHostServices& boxes = host.services;
     boxes.boxAnswer = ANSWER_YES;
