@@ -66,9 +66,10 @@ QWebEnginePage* HtmlPage::createWindow(WebWindowType) { return nullptr; }
 
 QStringList HtmlPage::chooseFiles(FileSelectionMode mode, const QStringList& oldFiles,
                                   const QStringList& acceptedMimeTypes) {
-    const QStringList chosen = services_.ChooseFiles(
-        {mode, oldFiles, acceptedMimeTypes,
-         [this, mode, oldFiles, acceptedMimeTypes] { return QWebEnginePage::chooseFiles(mode, oldFiles, acceptedMimeTypes); }});
+    const auto engineDialog = [this, mode, oldFiles, acceptedMimeTypes] {
+        return QWebEnginePage::chooseFiles(mode, oldFiles, acceptedMimeTypes);
+    };
+    const QStringList chosen = services_.ChooseFiles({mode, oldFiles, acceptedMimeTypes, engineDialog});
     // The page sees only the name: remember where the file is, so its commands can name it.
     for (const QString& path : chosen) {
         const QString name = QFileInfo(path).fileName();
