@@ -3,6 +3,8 @@
 // end of every wizard process, the IP helper started in the background, then the main window,
 // modally; the program ends with it.
 
+#include "platform/ProgramNames.h"
+
 #include <functional>
 
 namespace kbr {
@@ -11,13 +13,8 @@ class ConfigServices;
 
 class ConfigApp {
 public:
-#ifdef _WIN32
-    static constexpr const char* kWizardName = "KBR3300_Wizardd.exe";
-    static constexpr const char* kIpHelperName = "nwinf.exe";
-#else
-    static constexpr const char* kWizardName = "KBR3300_Wizardd";
-    static constexpr const char* kIpHelperName = "nwinf";
-#endif
+    static constexpr const char* kWizardName = platform::WIZARD_EXECUTABLE;
+    static constexpr const char* kIpHelperName = platform::IP_HELPER_EXECUTABLE;
 
     // Everything outside the program goes through `services`, which must outlive the object.
     explicit ConfigApp(ConfigServices& services);

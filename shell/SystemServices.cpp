@@ -7,9 +7,7 @@
 #include <QFileInfo>
 #include <QInputDialog>
 
-#ifdef _WIN32
-#include <winsock2.h>
-#endif
+#include "platform/Socket.h"
 
 namespace kbr {
 
@@ -42,15 +40,14 @@ const PageLibrary* SystemServices::Pages() {
 void SystemServices::ShowReminder() { (void)kbr::ShowReminder(*this, nullptr); }
 
 bool SystemServices::InitSockets() {
-#ifdef _WIN32
-    WSADATA data;
-    if (::WSAStartup(MAKEWORD(1, 1), &data) != 0) return false;
-    if (LOBYTE(data.wVersion) != 1 || HIBYTE(data.wVersion) != 1) {
-        ::WSACleanup();
+    // Version 1.1 exactly: a system that offers only another version counts as a failure.
+    const platform::SocketsStart sockets = platform::StartSockets(1, 1);
+    if (!sockets.started) return false;
+    if (sockets.major != 1 || sockets.minor != 1) {
+        platform::StopSockets();
         return false;
     }
-#endif
-    return true;  // BSD sockets need no start-up
+    return true;
 }
 
 std::vector<platform::ProcessInfo> SystemServices::FindProcesses(std::string_view name) {

@@ -1,16 +1,6 @@
 #include "tools/devsim/Server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cstring>
 
@@ -20,6 +10,10 @@
 namespace kbr::devsim {
 
 namespace {
+
+namespace net = kbr::platform;
+
+std::string LastError() { return net::SocketErrorText(net::LastSocketError()); }
 
 bool SetError(std::string* error, std::string text) {
     if (error) *error = std::move(text);
@@ -49,36 +43,26 @@ bool SplitHostPort(std::string_view address, std::string& host, uint16_t& port) 
 }
 
 struct Server::Connection {
-    int fd = -1;
+    net::SocketHandle fd = net::NO_SOCKET;
     std::string peer;
     Session session;
     Bytes pending;  // the part of a reply the socket did not take yet
     size_t pendingOffset = 0;
     bool closeAfterFlush = false;
 
-    Connection(int socket, std::string name, DeviceModel& device, std::span<const FaultSpec> faults,
+    Connection(net::SocketHandle socket, std::string name, DeviceModel& device, std::span<const FaultSpec> faults,
                const Logger* logger)
         : fd(socket), peer(name), session(device, faults, std::move(name), logger) {}
-    ~Connection() {
-        if (fd >= 0) ::close(fd);
-    }
+    ~Connection() { net::CloseSocket(fd); }
 };
 
 Server::Server(DeviceModel& device, std::vector<FaultSpec> faults, const Logger* logger,
                std::chrono::milliseconds rebootTime)
-    : device_(device), faults_(std::move(faults)), logger_(logger ? logger : &silent_), rebootTime_(rebootTime) {
-    int fds[2];
-    if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0) {
-        wakeRead_ = fds[0];
-        wakeWrite_ = fds[1];
-    }
-}
+    : device_(device), faults_(std::move(faults)), logger_(logger ? logger : &silent_), rebootTime_(rebootTime) {}
 
 Server::~Server() {
     connections_.clear();
-    for (int fd : {listenFd_, wakeRead_, wakeWrite_}) {
-        if (fd >= 0) ::close(fd);
-    }
+    net::CloseSocket(listenFd_);
 }
 
 bool Server::Listen(std::string_view address, std::string* error) {
@@ -87,7 +71,7 @@ bool Server::Listen(std::string_view address, std::string* error) {
     if (!SplitHostPort(address, host, port)) {
         return SetError(error, "--listen '" + std::string(address) + "' is not ADDR:PORT with a port 0-65535");
     }
-    if (wakeRead_ < 0) return SetError(error, std::string("cannot create the wake-up pipe: ") + std::strerror(errno));
+    if (!wake_.Valid()) return SetError(error, "cannot create the wake-up channel: " + LastError());
 
     addrinfo hints{};
     hints.ai_family = AF_INET;
@@ -104,7 +88,7 @@ bool Server::Listen(std::string_view address, std::string* error) {
 
     if (!OpenListener(bindAddress, error)) return false;
     sockaddr_in bound{};
-    socklen_t length = sizeof bound;
+    net::SocketLength length = sizeof bound;
     ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&bound), &length);
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &bound.sin_addr, text, sizeof text);
@@ -115,49 +99,40 @@ bool Server::Listen(std::string_view address, std::string* error) {
 
 bool Server::OpenListener(const sockaddr_in& address, std::string* error) {
     const std::string name = AddressText(address);
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return SetError(error, std::string("cannot create a socket: ") + std::strerror(errno));
-    const int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    const net::SocketHandle fd = net::OpenSocket(SOCK_STREAM, true);
+    if (fd == net::NO_SOCKET) return SetError(error, "cannot create a socket: " + LastError());
+    net::AllowQuickRebind(fd);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, SOMAXCONN) != 0) {
-        const int saved = errno;
-        ::close(fd);
-        std::string text = "cannot listen on " + name + ": " + std::strerror(saved);
-        if (saved == EADDRNOTAVAIL) {
+        const int saved = net::LastSocketError();
+        net::CloseSocket(fd);
+        std::string text = "cannot listen on " + name + ": " + net::SocketErrorText(saved);
+        if (net::IsAddressUnavailable(saved)) {
             text += " (the device address exists only inside a private network namespace; for tests use "
                     "--listen 127.0.0.1:0)";
         }
         return SetError(error, text);
     }
-    if (listenFd_ >= 0) ::close(listenFd_);
+    net::CloseSocket(listenFd_);
     listenFd_ = fd;
     return true;
 }
 
 std::string Server::ListenAddress() const { return host_ + ":" + std::to_string(port_); }
 
-void Server::Stop() {
-    if (wakeWrite_ >= 0) {
-        const char byte = 1;
-        [[maybe_unused]] ssize_t n = ::write(wakeWrite_, &byte, 1);
-    }
-}
+void Server::Stop() { wake_.Notify(); }
 
 void Server::AcceptAll() {
     while (connections_.size() < MAX_CONNECTIONS) {
         sockaddr_in peer{};
-        socklen_t length = sizeof peer;
-        const int fd = ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) {
-            if (errno == EINTR || errno == ECONNABORTED) continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK) {
-                logger_->Problem(std::string("accept failed: ") + std::strerror(errno));
-            }
+        const net::SocketHandle fd = net::AcceptSocket(listenFd_, &peer, true);
+        if (fd == net::NO_SOCKET) {
+            const int error = net::LastSocketError();
+            if (net::IsInterrupted(error) || net::IsConnectionAborted(error)) continue;
+            if (!net::IsWouldBlock(error)) logger_->Problem("accept failed: " + net::SocketErrorText(error));
             return;
         }
         const std::string name = AddressText(peer);
-        const int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        net::SetSocketOption(fd, IPPROTO_TCP, TCP_NODELAY, 1);
         logger_->Info(name + ": connected");
         connections_.push_back(std::make_unique<Connection>(fd, name, device_, faults_, logger_));
     }
@@ -166,11 +141,13 @@ void Server::AcceptAll() {
 bool Server::ReadRequest(Connection& connection) {
     // One byte more than any request may be, so that an oversized one is recognised.
     uint8_t buffer[RECEIVE_BUFFER_SIZE + 1];
-    ssize_t n;
+    long n;
+    int readError = 0;
     do {
-        n = ::recv(connection.fd, buffer, sizeof buffer, 0);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK;
+        n = net::ReceiveSome(connection.fd, buffer, sizeof buffer);
+        readError = n < 0 ? net::LastSocketError() : 0;
+    } while (n < 0 && net::IsInterrupted(readError));
+    if (n < 0) return net::IsWouldBlock(readError);
     if (n == 0) {
         logger_->Info(connection.peer + ": closed by the client");
         return false;
@@ -179,7 +156,7 @@ bool Server::ReadRequest(Connection& connection) {
         // Drop the rest of the oversized message that is already here (the session only looks at
         // its size), before the session reports it.
         uint8_t rest[RECEIVE_BUFFER_SIZE];
-        while (::recv(connection.fd, rest, sizeof rest, MSG_DONTWAIT) > 0) {
+        while (net::ReceiveSome(connection.fd, rest, sizeof rest) > 0) {  // non-blocking: only what is here
         }
     }
     Outcome outcome = connection.session.Handle(std::span<const uint8_t>(buffer, static_cast<size_t>(n)));
@@ -197,8 +174,8 @@ bool Server::ReadRequest(Connection& connection) {
 
 void Server::BeginReboot() {
     // Listener first: once a client sees its connection end, new connections are refused.
-    ::close(listenFd_);
-    listenFd_ = -1;
+    net::CloseSocket(listenFd_);
+    listenFd_ = net::NO_SOCKET;
     connections_.clear();
     rebootRequested_ = false;
     listenAgainAt_ = std::chrono::steady_clock::now() + rebootTime_;
@@ -207,12 +184,13 @@ void Server::BeginReboot() {
 
 bool Server::Flush(Connection& connection) {
     while (connection.pendingOffset < connection.pending.size()) {
-        const ssize_t n = ::send(connection.fd, connection.pending.data() + connection.pendingOffset,
-                                 connection.pending.size() - connection.pendingOffset, MSG_NOSIGNAL);
+        const long n = net::SendSome(connection.fd, connection.pending.data() + connection.pendingOffset,
+                                     connection.pending.size() - connection.pendingOffset);
         if (n < 0) {
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) return true;  // the rest when the socket drains
-            logger_->Info(connection.peer + ": send failed: " + std::strerror(errno));
+            const int error = net::LastSocketError();
+            if (net::IsInterrupted(error)) continue;
+            if (net::IsWouldBlock(error)) return true;  // the rest when the socket drains
+            logger_->Info(connection.peer + ": send failed: " + net::SocketErrorText(error));
             return false;
         }
         connection.pendingOffset += static_cast<size_t>(n);
@@ -223,12 +201,12 @@ bool Server::Flush(Connection& connection) {
 }
 
 bool Server::Run() {
-    if (listenFd_ < 0) return false;
-    std::vector<pollfd> fds;
+    if (listenFd_ == net::NO_SOCKET) return false;
+    std::vector<net::SocketPollEntry> fds;
     std::vector<std::unique_ptr<Connection>> dropped;  // closed at the end of each round
     for (;;) {
         int timeoutMs = -1;
-        if (listenFd_ < 0) {
+        if (listenFd_ == net::NO_SOCKET) {
             // Rebooting: back on the same address when the time is up.
             const auto now = std::chrono::steady_clock::now();
             if (now >= listenAgainAt_) {
@@ -244,7 +222,7 @@ bool Server::Run() {
                     listenAgainAt_ = now + std::chrono::milliseconds(500);
                 }
             }
-            if (listenFd_ < 0) {
+            if (listenFd_ == net::NO_SOCKET) {
                 timeoutMs = static_cast<int>(
                     std::chrono::ceil<std::chrono::milliseconds>(listenAgainAt_ - std::chrono::steady_clock::now())
                         .count());
@@ -252,23 +230,24 @@ bool Server::Run() {
             }
         }
         fds.clear();
-        fds.push_back({wakeRead_, POLLIN, 0});
-        // At the connection limit, new connections wait in the backlog until others end.
-        fds.push_back({listenFd_, static_cast<short>(connections_.size() < MAX_CONNECTIONS ? POLLIN : 0), 0});
+        fds.push_back({wake_.Handle(), POLLIN, 0});
+        // At the connection limit (and while rebooting) new connections wait in the backlog.
+        const bool accepting = listenFd_ != net::NO_SOCKET && connections_.size() < MAX_CONNECTIONS;
+        if (accepting) fds.push_back({listenFd_, POLLIN, 0});
+        const size_t firstConnection = fds.size();
         for (const auto& connection : connections_) {
             // While a reply is still going out, the next request waits: one exchange at a time.
             const short events = connection->pending.empty() ? POLLIN : POLLOUT;
             fds.push_back({connection->fd, events, 0});
         }
-        if (::poll(fds.data(), fds.size(), timeoutMs) < 0) {
-            if (errno == EINTR) continue;
-            logger_->Problem(std::string("poll failed: ") + std::strerror(errno));
+        if (net::PollSockets(fds.data(), fds.size(), timeoutMs) < 0) {
+            const int error = net::LastSocketError();
+            if (net::IsInterrupted(error)) continue;
+            logger_->Problem("poll failed: " + net::SocketErrorText(error));
             return false;
         }
         if (fds[0].revents) {
-            char drain[64];
-            while (::read(wakeRead_, drain, sizeof drain) > 0) {
-            }
+            wake_.Drain();
             return true;
         }
         // Connections first (their indices match fds), new ones after. Ended connections are
@@ -276,7 +255,7 @@ bool Server::Run() {
         size_t kept = 0;
         for (size_t i = 0; i < connections_.size(); ++i) {
             Connection& connection = *connections_[i];
-            const short revents = fds[i + 2].revents;
+            const short revents = fds[firstConnection + i].revents;
             bool keep = true;
             if (revents & POLLOUT) {
                 keep = Flush(connection);
@@ -295,7 +274,7 @@ bool Server::Run() {
             // Before the rebooting connection closes, so that a client that sees it end finds
             // the device unreachable.
             BeginReboot();
-        } else if (fds[1].revents & POLLIN) {
+        } else if (accepting && (fds[1].revents & POLLIN)) {
             AcceptAll();
         }
         dropped.clear();

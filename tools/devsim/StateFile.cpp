@@ -1,13 +1,12 @@
 #include "tools/devsim/StateFile.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include "platform/Platform.h"
 
 namespace kbr::devsim {
 
@@ -90,41 +89,12 @@ std::optional<StateValues> ReadStateFile(const std::string& path, std::string* e
     return values;
 }
 
-bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::string* error) {
-    const std::string temporary = path + ".tmp";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return SetError(error, "cannot write " + temporary + ": " + std::strerror(errno));
-    size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const int saved = errno;
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return SetError(error, "cannot write " + temporary + ": " + std::strerror(saved));
-        }
-        written += static_cast<size_t>(n);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        const int saved = errno;
-        ::unlink(temporary.c_str());
-        return SetError(error, "cannot write " + temporary + ": " + std::strerror(saved));
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int saved = errno;
-        ::unlink(temporary.c_str());
-        return SetError(error, "cannot replace " + path + ": " + std::strerror(saved));
-    }
-    return true;
-}
-
 bool WriteStateFile(const std::string& path, const std::vector<std::pair<std::string, std::string>>& values,
                     std::string* error) {
     std::ostringstream text;
     text << "# kbr3300-devsim state: what the simulated device remembers across restarts\n";
     for (const auto& [key, value] : values) text << key << '=' << EscapeStateValue(value) << '\n';
-    return WriteFileAtomically(path, text.str(), error);
+    return platform::WriteFileAtomically(path, text.str(), error);
 }
 
 }  // namespace kbr::devsim

@@ -23,7 +23,4 @@ std::optional<StateValues> ReadStateFile(const std::string& path, std::string* e
 [[nodiscard]] bool WriteStateFile(const std::string& path, const std::vector<std::pair<std::string, std::string>>& values,
                                   std::string* error);
 
-// Writes bytes to path atomically (same temporary-file-and-rename scheme).
-[[nodiscard]] bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::string* error);
-
 }  // namespace kbr::devsim
