@@ -6,6 +6,8 @@
 // given in the configuration program, WizardServices in the wizard), which show the real box
 // (RunMessageBox) in the programs and record it in tests.
 
+#include "widgets/MessageBoxStyle.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -13,14 +15,6 @@
 class QWidget;
 
 namespace kbr {
-
-// Style bits and answers, as the platform defines them.
-constexpr uint32_t MBOX_OK = 0x0, MBOX_OKCANCEL = 0x1, MBOX_ABORTRETRYIGNORE = 0x2, MBOX_YESNOCANCEL = 0x3,
-                   MBOX_YESNO = 0x4, MBOX_RETRYCANCEL = 0x5;
-constexpr uint32_t MBOX_ICONHAND = 0x10, MBOX_ICONQUESTION = 0x20, MBOX_ICONEXCLAMATION = 0x30,
-                   MBOX_ICONASTERISK = 0x40;
-constexpr int ANSWER_OK = 1, ANSWER_CANCEL = 2, ANSWER_ABORT = 3, ANSWER_RETRY = 4, ANSWER_IGNORE = 5,
-              ANSWER_YES = 6, ANSWER_NO = 7;
 
 // Caption of boxes that give none of their own: the program file's base name.
 inline constexpr const char* kProgramCaption = "KBR3300";
