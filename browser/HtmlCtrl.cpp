@@ -1,149 +1,25 @@
 #include "browser/HtmlCtrl.h"
 
 #include "browser/AppCommand.h"
+#include "browser/HostServices.h"
 #include "browser/ResScheme.h"
 
 #include <QAction>
-#include <QBuffer>
 #include <QContextMenuEvent>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
-#include <QHash>
-#include <QInputDialog>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QMenu>
-#include <QRandomGenerator>
 #include <QTimer>
-#include <QUrlQuery>
 #include <QWebEngineProfile>
-#include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInterceptor>
-#include <QWebEngineUrlRequestJob>
 
 #include <cstdio>
 #include <utility>
 
 namespace kbr {
 namespace {
-
-// The compatibility script of every document. @TOKEN@ is the control's token; only documents
-// served by the `res` scheme get it.
-constexpr const char* kBridgeScript = R"JS((function () {
-'use strict';
-if (window.__kbrHost) return;
-Object.defineProperty(window, '__kbrHost', { value: true });
-var token = location.protocol === 'res:' ? '@TOKEN@' : '';
-
-function VBArray(source) {
-    if (!(this instanceof VBArray)) return new VBArray(source);
-    var items = source instanceof VBArray ? source.toArray()
-              : (source && typeof source.length === 'number') ? Array.prototype.slice.call(source) : [];
-    Object.defineProperty(this, '_items', { value: items });
-}
-function checkDimension(d) {
-    if (d !== undefined && d !== 1) throw new RangeError('Subscript out of range');
-}
-VBArray.prototype.toArray = function () { return this._items.slice(); };
-VBArray.prototype.getItem = function (i) {
-    if (typeof i !== 'number' || i < 0 || i >= this._items.length || i % 1 !== 0) throw new RangeError('Subscript out of range');
-    return this._items[i];
-};
-VBArray.prototype.lbound = function (d) { checkDimension(d); return 0; };
-VBArray.prototype.ubound = function (d) { checkDimension(d); return this._items.length - 1; };
-VBArray.prototype.dimensions = function () { return 1; };
-window.VBArray = VBArray;
-
-// The program's page calls, each with its sequence number: `ranTo` is the last one run through
-// __kbrRun (they come in order), `outcomes` holds the outcomes of those run from a bridge answer
-// until the program reads them, so a call that reaches the page both ways runs once.
-var calls = { ranTo: 0, outcomes: Object.create(null) };
-function runCall(name, args, asArray) {
-    var f = window[name];
-    if (typeof f !== 'function') return { ran: false };
-    try {
-        var r = asArray ? f.call(window, new VBArray(args)) : f.apply(window, args);
-        return { ran: true, result: typeof r === 'string' ? r : '' };
-    } catch (e) {
-        return { ran: false, error: String(e && e.message || e) };
-    }
-}
-Object.defineProperty(window, '__kbrRun', { value: function (seq, name, args, asArray, collectOnly) {
-    if (seq in calls.outcomes) {
-        var o = calls.outcomes[seq];
-        delete calls.outcomes[seq];
-        return o;
-    }
-    if (collectOnly || seq <= calls.ranTo) return { ran: false };
-    calls.ranTo = seq;
-    return runCall(name, args, asArray);
-} });
-
-function call(kind, text) {
-    if (!token) return null;
-    var xhr = new XMLHttpRequest();
-    try {
-        xhr.open('GET', '/.kbr-bridge?t=' + token + '&k=' + kind + '&a=' + encodeURIComponent(String(text)), false);
-        xhr.send(null);
-    } catch (e) {
-        console.error('bridge call failed: ' + e);
-        return null;
-    }
-    var answer = null;
-    try { answer = JSON.parse(xhr.responseText); } catch (e) { return null; }
-    apply(answer.calls || []);
-    return answer;
-}
-function apply(list) {
-    var errors = [];
-    for (var i = 0; i < list.length; ++i) {
-        var c = list[i];
-        if (c.s <= calls.ranTo || c.s in calls.outcomes) continue;  // already run here
-        var o = runCall(c.f, c.v || c.a || [], !!c.v);
-        if (o.error) {
-            errors.push(c.f + ': ' + o.error);
-            o = { ran: false };  // reported below, once
-        }
-        calls.outcomes[c.s] = o;
-    }
-    // After the whole answer, so calls the program makes while a box is open come after it.
-    for (var k = 0; k < errors.length; ++k) call('error', errors[k]);
-}
-window.navigate = function (url) {
-    url = String(url);
-    if (url.length >= 4 && url.substring(0, 4).toLowerCase() === 'app:') {
-        call('app', url);
-        return;
-    }
-    location.href = url;
-};
-if (token) {
-    window.alert = function (m) { call('alert', m === undefined ? '' : String(m)); };
-    window.confirm = function (m) { var a = call('confirm', m === undefined ? '' : String(m)); return !!(a && a.value); };
-    window.prompt = function (m, d) {
-        var a = call('prompt', JSON.stringify([m === undefined ? '' : String(m), d === undefined ? '' : String(d)]));
-        return a && typeof a.value === 'string' ? a.value : null;
-    };
-}
-})();)JS";
-
-QHash<QString, QPointer<CHtmlCtrl>>& Controls() {
-    static QHash<QString, QPointer<CHtmlCtrl>> controls;
-    return controls;
-}
-
-HtmlPage::FileChooser& FileChooserHook() {
-    static HtmlPage::FileChooser chooser;
-    return chooser;
-}
-
-std::function<void(const QUrl&)>& ExternalOpener() {
-    static std::function<void(const QUrl&)> opener = [](const QUrl& url) { QDesktopServices::openUrl(url); };
-    return opener;
-}
 
 // Keeps page windows off the network and the file system.
 class LocalOnlyFilter : public QWebEngineUrlRequestInterceptor {
@@ -160,21 +36,17 @@ bool IsRemote(const QUrl& url) {
     return scheme == "http" || scheme == "https" || scheme == "mailto";
 }
 
-std::u16string ToU16(const QString& s) { return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()), s.size()); }
-
 }  // namespace
 
 // ---- HtmlPage ---------------------------------------------------------------------------------
 
-HtmlPage::HtmlPage(QWebEngineProfile* profile, HtmlHostEvents** events, QObject* parent)
-    : QWebEnginePage(profile, parent), events_(events) {
+HtmlPage::HtmlPage(QWebEngineProfile* profile, HtmlHostEvents** events, HostServices& services, QObject* parent)
+    : QWebEnginePage(profile, parent), events_(events), services_(services) {
     connect(this, &QWebEnginePage::featurePermissionRequested, this,
             [this](const QUrl& origin, Feature feature) {
                 setFeaturePermission(origin, feature, PermissionDeniedByUser);
             });
 }
-
-void HtmlPage::SetExternalOpener(std::function<void(const QUrl&)> opener) { ExternalOpener() = std::move(opener); }
 
 bool HtmlPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) {
     const QString scheme = url.scheme().toLower();
@@ -182,7 +54,7 @@ bool HtmlPage::acceptNavigationRequest(const QUrl& url, NavigationType type, boo
     if (IsRemote(url)) {
         if (type == NavigationTypeLinkClicked && isMainFrame) {
             // Inside an engine callback: open it from the event loop.
-            QTimer::singleShot(0, [url] { ExternalOpener()(url); });
+            QTimer::singleShot(0, this, [this, url] { services_.OpenExternal(url); });
         }
         return false;
     }
@@ -192,14 +64,12 @@ bool HtmlPage::acceptNavigationRequest(const QUrl& url, NavigationType type, boo
 
 QWebEnginePage* HtmlPage::createWindow(WebWindowType) { return nullptr; }
 
-HtmlPage::FileChooser HtmlPage::SetFileChooser(FileChooser chooser) {
-    return std::exchange(FileChooserHook(), std::move(chooser));
-}
-
 QStringList HtmlPage::chooseFiles(FileSelectionMode mode, const QStringList& oldFiles,
                                   const QStringList& acceptedMimeTypes) {
-    const QStringList chosen = FileChooserHook() ? FileChooserHook()(mode, oldFiles, acceptedMimeTypes)
-                                                 : QWebEnginePage::chooseFiles(mode, oldFiles, acceptedMimeTypes);
+    const auto engineDialog = [this, mode, oldFiles, acceptedMimeTypes] {
+        return QWebEnginePage::chooseFiles(mode, oldFiles, acceptedMimeTypes);
+    };
+    const QStringList chosen = services_.ChooseFiles({mode, oldFiles, acceptedMimeTypes, engineDialog});
     // The page sees only the name: remember where the file is, so its commands can name it.
     for (const QString& path : chosen) {
         const QString name = QFileInfo(path).fileName();
@@ -212,27 +82,16 @@ QStringList HtmlPage::chooseFiles(FileSelectionMode mode, const QStringList& old
     return chosen;
 }
 
-void HtmlPage::javaScriptAlert(const QUrl&, const QString& message) {
-    if (!Events()) return;
-    std::u16string text = ToU16(message);
-    LRESULT answer = 0;
-    (void)Events()->ShowMessage(nullptr, text.data(), nullptr, MBOX_OK | MBOX_ICONEXCLAMATION, nullptr, 0, &answer);
-}
+// The engine's own boxes, for a document the bridge script did not reach: the same boxes as the
+// bridge's.
+void HtmlPage::javaScriptAlert(const QUrl&, const QString& message) { PageBridge::Alert(Events(), message); }
 
-bool HtmlPage::javaScriptConfirm(const QUrl&, const QString& message) {
-    if (!Events()) return false;
-    std::u16string text = ToU16(message);
-    LRESULT answer = 0;
-    (void)Events()->ShowMessage(nullptr, text.data(), nullptr, MBOX_OKCANCEL | MBOX_ICONQUESTION, nullptr, 0, &answer);
-    return answer == ANSWER_OK;
-}
+bool HtmlPage::javaScriptConfirm(const QUrl&, const QString& message) { return PageBridge::Confirm(Events(), message); }
 
 bool HtmlPage::javaScriptPrompt(const QUrl&, const QString& message, const QString& defaultValue, QString* result) {
-    bool ok = false;
-    const QString text = QInputDialog::getText(nullptr, QStringLiteral("Caption"), message, QLineEdit::Normal,
-                                               defaultValue, &ok);
-    if (ok && result) *result = text;
-    return ok;
+    const std::optional<QString> text = PageBridge::Prompt(services_, message, defaultValue);
+    if (text && result) *result = *text;
+    return text.has_value();
 }
 
 void HtmlPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
@@ -244,15 +103,10 @@ void HtmlPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, con
 
 // ---- CHtmlCtrl --------------------------------------------------------------------------------
 
-CHtmlCtrl::CHtmlCtrl(QWidget* parent) : QWebEngineView(parent) {
-    const quint64 a = QRandomGenerator::system()->generate64();
-    const quint64 b = QRandomGenerator::system()->generate64();
-    token_ = QString::number(a, 16).rightJustified(16, '0') + QString::number(b, 16).rightJustified(16, '0');
-    Controls().insert(token_, this);
-}
+CHtmlCtrl::CHtmlCtrl(HostServices& services, QWidget* parent)
+    : QWebEngineView(parent), services_(services), pageScript_(services), bridge_(*this) {}
 
 CHtmlCtrl::~CHtmlCtrl() {
-    Controls().remove(token_);
     // The page must go before its profile.
     delete page_;
     page_ = nullptr;
@@ -292,9 +146,9 @@ bool CHtmlCtrl::Create(QWidget* parent, const QRect& rect, int controlId) {
             }
         }
         profile_->setUrlRequestInterceptor(new LocalOnlyFilter(profile_));
-        handler_ = new ResSchemeHandler(profile_);
+        handler_ = new ResSchemeHandler(services_, &bridge_, profile_);
         profile_->installUrlSchemeHandler(kResScheme, handler_);
-        page_ = new HtmlPage(profile_, &events_, nullptr);
+        page_ = new HtmlPage(profile_, &events_, services_, nullptr);
 
         QWebEngineSettings* s = page_->settings();
         s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
@@ -309,13 +163,7 @@ bool CHtmlCtrl::Create(QWidget* parent, const QRect& rect, int controlId) {
             s->setAttribute(QWebEngineSettings::ShowScrollBars, (info.dwFlags & HOSTFLAG_SCROLL_NO) == 0);
         }
 
-        QWebEngineScript script;
-        script.setName(QStringLiteral("kbr-bridge"));
-        script.setInjectionPoint(QWebEngineScript::DocumentCreation);
-        script.setWorldId(QWebEngineScript::MainWorld);
-        script.setRunsOnSubFrames(false);
-        script.setSourceCode(QString::fromUtf8(kBridgeScript).replace(QLatin1String("@TOKEN@"), token_));
-        page_->scripts().insert(script);
+        page_->scripts().insert(bridge_.DocumentScript());
 
         setPage(page_);
         connect(page_, &QWebEnginePage::loadFinished, this, &CHtmlCtrl::OnLoadFinished);
@@ -380,83 +228,6 @@ void CHtmlCtrl::contextMenuEvent(QContextMenuEvent* event) {
     }
     menu->setAttribute(Qt::WA_DeleteOnClose, true);
     menu->popup(event->globalPos());
-}
-
-void CHtmlCtrl::HandleBridgeRequest(QWebEngineUrlRequestJob* job, const ResSchemeHandler* handler) {
-    const QUrlQuery query(job->requestUrl());
-    const QString token = query.queryItemValue(QStringLiteral("t"));
-    const QString kindName = query.queryItemValue(QStringLiteral("k"));
-    const QString text = query.queryItemValue(QStringLiteral("a"), QUrl::FullyDecoded);
-    const QUrl initiator = job->initiator();
-    QPointer<CHtmlCtrl> control = token.isEmpty() ? nullptr : Controls().value(token);
-    // Only our own pages: a `res` document of this control. Anything else gets nothing done.
-    if (!control || control->handler_ != handler || initiator.scheme() != QLatin1String(kResScheme) ||
-        initiator.host().compare(kPageLibraryHost, Qt::CaseInsensitive) != 0) {
-        job->fail(QWebEngineUrlRequestJob::RequestDenied);
-        return;
-    }
-    BridgeKind kind;
-    if (kindName == "app") kind = BridgeKind::App;
-    else if (kindName == "alert") kind = BridgeKind::Alert;
-    else if (kindName == "confirm") kind = BridgeKind::Confirm;
-    else if (kindName == "prompt") kind = BridgeKind::Prompt;
-    else if (kindName == "error") kind = BridgeKind::Error;
-    else {
-        job->fail(QWebEngineUrlRequestJob::RequestDenied);
-        return;
-    }
-    // Never run the command inside the engine's callback: a child page window could not load
-    // there. The page stays blocked in its request until the job is answered, from now on: page
-    // calls made until then (even before the command starts) go with the answer, in order.
-    control->pageScript_.BeginBridgeCall();
-    QPointer<QWebEngineUrlRequestJob> pending(job);
-    QTimer::singleShot(0, control, [control, pending, kind, text] {
-        if (control) control->RunBridgeCall(pending, kind, text);
-    });
-}
-
-void CHtmlCtrl::RunBridgeCall(QPointer<QWebEngineUrlRequestJob> job, BridgeKind kind, const QString& text) {
-    QPointer<CHtmlCtrl> self(this);
-    QJsonObject answer;
-    switch (kind) {
-        case BridgeKind::App: {
-            const std::string url = text.toLocal8Bit().toStdString();
-            if (auto rest = MatchAppUrl(url)) HandleAppUrl(std::string(*rest).c_str());
-            break;
-        }
-        case BridgeKind::Alert:
-        case BridgeKind::Confirm: {
-            std::u16string message = ToU16(text);
-            LRESULT result = 0;
-            const DWORD type = kind == BridgeKind::Alert ? (MBOX_OK | MBOX_ICONEXCLAMATION)
-                                                         : (MBOX_OKCANCEL | MBOX_ICONQUESTION);
-            if (events_) (void)events_->ShowMessage(nullptr, message.data(), nullptr, type, nullptr, 0, &result);
-            if (kind == BridgeKind::Confirm) answer.insert("value", result == ANSWER_OK);
-            break;
-        }
-        case BridgeKind::Prompt: {
-            const QJsonArray parts = QJsonDocument::fromJson(text.toUtf8()).array();
-            bool ok = false;
-            const QString value = QInputDialog::getText(nullptr, QStringLiteral("Caption"), parts.at(0).toString(),
-                                                        QLineEdit::Normal, parts.at(1).toString(), &ok);
-            answer.insert("value", ok ? QJsonValue(value) : QJsonValue());
-            break;
-        }
-        case BridgeKind::Error:
-            std::fprintf(stderr, "script error in %s\n", qPrintable(text));
-            PageScript::ReportScriptError(PageScript::SystemErrorText(static_cast<uint32_t>(KBR_DISP_E_EXCEPTION)));
-            break;
-    }
-    if (!self) {  // the window went away with its command
-        if (job) job->fail(QWebEngineUrlRequestJob::RequestAborted);
-        return;
-    }
-    // The page may have gone away meanwhile: then the calls made for it end as not run.
-    answer.insert("calls", pageScript_.EndBridgeCall(!job.isNull()));
-    if (!job) return;
-    auto* buffer = new QBuffer(job);
-    buffer->setData(QJsonDocument(answer).toJson(QJsonDocument::Compact));
-    job->reply("application/json", buffer);
 }
 
 }  // namespace kbr

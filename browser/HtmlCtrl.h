@@ -1,60 +1,40 @@
 #pragma once
 // The browser control of a page window: a QWebEngineView with its own page, profile and `res`
-// scheme handler, created in place of a placeholder child of the window.
-//
-// The page bridge. Chromium cannot deliver "app:" navigations synchronously, and the pages rely
-// on synchronous commands (a confirmation read right after the command; a child window that runs
-// to its end before the opener's script goes on; several commands in a row, all in order). So a
-// compatibility script is injected into every document (main world, at document creation). It
-// defines VBArray and window.navigate(url); for an "app:" URL window.navigate makes a synchronous
-// XMLHttpRequest to res://pgpack.dll/.kbr-bridge with the control's token. The scheme handler
-// checks that the request comes from a `res` page and carries a live token, keeps the job and
-// posts the command to the event loop; there HandleAppUrl runs (modal boxes and child page windows
-// included: the engine is never inside one of its callbacks then), and the job's answer carries
-// the page calls made meanwhile (and earlier ones the page has not run yet: see PageScript.h),
-// which the script applies before window.navigate returns. The
-// script's alert() and confirm() go the same way, so their boxes also open from the event loop.
+// scheme handler, created in place of a placeholder child of the window. Its pages reach the
+// program through its PageBridge (PageBridge.h); what it does outside them (boxes, the file
+// chooser, remote links, the page library) goes through the HostServices it was made with.
 //
 // Keeping page windows on local pages: http, https, ws and file loads are refused by a request
 // filter; links to remote sites open in the desktop's browser; new windows and permission
 // requests are refused; other documents may be loaded by the program itself but never get the
-// token, so they get nothing done.
+// bridge's token, so they get nothing done.
 
 #include "browser/AppCommand.h"
 #include "browser/HtmlHostEvents.h"
+#include "browser/PageBridge.h"
 #include "browser/PageScript.h"
 
 #include <QPointer>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
-#include <functional>
 #include <string>
 #include <vector>
 
 class QAction;
 class QMenu;
 class QWebEngineProfile;
-class QWebEngineUrlRequestJob;
 
 namespace kbr {
 
+class HostServices;
 class ResSchemeHandler;
 
 // The page of a CHtmlCtrl: routes the engine's requests to the host events.
 class HtmlPage : public QWebEnginePage {
     Q_OBJECT
 public:
-    HtmlPage(QWebEngineProfile* profile, HtmlHostEvents** events, QObject* parent);
-
-    // Opens a remote link outside the program (default: the desktop's browser).
-    static void SetExternalOpener(std::function<void(const QUrl&)> opener);
-
-    // Asks the user for files for a page's file input: the chosen full paths, none when cancelled.
-    using FileChooser =
-        std::function<QStringList(FileSelectionMode mode, const QStringList& oldFiles, const QStringList& acceptedTypes)>;
-    // Replaces the chooser of every page window (empty: Qt's own file dialog); returns the one set.
-    static FileChooser SetFileChooser(FileChooser chooser);
+    HtmlPage(QWebEngineProfile* profile, HtmlHostEvents** events, HostServices& services, QObject* parent);
 
     // The files chosen in this page's file inputs, latest last: the page itself only ever sees
     // "C:\fakepath\NAME". At most kMaxChosenFiles are kept, one per name.
@@ -76,13 +56,14 @@ protected:
 private:
     HtmlHostEvents* Events() const { return *events_; }
     HtmlHostEvents** events_;
+    HostServices& services_;
     std::vector<ChosenFile> chosenFiles_;
 };
 
 class CHtmlCtrl : public QWebEngineView {
     Q_OBJECT
 public:
-    explicit CHtmlCtrl(QWidget* parent = nullptr);
+    explicit CHtmlCtrl(HostServices& services, QWidget* parent = nullptr);
     ~CHtmlCtrl() override;
 
     // Creates the control in place of the child of `parentDialog` whose property "controlId"
@@ -104,6 +85,7 @@ public:
     PageScript& Script() { return pageScript_; }
     bool IsBound() const { return bound_; }
     HtmlHostEvents* Events() const { return events_; }
+    HostServices& Services() const { return services_; }
     // Control id of the placeholder it replaced.
     int ControlId() const { return controlId_; }
 
@@ -111,29 +93,26 @@ public:
     void SetExtraContextActions(QList<QAction*> actions) { extraActions_ = std::move(actions); }
 
     // The token the control's own pages send with every bridge call.
-    QString BridgeToken() const { return token_; }
-    // Called by the scheme handler for a bridge request.
-    static void HandleBridgeRequest(QWebEngineUrlRequestJob* job, const ResSchemeHandler* handler);
+    QString BridgeToken() const { return bridge_.Token(); }
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    enum class BridgeKind { App, Alert, Confirm, Prompt, Error };
     void OnLoadFinished(bool ok);
-    void RunBridgeCall(QPointer<QWebEngineUrlRequestJob> job, BridgeKind kind, const QString& text);
 
+    HostServices& services_;
     HtmlHostEvents* events_ = nullptr;
     QWebEngineProfile* profile_ = nullptr;
     HtmlPage* page_ = nullptr;
     ResSchemeHandler* handler_ = nullptr;
     PageScript pageScript_;
+    PageBridge bridge_;
     std::string pageTitle_;
     bool bound_ = false;
     bool binding_ = false;
     bool inDialog_ = false;
     int controlId_ = 0;
-    QString token_;
     QList<QAction*> extraActions_;
 };
 

@@ -1,6 +1,6 @@
 #include "browser/HtmlHostEvents.h"
 
-#include "browser/MessageBox.h"
+#include "widgets/MessageBox.h"
 
 #include <QString>
 
@@ -55,7 +55,7 @@ HRESULT HtmlHostEvents::ShowHelp(HWND, LPOLESTR, UINT, DWORD, POINT, IDispatch*)
 
 HRESULT HtmlHostEvents::ShowMessage(HWND, LPOLESTR text, LPOLESTR, DWORD type, LPOLESTR, DWORD, LRESULT* result) {
     const QString message = text ? QString::fromUtf16(text) : QString();
-    const int answer = ShowMessageBox(nullptr, message, QStringLiteral("Caption"), type);
+    const int answer = boxes_.ShowBox({nullptr, message, QStringLiteral("Caption"), type});
     if (result) *result = answer;
     return KBR_S_OK;
 }

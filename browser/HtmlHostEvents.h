@@ -12,14 +12,20 @@
 //   ShowContextMenu    -> E_NOTIMPL: the engine's own menu is shown
 //   TranslateAccelerator -> S_FALSE: keys go to the engine
 // The others keep their defaults for a Windows host and are not called on Qt.
+//
+// The default ShowMessage shows its box through the MessageBoxes the window was made with (its
+// program's services), so a page's boxes go where every other box of the program goes.
 
 #include "browser/AppCommand.h"
 #include "browser/HostTypes.h"
 
 namespace kbr {
 
+class MessageBoxes;
+
 class HtmlHostEvents {
 public:
+    explicit HtmlHostEvents(MessageBoxes& boxes) : boxes_(boxes) {}
     virtual ~HtmlHostEvents() = default;
 
     virtual HRESULT OnDocWindowActivate(BOOL activate);
@@ -49,6 +55,9 @@ public:
     virtual void OnAppCommand(const AppCommand& command);
     // The control bound its first document (title and script). Default: nothing.
     virtual void OnDocumentReady();
+
+private:
+    MessageBoxes& boxes_;
 };
 
 // The option key handed to the engine.

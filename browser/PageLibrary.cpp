@@ -77,35 +77,6 @@ std::vector<std::string> PageLibrary::Names() const {
     return names;
 }
 
-namespace {
-struct SharedState {
-    std::filesystem::path path;
-    PageLibrary library;
-    bool tried = false;
-};
-SharedState& State() {
-    static SharedState state;
-    return state;
-}
-}  // namespace
-
-void PageLibrary::SetSharedPath(const std::filesystem::path& path) {
-    State().path = path;
-    State().tried = false;
-}
-
-PageLibrary& PageLibrary::Shared() {
-    SharedState& state = State();
-    if (!state.tried) {
-        state.tried = true;
-        if (state.path.empty()) {
-            if (auto found = FindPageLibrary()) state.path = *found;
-        }
-        if (!state.path.empty()) (void)state.library.Load(state.path);
-    }
-    return state.library;
-}
-
 std::string MimeTypeForName(std::string_view name) {
     // The extension of the last path element only: a dot in a folder name is not an extension.
     const size_t slash = name.find_last_of("/\\");

@@ -42,10 +42,6 @@ public:
     std::optional<std::span<const uint8_t>> Find(std::string_view name) const;
     std::vector<std::string> Names() const;
 
-    // The library that the `res` scheme serves: one per process, read on first use.
-    static void SetSharedPath(const std::filesystem::path& path);
-    static PageLibrary& Shared();
-
 private:
     std::filesystem::path path_;
     std::vector<uint8_t> bytes_;

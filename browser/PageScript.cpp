@@ -1,8 +1,8 @@
 #include "browser/PageScript.h"
 
-#include "browser/MessageBox.h"
 #include "browser/ScriptText.h"
 #include "platform/Platform.h"
+#include "widgets/MessageBox.h"
 
 #include <QJsonObject>
 #include <QString>
@@ -20,6 +20,12 @@ namespace {
 // Text of the program (system code page) as the UTF-8 the script literals are made of.
 std::string ToUtf8(const std::string& ansi) { return QString::fromLocal8Bit(ansi).toStdString(); }
 
+// The application's standard box: captioned with its name, stop icon, OK.
+void ShowScriptError(MessageBoxes& boxes, const std::string& text) {
+    (void)boxes.ShowBox({nullptr, QString::fromLocal8Bit(text), QString::fromLatin1(kProgramCaption),
+                         MBOX_OK | MBOX_ICONHAND});
+}
+
 QJsonArray ToJson(const PageScript::StringList& list) {
     QJsonArray array;
     for (const std::string& s : list) array.append(QString::fromLocal8Bit(s));
@@ -27,6 +33,8 @@ QJsonArray ToJson(const PageScript::StringList& list) {
 }
 
 }  // namespace
+
+PageScript::PageScript(MessageBoxes& boxes) { state_->boxes = &boxes; }
 
 PageScript::~PageScript() {
     // Outcomes still on their way find no one to tell.
@@ -142,7 +150,7 @@ void PageScript::Deliver(const std::shared_ptr<State>& state, Outcome outcome) {
         state->outcomes.pop_front();
         if (!next.error.empty()) {
             std::fprintf(stderr, "script error in %s: %s\n", next.name.c_str(), next.error.c_str());
-            ReportScriptError(SystemErrorText(static_cast<uint32_t>(KBR_DISP_E_EXCEPTION)));
+            ShowScriptError(*state->boxes, SystemErrorText(static_cast<uint32_t>(KBR_DISP_E_EXCEPTION)));
             if (!state->alive) break;
         }
         if (next.done) next.done(next.ran, next.result);
@@ -233,10 +241,7 @@ void PageScript::RendererEnded() {
     FailLater([](const Pending& call) { return call.sent; });
 }
 
-void PageScript::ReportScriptError(const std::string& text) {
-    (void)ShowMessageBox(nullptr, QString::fromLocal8Bit(text), QString::fromLatin1(kProgramCaption),
-                         MBOX_OK | MBOX_ICONHAND);
-}
+void PageScript::ReportScriptError(const std::string& text) { ShowScriptError(*state_->boxes, text); }
 
 std::string PageScript::SystemErrorText(uint32_t code) {
     return platform::SystemErrorText(code).value_or("FormatMessage Netive Error");

@@ -26,7 +26,8 @@
 // event loop exactly once for every accepted call while the control lives, with ran false for a
 // missing function (no message), for a raising one (after the stop-icon box, shown once) and for
 // a call the page could not be handed (its document went away, or the page's renderer ended).
-// The box never opens inside the engine's callback.
+// The box never opens inside the engine's callback; it goes to the MessageBoxes the PageScript
+// was made with.
 
 #include "browser/HostTypes.h"
 
@@ -44,13 +45,15 @@ class QWebEnginePage;
 
 namespace kbr {
 
+class MessageBoxes;
+
 class PageScript {
 public:
     using StringList = std::vector<std::string>;
     // (ran, result): result is the returned string, empty for any other return value.
     using Done = std::function<void(bool ran, const std::string& result)>;
 
-    PageScript() = default;
+    explicit PageScript(MessageBoxes& boxes);
     ~PageScript();
     PageScript(const PageScript&) = delete;
     PageScript& operator=(const PageScript&) = delete;
@@ -65,7 +68,7 @@ public:
                                Done done = {});
 
     // A modal stop-icon box captioned "KBR3300" with `text`.
-    static void ReportScriptError(const std::string& text);
+    void ReportScriptError(const std::string& text);
     // The system's text for a failure code, or "FormatMessage Netive Error" when it has none.
     static std::string SystemErrorText(uint32_t code);
 
@@ -113,6 +116,7 @@ private:
         std::string error;  // non-empty: the call raised and the box is still to be shown
     };
     struct State {
+        MessageBoxes* boxes = nullptr;
         std::deque<Pending> pending;   // accepted calls whose done has not fired, in seq order
         std::deque<Outcome> outcomes;  // outcomes back from the page, handed on one at a time
         bool delivering = false;

@@ -1,11 +1,11 @@
 #include "browser/ResScheme.h"
 
-#include "browser/HtmlCtrl.h"
+#include "browser/HostServices.h"
+#include "browser/PageBridge.h"
 #include "browser/PageLibrary.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
-#include <QUrlQuery>
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
 
@@ -41,6 +41,9 @@ void PrepareBrowserEngine() {
     }
 }
 
+ResSchemeHandler::ResSchemeHandler(HostServices& services, PageBridge* bridge, QObject* parent)
+    : QWebEngineUrlSchemeHandler(parent), services_(services), bridge_(bridge) {}
+
 void ResSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {
     const QUrl url = job->requestUrl();
     if (job->requestMethod() != "GET" || url.host().compare(kPageLibraryHost, Qt::CaseInsensitive) != 0) {
@@ -49,16 +52,20 @@ void ResSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {
     }
     const QString path = url.path(QUrl::FullyDecoded);
     if (path == QLatin1String(kBridgePath)) {
-        CHtmlCtrl::HandleBridgeRequest(job, this);
+        if (bridge_) {
+            bridge_->HandleRequest(job);
+        } else {
+            job->fail(QWebEngineUrlRequestJob::RequestDenied);
+        }
         return;
     }
-    PageLibrary& library = PageLibrary::Shared();
-    if (!library.Loaded()) {
+    const PageLibrary* library = services_.Pages();
+    if (!library || !library->Loaded()) {
         job->fail(QWebEngineUrlRequestJob::RequestFailed);
         return;
     }
     const std::string name = path.toStdString();
-    const auto bytes = library.Find(name);
+    const auto bytes = library->Find(name);
     if (!bytes) {
         job->fail(QWebEngineUrlRequestJob::UrlNotFound);
         return;

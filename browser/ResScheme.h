@@ -1,17 +1,21 @@
 #pragma once
 // The `res` URL scheme: serves res://PgPack.dll/NAME from the page library and carries the page
-// bridge (see HtmlCtrl.h).
+// bridge (see PageBridge.h).
 
+#include <QPointer>
 #include <QWebEngineUrlSchemeHandler>
 
 namespace kbr {
+
+class HostServices;
+class PageBridge;
 
 inline constexpr const char* kResScheme = "res";
 inline constexpr const char* kPageLibraryHost = "pgpack.dll";
 // Path of the bridge calls on the library's host (same origin as the pages).
 inline constexpr const char* kBridgePath = "/.kbr-bridge";
 
-// Registers the scheme (secure, local, host syntax). Must run before the application object is
+// Registers the scheme (secure only, host syntax). Must run before the application object is
 // made; later calls do nothing.
 void RegisterResScheme();
 
@@ -21,11 +25,17 @@ void RegisterResScheme();
 // QTWEBENGINE_REMOTE_DEBUGGING, which the program never sets.
 void PrepareBrowserEngine();
 
+// The handler of one control's profile: pages from the services' page library, bridge calls to
+// that control's bridge.
 class ResSchemeHandler : public QWebEngineUrlSchemeHandler {
     Q_OBJECT
 public:
-    using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
+    ResSchemeHandler(HostServices& services, PageBridge* bridge, QObject* parent);
     void requestStarted(QWebEngineUrlRequestJob* job) override;
+
+private:
+    HostServices& services_;
+    QPointer<PageBridge> bridge_;
 };
 
 }  // namespace kbr

@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QStyle>
 #include <QVBoxLayout>
@@ -14,6 +13,7 @@
 
 #include "netcheck/RefreshVerdict.h"
 #include "netcheck/RefreshWaitDialog.h"
+#include "widgets/MessageBox.h"
 
 namespace kbr {
 
@@ -35,11 +35,11 @@ QPixmap ReminderBitmap(const QWidget* widget) {
 
 }  // namespace
 
-ReminderDialog::ReminderDialog(QWidget* parent) : ReminderDialog(RefreshSettings{}, parent) {}
-
-ReminderDialog::ReminderDialog(RefreshSettings settings, QWidget* parent)
+ReminderDialog::ReminderDialog(MessageBoxes& boxes, RefreshSettings settings, QWidget* parent)
     // A caption but no close box; leaving is OK or Esc.
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), settings_(std::move(settings)) {
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      boxes_(boxes),
+      settings_(std::move(settings)) {
     setWindowTitle(QString::fromLatin1(CAPTION));
     setFixedSize(WIDTH_PX, HEIGHT_PX);
     setModal(true);
@@ -122,13 +122,11 @@ void ReminderDialog::Refresh() {
 }
 
 void ReminderDialog::ShowVerdict(const QString& text) {
-    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(CAPTION), text, QMessageBox::Ok, this);
-    box.setObjectName(QStringLiteral("verdictBox"));
-    box.exec();
+    (void)boxes_.ShowBox({this, text, QString::fromLatin1(CAPTION), MBOX_OK | MBOX_ICONEXCLAMATION});
 }
 
-int ShowReminder(QWidget* parent) {
-    ReminderDialog dialog(parent);
+int ShowReminder(MessageBoxes& boxes, QWidget* parent) {
+    ReminderDialog dialog(boxes, RefreshSettings{}, parent);
     return dialog.exec();
 }
 

@@ -4,7 +4,8 @@
 // says whether that worked.
 //
 // Entry point for a page window that is closing:
-//     kbr::ShowReminder();   // modal, no owner; the close goes on whatever it returns
+//     kbr::ShowReminder(boxes);   // modal, no owner; the close goes on whatever it returns
+// The verdict box goes to `boxes`, the program's services.
 
 #include <QDialog>
 
@@ -13,6 +14,8 @@
 class QPushButton;
 
 namespace kbr {
+
+class MessageBoxes;
 
 class ReminderDialog : public QDialog {
     Q_OBJECT
@@ -32,10 +35,10 @@ public:
     static constexpr int WIDTH_PX = 491;
     static constexpr int HEIGHT_PX = 164;
 
-    // The shipped form: the real helper program and the device's configuration address.
-    explicit ReminderDialog(QWidget* parent = nullptr);
-    // For tests: a stand-in helper, a loopback probe target, a directory of their own.
-    ReminderDialog(RefreshSettings settings, QWidget* parent);
+    // With default settings, the shipped form: the real helper program and the device's
+    // configuration address. Tests give a stand-in helper, a loopback probe target, a directory
+    // of their own.
+    explicit ReminderDialog(MessageBoxes& boxes, RefreshSettings settings = {}, QWidget* parent = nullptr);
 
     // Command 1005: renews the PC's address (wait dialog over this one), then shows the verdict.
     // The dialog stays open.
@@ -49,13 +52,14 @@ private:
     QString HelperFile(const char* name) const;
     void ShowVerdict(const QString& text);
 
+    MessageBoxes& boxes_;
     RefreshSettings settings_;
     QPushButton* okButton_ = nullptr;
     QPushButton* refreshButton_ = nullptr;
 };
 
-// Shows the reminder modally and returns when the user leaves it (QDialog::Accepted for OK,
-// QDialog::Rejected for Esc). `parent` may be null: the reminder then has no owner.
-int ShowReminder(QWidget* parent = nullptr);
+// Shows the shipped reminder modally and returns when the user leaves it (QDialog::Accepted for
+// OK, QDialog::Rejected for Esc). `parent` may be null: the reminder then has no owner.
+int ShowReminder(MessageBoxes& boxes, QWidget* parent = nullptr);
 
 }  // namespace kbr

@@ -1,10 +1,9 @@
 #include "shell/CHtmlDialog.h"
 
 #include "browser/AppCommand.h"
-#include "browser/MessageBox.h"
 #include "link/DeviceLink.h"
 #include "link/OperationFactory.h"
-#include "netcheck/ReminderDialog.h"
+#include "shell/ConfigServices.h"
 #include "shell/DeviceEvents.h"
 #include "shell/PageOperationContext.h"
 #include "shell/UpgradeProgressDialog.h"
@@ -19,11 +18,6 @@
 namespace kbr {
 namespace {
 
-CHtmlDialog::ReminderHook& Reminder() {
-    static CHtmlDialog::ReminderHook hook;
-    return hook;
-}
-
 // The upgrade is the one operation whose interruption the user is asked about.
 constexpr int kUpgradeFunction = 8;
 
@@ -35,9 +29,11 @@ void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
 
 }  // namespace
 
-CHtmlDialog::CHtmlDialog(const QString& startUrl, QWidget* parent, DeviceLink* link)
+CHtmlDialog::CHtmlDialog(ConfigServices& services, const QString& startUrl, QWidget* parent, DeviceLink* link)
     : QDialog(parent),
-      control_(new CHtmlCtrl()),
+      HtmlHostEvents(services),
+      services_(services),
+      control_(new CHtmlCtrl(services)),
       startUrl_(startUrl),
       link_(link),
       context_(std::make_unique<PageOperationContext>(*this)),
@@ -161,7 +157,7 @@ void CHtmlDialog::OpenChildPage(const std::string& path) {
 }
 
 std::unique_ptr<CHtmlDialog> CHtmlDialog::CreateChildPage(const QString& url) {
-    return std::make_unique<CHtmlDialog>(url, this, link_);
+    return std::make_unique<CHtmlDialog>(services_, url, this, link_);
 }
 
 void CHtmlDialog::ShowPageBox(const std::string& argument, bool askYesNo) {
@@ -172,8 +168,8 @@ void CHtmlDialog::ShowPageBox(const std::string& argument, bool askYesNo) {
     ReplaceAll(caption, "%20", " ");
     ReplaceAll(text, "%20", " ");
     const QPointer<CHtmlDialog> self(this);
-    const int answer = ShowMessageBox(this, QString::fromLocal8Bit(text), QString::fromLocal8Bit(caption),
-                                      askYesNo ? MBOX_YESNO : MBOX_OK);
+    const int answer = services_.ShowBox(
+        {this, QString::fromLocal8Bit(text), QString::fromLocal8Bit(caption), askYesNo ? MBOX_YESNO : MBOX_OK});
     if (!self) return;
     if (askYesNo) CallPage("CallbackConfirm", {answer == ANSWER_YES ? "1" : "0"});
     repaint();
@@ -256,10 +252,6 @@ bool CHtmlDialog::event(QEvent* event) {
 
 // ---- Closing -------------------------------------------------------------------------------------
 
-CHtmlDialog::ReminderHook CHtmlDialog::SetReminderHook(ReminderHook hook) {
-    return std::exchange(Reminder(), std::move(hook));
-}
-
 void CHtmlDialog::PostClose() {
     QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
 }
@@ -272,8 +264,8 @@ void CHtmlDialog::closeEvent(QCloseEvent* event) {
     }
     if (active_ && active_->FunctionNumber() == kUpgradeFunction) {
         const QPointer<CHtmlDialog> self(this);
-        const int answer = ShowMessageBox(this, QString::fromLatin1(kCloseUpgradeQuestion),
-                                          QString::fromLatin1(kProgramCaption), MBOX_YESNO);
+        const int answer = services_.ShowBox(
+            {this, QString::fromLatin1(kCloseUpgradeQuestion), QString::fromLatin1(kProgramCaption), MBOX_YESNO});
         if (!self) return;
         if (answer != ANSWER_YES) {
             event->ignore();
@@ -283,11 +275,7 @@ void CHtmlDialog::closeEvent(QCloseEvent* event) {
         // the window.
     }
     const QPointer<CHtmlDialog> self(this);
-    if (Reminder()) {
-        Reminder()();
-    } else {
-        (void)ShowReminder(nullptr);
-    }
+    services_.ShowReminder();
     if (!self) return;
     QDialog::closeEvent(event);  // ends the modal run with the cancel result
 }

@@ -16,6 +16,9 @@
 //    initialises the configuration records and starts QUEUE_TIMER.
 //  - OnDocumentReady(): the first document is bound; the base sets the caption to its title.
 //  - CreateChildPage(url): the window that code 1002 opens.
+//
+// Boxes, the Reminder and everything else outside the window go through the ConfigServices it was
+// made with; child page windows get the same services.
 
 #include "browser/HtmlCtrl.h"
 #include "browser/HtmlHostEvents.h"
@@ -29,7 +32,6 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -38,6 +40,7 @@
 
 namespace kbr {
 
+class ConfigServices;
 class DeviceLink;
 class OperationHandler;
 class PageOperationContext;
@@ -77,14 +80,16 @@ public:
 
     // `link` is the device link the window's operations send through (MainDialog's own link; a
     // child page window gets its opener's). Without one, requests go nowhere and the operations
-    // end by their timers.
-    explicit CHtmlDialog(const QString& startUrl, QWidget* parent = nullptr, DeviceLink* link = nullptr);
+    // end by their timers. `services` must outlive the window.
+    CHtmlDialog(ConfigServices& services, const QString& startUrl, QWidget* parent = nullptr,
+                DeviceLink* link = nullptr);
     ~CHtmlDialog() override;
 
     // Runs OnInitDialog once, then the modal run.
     int exec() override;
 
     CHtmlCtrl& HtmlCtrl() { return *control_; }
+    ConfigServices& Services() const { return services_; }
     const QString& StartUrl() const { return startUrl_; }
     // Sets the window's client size; the window has no sizing border otherwise.
     void SetWindowSize(int width, int height);
@@ -122,11 +127,6 @@ public:
     // no operation is active.
     void DeliverDeviceReply(std::span<const uint8_t> received);
 
-    // The Reminder shown on every page-window close, after the upgrade question. Tests replace it
-    // (empty: the real ReminderDialog again); returns the hook that was set.
-    using ReminderHook = std::function<void()>;
-    static ReminderHook SetReminderHook(ReminderHook hook);
-
     void OnAppCommand(const AppCommand& command) override;
     void OnDocumentReady() override;
 
@@ -160,6 +160,7 @@ private:
     void ShowPageBox(const std::string& argument, bool askYesNo);
     void NavigatePending();
 
+    ConfigServices& services_;
     CHtmlCtrl* control_;
     QString startUrl_;
     bool initialised_ = false;

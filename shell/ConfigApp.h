@@ -3,34 +3,21 @@
 // end of every wizard process, the IP helper started in the background, then the main window,
 // modally; the program ends with it.
 
-#include "platform/Platform.h"
 #include "platform/ProgramNames.h"
 
-#include <cstdint>
 #include <functional>
-#include <string>
-#include <string_view>
-#include <vector>
 
 namespace kbr {
 
-// What start-up needs of the system; tests put fakes in its place.
-struct StartupSystem {
-    std::function<bool()> initSockets;
-    std::function<std::vector<platform::ProcessInfo>(std::string_view name)> findProcesses;
-    std::function<bool(int64_t pid)> terminateAndWait;
-    // Starts a program hidden and detached, without waiting.
-    std::function<void(const std::string& program, const std::vector<std::string>& args)> startHidden;
-
-    static StartupSystem Real();
-};
+class ConfigServices;
 
 class ConfigApp {
 public:
     static constexpr const char* kWizardName = platform::WIZARD_EXECUTABLE;
     static constexpr const char* kIpHelperName = platform::IP_HELPER_EXECUTABLE;
 
-    explicit ConfigApp(StartupSystem system = StartupSystem::Real());
+    // Everything outside the program goes through `services`, which must outlive the object.
+    explicit ConfigApp(ConfigServices& services);
 
     // The start-up steps; runMainDialog runs the main window modally. Returns the exit code: 0
     // after the main window's run, 1 when a check ended the program.
@@ -41,12 +28,15 @@ public:
     [[nodiscard]] bool LaunchGuard();
     // Ends every wizard process and waits for each; one that cannot be ended is passed over.
     void CloseWizard();
-    // The IP helper with "1", hidden, not waited for; looked for in the current directory, then
-    // beside the program, then on the search path.
+    // The IP helper with "1", hidden, not waited for.
     void StartIpHelper();
 
 private:
-    StartupSystem system_;
+    ConfigServices& services_;
 };
+
+// The whole program: the browser engine prepared, the application object, ConfigApp with the
+// main window on `services`. Returns the exit code.
+int RunConfigProgram(int argc, char** argv, ConfigServices& services);
 
 }  // namespace kbr

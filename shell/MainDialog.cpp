@@ -1,8 +1,7 @@
 #include "shell/MainDialog.h"
 
-#include "browser/MessageBox.h"
-#include "browser/PageLibrary.h"
 #include "shell/AboutDialog.h"
+#include "shell/ConfigServices.h"
 #include "shell/DeviceEvents.h"
 #include "shell/ProgramIcon.h"
 
@@ -15,10 +14,11 @@
 
 namespace kbr {
 
-MainDialog::MainDialog(QWidget* parent) : MainDialog(kDeviceAddress, kDevicePort, parent) {}
+MainDialog::MainDialog(ConfigServices& services, QWidget* parent)
+    : MainDialog(services, kDeviceAddress, kDevicePort, parent) {}
 
-MainDialog::MainDialog(std::string address, std::string port, QWidget* parent)
-    : CHtmlDialog(QString::fromLatin1(kStartUrl), parent),
+MainDialog::MainDialog(ConfigServices& services, std::string address, std::string port, QWidget* parent)
+    : CHtmlDialog(services, QString::fromLatin1(kStartUrl), parent),
       endpointAddress_(std::move(address)),
       endpointPort_(std::move(port)) {
     setWindowIcon(ProgramIcon());
@@ -38,14 +38,12 @@ int MainDialog::exec() {
 
 bool MainDialog::OnInitDialog() {
     // The page library: the current directory first, then the installation's data directory.
-    const auto library = FindPageLibrary();
-    if (!library) {
-        (void)ShowMessageBox(this, QStringLiteral("Cannot find PgPack.DLL resource file!"),
-                             QString::fromLatin1(kProgramCaption), MBOX_OK | MBOX_ICONEXCLAMATION);
+    if (!Services().Pages()) {
+        (void)Services().ShowBox({this, QStringLiteral("Cannot find PgPack.DLL resource file!"),
+                                  QString::fromLatin1(kProgramCaption), MBOX_OK | MBOX_ICONEXCLAMATION});
         setResult(0);
         return false;
     }
-    PageLibrary::SetSharedPath(*library);
 
     if (!CHtmlDialog::OnInitDialog()) return false;
 
@@ -143,8 +141,8 @@ void MainDialog::ReconnectQuestion() {
     // 4
     const QPointer<MainDialog> self(this);
     asking_ = true;
-    const int answer = ShowMessageBox(this, QString::fromLatin1(kReconnectQuestion),
-                                      QString::fromLatin1(kProgramCaption), MBOX_YESNO | MBOX_ICONEXCLAMATION);
+    const int answer = Services().ShowBox({this, QString::fromLatin1(kReconnectQuestion),
+                                           QString::fromLatin1(kProgramCaption), MBOX_YESNO | MBOX_ICONEXCLAMATION});
     if (!self) return;
     asking_ = false;
     // 5: No ends the program. A child page window that is open would hold the main window's run

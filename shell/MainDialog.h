@@ -34,7 +34,8 @@ public:
     // Shown after a reconnect: one slash, lower-case "index.html" (the start URL differs).
     static constexpr const char* kReconnectUrl = "res://PgPack.dll/index.html";
 
-    explicit MainDialog(QWidget* parent = nullptr);
+    // `services` must outlive the window.
+    explicit MainDialog(ConfigServices& services, QWidget* parent = nullptr);
     ~MainDialog() override;
 
     // The modal run; the link is stopped when it ends (the window is gone then).
@@ -57,7 +58,7 @@ public:
 protected:
     // For tests: the device endpoint to use instead of 192.168.0.20:52121 (a simulator on
     // loopback). Nothing in the program reaches this constructor.
-    MainDialog(std::string address, std::string port, QWidget* parent);
+    MainDialog(ConfigServices& services, std::string address, std::string port, QWidget* parent);
 
     bool OnInitDialog() override;
     // The first connection attempt, made while the window is initialised (before it is shown); a

@@ -1,8 +1,8 @@
 #include "shell/PageOperationContext.h"
 
-#include "browser/MessageBox.h"
 #include "link/DeviceLink.h"
 #include "shell/CHtmlDialog.h"
+#include "shell/ConfigServices.h"
 #include "shell/UpgradeProgressDialog.h"
 
 #include <algorithm>
@@ -48,13 +48,14 @@ void PageOperationContext::SetActiveOperation(OperationHandler* operation) {
 OperationHandler* PageOperationContext::ActiveOperation() const { return window_.active_.get(); }
 
 void PageOperationContext::ShowMessage(std::string_view text) {
-    (void)ShowMessageBox(&window_, QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())),
-                         QString::fromLatin1(kProgramCaption), MBOX_OK);
+    (void)window_.services_.ShowBox({&window_, QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())),
+                                     QString::fromLatin1(kProgramCaption), MBOX_OK});
 }
 
 bool PageOperationContext::AskYesNo(std::string_view question) {
-    return ShowMessageBox(&window_, QString::fromLocal8Bit(question.data(), static_cast<qsizetype>(question.size())),
-                          QString::fromLatin1(kProgramCaption), MBOX_YESNO) == ANSWER_YES;
+    return window_.services_.ShowBox({&window_,
+                                      QString::fromLocal8Bit(question.data(), static_cast<qsizetype>(question.size())),
+                                      QString::fromLatin1(kProgramCaption), MBOX_YESNO}) == ANSWER_YES;
 }
 
 void PageOperationContext::CreateUpgradeProgress() {

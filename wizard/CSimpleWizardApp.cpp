@@ -14,7 +14,7 @@ CSimpleWizardApp::CSimpleWizardApp(WizardServices& services) : services_(service
 int CSimpleWizardApp::Run() {
     services_.StartNetworking();
     if (services_.OtherInstanceRunning()) {
-        services_.ShowMessage(nullptr, TEXT_PROGRAM_RUNNING, CAPTION_REMINDER, QMessageBox::NoIcon);
+        services_.ShowMessage(nullptr, TEXT_PROGRAM_RUNNING, CAPTION_REMINDER, MBOX_OK);
         return 0;
     }
 

@@ -47,7 +47,7 @@ ProbeOutcome ProbeAndLaunch::Run(ProbeMode mode, QWidget* failureDialog) {
         }
         CloseNotice();
         ProbeNoticeDialog::PaintNow(failureDialog);
-        services_.ShowMessage(failureDialog, TEXT_CANNOT_CONNECT, PROGRAM_CAPTION, QMessageBox::Warning);
+        services_.ShowMessage(failureDialog, TEXT_CANNOT_CONNECT, PROGRAM_CAPTION, MBOX_OK | MBOX_ICONEXCLAMATION);
         outcome = ProbeOutcome::Reported;
         break;
     }
@@ -65,7 +65,7 @@ ProbeOutcome ProbeAndLaunch::Launch(ProbeMode mode) {
         return retry ? ProbeOutcome::Reported : ProbeOutcome::Launched;
     }
     CloseNotice();
-    services_.ShowMessage(nullptr, TEXT_CANNOT_EXECUTE, CAPTION_ERROR, QMessageBox::NoIcon);
+    services_.ShowMessage(nullptr, TEXT_CANNOT_EXECUTE, CAPTION_ERROR, MBOX_OK);
     if (!retry) {
         return ProbeOutcome::LaunchFailed;
     }

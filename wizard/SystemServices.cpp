@@ -21,7 +21,7 @@ void SystemServices::StartNetworking() {
     const platform::SocketsStart sockets = platform::StartSockets(2, 0);
     if (!sockets.started) {
         if (sockets.major != 2 || sockets.minor != 0) {
-            ShowMessage(nullptr, "Incorrect version of WS2_32.dll found", CAPTION_ERROR, QMessageBox::NoIcon);
+            ShowMessage(nullptr, "Incorrect version of WS2_32.dll found", CAPTION_ERROR, MBOX_OK);
         }
         platform::StopSockets();
     }
@@ -59,10 +59,8 @@ void SystemServices::Wait(std::chrono::milliseconds duration) {
     }
 }
 
-void SystemServices::ShowMessage(QWidget* owner, const QString& text, const QString& caption,
-                                 QMessageBox::Icon icon) {
-    QMessageBox box(icon, caption, text, QMessageBox::Ok, owner);
-    box.exec();
+void SystemServices::ShowMessage(QWidget* owner, const QString& text, const QString& caption, uint32_t type) {
+    (void)RunMessageBox({owner, text, caption, MBOX_OK | (type & 0xF0)});
 }
 
 bool SystemServices::OtherInstanceRunning() {

@@ -1,6 +1,6 @@
 #pragma once
-// The wizard's real surroundings: the device link, the platform's process start, Qt's message
-// boxes and event loop.
+// The wizard's real surroundings: the device link, the platform's process start, the programs'
+// message box and Qt's event loop.
 
 #include "wizard/WizardServices.h"
 
@@ -13,7 +13,7 @@ public:
     void StartRenewal(const std::string& parameter) override;
     [[nodiscard]] bool LaunchConfigProgram() override;
     void Wait(std::chrono::milliseconds duration) override;
-    void ShowMessage(QWidget* owner, const QString& text, const QString& caption, QMessageBox::Icon icon) override;
+    void ShowMessage(QWidget* owner, const QString& text, const QString& caption, uint32_t type) override;
     [[nodiscard]] bool OtherInstanceRunning() override;
     void OpenHelp() override;
 };

@@ -3,7 +3,8 @@
 // connection, starting programs, waiting, message boxes, the process list and the help document.
 // The program uses SystemServices; tests substitute their own.
 
-#include <QMessageBox>
+#include "widgets/MessageBox.h"
+
 #include <QString>
 
 #include <chrono>
@@ -41,9 +42,9 @@ public:
     [[nodiscard]] virtual bool LaunchConfigProgram() = 0;
     // Keeps the wizard alive (windows stay painted, user input is held back) for `duration`.
     virtual void Wait(std::chrono::milliseconds duration) = 0;
-    // A modal message box with an OK button. `owner` may be null.
-    virtual void ShowMessage(QWidget* owner, const QString& text, const QString& caption,
-                             QMessageBox::Icon icon) = 0;
+    // A modal message box with an OK button and the icon of `type` (MBOX_ICON* bits, or none).
+    // `owner` may be null.
+    virtual void ShowMessage(QWidget* owner, const QString& text, const QString& caption, uint32_t type) = 0;
     // True when a wizard or configuration program other than this very process is running.
     [[nodiscard]] virtual bool OtherInstanceRunning() = 0;
     // Opens the DHCP help document for this system, if there is one; failures are silent.

@@ -88,10 +88,9 @@ TEST(BrowserHostUnbound, ADamagedPageLibraryServesNothing) {
         std::ofstream out(damaged, std::ios::binary);
         out << "MZ this is not a page library";
     }
-    PageLibrary::SetSharedPath(damaged);
     TestHost host;
+    host.services.pageLibraryPath = damaged;
     const bool loaded = host.LoadAndWait(kStart);
-    PageLibrary::SetSharedPath(KBR_TEST_PGPACK);
     std::filesystem::remove(damaged);
     ASSERT_TRUE(loaded);
     EXPECT_FALSE(host.lastLoadOk);
@@ -115,7 +114,7 @@ TEST_F(BrowserHost, ArrayFormPassesOneVBArrayHoldingTheListReversed) {
 }
 
 TEST_F(BrowserHost, ResultsMissingAndRaisingFunctions) {
-    BoxRecorder boxes;
+    FakeHostServices& boxes = host.services;
     EXPECT_EQ(Call("returnsOne", {}, false), std::make_pair(true, std::string("1")));
     EXPECT_EQ(Call("returnsNumber", {}, false), std::make_pair(true, std::string()));
     EXPECT_EQ(Call("noSuchFunction", {"a"}, false).first, false);
@@ -142,7 +141,8 @@ TEST_F(BrowserHost, HostileStringsArriveUnchanged) {
 }
 
 TEST_F(BrowserHost, ScriptBoxesAreTitledCaption) {
-    BoxRecorder boxes(ANSWER_CANCEL);
+    FakeHostServices& boxes = host.services;
+    boxes.boxAnswer = ANSWER_CANCEL;
     Eval(host.control, "sayHello()");
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].caption, "Caption");
@@ -154,11 +154,48 @@ TEST_F(BrowserHost, ScriptBoxesAreTitledCaption) {
     EXPECT_EQ(boxes.boxes[1].type & 0xF, MBOX_OKCANCEL);
 }
 
+// A page of the library reaches its boxes through the bridge; a document without the bridge's
+// token through the engine's own alert, confirm and prompt. Both end in the same boxes.
+TEST_F(BrowserHost, ScriptBoxesAreTheSameWithAndWithoutTheBridge) {
+    for (const QString& url : {kStart, QStringLiteral("data:text/html,<title>data</title><body>no token</body>")}) {
+        SCOPED_TRACE(url.toStdString());
+        ASSERT_TRUE(host.LoadAndWait(url));
+        FakeHostServices& services = host.services;
+        services.boxes.clear();
+        services.prompts.clear();
+
+        Eval(host.control, "alert('A')");
+        services.boxAnswer = ANSWER_OK;
+        EXPECT_TRUE(Eval(host.control, "confirm('C')").toBool());
+        services.boxAnswer = ANSWER_CANCEL;
+        EXPECT_FALSE(Eval(host.control, "confirm('C')").toBool());
+        ASSERT_EQ(services.boxes.size(), 3u);
+        for (size_t i = 0; i < services.boxes.size(); ++i) {
+            EXPECT_EQ(services.boxes[i].owner, nullptr);
+            EXPECT_EQ(services.boxes[i].caption, "Caption");
+            EXPECT_EQ(services.boxes[i].text, i == 0 ? "A" : "C");
+            EXPECT_EQ(services.boxes[i].type, i == 0 ? MBOX_OK | MBOX_ICONEXCLAMATION : MBOX_OKCANCEL | MBOX_ICONQUESTION);
+        }
+
+        services.promptAnswer = QStringLiteral("typed");
+        EXPECT_EQ(Eval(host.control, "prompt('P', 'd')").toString(), "typed");
+        services.promptAnswer.reset();  // cancelled
+        EXPECT_TRUE(Eval(host.control, "prompt('Q') === null").toBool());
+        ASSERT_EQ(services.prompts.size(), 2u);
+        EXPECT_EQ(services.prompts[0].caption, "Caption");
+        EXPECT_EQ(services.prompts[0].label, "P");
+        EXPECT_EQ(services.prompts[0].text, "d");
+        EXPECT_EQ(services.prompts[1].label, "Q");
+        EXPECT_EQ(services.prompts[1].text, "");
+    }
+}
+
 TEST_F(BrowserHost, ConfirmAnswerIsThereBeforeNavigateReturns) {
-    BoxRecorder boxes(ANSWER_YES);
+    FakeHostServices& boxes = host.services;
+    boxes.boxAnswer = ANSWER_YES;
     host.onCommand = [&](const AppCommand& command) {
         if (command.code != 1008) return;
-        const int answer = ShowMessageBox(&host, "Are you sure?", "Question", MBOX_YESNO);
+        const int answer = boxes.ShowBox({&host, "Are you sure?", "Question", MBOX_YESNO});
         host.control->Script().CallFunction("CallbackConfirm", {answer == ANSWER_YES ? "1" : "0"});
     };
     EXPECT_EQ(Eval(host.control, "askAndRead()").toString(), "1");
@@ -182,7 +219,7 @@ TEST_F(BrowserHost, CommandsInARowAllArriveInOrder) {
 // function is skipped silently, a raising one is reported with the stop-icon box and the calls
 // after it still run.
 TEST_F(BrowserHost, CallsMadeDuringACommandAreAppliedBeforeNavigateReturns) {
-    BoxRecorder boxes;
+    FakeHostServices& boxes = host.services;
     std::vector<bool> ran;
     const auto outcome = [&](bool r, const std::string&) { ran.push_back(r); };
     host.onCommand = [&](const AppCommand& command) {
@@ -244,12 +281,12 @@ TEST_F(BrowserHost, CallsMadeWhileACommandShowsABoxArriveBeforeNavigateReturns) 
               R"([["before-box"],["device-reply"],["after-box"]])");
 
     // The same while the page's own alert box is open.
-    const MessageBoxHook previous = SetMessageBoxHook([&](const MessageBoxRequest&) {
+    host.services.onBox = [&](const MessageBoxRequest&) {
         host.control->Script().CallFunction("record", {"during-alert"});
         return ANSWER_OK;
-    });
+    };
     const QString logged = Eval(host.control, "(function(){log=[];alert('x');return JSON.stringify(log);})()").toString();
-    SetMessageBoxHook(previous);
+    host.services.onBox = nullptr;
     EXPECT_EQ(logged, R"([["during-alert"]])");
 }
 
@@ -298,11 +335,11 @@ TEST(BrowserHostFiles, CommandsNameTheChosenFileByItsFullPath) {
     std::ofstream(file) << "image";
     std::vector<QStringList> asked;
     QStringList answer = {QString::fromStdString(file.string())};
-    const auto previous = HtmlPage::SetFileChooser([&](HtmlPage::FileSelectionMode, const QStringList& old, const QStringList&) {
-        asked.push_back(old);
-        return answer;
-    });
     TestHost host;
+    host.services.onChooseFiles = [&](const FileRequest& request) {
+        asked.push_back(request.oldFiles);
+        return answer;
+    };
     host.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
     ASSERT_TRUE(host.LoadAndWait("res://PgPack.dll/upload.html"));
@@ -343,13 +380,13 @@ TEST(BrowserHostFiles, CommandsNameTheChosenFileByItsFullPath) {
     EXPECT_EQ(kept.back().name, "more19.img");
     EXPECT_EQ(kept.front().name, "more4.img");
 
-    HtmlPage::SetFileChooser(previous);
     std::filesystem::remove_all(dir);
 }
 
 // Without a page: what a bridge answer carries, and calls that cannot reach a page end as not run.
 TEST(PageScriptDelivery, AnswersCarryEveryWaitingCallAndUndeliverableCallsEndAsNotRun) {
-    PageScript script;
+    FakeHostServices services;
+    PageScript script(services);
     EXPECT_FALSE(script.CallFunction("f", {}));  // nothing bound and nothing coming
     std::vector<std::string> done;
     const auto outcome = [&](const std::string& tag) {
@@ -421,20 +458,18 @@ TEST_F(BrowserHost, OtherOriginsCannotIssueCommands) {
 }
 
 TEST_F(BrowserHost, RemoteLinksOpenOutsideAndNeverLoad) {
-    std::vector<QUrl> opened;
-    HtmlPage::SetExternalOpener([&](const QUrl& url) { opened.push_back(url); });
+    const std::vector<QUrl>& opened = host.services.opened;
     Eval(host.control,
          "(function(){var a=document.createElement('a');a.href='https://example.invalid/x';"
          "document.body.appendChild(a);a.click();})()");
     EXPECT_TRUE(QTest::qWaitFor([&] { return !opened.empty(); }, 10000));
-    HtmlPage::SetExternalOpener([](const QUrl&) {});
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0].toString(), "https://example.invalid/x");
     EXPECT_EQ(Eval(host.control, "location.href").toString(), "res://pgpack.dll//Index.html");
 }
 
 TEST_F(BrowserHost, NullBindingIsReportedAndKeepsThePreviousOne) {
-    BoxRecorder boxes;
+    FakeHostServices& boxes = host.services;
     EXPECT_FALSE(host.control->Script().BindScript(nullptr));
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].text, "NULL pointer");
@@ -444,7 +479,8 @@ TEST_F(BrowserHost, NullBindingIsReportedAndKeepsThePreviousOne) {
 }
 
 TEST(HtmlHostEventsDefaults, ResultsAreThePlatformCodes) {
-    HtmlHostEvents events;
+    FakeHostServices boxes;
+    HtmlHostEvents events(boxes);
     EXPECT_EQ(events.GetOptionKeyPath(nullptr, 0), KBR_E_INVALIDARG);
     LPOLESTR key = nullptr;
     ASSERT_EQ(events.GetOptionKeyPath(&key, 0), KBR_S_OK);
@@ -465,7 +501,6 @@ TEST(HtmlHostEventsDefaults, ResultsAreThePlatformCodes) {
     EXPECT_EQ(events.UpdateUI(), KBR_S_OK);
     EXPECT_EQ(events.ShowUI(0, nullptr, nullptr, nullptr, nullptr), KBR_E_NOTIMPL);
 
-    BoxRecorder boxes(ANSWER_OK);
     std::u16string text = u"Hello";
     std::u16string caption = u"Engine caption";
     LRESULT result = 0;
@@ -482,9 +517,10 @@ TEST(PageScriptText, SystemErrorTextFallsBack) {
 }
 
 TEST(CHtmlCtrlPlaceholder, MissingPlaceholderCreatesNothing) {
+    FakeHostServices services;
     QWidget parent;
-    CHtmlCtrl control;
-    HtmlHostEvents events;
+    CHtmlCtrl control(services);
+    HtmlHostEvents events(services);
     EXPECT_FALSE(control.ReplacePlaceholder(1006, &parent, &events));
     EXPECT_EQ(control.page()->url(), QUrl());
 }

@@ -1,6 +1,7 @@
 // On Windows the browser-engine boundary uses the system's own types; the result codes, host flags
-// and message box values that the host keeps for every system must be the system's values.
+// and message box values that the programs keep for every system must be the system's values.
 #include "browser/HostTypes.h"
+#include "widgets/MessageBoxStyle.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,6 @@
 // Entry of the WebEngine tests: the engine is prepared (res scheme, --no-sandbox only as root)
-// before the application object, pages run offscreen unless a display platform is chosen, and the
-// fixture page library is the one the `res` scheme serves.
-#include "browser/PageLibrary.h"
+// before the application object, and pages run offscreen unless a display platform is chosen.
+// Each test's page library is the one its FakeHostServices serves (TestPageLibrary()).
 #include "browser/ResScheme.h"
 
 #include <QApplication>
@@ -12,9 +11,6 @@ int main(int argc, char** argv) {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     kbr::PrepareBrowserEngine();
     QApplication app(argc, argv);
-#ifdef KBR_TEST_PGPACK
-    kbr::PageLibrary::SetSharedPath(KBR_TEST_PGPACK);
-#endif
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

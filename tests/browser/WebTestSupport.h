@@ -1,8 +1,8 @@
 #pragma once
 // Shared helpers of the tests that run real pages in Qt WebEngine (offscreen).
 
+#include "FakeHostServices.h"
 #include "browser/HtmlCtrl.h"
-#include "browser/MessageBox.h"
 
 #include <QDialog>
 #include <QTest>
@@ -25,15 +25,24 @@ namespace kbr::test {
 
 constexpr int kLoadTimeoutMs = 60000;
 
-// A window hosting one control in place of placeholder 1006, recording what reaches it.
-class TestHost : public QDialog, public HtmlHostEvents {
+// The services of a TestHost, made before it.
+struct HostServicesMember {
+    FakeHostServices services;
+};
+
+// A window hosting one control in place of placeholder 1006, recording what reaches it; what the
+// control does outside its pages goes to `services`.
+class TestHost : private HostServicesMember, public QDialog, public HtmlHostEvents {
 public:
-    explicit TestHost(QWidget* parent = nullptr, QSize size = QSize(640, 420)) : QDialog(parent) {
+    using HostServicesMember::services;
+
+    explicit TestHost(QWidget* parent = nullptr, QSize size = QSize(640, 420))
+        : QDialog(parent), HtmlHostEvents(services) {
         resize(size);
         auto* placeholder = new QWidget(this);
         placeholder->setProperty("controlId", 1006);
         placeholder->setGeometry(QRect(QPoint(0, 0), size));
-        control = new CHtmlCtrl();
+        control = new CHtmlCtrl(services);
         created = control->ReplacePlaceholder(1006, this, this);
         if (created) {
             QObject::connect(control->page(), &QWebEnginePage::loadFinished, this, [this](bool ok) {
@@ -42,6 +51,9 @@ public:
             });
         }
     }
+    // The control goes before the services it uses.
+    ~TestHost() override { delete control; }
+
     void OnAppCommand(const AppCommand& command) override {
         commands.push_back(command);
         if (onCommand) onCommand(command);
@@ -79,22 +91,6 @@ inline QVariant Eval(CHtmlCtrl* control, const QString& script, int timeoutMs = 
     }
     return state->value;
 }
-
-// Records every message box instead of showing it, answering with `answer`.
-class BoxRecorder {
-public:
-    explicit BoxRecorder(int answer = ANSWER_OK) {
-        previous_ = SetMessageBoxHook([this, answer](const MessageBoxRequest& request) {
-            boxes.push_back(request);
-            return answer;
-        });
-    }
-    ~BoxRecorder() { SetMessageBoxHook(previous_); }
-    std::vector<MessageBoxRequest> boxes;
-
-private:
-    MessageBoxHook previous_;
-};
 
 // A fresh folder that is the working directory while the object lives (programs look for their
 // page library and write their helper files in the working directory).

@@ -39,7 +39,7 @@ size_t CountType(const std::vector<Bytes>& requests, uint8_t type) {
 
 class PageSide {
 public:
-    explicit PageSide(uint16_t port) : main_(port) {}
+    explicit PageSide(uint16_t port) : main_(services_, port) {}
     bool Open() { return main_.Open() && QTest::qWaitFor([&] { return main_.IsOpen(); }, kWaitMs); }
     // A function that completes: it gets the completion callback and is waited for.
     bool Complete(const std::string& command) {
@@ -59,13 +59,12 @@ public:
     void Store(const std::string& command) { main_.Send("app:1003@" + command); }
 
 private:
+    FakeConfigServices services_;  // boxes answered OK, Reminders counted
     TestMain main_;
     size_t completions_ = 0;
 };
 
 TEST(CtlSameBytes, PagesAndToolSendTheSameRequests) {
-    PageLibraryDirectory library;
-    ReminderCounter reminders;
     ScratchDir dir;
     std::string error;
     const auto image = BuildUpgradeImage(StandardImageSpec("KBR3300", "2.0.0.0", "2.0.0.0", 2048, 1500), &error);

@@ -1,9 +1,10 @@
 #pragma once
 // Page windows for the dispatcher tests: the real CHtmlDialog / MainDialog on the fixture page
-// library, with their protected steps reachable, child windows recorded, and the Reminder counted
-// instead of shown.
+// library, with their protected steps reachable and child windows recorded. Their services are a
+// FakeConfigServices: boxes recorded and answered, the Reminder counted instead of shown.
 
 #include "../browser/WebTestSupport.h"
+#include "tests/shell/FakeConfigServices.h"
 
 #include "shell/CHtmlDialog.h"
 #include "shell/MainDialog.h"
@@ -33,23 +34,6 @@ inline std::vector<std::string> PageLog(CHtmlCtrl& control, const QString& scrip
     return lines;
 }
 
-// Counts the Reminders shown on closing page windows; `during` runs in place of the dialog.
-class ReminderCounter {
-public:
-    ReminderCounter() {
-        previous_ = CHtmlDialog::SetReminderHook([this] {
-            ++count;
-            if (during) during();
-        });
-    }
-    ~ReminderCounter() { CHtmlDialog::SetReminderHook(previous_); }
-    int count = 0;
-    std::function<void()> during;
-
-private:
-    CHtmlDialog::ReminderHook previous_;
-};
-
 // What child page windows saw: their code 1600 reports, and whether they are gone.
 struct ChildRecord {
     std::vector<std::string> reports;
@@ -59,8 +43,9 @@ struct ChildRecord {
 
 class RecordingChild : public CHtmlDialog {
 public:
-    RecordingChild(const QString& url, QWidget* parent, DeviceLink* link, std::shared_ptr<ChildRecord> record)
-        : CHtmlDialog(url, parent, link), record_(std::move(record)) {}
+    RecordingChild(ConfigServices& services, const QString& url, QWidget* parent, DeviceLink* link,
+                   std::shared_ptr<ChildRecord> record)
+        : CHtmlDialog(services, url, parent, link), record_(std::move(record)) {}
     void OnAppCommand(const AppCommand& command) override {
         if (command.code == 1600) record_->reports.push_back(command.argument);
         CHtmlDialog::OnAppCommand(command);
@@ -103,7 +88,7 @@ public:
 
 protected:
     std::unique_ptr<CHtmlDialog> CreateChildPage(const QString& url) override {
-        auto child = std::make_unique<RecordingChild>(url, this, this->Link(), children);
+        auto child = std::make_unique<RecordingChild>(this->Services(), url, this, this->Link(), children);
         children->last = child.get();
         ++children->opened;
         return child;
@@ -115,7 +100,8 @@ using TestPage = Reachable<CHtmlDialog>;
 // The main window on a simulator's loopback port instead of the device's address.
 class TestMainBase : public MainDialog {
 public:
-    explicit TestMainBase(uint16_t port) : MainDialog("127.0.0.1", std::to_string(port), nullptr) {}
+    TestMainBase(ConfigServices& services, uint16_t port)
+        : MainDialog(services, "127.0.0.1", std::to_string(port), nullptr) {}
     using MainDialog::ConnectToDevice;
     using MainDialog::OnLinkEvent;
     std::atomic<int> reads16{0};
@@ -127,22 +113,5 @@ public:
 };
 
 using TestMain = Reachable<TestMainBase>;
-
-}  // namespace kbr::test
-
-#include <filesystem>
-#include <unistd.h>
-
-namespace kbr::test {
-
-// A fresh current directory holding the fixture page library as "PgPack.dll", as the main window
-// looks for it; the previous directory is restored at the end.
-// A scratch working directory holding a copy of the fixture page library.
-class PageLibraryDirectory : public ScratchWorkingDirectory {
-public:
-    PageLibraryDirectory() : ScratchWorkingDirectory("kbr-dispatch") {
-        std::filesystem::copy_file(KBR_TEST_PGPACK, Path() / "PgPack.dll");
-    }
-};
 
 }  // namespace kbr::test

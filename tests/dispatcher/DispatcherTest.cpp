@@ -17,7 +17,8 @@ QString FixtureUrl(const char* name) { return QStringLiteral("res://PgPack.dll/"
 class PageWindow : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(page.Open()); }
-    TestPage page{FixtureUrl("Index.html")};
+    FakeConfigServices services;
+    TestPage page{services, FixtureUrl("Index.html")};
 };
 
 TEST_F(PageWindow, ResizePlacesTheWindowTheFirstTimeOnly) {
@@ -67,7 +68,8 @@ class PageBoxes : public PageWindow, public ::testing::WithParamInterface<BoxCas
 
 TEST_P(PageBoxes, CaptionTextButtonsAndAnswerInsideTheCommand) {
     const BoxCase& c = GetParam();
-    BoxRecorder boxes(c.answer);
+    FakeConfigServices& boxes = services;
+    boxes.boxAnswer = c.answer;
     EXPECT_EQ(page.Send(c.command), c.log);
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].caption.toStdString(), c.caption);
@@ -93,12 +95,12 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<BoxCase>& info) { return std::string(info.param.name); });
 
 TEST_F(PageWindow, ConfirmAnswerIsThereWhenTheCommandReturns) {
-    BoxRecorder boxes(ANSWER_NO);
+    services.boxAnswer = ANSWER_NO;
     EXPECT_EQ(page.Run("askAndRead('app:1008@Setup,Are%20you%20sure?')").toString(), "0");
 }
 
 TEST_F(PageWindow, AppVersionAndIgnoredCodes) {
-    BoxRecorder boxes;
+    FakeConfigServices& boxes = services;
     EXPECT_EQ(page.Send("app:1007"), Lines{"CallbackAppVer 1.0.0.0"});
     // Codes outside the table, the page set's 2000 among them, do nothing.
     page.Send("app:2000@x");
@@ -171,7 +173,7 @@ TEST_F(PageWindow, ClearQueueDropsTheOperationAndKeepsTheCallback) {
 TEST_F(PageWindow, CompletionCallbackIsCalledOnceAfterItIsSet) {
     // An upgrade from a file that is not there ends at once with completion 1, sending nothing.
     page.QueueTimer().stop();
-    BoxRecorder boxes;
+    FakeConfigServices& boxes = services;
     const std::string upgrade = "app:1003@8:/nonexistent/kbr-image.bin";
     page.Send(upgrade);
     page.PumpCommandQueue();
@@ -217,7 +219,8 @@ protected:
 };
 
 TEST(CompletionOrder, TheCallbackNameIsClearedAfterTheCompletionCall) {
-    CallRecordingPage page(FixtureUrl("Index.html"));
+    FakeConfigServices services;
+    CallRecordingPage page(services, FixtureUrl("Index.html"));
     ASSERT_TRUE(page.Open());
     page.Send("app:1006@CallbackLocal");
     // A page whose completion function registers the next callback right away (as a page that runs
@@ -241,14 +244,13 @@ TEST(CompletionOrder, TheCallbackNameIsClearedAfterTheCompletionCall) {
 }
 
 TEST_F(PageWindow, ChildWindowIsTheActivePageWhileOpenAndIsDestroyedAfter) {
-    ReminderCounter reminders;
     page.QueueTimer().stop();
     page.Send("app:1003@3:5");
     // The child loads, reports, closes itself with code 1000; only then does the command return.
     page.Send("app:1002@child_close.html");
     EXPECT_EQ(page.children->opened, 1);
     EXPECT_EQ(page.children->reports, Lines{"loaded"});
-    EXPECT_EQ(reminders.count, 1);
+    EXPECT_EQ(services.reminders, 1);
     EXPECT_TRUE(page.children->last.isNull());
     EXPECT_EQ(page.ActivePage(), &page);
     EXPECT_TRUE(page.CommandQueue().empty());
@@ -256,19 +258,17 @@ TEST_F(PageWindow, ChildWindowIsTheActivePageWhileOpenAndIsDestroyedAfter) {
 }
 
 TEST_F(PageWindow, ClosingShowsTheReminderThenEndsTheRun) {
-    ReminderCounter reminders;
-    BoxRecorder boxes;
     bool visibleDuringReminder = false;
-    reminders.during = [&] { visibleDuringReminder = page.isVisible(); };
+    services.duringReminder = [&] { visibleDuringReminder = page.isVisible(); };
     page.Send("app:1000");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !page.isVisible(); }, 5000));
-    EXPECT_EQ(reminders.count, 1);
+    EXPECT_EQ(services.reminders, 1);
     EXPECT_TRUE(visibleDuringReminder);
-    EXPECT_TRUE(boxes.boxes.empty());  // no upgrade runs: no question
+    EXPECT_TRUE(services.boxes.empty());  // no upgrade runs: no question
     EXPECT_EQ(page.result(), QDialog::Rejected);
     // A late close of a window whose run is over shows nothing again.
     page.close();
-    EXPECT_EQ(reminders.count, 1);
+    EXPECT_EQ(services.reminders, 1);
 }
 
 TEST(UpgradeProgress, RangeAdvanceAndClamp) {

@@ -29,23 +29,24 @@ constexpr int kWaitMs = 15000;
 // Answers the reconnect question from a list (then No), records every box.
 class Questions {
 public:
-    explicit Questions(std::vector<int> answers = {}) : answers_(std::move(answers)) {
-        previous_ = SetMessageBoxHook([this](const MessageBoxRequest& request) {
+    explicit Questions(FakeConfigServices& services, std::vector<int> answers = {})
+        : services_(services), answers_(std::move(answers)) {
+        services_.onBox = [this](const MessageBoxRequest& request) {
             boxes.push_back(request);
             if (request.text != MainDialog::kReconnectQuestion) return ANSWER_OK;
             if (onQuestion) onQuestion(request);
             ++asked;
             return asked <= answers_.size() ? answers_[asked - 1] : ANSWER_NO;
-        });
+        };
     }
-    ~Questions() { SetMessageBoxHook(previous_); }
+    ~Questions() { services_.onBox = nullptr; }
     std::vector<MessageBoxRequest> boxes;
     size_t asked = 0;
     std::function<void(const MessageBoxRequest&)> onQuestion;
 
 private:
+    FakeConfigServices& services_;
     std::vector<int> answers_;
-    MessageBoxHook previous_;
 };
 
 class Supervision : public ::testing::Test {
@@ -54,7 +55,7 @@ protected:
     void Begin(const std::vector<std::string>& devsimArgs) {
         std::string error;
         ASSERT_TRUE(sim.Start(devsimArgs, &error)) << error;
-        main = std::make_unique<TestMain>(sim.Port());
+        main = std::make_unique<TestMain>(services, sim.Port());
         ASSERT_TRUE(main->Open());
         ASSERT_TRUE(QTest::qWaitFor([&] { return main->IsOpen(); }, kWaitMs));
     }
@@ -79,8 +80,7 @@ protected:
         return log;
     }
 
-    PageLibraryDirectory library;
-    ReminderCounter reminders;
+    FakeConfigServices services;
     DevsimProcess sim;
     std::unique_ptr<TestMain> main;
 };
@@ -114,7 +114,7 @@ INSTANTIATE_TEST_SUITE_P(Table, Login,
 
 TEST_F(Supervision, SixteenByteReplyNeverReachesTheOperation) {
     Begin({"--fault", "0:1:short16"});
-    Questions boxes;
+    Questions boxes(services);
     main->Send("app:1006@CallbackLocal");
     main->Send("app:1003@0:admin");
     ASSERT_TRUE(QTest::qWaitFor([&] { return main->reads16 == 1; }, kWaitMs));
@@ -139,7 +139,7 @@ TEST_F(Supervision, RepliesReachTheChildWindowWhileItIsOpen) {
     Begin({});
     main->Send("app:1002@child_fw.html");  // returns when the child has closed itself
     EXPECT_EQ(main->children->reports, Lines{"1.0.2.3|0"});
-    EXPECT_EQ(reminders.count, 1);
+    EXPECT_EQ(services.reminders, 1);
     EXPECT_EQ(main->ActivePage(), main.get());
     EXPECT_TRUE(main->children->last.isNull());
 }
@@ -154,10 +154,9 @@ class DeviceAbsent : public ::testing::TestWithParam<AbsentCase> {};
 
 TEST_P(DeviceAbsent, QuestionAfterTheWindowShowsUntilNo) {
     const AbsentCase& c = GetParam();
-    PageLibraryDirectory library;
-    ReminderCounter reminders;
-    Questions questions(c.answers);
-    TestMain main(devsim::test::UnusedLoopbackPort());
+    FakeConfigServices services;
+    Questions questions(services, c.answers);
+    TestMain main(services, devsim::test::UnusedLoopbackPort());
     std::vector<bool> shown;
     questions.onQuestion = [&](const MessageBoxRequest&) { shown.push_back(main.isVisible()); };
     QTimer guard;  // a bound on the whole run
@@ -175,7 +174,7 @@ TEST_P(DeviceAbsent, QuestionAfterTheWindowShowsUntilNo) {
     EXPECT_EQ(first.caption, "KBR3300");
     EXPECT_EQ(first.type, MBOX_YESNO | MBOX_ICONEXCLAMATION);
     EXPECT_EQ(first.owner, &main);
-    EXPECT_EQ(reminders.count, 1);  // No closes the program the usual way
+    EXPECT_EQ(services.reminders, 1);  // No closes the program the usual way
     EXPECT_TRUE(main.ClosingMark());
     EXPECT_FALSE(main.IsOpen());
 }
@@ -207,12 +206,11 @@ protected:
 };
 
 TEST(FirstConnection, IsMadeWhileTheWindowIsInitialisedBeforeItIsShown) {
-    PageLibraryDirectory library;
-    ReminderCounter reminders;
+    FakeConfigServices services;
     DevsimProcess sim;
     std::string error;
     ASSERT_TRUE(sim.Start({}, &error)) << error;
-    ConnectionWatch main(sim.Port());
+    ConnectionWatch main(services, sim.Port());
     bool openOnScreen = false;
     // The first turn of the modal run's event loop: the window is up by then.
     QTimer::singleShot(0, &main, [&] {
@@ -228,12 +226,12 @@ TEST(FirstConnection, IsMadeWhileTheWindowIsInitialisedBeforeItIsShown) {
 TEST_F(Supervision, YesWithAChildOpenClosesItAndShowsTheStartPage) {
     // The child's firmware-version read makes the simulator drop the connection.
     Begin({"--fault", "64:1:close"});
-    Questions questions({ANSWER_YES});
+    Questions questions(services, {ANSWER_YES});
     main->Send("app:1002@child_fw.html");  // returns when the child has been closed
     EXPECT_EQ(questions.asked, 1u);
     EXPECT_TRUE(main->children->reports.empty());
     EXPECT_TRUE(main->children->last.isNull());
-    EXPECT_EQ(reminders.count, 1);  // the child's close
+    EXPECT_EQ(services.reminders, 1);  // the child's close
     EXPECT_EQ(main->ActivePage(), main.get());
     EXPECT_TRUE(main->isVisible());
     ASSERT_TRUE(WaitForStartPage());
@@ -249,19 +247,19 @@ TEST_F(Supervision, YesWithAChildOpenClosesItAndShowsTheStartPage) {
 
 TEST_F(Supervision, NoWithAChildOpenClosesBothWindows) {
     Begin({"--fault", "64:1:close"});
-    Questions questions({ANSWER_NO});
+    Questions questions(services, {ANSWER_NO});
     main->Send("app:1002@child_fw.html");  // returns when the child has been closed
     EXPECT_EQ(questions.asked, 1u);
     EXPECT_TRUE(main->children->last.isNull());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !main->isVisible(); }, kWaitMs));
-    EXPECT_EQ(reminders.count, 2);  // the child's close, then the main window's
+    EXPECT_EQ(services.reminders, 2);  // the child's close, then the main window's
     EXPECT_TRUE(main->ClosingMark());
     EXPECT_FALSE(main->IsOpen());
 }
 
 TEST_F(Supervision, RepeatedLossReportsOfOneBreakAskOnce) {
     Begin({});
-    Questions questions({ANSWER_YES});
+    Questions questions(services, {ANSWER_YES});
     // Three reports of one break queued before the first is handled (as a receive thread that
     // reported every failed read would post them).
     for (int i = 0; i < 3; ++i) main->OnLinkEvent(DeviceLink::LINK_LOST);
@@ -279,15 +277,15 @@ TEST_F(Supervision, RepeatedLossReportsOfOneBreakAskOnce) {
 
 TEST_F(Supervision, LossWhileClosingAsksNothing) {
     Begin({});
-    Questions questions({ANSWER_YES});
-    reminders.during = [&] {
+    Questions questions(services, {ANSWER_YES});
+    services.duringReminder = [&] {
         // The device goes away while the Reminder is up.
         (void)sim.Stop();
         EXPECT_TRUE(QTest::qWaitFor([&] { return !main->IsOpen(); }, kWaitMs));
         QTest::qWait(50);
     };
     main->close();
-    EXPECT_EQ(reminders.count, 1);
+    EXPECT_EQ(services.reminders, 1);
     EXPECT_EQ(questions.asked, 0u);
     EXPECT_TRUE(main->ClosingMark());
     EXPECT_FALSE(main->isVisible());
@@ -307,7 +305,7 @@ TEST_F(Supervision, LostConnectionDuringAnUpgradeHidesItsProgress) {
     ScratchDir dir;
     const std::string image = WriteImage(dir);
     Begin({"--fault", "12:3:close"});
-    Questions questions({ANSWER_YES});
+    Questions questions(services, {ANSWER_YES});
     bool progressShownAtQuestion = true;
     questions.onQuestion = [&](const MessageBoxRequest&) {
         progressShownAtQuestion = main->UpgradeProgress() && main->UpgradeProgress()->isVisible();
@@ -333,12 +331,12 @@ TEST_F(Supervision, ClosingDuringAnUpgradeAsksFirst) {
     Begin({"--fault", "12:2:silent"});
     std::vector<int> answers{ANSWER_NO, ANSWER_YES};
     std::vector<MessageBoxRequest> asked;
-    const MessageBoxHook previous = SetMessageBoxHook([&](const MessageBoxRequest& request) {
+    services.onBox = [&](const MessageBoxRequest& request) {
         asked.push_back(request);
         const int answer = answers.empty() ? ANSWER_NO : answers.front();
         if (!answers.empty()) answers.erase(answers.begin());
         return answer;
-    });
+    };
     main->Send("app:1003@8:" + image);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return main->UpgradeProgress() && main->UpgradeProgress()->Position() >= 1; }, kWaitMs));
@@ -351,23 +349,23 @@ TEST_F(Supervision, ClosingDuringAnUpgradeAsksFirst) {
     EXPECT_EQ(asked[0].caption, "KBR3300");
     EXPECT_EQ(asked[0].type, MBOX_YESNO);
     EXPECT_TRUE(main->isVisible());
-    EXPECT_EQ(reminders.count, 0);
+    EXPECT_EQ(services.reminders, 0);
     ASSERT_NE(main->ActiveOperation(), nullptr);
     EXPECT_EQ(main->ActiveOperation()->FunctionNumber(), 8);
     EXPECT_TRUE(main->UpgradeProgress()->isVisible());
 
     // Yes: the Reminder comes while the upgrade still runs; the window closes after it.
     bool upgradeDuringReminder = false;
-    reminders.during = [&] {
+    services.duringReminder = [&] {
         upgradeDuringReminder = main->ActiveOperation() && main->ActiveOperation()->FunctionNumber() == 8 &&
                                 main->UpgradeProgress()->isVisible();
     };
     main->close();
     EXPECT_EQ(asked.size(), 2u);
-    EXPECT_EQ(reminders.count, 1);
+    EXPECT_EQ(services.reminders, 1);
     EXPECT_TRUE(upgradeDuringReminder);
     EXPECT_FALSE(main->isVisible());
-    SetMessageBoxHook(previous);
+    services.onBox = nullptr;
 }
 
 TEST_F(Supervision, TheTransferGoesOnWhileTheReminderIsUp) {
@@ -380,10 +378,10 @@ TEST_F(Supervision, TheTransferGoesOnWhileTheReminderIsUp) {
     ASSERT_TRUE(WriteImageFile(image, *bytes, &error)) << error;
     Begin({});
     std::vector<std::string> asked;
-    const MessageBoxHook previous = SetMessageBoxHook([&](const MessageBoxRequest& request) {
+    services.onBox = [&](const MessageBoxRequest& request) {
         asked.push_back(request.text.toStdString());
         return ANSWER_YES;
-    });
+    };
     main->Send("app:1006@CallbackLocal");
     main->Send("app:1003@8:" + image);
     ASSERT_TRUE(QTest::qWaitFor(
@@ -391,7 +389,7 @@ TEST_F(Supervision, TheTransferGoesOnWhileTheReminderIsUp) {
 
     bool runningAtReminder = false;
     Lines logAfterReminder;
-    reminders.during = [&] {
+    services.duringReminder = [&] {
         runningAtReminder = main->ActiveOperation() && main->ActiveOperation()->FunctionNumber() == 8;
         // The user reads the Reminder; meanwhile the transfer finishes.
         logAfterReminder = WaitForLog(1);
@@ -399,11 +397,11 @@ TEST_F(Supervision, TheTransferGoesOnWhileTheReminderIsUp) {
     main->close();
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0], MainDialog::kCloseUpgradeQuestion);
-    EXPECT_EQ(reminders.count, 1);
+    EXPECT_EQ(services.reminders, 1);
     EXPECT_TRUE(runningAtReminder);
     EXPECT_EQ(logAfterReminder, Lines{"CallbackLocal 0"});
     EXPECT_FALSE(main->isVisible());
-    SetMessageBoxHook(previous);
+    services.onBox = nullptr;
 }
 
 }  // namespace

@@ -1,26 +1,16 @@
-// Linked only into the end-to-end test build of KBR3300 (the program's own main.cpp and libraries
-// plus this file). Every message box is still shown as the real, native box, and the test answers
-// it through the X server as a user would; this file only writes what each box said, so the test
-// can check texts that it cannot read off the screen. The file is named by KBR_E2E_BOX_LOG.
+// The end-to-end test build of KBR3300: the program as shipped (its libraries and its real
+// services) with one addition, read from the environment by this build alone: every message box
+// is still shown as the real, native box, and the test answers it through the X server as a user
+// would, but first its caption and text are written, and then its answer, to the file named by
+// KBR_E2E_BOX_LOG, so the test can check texts that it cannot read off the screen.
 
-#include "browser/MessageBox.h"
+#include "shell/ConfigApp.h"
+#include "shell/SystemServices.h"
 
 #include <QByteArray>
 #include <QFile>
 
-#include <cstdlib>
-
 namespace {
-
-void WriteLine(const QByteArray& line) {
-    const char* path = std::getenv("KBR_E2E_BOX_LOG");
-    if (!path || !*path) return;
-    QFile file(QString::fromLocal8Bit(path));
-    if (file.open(QIODevice::Append)) {
-        file.write(line);
-        file.flush();
-    }
-}
 
 QByteArray OneLine(const QString& text) {
     QByteArray bytes = text.toUtf8();
@@ -29,17 +19,33 @@ QByteArray OneLine(const QString& text) {
     return bytes;
 }
 
-int LoggedBox(const kbr::MessageBoxRequest& request) {
-    WriteLine("box [" + OneLine(request.caption) + "] " + OneLine(request.text) + "\n");
-    // The real box: the hook steps aside while it is open, then comes back.
-    kbr::MessageBoxHook self = kbr::SetMessageBoxHook({});
-    const int answer = kbr::ShowMessageBox(request.owner, request.text, request.caption, request.type);
-    kbr::SetMessageBoxHook(std::move(self));
-    WriteLine("answer [" + OneLine(request.caption) + "] " + QByteArray::number(answer) + "\n");
-    return answer;
-}
+class BoxLogServices : public kbr::SystemServices {
+public:
+    BoxLogServices() : path_(qEnvironmentVariable("KBR_E2E_BOX_LOG")) {}
 
-// Installed before main() runs; the hook is a plain function, no Qt object is made here.
-const bool installed = (kbr::SetMessageBoxHook(&LoggedBox), true);
+    int ShowBox(const kbr::MessageBoxRequest& request) override {
+        WriteLine("box [" + OneLine(request.caption) + "] " + OneLine(request.text) + "\n");
+        const int answer = SystemServices::ShowBox(request);
+        WriteLine("answer [" + OneLine(request.caption) + "] " + QByteArray::number(answer) + "\n");
+        return answer;
+    }
+
+private:
+    void WriteLine(const QByteArray& line) {
+        if (path_.isEmpty()) return;
+        QFile file(path_);
+        if (file.open(QIODevice::Append)) {
+            file.write(line);
+            file.flush();
+        }
+    }
+
+    QString path_;
+};
 
 }  // namespace
+
+int main(int argc, char** argv) {
+    BoxLogServices services;
+    return kbr::RunConfigProgram(argc, argv, services);
+}

@@ -1,14 +1,10 @@
 #pragma once
-// Shared pieces of the reminder tests: a recording stand-in
-// for the IP helper, loopback probe targets, and a watcher that answers the modal boxes a
-// refresh opens.
+// Shared pieces of the reminder tests: a recording stand-in for the IP helper, loopback probe
+// targets, a recorder of the boxes a refresh shows, and a bound on a modal run.
 
 #include <QApplication>
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QTcpServer>
 #include <QTest>
 #include <QTimer>
@@ -24,6 +20,7 @@
 #include <vector>
 
 #include "netcheck/RefreshWorker.h"
+#include "widgets/MessageBox.h"
 
 namespace netcheck_test {
 
@@ -97,55 +94,41 @@ inline kbr::RefreshSettings TestSettings(const QString& directory, const std::sh
     return settings;
 }
 
-struct SeenBox {
-    QString title;
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QMessageBox::StandardButtons buttons;
-    QWidget* parent = nullptr;
+// Records every box instead of showing it, and answers OK.
+class RecordedBoxes : public kbr::MessageBoxes {
+public:
+    int ShowBox(const kbr::MessageBoxRequest& request) override {
+        boxes.push_back(request);
+        return kbr::ANSWER_OK;
+    }
+    std::vector<kbr::MessageBoxRequest> boxes;
 };
 
-// Answers every message box with OK and records it. As a safety net, after `limitMs` it ends any
-// modal dialog still open, so a fault shows as a failed check instead of a hung test.
-class ModalWatcher {
+// A bound on the modal runs while it lives: after `limitMs` every dialog still open is ended, so
+// a fault shows as a failed check instead of a hung test.
+class ModalGuard {
 public:
-    explicit ModalWatcher(int limitMs = 20'000) : limitMs_(limitMs) {
-        clock_.start();
-        QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
-        timer_.start(5);
+    explicit ModalGuard(int limitMs = 20'000) {
+        timer_.setSingleShot(true);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            timedOut = true;
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                if (auto* dialog = qobject_cast<QDialog*>(widget); dialog && dialog->isVisible()) dialog->done(0);
+            }
+        });
+        timer_.start(limitMs);
     }
-    // Called for each visible top-level dialog other than message boxes; return true once handled.
-    std::function<bool(QDialog*)> onDialog;
-    std::vector<SeenBox> boxes;
     bool timedOut = false;
 
 private:
-    void Tick() {
-        const auto widgets = QApplication::topLevelWidgets();
-        for (QWidget* widget : widgets) {
-            if (!widget->isVisible()) continue;
-            if (auto* box = qobject_cast<QMessageBox*>(widget)) {
-                boxes.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
-                                 box->parentWidget()});
-                box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click() : box->done(0);
-                return;
-            }
-        }
-        for (QWidget* widget : widgets) {
-            auto* dialog = qobject_cast<QDialog*>(widget);
-            if (dialog && dialog->isVisible() && onDialog && onDialog(dialog)) return;
-        }
-        if (clock_.elapsed() > limitMs_) {
-            timedOut = true;
-            for (QWidget* widget : widgets) {
-                if (auto* dialog = qobject_cast<QDialog*>(widget); dialog && dialog->isVisible()) dialog->done(0);
-            }
-        }
-    }
-
-    int limitMs_;
-    QElapsedTimer clock_;
     QTimer timer_;
 };
+
+// Runs `action` once the modal run that is about to start is under way (its first turn of the
+// event loop).
+template <class Action>
+void WhenModalRuns(Action action) {
+    QTimer::singleShot(0, qApp, [action] { action(QApplication::activeModalWidget()); });
+}
 
 }  // namespace netcheck_test

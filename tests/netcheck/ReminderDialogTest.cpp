@@ -44,7 +44,8 @@ protected:
 // What the windows look like.
 
 TEST_F(Netcheck, ReminderShowsItsTextsButtonsAndBitmap) {
-    ReminderDialog dialog(TestSettings(dir_.path(), std::make_shared<HelperStub>(), ClosedPort()), nullptr);
+    RecordedBoxes boxes;
+    ReminderDialog dialog(boxes, TestSettings(dir_.path(), std::make_shared<HelperStub>(), ClosedPort()), nullptr);
     EXPECT_EQ(dialog.windowTitle(), "Reminder");
     EXPECT_EQ(dialog.size(), QSize(491, 164));  // 327 x 101 dialog units
     EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
@@ -111,9 +112,9 @@ TEST_F(Netcheck, WaitDialogHasOneTextNoButtonsAndPollsOncePerSecond) {
 
     // The worker ends quickly here; the dialog notices at its next tick and closes as with OK.
     EXPECT_TRUE(wait.WorkerStarted());
-    ModalWatcher watcher;
+    ModalGuard guard;
     EXPECT_EQ(wait.exec(), QDialog::Accepted);
-    EXPECT_FALSE(watcher.timedOut);
+    EXPECT_FALSE(guard.timedOut);
     EXPECT_FALSE(flags->RefreshDone.load()) << "the dialog clears RefreshDone when it has seen it";
 }
 
@@ -138,7 +139,9 @@ TEST_F(Netcheck, OkDeletesTheHelperFilesEscDeletesNothing) {
             WriteFile(Path("nicinfo.tmp"), "[eth0]\n");
         }
         WriteFile(Path("other.txt"), "kept");
-        ReminderDialog dialog(TestSettings(dir_.path(), std::make_shared<HelperStub>(), ClosedPort()), nullptr);
+        RecordedBoxes boxes;
+        ReminderDialog dialog(boxes, TestSettings(dir_.path(), std::make_shared<HelperStub>(), ClosedPort()),
+                              nullptr);
         dialog.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
         if (c.pressOk) {
@@ -164,18 +167,19 @@ TEST_F(Netcheck, ShowReminderIsTheEntryPointForAClosingPageWindow) {
     WriteFile(Path("ipinfo.tmp"), "10.0.0.7\n");
     WriteFile(Path("nicinfo.tmp"), "[eth0]\n");
 
-    ModalWatcher watcher;
+    ModalGuard guard;
     bool sawReminder = false;
-    watcher.onDialog = [&](QDialog* dialog) {
-        auto* reminder = qobject_cast<ReminderDialog*>(dialog);
-        if (!reminder) return false;
+    WhenModalRuns([&](QWidget* modal) {
+        auto* reminder = qobject_cast<ReminderDialog*>(modal);
+        ASSERT_NE(reminder, nullptr);
         sawReminder = reminder->isModal() && reminder->parentWidget() == nullptr;
         reminder->findChild<QPushButton*>("okButton")->click();
-        return true;
-    };
-    EXPECT_EQ(kbr::ShowReminder(nullptr), QDialog::Accepted);
+    });
+    RecordedBoxes boxes;
+    EXPECT_EQ(kbr::ShowReminder(boxes, nullptr), QDialog::Accepted);
     EXPECT_TRUE(sawReminder);
-    EXPECT_FALSE(watcher.timedOut);
+    EXPECT_FALSE(guard.timedOut);
+    EXPECT_TRUE(boxes.boxes.empty());
     EXPECT_FALSE(Exists("ipinfo.tmp"));
     EXPECT_FALSE(Exists("nicinfo.tmp"));
     QDir::setCurrent(previous);
@@ -204,26 +208,26 @@ TEST_P(RefreshVerdicts, HelperRunsTwiceThenTheProbeDecides) {
     }
     WriteFile(Path("nicinfo.tmp"), "[eth0]\n");
     auto stub = std::make_shared<HelperStub>(std::vector<std::optional<QByteArray>>{std::nullopt, c.helperWrites});
-    ReminderDialog dialog(TestSettings(dir_.path(), stub, port), nullptr);
+    RecordedBoxes boxes;
+    ReminderDialog dialog(boxes, TestSettings(dir_.path(), stub, port), nullptr);
     dialog.show();
 
-    ModalWatcher watcher;
+    ModalGuard guard;
     dialog.findChild<QPushButton*>("refreshButton")->click();  // returns once the verdict was answered
 
-    EXPECT_FALSE(watcher.timedOut);
+    EXPECT_FALSE(guard.timedOut);
     EXPECT_EQ(stub->Calls(), 2);
     EXPECT_EQ(stub->Directories(), std::vector<QString>(2, dir_.path()));
     const auto threads = stub->Threads();
     EXPECT_EQ(threads.size(), 1u);
     EXPECT_EQ(threads.count(std::this_thread::get_id()), 0u) << "the helper must not run on the window thread";
 
-    ASSERT_EQ(watcher.boxes.size(), 1u);
-    const SeenBox& box = watcher.boxes[0];
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    const kbr::MessageBoxRequest& box = boxes.boxes[0];
     EXPECT_EQ(box.text, QString::fromLatin1(c.message));
-    EXPECT_EQ(box.title, "Reminder");
-    EXPECT_EQ(box.icon, QMessageBox::Warning);
-    EXPECT_EQ(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-    EXPECT_EQ(box.parent, &dialog);
+    EXPECT_EQ(box.caption, "Reminder");
+    EXPECT_EQ(box.type, kbr::MBOX_OK | kbr::MBOX_ICONEXCLAMATION);  // exclamation icon, OK button
+    EXPECT_EQ(box.owner, &dialog);
 
     EXPECT_TRUE(dialog.isVisible()) << "the reminder stays open after a refresh";
     EXPECT_FALSE(Exists("ipinfo.tmp")) << "a read ipinfo.tmp is used up";
@@ -250,21 +254,22 @@ TEST_F(Netcheck, RefreshesInARowEachStartFromClearedFlagsAndFreshFiles) {
     // an address.
     auto stub = std::make_shared<HelperStub>(std::vector<std::optional<QByteArray>>{
         "192.168.1.33\n", "192.168.1.33\n", "192.168.1.33\n", "192.168.1.33\n", std::nullopt, std::nullopt});
-    ReminderDialog dialog(TestSettings(dir_.path(), stub, port), nullptr);
+    RecordedBoxes boxes;
+    ReminderDialog dialog(boxes, TestSettings(dir_.path(), stub, port), nullptr);
     dialog.show();
-    ModalWatcher watcher;
+    ModalGuard guard;
 
     dialog.Refresh();
     device.close();
     dialog.Refresh();
     dialog.Refresh();
 
-    EXPECT_FALSE(watcher.timedOut);
+    EXPECT_FALSE(guard.timedOut);
     EXPECT_EQ(stub->Calls(), 6);
-    ASSERT_EQ(watcher.boxes.size(), 3u);
-    EXPECT_EQ(watcher.boxes[0].text, kbr::MSG_STILL_CONFIG_MODE);
-    EXPECT_EQ(watcher.boxes[1].text, kbr::MSG_REFRESHED);
-    EXPECT_EQ(watcher.boxes[2].text, kbr::MSG_NO_ADDRESS);
+    ASSERT_EQ(boxes.boxes.size(), 3u);
+    EXPECT_EQ(boxes.boxes[0].text, kbr::MSG_STILL_CONFIG_MODE);
+    EXPECT_EQ(boxes.boxes[1].text, kbr::MSG_REFRESHED);
+    EXPECT_EQ(boxes.boxes[2].text, kbr::MSG_NO_ADDRESS);
 }
 
 TEST_F(Netcheck, EscDoesNotEndTheWaitWhileTheWorkerRuns) {
@@ -398,18 +403,19 @@ TEST(PrivateNamespace, TheRefreshProbesTheDeviceAddressOfTheShippedProgram) {
     settings.directory = dir.path();
     settings.runHelper = stub->Runner();
     settings.pollIntervalMs = 20;
-    ReminderDialog dialog(settings, nullptr);
+    RecordedBoxes boxes;
+    ReminderDialog dialog(boxes, settings, nullptr);
     dialog.show();
-    ModalWatcher watcher;
+    ModalGuard guard;
 
     dialog.Refresh();
     device.close();
     dialog.Refresh();
 
-    EXPECT_FALSE(watcher.timedOut);
-    ASSERT_EQ(watcher.boxes.size(), 2u);
-    EXPECT_EQ(watcher.boxes[0].text, kbr::MSG_STILL_CONFIG_MODE);
-    EXPECT_EQ(watcher.boxes[1].text, kbr::MSG_REFRESHED);
+    EXPECT_FALSE(guard.timedOut);
+    ASSERT_EQ(boxes.boxes.size(), 2u);
+    EXPECT_EQ(boxes.boxes[0].text, kbr::MSG_STILL_CONFIG_MODE);
+    EXPECT_EQ(boxes.boxes[1].text, kbr::MSG_REFRESHED);
 }
 
 }  // namespace

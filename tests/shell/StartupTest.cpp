@@ -1,11 +1,13 @@
-// Start-up of the configuration program with the system replaced by fakes, and the main window
-// with the fixture page library.
+// Start-up of the configuration program with the system replaced by fakes, the main window with
+// the fixture page library, and where the program's real services find the page library.
 #include "../browser/WebTestSupport.h"
+#include "FakeConfigServices.h"
 
 #include "browser/PageLibrary.h"
 #include "shell/AboutDialog.h"
 #include "shell/ConfigApp.h"
 #include "shell/MainDialog.h"
+#include "shell/SystemServices.h"
 
 #include <QAction>
 #include <QApplication>
@@ -25,34 +27,31 @@ namespace {
 
 // ---- ConfigApp with a fake system ---------------------------------------------------------
 
-struct FakeSystem {
+class FakeSystem : public FakeConfigServices {
+public:
     bool socketsOk = true;
     std::vector<platform::ProcessInfo> wizards;
     std::vector<int64_t> unkillable;
     std::vector<std::string> log;
 
-    StartupSystem Make() {
-        StartupSystem s;
-        s.initSockets = [this] {
-            log.push_back("sockets");
-            return socketsOk;
-        };
-        s.findProcesses = [this](std::string_view name) {
-            log.push_back("find " + std::string(name));
-            return wizards;
-        };
-        s.terminateAndWait = [this](int64_t pid) {
-            log.push_back("end " + std::to_string(pid));
-            if (std::find(unkillable.begin(), unkillable.end(), pid) != unkillable.end()) return false;
-            std::erase_if(wizards, [pid](const platform::ProcessInfo& p) { return p.pid == pid; });
-            return true;
-        };
-        s.startHidden = [this](const std::string& program, const std::vector<std::string>& args) {
-            std::string line = "start " + program;
-            for (const auto& a : args) line += " " + a;
-            log.push_back(line);
-        };
-        return s;
+    bool InitSockets() override {
+        log.push_back("sockets");
+        return socketsOk;
+    }
+    std::vector<platform::ProcessInfo> FindProcesses(std::string_view name) override {
+        log.push_back("find " + std::string(name));
+        return wizards;
+    }
+    bool TerminateAndWait(int64_t pid) override {
+        log.push_back("end " + std::to_string(pid));
+        if (std::find(unkillable.begin(), unkillable.end(), pid) != unkillable.end()) return false;
+        std::erase_if(wizards, [pid](const platform::ProcessInfo& p) { return p.pid == pid; });
+        return true;
+    }
+    void StartHidden(const std::string& program, const std::vector<std::string>& args) override {
+        std::string line = "start " + program;
+        for (const auto& a : args) line += " " + a;
+        log.push_back(line);
     }
 };
 
@@ -79,8 +78,8 @@ TEST_P(Startup, StepsMessagesAndOutcome) {
     system.socketsOk = c.socketsOk;
     system.wizards = c.wizards;
     system.unkillable = c.unkillable;
-    BoxRecorder boxes;
-    ConfigApp app(system.Make());
+    const FakeSystem& boxes = system;
+    ConfigApp app(system);
     bool mainRan = false;
     const int code = app.Run([&] {
         mainRan = true;
@@ -126,6 +125,7 @@ public:
 
 class RecordingMainDialog : public MainDialog {
 public:
+    using MainDialog::MainDialog;
     bool connectCalled = false;
     bool visibleAtConnect = false;
 
@@ -137,10 +137,9 @@ protected:
 };
 
 TEST(MainDialogStart, WithoutThePageLibraryTheRunEndsAfterTheMessage) {
-    TempDirectory dir;  // no PgPack.dll here, nor in the data directory of a test machine
-    if (FindPageLibrary()) GTEST_SKIP() << "a page library is installed in " << PageLibraryDataDirectory();
-    BoxRecorder boxes;
-    RecordingMainDialog dialog;
+    FakeConfigServices boxes;
+    boxes.pageLibraryPath.clear();  // there is none
+    RecordingMainDialog dialog(boxes);
     EXPECT_EQ(dialog.exec(), 0);
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_FALSE(dialog.connectCalled);
@@ -150,11 +149,8 @@ TEST(MainDialogStart, WithoutThePageLibraryTheRunEndsAfterTheMessage) {
 }
 
 TEST(MainDialogStart, ShowsTheStartPageTitleAboutAndConnectsBeforeShowing) {
-    TempDirectory dir;
-    // The library's name in another letter case still counts.
-    std::filesystem::copy_file(KBR_TEST_PGPACK, dir.Path() / "pgpack.DLL");
-
-    RecordingMainDialog dialog;
+    FakeConfigServices services;
+    RecordingMainDialog dialog(services);
     EXPECT_EQ(dialog.windowTitle(), "KBR3300");
     EXPECT_EQ(dialog.size(), QSize(CHtmlDialog::kTemplateWidth, CHtmlDialog::kTemplateHeight));
     EXPECT_EQ(dialog.StartUrl(), "res://PgPack.dll//Index.html");
@@ -162,20 +158,15 @@ TEST(MainDialogStart, ShowsTheStartPageTitleAboutAndConnectsBeforeShowing) {
     QString aboutText;
     QString aboutTitle;
     int step = 0;
-    // Closes the About box once it is up (a timer of its own: a timer does not fire again while
-    // its own slot runs the box).
-    QTimer aboutCloser;
-    aboutCloser.setInterval(50);
-    QObject::connect(&aboutCloser, &QTimer::timeout, [&] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* about = qobject_cast<AboutDialog*>(w); about && about->isVisible()) {
-                aboutText = about->VersionLabel()->text();
-                aboutTitle = about->windowTitle();
-                step = 2;
-                about->accept();
-            }
+    // Reads and closes the About box on the first turn of its modal run.
+    const auto closeAbout = [&] {
+        if (auto* about = qobject_cast<AboutDialog*>(QApplication::activeModalWidget())) {
+            aboutText = about->VersionLabel()->text();
+            aboutTitle = about->windowTitle();
+            step = 2;
+            about->accept();
         }
-    });
+    };
     QTimer driver;
     driver.setInterval(50);
     QObject::connect(&driver, &QTimer::timeout, [&] {
@@ -184,9 +175,8 @@ TEST(MainDialogStart, ShowsTheStartPageTitleAboutAndConnectsBeforeShowing) {
             driver.stop();
             ASSERT_NE(dialog.AboutAction(), nullptr);
             EXPECT_EQ(dialog.AboutAction()->text(), "&About KBR3300");
-            aboutCloser.start();
+            QTimer::singleShot(0, &dialog, closeAbout);
             dialog.AboutAction()->trigger();  // runs the About box modally
-            aboutCloser.stop();
             if (step == 2) step = 3;
             dialog.reject();
         }
@@ -212,6 +202,34 @@ TEST(MainDialogStart, ShowsTheStartPageTitleAboutAndConnectsBeforeShowing) {
     EXPECT_EQ(dialog.HtmlCtrl().PageTitle(), "Login Test");
     EXPECT_EQ(dialog.HtmlCtrl().geometry(), dialog.rect());
     EXPECT_FALSE(dialog.windowIcon().isNull());
+}
+
+// ---- The program's own services: where the page library is found ---------------------------
+
+TEST(SystemServicesPages, TheCurrentDirectorysLibraryInAnyLetterCaseIsReadOnce) {
+    TempDirectory dir;
+    // The library's name in another letter case still counts.
+    std::filesystem::copy_file(KBR_TEST_PGPACK, dir.Path() / "pgpack.DLL");
+    SystemServices services;
+    const PageLibrary* pages = services.Pages();
+    ASSERT_NE(pages, nullptr);
+    EXPECT_TRUE(pages->Loaded()) << pages->Error();
+    EXPECT_EQ(pages->Path().filename(), "pgpack.DLL");
+    EXPECT_TRUE(pages->Find("//Index.html"));
+    // Kept: a library removed once it has been read still serves its pages.
+    std::filesystem::remove(dir.Path() / "pgpack.DLL");
+    EXPECT_EQ(services.Pages(), pages);
+}
+
+TEST(SystemServicesPages, NoLibraryAnywhereGivesNone) {
+    TempDirectory dir;  // no PgPack.dll here, nor in the data directory of a test machine
+    if (FindPageLibrary()) GTEST_SKIP() << "a page library is installed in " << PageLibraryDataDirectory();
+    SystemServices services;
+    EXPECT_EQ(services.Pages(), nullptr);
+    // Looked for again later: one that has come since is found.
+    std::filesystem::copy_file(KBR_TEST_PGPACK, dir.Path() / "PgPack.dll");
+    ASSERT_NE(services.Pages(), nullptr);
+    EXPECT_TRUE(services.Pages()->Loaded());
 }
 
 }  // namespace

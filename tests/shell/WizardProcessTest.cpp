@@ -1,9 +1,9 @@
 // LaunchGuard and CloseWizard against real processes: a copy of a small program started under the
 // wizard's name. CTest runs this in a private PID namespace, so no other wizard process on the
 // machine is seen or ended.
-#include "browser/MessageBox.h"
 #include "platform/Platform.h"
 #include "shell/ConfigApp.h"
+#include "shell/SystemServices.h"
 
 #include <QCoreApplication>
 
@@ -16,12 +16,19 @@
 namespace kbr {
 namespace {
 
+// The real system with the boxes counted instead of shown.
+class CountedBoxes : public SystemServices {
+public:
+    int ShowBox(const MessageBoxRequest&) override { return ++boxes, ANSWER_OK; }
+    int boxes = 0;
+};
+
 class WizardProcess : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(WizardProcess, GuardFindsItAndCloseWizardEndsIt) {
-    int boxes = 0;
-    const MessageBoxHook previous = SetMessageBoxHook([&](const MessageBoxRequest&) { return ++boxes, ANSWER_OK; });
-    ConfigApp app;
+    CountedBoxes services;
+    const int& boxes = services.boxes;
+    ConfigApp app(services);
 
     ASSERT_TRUE(platform::FindProcessesByName(ConfigApp::kWizardName).empty()) << "not in a private PID namespace";
     EXPECT_FALSE(app.LaunchGuard());
@@ -48,7 +55,6 @@ TEST_P(WizardProcess, GuardFindsItAndCloseWizardEndsIt) {
     app.CloseWizard();
     EXPECT_TRUE(platform::FindProcessesByName(ConfigApp::kWizardName).empty());
     EXPECT_FALSE(app.LaunchGuard());
-    SetMessageBoxHook(previous);
     std::filesystem::remove_all(dir);
 }
 

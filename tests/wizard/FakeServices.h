@@ -66,13 +66,13 @@ public:
             onWait();
         }
     }
-    void ShowMessage(QWidget* owner, const QString& text, const QString& caption, QMessageBox::Icon icon) override {
+    void ShowMessage(QWidget* owner, const QString& text, const QString& caption, uint32_t type) override {
         std::string line = "box [" + caption.toStdString() + "] " + text.toStdString();
         if (owner != nullptr) {
             line += owner->isVisible() ? " owned-by-visible-" : " owned-by-hidden-";
             line += owner->objectName().toStdString();
         }
-        if (icon == QMessageBox::Warning) {
+        if ((type & 0xF0) == MBOX_ICONEXCLAMATION) {
             line += " !";
         }
         events.push_back(WithNotice(line));

@@ -23,9 +23,9 @@ public:
         }
     }
 
-    void ShowMessage(QWidget* owner, const QString& text, const QString& caption, QMessageBox::Icon icon) override {
+    void ShowMessage(QWidget* owner, const QString& text, const QString& caption, uint32_t type) override {
         if (logPath_.isEmpty()) {
-            SystemServices::ShowMessage(owner, text, caption, icon);
+            SystemServices::ShowMessage(owner, text, caption, type);
             return;
         }
         QString line = "box [" + caption + "] " + text;

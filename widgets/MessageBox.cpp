@@ -1,4 +1,4 @@
-#include "browser/MessageBox.h"
+#include "widgets/MessageBox.h"
 
 #include <QMessageBox>
 #include <QPushButton>
@@ -7,24 +7,12 @@
 #include <vector>
 
 namespace kbr {
-namespace {
 
-MessageBoxHook& Hook() {
-    static MessageBoxHook hook;
-    return hook;
-}
-
-}  // namespace
-
-MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) { return std::exchange(Hook(), std::move(hook)); }
-
-int ShowMessageBox(QWidget* owner, const QString& text, const QString& caption, DWORD type) {
-    if (Hook()) return Hook()(MessageBoxRequest{owner, text, caption, type});
-
-    QMessageBox box(owner);
-    box.setWindowTitle(caption);
-    box.setText(text);
-    switch (type & 0xF0) {
+int RunMessageBox(const MessageBoxRequest& request) {
+    QMessageBox box(request.owner);
+    box.setWindowTitle(request.caption);
+    box.setText(request.text);
+    switch (request.type & 0xF0) {
         case MBOX_ICONHAND: box.setIcon(QMessageBox::Critical); break;
         case MBOX_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
         case MBOX_ICONEXCLAMATION: box.setIcon(QMessageBox::Warning); break;
@@ -34,7 +22,7 @@ int ShowMessageBox(QWidget* owner, const QString& text, const QString& caption, 
     using B = QMessageBox::StandardButton;
     std::vector<std::pair<B, int>> buttons;
     int escapeAnswer = ANSWER_OK;
-    switch (type & 0x0F) {
+    switch (request.type & 0x0F) {
         case MBOX_OKCANCEL: buttons = {{B::Ok, ANSWER_OK}, {B::Cancel, ANSWER_CANCEL}}; escapeAnswer = ANSWER_CANCEL; break;
         case MBOX_ABORTRETRYIGNORE:
             buttons = {{B::Abort, ANSWER_ABORT}, {B::Retry, ANSWER_RETRY}, {B::Ignore, ANSWER_IGNORE}};
