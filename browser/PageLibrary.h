@@ -32,6 +32,7 @@ public:
     static constexpr uintmax_t kMaxFileSize = 64u * 1024 * 1024;
 
     // Reads and indexes the file. False, with Error(), when it cannot be read or is damaged.
+    // Never throws.
     [[nodiscard]] bool Load(const std::filesystem::path& path);
     bool Loaded() const { return loaded_; }
     const std::filesystem::path& Path() const { return path_; }
@@ -42,11 +43,14 @@ public:
     std::optional<std::span<const uint8_t>> Find(std::string_view name) const;
     std::vector<std::string> Names() const;
 
-    // The library that the `res` scheme serves: one per process, read on first use.
+    // The library that the `res` scheme serves: one per process, read and parsed once, on first
+    // use after its path was set (setting the same path again keeps it).
     static void SetSharedPath(const std::filesystem::path& path);
     static PageLibrary& Shared();
 
 private:
+    bool Read(const std::filesystem::path& path);
+
     std::filesystem::path path_;
     std::vector<uint8_t> bytes_;
     PeResourceReader reader_;
