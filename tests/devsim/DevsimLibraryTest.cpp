@@ -1,6 +1,11 @@
 // The simulator's library on its own: embedding the server in-process, and the small parsers.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "tests/devsim/DevsimHarness.h"
@@ -73,6 +78,52 @@ TEST(DevsimLibrary, StateValuesSurviveEscaping) {
     EXPECT_EQ(UnescapeStateValue(escaped), hostile);
     EXPECT_FALSE(UnescapeStateValue("%4").has_value());
     EXPECT_FALSE(UnescapeStateValue("%zz").has_value());
+}
+
+// The run folder may be shared: links planted at the old fixed temporary name and at the file
+// itself are replaced or passed by, never written through; no temporary file stays behind.
+TEST(DevsimLibrary, AtomicWritesNeverFollowPlantedLinks) {
+    ScratchDir dir;
+    const std::string victim = dir.File("victim");
+    const std::string otherVictim = dir.File("other-victim");
+    std::ofstream(victim) << "keep";
+    std::ofstream(otherVictim) << "keep too";
+    const std::string path = dir.File("st.state");
+    ASSERT_EQ(::symlink(victim.c_str(), (path + ".tmp").c_str()), 0);
+    ASSERT_EQ(::symlink(otherVictim.c_str(), path.c_str()), 0);
+
+    std::string error;
+    ASSERT_TRUE(WriteStateFile(path, {{"admPswd", "secret"}}, &error)) << error;
+    EXPECT_EQ(ReadWholeFile(victim), Bytes({'k', 'e', 'e', 'p'}));
+    const auto other = ReadWholeFile(otherVictim);
+    EXPECT_EQ(std::string(other->begin(), other->end()), "keep too");
+    struct stat info {};
+    ASSERT_EQ(::lstat(path.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(info.st_mode & 0777, 0600u);  // it holds the passwords
+    EXPECT_EQ(ReadStateFile(path, &error)->at("admPswd"), "secret");
+
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"other-victim", "st.state", "st.state.tmp", "victim"}));
+}
+
+// The state is read without blocking and without limit only where it is a small regular file.
+TEST(DevsimLibrary, StateFileThatIsNoFileOrTooLargeIsRefused) {
+    ScratchDir dir;
+    std::string error;
+    const std::string fifo = dir.File("fifo.state");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(ReadStateFile(fifo, &error));
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+    EXPECT_FALSE(ReadStateFile(dir.Path(), &error));
+
+    const std::string large = dir.File("large.state");
+    std::ofstream(large) << std::string(MAX_STATE_FILE_SIZE, '#') << "\n";
+    EXPECT_FALSE(ReadStateFile(large, &error));
+    EXPECT_NE(error.find("larger than"), std::string::npos) << error;
+    EXPECT_EQ(ReadStateFile(dir.File("missing.state"), &error), StateValues{});
 }
 
 TEST(DevsimLibrary, SectionTagsAreFoundAndWalksStayInside) {

@@ -1,6 +1,9 @@
 // What the simulator remembers across restarts, and how it refuses a bad command line.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <fstream>
 
 #include "tests/devsim/DevsimHarness.h"
@@ -79,6 +82,35 @@ TEST(DevsimState, UnwritableStateFileFailsTheSetAndKeepsTheSettings) {
     EXPECT_EQ(HeaderOf(client.Exchange(BuildSetConfigRequest(entries))).status, 1);
     EXPECT_TRUE(device.WaitForStderr("cannot write"));
     EXPECT_EQ(ChannelMask(client), 0x15554000u);
+}
+
+// As reported: a link planted at the state file's old fixed temporary name got the state, the
+// passwords included, written into its target.
+TEST(DevsimState, APlantedLinkBesideTheStateFileGetsNothing) {
+    ScratchDir dir;
+    const std::string state = dir.File("st.state");
+    const std::string victim = dir.File("victim");
+    std::ofstream(victim) << "untouched";
+    ASSERT_EQ(::symlink(victim.c_str(), (state + ".tmp").c_str()), 0);
+    ASSERT_EQ(::mkdir(dir.File("dump").c_str(), 0700), 0);
+    ASSERT_EQ(::symlink(victim.c_str(), dir.File("dump/section1.bin.tmp").c_str()), 0);
+
+    DevsimProcess device;
+    std::string error;
+    ASSERT_TRUE(device.Start({"--state", state, "--dump-dir", dir.File("dump")}, &error)) << error;
+    Client client;
+    ASSERT_TRUE(client.Connect(device.Port()));
+    const std::vector<ConfigEntry> entries = {MakeTextEntry("admPswd", "admin", "s3cret", 8)};
+    ASSERT_EQ(HeaderOf(client.Exchange(BuildSetConfigRequest(entries))).status, 0);
+    ASSERT_EQ(UploadSection(client, MakeSection(300, {{"prod_id", "KBR3300"}}, 1)).back(), REP_UPGRADE_END);
+    EXPECT_EQ(device.Stop(), 0);
+
+    const auto kept = ReadWholeFile(victim);
+    EXPECT_EQ(std::string(kept->begin(), kept->end()), "untouched");
+    const auto written = ReadWholeFile(state);
+    ASSERT_TRUE(written);
+    EXPECT_NE(std::string(written->begin(), written->end()).find("admPswd=s3cret"), std::string::npos);
+    EXPECT_EQ(ReadWholeFile(dir.File("dump/section1.bin"))->size(), 300u);
 }
 
 struct StartupErrorCase {

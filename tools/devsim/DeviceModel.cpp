@@ -223,7 +223,8 @@ void DeviceModel::DumpSection(int which) const {
         return;
     }
     std::string error;
-    if (!WriteFileAtomically(path, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), &error)) {
+    if (!WriteFileAtomically(path, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), 0644,
+                             &error)) {
         logger_->Problem(error);
     }
 }

@@ -1,12 +1,12 @@
 #include "tools/devsim/StateFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <random>
 #include <sstream>
 
 namespace kbr::devsim {
@@ -59,41 +59,91 @@ std::optional<std::string> UnescapeStateValue(std::string_view escaped) {
     return out;
 }
 
-std::optional<StateValues> ReadStateFile(const std::string& path, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (errno == ENOENT) return StateValues{};
-        SetError(error, "cannot read state file " + path + ": " + std::strerror(errno));
-        return std::nullopt;
-    }
+std::optional<StateValues> ParseStateText(std::string_view text, const std::string& name, std::string* error) {
     StateValues values;
-    std::string line;
     int number = 0;
-    while (std::getline(in, line)) {
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
         ++number;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (line.empty() || line[0] == '#') continue;
         const size_t equals = line.find('=');
         std::optional<std::string> value;
-        if (equals != std::string::npos && equals > 0) value = UnescapeStateValue(std::string_view(line).substr(equals + 1));
+        if (equals != std::string_view::npos && equals > 0) value = UnescapeStateValue(line.substr(equals + 1));
         if (!value) {
-            SetError(error, "state file " + path + ", line " + std::to_string(number) + ": expected key=value, got '" +
-                                line + "'");
+            SetError(error, "state file " + name + ", line " + std::to_string(number) + ": expected key=value, got '" +
+                                std::string(line) + "'");
             return std::nullopt;
         }
-        values[line.substr(0, equals)] = *value;
-    }
-    if (in.bad()) {
-        SetError(error, "cannot read state file " + path);
-        return std::nullopt;
+        values[std::string(line.substr(0, equals))] = std::move(*value);
     }
     return values;
 }
 
-bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::string* error) {
-    const std::string temporary = path + ".tmp";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return SetError(error, "cannot write " + temporary + ": " + std::strerror(errno));
+std::optional<StateValues> ReadStateFile(const std::string& path, std::string* error) {
+    // Not blocking on a FIFO, and never more than a state file can sensibly hold.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) return StateValues{};
+        SetError(error, "cannot read state file " + path + ": " + std::strerror(errno));
+        return std::nullopt;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        SetError(error, "cannot read state file " + path + ": not a regular file");
+        return std::nullopt;
+    }
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int saved = errno;
+            ::close(fd);
+            SetError(error, "cannot read state file " + path + ": " + std::strerror(saved));
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        if (text.size() + static_cast<size_t>(n) > MAX_STATE_FILE_SIZE) {
+            ::close(fd);
+            SetError(error, "state file " + path + " is larger than " + std::to_string(MAX_STATE_FILE_SIZE) + " bytes");
+            return std::nullopt;
+        }
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return ParseStateText(text, path, error);
+}
+
+namespace {
+
+// Creates a file next to `path` under a new random name, with O_EXCL and O_NOFOLLOW: whatever
+// others planted in the folder (a link at a name we might pick, a file of theirs) is never
+// opened or followed. The descriptor, or -1 with errno set.
+int CreateTemporaryBeside(const std::string& path, mode_t mode, std::string& temporary) {
+    static const char ALPHABET[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string suffix;
+        for (int i = 0; i < 12; ++i) suffix.push_back(ALPHABET[random() % (sizeof ALPHABET - 1)]);
+        temporary = path + "." + suffix + ".tmp";
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t mode, std::string* error) {
+    std::string temporary;
+    const int fd = CreateTemporaryBeside(path, mode, temporary);
+    if (fd < 0) return SetError(error, "cannot write a temporary file beside " + path + ": " + std::strerror(errno));
     size_t written = 0;
     while (written < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
@@ -111,6 +161,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::s
         ::unlink(temporary.c_str());
         return SetError(error, "cannot write " + temporary + ": " + std::strerror(saved));
     }
+    // rename replaces whatever is at path, a link included, and never writes through it.
     if (::rename(temporary.c_str(), path.c_str()) != 0) {
         const int saved = errno;
         ::unlink(temporary.c_str());
@@ -124,7 +175,8 @@ bool WriteStateFile(const std::string& path, const std::vector<std::pair<std::st
     std::ostringstream text;
     text << "# kbr3300-devsim state: what the simulated device remembers across restarts\n";
     for (const auto& [key, value] : values) text << key << '=' << EscapeStateValue(value) << '\n';
-    return WriteFileAtomically(path, text.str(), error);
+    // The state holds the device's passwords: for the owner's eyes only.
+    return WriteFileAtomically(path, text.str(), 0600, error);
 }
 
 }  // namespace kbr::devsim
