@@ -28,7 +28,9 @@
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +51,12 @@ public:
 
     // Opens a remote link outside the program (default: the desktop's browser).
     static void SetExternalOpener(std::function<void(const QUrl&)> opener);
+
+    // A remote link is opened outside only for a real user gesture: a click (or Enter or Space)
+    // that the view saw within the last kGestureWindow, and once per gesture. Page script alone
+    // (location.href = ..., a.click()) opens nothing.
+    static constexpr std::chrono::milliseconds kGestureWindow{1000};
+    void NoteUserGesture();
 
     // Asks the user for files for a page's file input: the chosen full paths, none when cancelled.
     using FileChooser =
@@ -75,8 +83,12 @@ protected:
 
 private:
     HtmlHostEvents* Events() const { return *events_; }
+    // True (once) while a gesture of the last kGestureWindow is unused.
+    bool TakeUserGesture();
+
     HtmlHostEvents** events_;
     std::vector<ChosenFile> chosenFiles_;
+    std::optional<std::chrono::steady_clock::time_point> gestureAt_;
 };
 
 class CHtmlCtrl : public QWebEngineView {
@@ -116,6 +128,9 @@ public:
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    // The engine's view widgets get the user's input: they are watched for gestures.
+    void childEvent(QChildEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     enum class BridgeKind { App, Alert, Confirm, Prompt, Error };
