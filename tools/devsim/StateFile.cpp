@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 #include <random>
-#include <sstream>
 
 namespace kbr::devsim {
 
@@ -170,13 +169,16 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t
     return true;
 }
 
+std::string StateText(const std::vector<std::pair<std::string, std::string>>& values) {
+    std::string text = "# kbr3300-devsim state: what the simulated device remembers across restarts\n";
+    for (const auto& [key, value] : values) text += key + '=' + EscapeStateValue(value) + '\n';
+    return text;
+}
+
 bool WriteStateFile(const std::string& path, const std::vector<std::pair<std::string, std::string>>& values,
                     std::string* error) {
-    std::ostringstream text;
-    text << "# kbr3300-devsim state: what the simulated device remembers across restarts\n";
-    for (const auto& [key, value] : values) text << key << '=' << EscapeStateValue(value) << '\n';
     // The state holds the device's passwords: for the owner's eyes only.
-    return WriteFileAtomically(path, text.str(), 0600, error);
+    return WriteFileAtomically(path, StateText(values), 0600, error);
 }
 
 }  // namespace kbr::devsim

@@ -31,6 +31,8 @@ std::optional<StateValues> ParseStateText(std::string_view text, const std::stri
 // unreadable file, one that is not a regular file or larger than MAX_STATE_FILE_SIZE, or a
 // malformed line gives nothing and an error.
 std::optional<StateValues> ReadStateFile(const std::string& path, std::string* error);
+// The text of a state file holding these values, which ParseStateText reads back.
+std::string StateText(const std::vector<std::pair<std::string, std::string>>& values);
 [[nodiscard]] bool WriteStateFile(const std::string& path, const std::vector<std::pair<std::string, std::string>>& values,
                                   std::string* error);
 
