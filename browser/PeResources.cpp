@@ -1,5 +1,6 @@
 #include "browser/PeResources.h"
 
+#include "browser/Utf8.h"
 #include "link/ByteReader.h"
 
 #include <algorithm>
@@ -55,24 +56,6 @@ std::optional<std::pair<size_t, size_t>> MapRva(const std::vector<Section>& sect
         return std::make_pair(static_cast<size_t>(offset), static_cast<size_t>(available));
     }
     return std::nullopt;
-}
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 std::string Utf16ToUtf8(std::span<const uint16_t> units) {

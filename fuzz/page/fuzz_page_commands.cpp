@@ -23,6 +23,7 @@
 
 #include "browser/AppCommand.h"
 #include "browser/ScriptText.h"
+#include "browser/Utf8.h"
 #include "link/OperationFactory.h"
 
 using namespace kbr;
@@ -108,24 +109,6 @@ size_t WellFormedLength(std::string_view text, size_t i, uint32_t& cp) {
         return 4;
     }
     return 0;
-}
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 // The text a page receives: valid UTF-8 as it is, any other byte as U+FFFD.
