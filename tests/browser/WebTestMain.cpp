@@ -1,6 +1,7 @@
 // Entry of the WebEngine tests: the engine is prepared (res scheme, --no-sandbox only as root)
 // before the application object, pages run offscreen unless a display platform is chosen, and the
 // fixture page library is the one the `res` scheme serves.
+#include "tests/browser/EngineSanitizerDefaults.h"
 #include "browser/PageLibrary.h"
 #include "browser/ResScheme.h"
 

@@ -4,6 +4,7 @@
 // can check texts that it cannot read off the screen. The file is named by KBR_E2E_BOX_LOG.
 
 #include "browser/MessageBox.h"
+#include "tests/browser/EngineSanitizerDefaults.h"
 
 #include <QByteArray>
 #include <QFile>
