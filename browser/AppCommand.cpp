@@ -1,5 +1,8 @@
 #include "browser/AppCommand.h"
 
+#include "link/OperationFactory.h"
+
+#include <algorithm>
 #include <cctype>
 #include <limits>
 
@@ -38,48 +41,40 @@ AppCommand ParseAppCommand(std::string_view text) {
 
 namespace {
 
-// Length of "X:\fakepath\" at text[at], or 0 when it is not there.
-size_t FakePathPrefix(std::string_view text, size_t at) {
+// Length of "X:\fakepath\" at the start of text, or 0 when it is not there.
+size_t FakePathPrefix(std::string_view text) {
     static constexpr std::string_view kFolder = ":\\fakepath\\";
-    if (at + 1 + kFolder.size() > text.size()) return 0;
-    if (!std::isalpha(static_cast<unsigned char>(text[at]))) return 0;
+    if (text.size() < 1 + kFolder.size()) return 0;
+    if (!std::isalpha(static_cast<unsigned char>(text[0]))) return 0;
     for (size_t i = 0; i < kFolder.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[at + 1 + i])) != kFolder[i]) return 0;
+        if (std::tolower(static_cast<unsigned char>(text[1 + i])) != kFolder[i]) return 0;
     }
     return 1 + kFolder.size();
 }
 
-bool EndsName(std::string_view text, size_t at) {
-    if (at == text.size()) return true;
-    static constexpr std::string_view kSeparators = "@,;&|\"'\r\n";
-    return kSeparators.find(text[at]) != std::string_view::npos;
-}
+bool CarriesFilePath(int function) { return function == 8 || function == 14; }
 
 }  // namespace
 
-std::string ReplaceFakePaths(std::string_view text, const std::vector<ChosenFile>& chosen) {
-    std::string out;
-    out.reserve(text.size());
-    size_t at = 0;
-    while (at < text.size()) {
-        const size_t prefix = FakePathPrefix(text, at);
-        const ChosenFile* best = nullptr;
-        if (prefix != 0) {
-            const std::string_view rest = text.substr(at + prefix);
-            for (const ChosenFile& file : chosen) {  // later entries are later choices
-                if (file.name.empty() || rest.substr(0, file.name.size()) != file.name) continue;
-                if (!EndsName(rest, file.name.size())) continue;
-                if (!best || file.name.size() >= best->name.size()) best = &file;
-            }
-        }
-        if (best) {
-            out += best->path;
-            at += prefix + best->name.size();
-        } else {
-            out += text[at++];
-        }
+std::string WithChosenFilePath(std::string_view text, const std::vector<ChosenFile>& chosen) {
+    if (LeadingInt(text) != 1003) return std::string(text);
+    const size_t at = text.find('@');
+    if (at == std::string_view::npos) return std::string(text);
+    // The function number and its argument, read as the command queue reads them.
+    const std::string_view command = text.substr(at + 1);
+    const size_t colon = command.find(':');
+    if (colon == std::string_view::npos || !CarriesFilePath(ParseFunctionCommand(command).function)) {
+        return std::string(text);
     }
-    return out;
+    const size_t argsStart = at + 1 + colon + 1;
+    const std::string_view args = text.substr(argsStart);
+    const size_t prefix = FakePathPrefix(args);
+    if (prefix == 0) return std::string(text);
+    const std::string_view name = args.substr(prefix);
+    const auto latest = std::find_if(chosen.rbegin(), chosen.rend(),
+                                     [name](const ChosenFile& file) { return !file.name.empty() && file.name == name; });
+    if (latest == chosen.rend()) return std::string(text);
+    return std::string(text.substr(0, argsStart)) + latest->path;
 }
 
 }  // namespace kbr

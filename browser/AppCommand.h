@@ -34,11 +34,12 @@ struct ChosenFile {
 };
 
 // The browser hands a page a chosen file's value as "C:\fakepath\NAME", never the real path.
-// Replaces every "X:\fakepath\NAME" in text (any drive letter, any letter case of "fakepath")
-// whose NAME is exactly the name of one of `chosen` with that file's full path; where several names
-// fit, the longest wins (and the latest choice of that name). A name fits only where it ends the
-// text or is followed by one of @ , ; & | " ' or a line break, so a name that is only the start of
-// a longer one is never taken for it. Everything else is left as it is.
-std::string ReplaceFakePaths(std::string_view text, const std::vector<ChosenFile>& chosen);
+// The two device functions that carry a file path, 8 (firmware upgrade) and 14 (image version
+// read), get back the full path of the file the user chose: in a command text (what follows
+// "app:") of code 1003 whose function is 8 or 14 and whose function argument is
+// "X:\fakepath\NAME" (any drive letter, any letter case of "fakepath"), with NAME exactly the
+// name of one of `chosen` (the latest choice of that name), the argument becomes that file's path.
+// Every other text, and every other command, is returned unchanged.
+std::string WithChosenFilePath(std::string_view text, const std::vector<ChosenFile>& chosen);
 
 }  // namespace kbr

@@ -354,8 +354,8 @@ void CHtmlCtrl::Navigate(const QString& url) {
 
 void CHtmlCtrl::HandleAppUrl(const char* text) {
     if (!events_ || !text) return;
-    // A command may name a file the user chose in the page ("C:\fakepath\NAME" to the page).
-    const std::string resolved = page_ ? ReplaceFakePaths(text, page_->ChosenFiles()) : std::string(text);
+    // An upgrade or image version read names a file the user chose ("C:\fakepath\NAME" to the page).
+    const std::string resolved = page_ ? WithChosenFilePath(text, page_->ChosenFiles()) : std::string(text);
     const AppCommand command = ParseAppCommand(resolved);
     events_->OnAppCommand(command);
 }

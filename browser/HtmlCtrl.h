@@ -105,9 +105,10 @@ public:
     bool Create(QWidget* parent, const QRect& rect, int controlId);
 
     void Navigate(const QString& url);
-    // Text after "app:" of a page command. Default: put the full path of a file the user chose in
-    // the page back in place of its "C:\fakepath\NAME" value (ReplaceFakePaths), parse into an
-    // AppCommand and hand it to events->OnAppCommand.
+    // Text after "app:" of a page command. Default: for the two functions that take a file path
+    // (8 and 14), put the full path of the file the user chose in the page back in place of its
+    // "C:\fakepath\NAME" value (WithChosenFilePath); parse into an AppCommand and hand it to
+    // events->OnAppCommand.
     virtual void HandleAppUrl(const char* text);
 
     // Title of the first bound document (empty until bound; a later load does not change it).

@@ -10,6 +10,8 @@
 #   <prefix>/share/kbr3300/doc/*.htm            the DHCP help documents, linked in as doc/
 #   <prefix>/share/applications/kbr3300.desktop desktop entry (runs the launcher)
 #   <prefix>/share/icons/hicolor/scalable/apps/kbr3300.svg
+#   <prefix>/bin/kbr3300ctl                     the command-line tool (below: its manual page and
+#                                               bash completion)
 #
 # The wizard starts "./KBR3300" and opens "doc/..." relative to its current directory, and the IP
 # helper writes ipinfo.tmp and nicinfo.tmp into it; so the launcher makes a folder per user
@@ -21,6 +23,29 @@
 # installs into /usr.
 include_guard(GLOBAL)
 include(GNUInstallDirs)
+
+# kbr3300ctl (install rule in tools/ctl/) with its manual page, compressed as Debian keeps them,
+# and its bash completion:
+#   <prefix>/share/man/man1/kbr3300ctl.1.gz
+#   <prefix>/share/bash-completion/completions/kbr3300ctl
+if(TARGET kbr3300ctl)
+  set(_kbr_ctl_man ${PROJECT_SOURCE_DIR}/packaging/kbr3300ctl.1)
+  find_program(KBR_GZIP gzip)
+  if(KBR_GZIP)
+    set(_kbr_ctl_man_gz ${CMAKE_BINARY_DIR}/packaging/kbr3300ctl.1.gz)
+    add_custom_command(OUTPUT ${_kbr_ctl_man_gz}
+      COMMAND ${CMAKE_COMMAND} -E copy ${_kbr_ctl_man} ${CMAKE_BINARY_DIR}/packaging/kbr3300ctl.1
+      COMMAND ${KBR_GZIP} -9nf ${CMAKE_BINARY_DIR}/packaging/kbr3300ctl.1
+      DEPENDS ${_kbr_ctl_man}
+      VERBATIM)
+    add_custom_target(kbr3300ctl_manual ALL DEPENDS ${_kbr_ctl_man_gz})
+    install(FILES ${_kbr_ctl_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  else()
+    install(FILES ${_kbr_ctl_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endif()
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/kbr3300ctl.bash-completion
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME kbr3300ctl)
+endif()
 
 if(NOT KBR_BUILD_GUI OR WIN32)
   return()
@@ -50,7 +75,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Setup wizard and configuration program fo
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "The setup wizard finds a KBR3300 Ethernet-to-coax (MoCA) adaptor in configuration mode at\n"
     "192.168.0.20 and starts the configuration program, which reads and changes the adaptor's\n"
-    "settings and upgrades its firmware through local HTML pages in an embedded browser.")
+    "settings and upgrades its firmware through local HTML pages in an embedded browser.\n"
+    "kbr3300ctl does the same from the command line, for scripts: status, settings backup and\n"
+    "restore, firmware upgrade with progress, JSON output.")
 set(CPACK_PACKAGE_CONTACT "KBR3300 tools <kbr3300-tools@localhost>")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

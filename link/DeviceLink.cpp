@@ -53,6 +53,15 @@ bool WaitReady(int fd, short events, uint32_t timeoutMs) {
     return ready > 0;
 }
 
+// One read of up to size bytes: the count, or -1 when the read failed or the peer closed.
+int ReadOnce(int fd, uint8_t* buffer, int size) {
+    ssize_t n;
+    do {
+        n = ::recv(fd, buffer, static_cast<size_t>(size), 0);
+    } while (n < 0 && errno == EINTR);
+    return n <= 0 ? -1 : static_cast<int>(n);
+}
+
 // Connects without blocking, waits for the outcome at most limitMs, then makes the socket
 // blocking again. False with errno set when the connection failed or did not complete in time.
 bool ConnectWithin(int fd, const sockaddr_in& peer, uint32_t limitMs) {
@@ -196,13 +205,9 @@ void DeviceLink::ReleaseSocket(int fd) {
 int DeviceLink::Receive(uint8_t* buffer, int size, uint32_t timeoutMs) {
     if (buffer == nullptr || size <= 0) return 0;
     int fd = socket_.load();
-    if (fd < 0) return -1;
+    if (fd < 0) return 0;  // no socket: nothing to wait for
     if (!WaitReady(fd, POLLIN, timeoutMs)) return 0;
-    ssize_t n;
-    do {
-        n = ::recv(fd, buffer, static_cast<size_t>(size), 0);
-    } while (n < 0 && errno == EINTR);
-    return n <= 0 ? -1 : static_cast<int>(n);
+    return ReadOnce(fd, buffer, size);
 }
 
 int DeviceLink::Send(const uint8_t* data, int length, uint32_t timeoutMs) {
@@ -210,7 +215,9 @@ int DeviceLink::Send(const uint8_t* data, int length, uint32_t timeoutMs) {
     int fd = socket_.load();
     if (fd < 0) return 0;
     if (length <= 0) return 0;
-    if (!WaitReady(fd, POLLOUT, timeoutMs)) return 0;
+    // Without a time limit the send itself waits until the socket takes the data; a wait before
+    // it would only cost one more system call per request.
+    if (timeoutMs != NO_TIME_LIMIT && !WaitReady(fd, POLLOUT, timeoutMs)) return 0;
     ssize_t n;
     do {
         n = ::send(fd, data, static_cast<size_t>(length), MSG_NOSIGNAL);
@@ -229,7 +236,16 @@ void DeviceLink::ReceiveLoop() {
             std::this_thread::sleep_for(std::chrono::milliseconds(RECEIVE_WAIT_MS));
             continue;
         }
+#ifdef __linux__
+        // The read blocks until data comes, the peer closes, or Close() shuts the socket down,
+        // which wakes it at once; the loop condition then finds the link closed.
+        const int fd = socket_.load();
+        if (fd < 0) continue;
+        int n = ReadOnce(fd, buffer, static_cast<int>(sizeof buffer));
+#else
+        // Where a shutdown is not known to wake a blocked read, wait in bounded steps.
         int n = Receive(buffer, static_cast<int>(sizeof buffer), RECEIVE_WAIT_MS);
+#endif
         if (n == -1) {
             if (IsOpen()) {
                 lost = true;
@@ -240,7 +256,6 @@ void DeviceLink::ReceiveLoop() {
         } else if (n > 0) {
             OnReceive(buffer, n);
         }
-        std::this_thread::yield();
     }
 }
 

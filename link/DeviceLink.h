@@ -8,6 +8,10 @@
 // socket descriptor itself is released only once no receive thread can still be using it, so a
 // descriptor number reused by a later Open can never be read by an old receive thread.
 //
+// The receive thread blocks in its read: Close() shuts the socket down, which ends a blocked read
+// at once (on systems where that is not known to hold it reads in RECEIVE_WAIT_MS steps). A send
+// without a time limit goes straight to the socket, without waiting for it first.
+//
 // A class that overrides the notifications must call Stop() in its own destructor: by the time
 // ~DeviceLink runs, the overrides are gone.
 
@@ -28,7 +32,7 @@ public:
     static constexpr int LINK_LOST = 2;    // a read failed or the peer closed while open
     static constexpr int LINK_READ16 = 3;  // a read returned exactly 16 bytes (not delivered)
     static constexpr uint32_t NO_TIME_LIMIT = 0xFFFFFFFFu;
-    static constexpr uint32_t RECEIVE_WAIT_MS = 100;
+    static constexpr uint32_t RECEIVE_WAIT_MS = 100;  // after a loss, and where reads cannot block
     static constexpr uint32_t STOP_WAIT_MS = 5000;
     // How long a connect may take before it counts as failed: the time a Windows PC gives a
     // connect (a 3 s first wait, then two retries), which the programs' waits were sized for.

@@ -152,8 +152,8 @@ bool IsAcceptedReply(std::span<const uint8_t> received, uint8_t expectedType) {
 }
 
 std::optional<std::string> ReadValueReply(std::span<const uint8_t> received) {
-    if (!IsAcceptedReply(received, REP_VALUE)) return std::nullopt;
-    if (received.size() <= VALUE_TEXT_OFFSET) return std::string();
+    // A reply that ends before its text field is malformed: a failed reply like any other.
+    if (!IsAcceptedReply(received, REP_VALUE) || received.size() <= VALUE_TEXT_OFFSET) return std::nullopt;
     return TextUpToZero(received.subspan(VALUE_TEXT_OFFSET));
 }
 

@@ -102,7 +102,8 @@ Bytes BuildGetValueRequest(std::string_view key);
 // Accepted: the expected type and status 0.
 bool IsAcceptedReply(std::span<const uint8_t> received, uint8_t expectedType);
 // The value text of an accepted REP_VALUE (byte 12 up to its first zero byte, or to the end of
-// what was received); nothing for any other reply.
+// what was received); nothing for any other reply, and nothing for one of 12 bytes or fewer,
+// whose text field is missing.
 std::optional<std::string> ReadValueReply(std::span<const uint8_t> received);
 
 struct DiagTexts {

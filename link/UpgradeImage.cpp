@@ -302,21 +302,40 @@ ImageDescription DescribeImage(std::span<const uint8_t> file) {
 
 // ---- Loading -----------------------------------------------------------------------------------
 
-std::optional<ImageSection> LoadImageSection(std::string_view path, int which, const MessageSink& showMessage) {
+std::span<const uint8_t> LoadedImage::Section(int which) const { return ImageSectionBytes(file, layout, which); }
+
+std::optional<ImageSection> LoadedImage::TakeSection(int which) const {
     if (which != 1 && which != 2) return std::nullopt;
-    const ImageFileData file = ReadImageFile(DecodeImagePath(path));
-    if (file.error) {
-        if (showMessage) showMessage(std::string(FileErrorMessage(*file.error)));
+    const auto& productId = productIds[static_cast<size_t>(which - 1)];
+    if (!productId) return std::nullopt;
+    const auto bytes = Section(which);
+    return ImageSection{std::vector<uint8_t>(bytes.begin(), bytes.end()), *productId};
+}
+
+std::optional<LoadedImage> LoadImage(std::string_view path, const MessageSink& showMessage) {
+    ImageFileData data = ReadImageFile(DecodeImagePath(path));
+    if (data.error) {
+        if (showMessage) showMessage(std::string(FileErrorMessage(*data.error)));
         return std::nullopt;
     }
-    if (file.tooLarge) return std::nullopt;
+    if (data.tooLarge) return std::nullopt;
 
-    const ImageLayout layout = InspectImage(file.bytes);
-    if (!layout.valid) return std::nullopt;
-    const auto bytes = ImageSectionBytes(file.bytes, layout, which);
-    auto productId = FindImageTag(bytes.subspan(kImageSectionStartSize), kImageTagProductId);
-    if (!productId) return std::nullopt;
-    return ImageSection{std::vector<uint8_t>(bytes.begin(), bytes.end()), std::move(*productId)};
+    LoadedImage image;
+    image.layout = InspectImage(data.bytes);
+    if (!image.layout.valid) return std::nullopt;
+    image.file = std::move(data.bytes);
+    for (int which = 1; which <= 2; ++which) {
+        image.productIds[static_cast<size_t>(which - 1)] =
+            FindImageTag(image.Section(which).subspan(kImageSectionStartSize), kImageTagProductId);
+    }
+    return image;
+}
+
+std::optional<ImageSection> LoadImageSection(std::string_view path, int which, const MessageSink& showMessage) {
+    if (which != 1 && which != 2) return std::nullopt;
+    const std::optional<LoadedImage> image = LoadImage(path, showMessage);
+    if (!image) return std::nullopt;
+    return image->TakeSection(which);
 }
 
 std::optional<std::string> ReadImageVersionTag(std::string_view path, const MessageSink& showMessage) {

@@ -139,4 +139,23 @@ struct ImageDescription {
 };
 ImageDescription DescribeImage(std::span<const uint8_t> file);
 
+// ---- Loading a whole image ------------------------------------------------------------------
+
+// An image file read whole and found valid (header offsets, both sections' CRCs), with each
+// section's "prod_id" text where it has one.
+struct LoadedImage {
+    std::vector<uint8_t> file;
+    ImageLayout layout;
+    std::array<std::optional<std::string>, 2> productIds;
+
+    // The bytes of section 1 or 2 (empty for any other number).
+    std::span<const uint8_t> Section(int which) const;
+    // Section `which` as LoadImageSection gives it; nullopt when it has no "prod_id".
+    std::optional<ImageSection> TakeSection(int which) const;
+};
+
+// Reads the file once and checks what LoadImageSection checks of it, but loads both sections; a
+// file error is shown the same way. Nullopt when the file is not a valid image.
+std::optional<LoadedImage> LoadImage(std::string_view path, const MessageSink& showMessage);
+
 }  // namespace kbr

@@ -17,8 +17,8 @@ MessageSink MessagesOf(OperationContext& context) {
     return [&context](const std::string& text) { context.ShowMessage(text); };
 }
 
-std::span<const uint8_t> TagArea(const std::vector<uint8_t>& section) {
-    return std::span<const uint8_t>(section).subspan(std::min(section.size(), kImageSectionStartSize));
+std::span<const uint8_t> TagArea(std::span<const uint8_t> section) {
+    return section.subspan(std::min(section.size(), kImageSectionStartSize));
 }
 
 }  // namespace
@@ -32,13 +32,18 @@ uint32_t ChunkCount(size_t size) {
 void UpgradeOperation::Start(std::string_view path) {
     OperationContext& context = Context();
     path_ = std::string(path);
-    section_.clear();
+    image_.reset();
+    section_ = {};
     remaining_ = 0;
     index_ = 0;
     retries_ = 0;
     context.CreateUpgradeProgress();
 
-    if (!LoadSection(1)) {
+    // The file is read and checked once; both passes send from this copy, so the device gets
+    // the two sections of one and the same file even if it changes on disk meanwhile.
+    image_ = LoadImage(path_, MessagesOf(context));
+    if (!image_ || !SelectSection(1)) {
+        image_.reset();
         context.CallPage("upgradeFailed", {std::string(NOT_VALID_FILE)}, PageCallForm::CallFunctionWithArray);
         End(1);
         return;
@@ -51,13 +56,17 @@ void UpgradeOperation::Start(std::string_view path) {
     BecomeActive(STEP_TIMER_MS, BuildGetValueRequest(KEY_PRODUCT_ID));
 }
 
-bool UpgradeOperation::LoadSection(int which) {
-    section_.clear();
-    std::optional<ImageSection> loaded = LoadImageSection(path_, which, MessagesOf(Context()));
-    if (!loaded) return false;
-    Context().State().imageProductId = loaded->productId;
-    section_ = std::move(loaded->bytes);
+bool UpgradeOperation::SelectSection(int which) {
+    section_ = {};
+    const std::optional<std::string>& productId = image_->productIds[static_cast<size_t>(which - 1)];
+    if (!productId) return false;
+    Context().State().imageProductId = *productId;
+    section_ = image_->Section(which);
     return true;
+}
+
+size_t UpgradeOperation::SectionSize(int which) const {
+    return image_ && (which == 1 || which == 2) ? image_->Section(which).size() : 0;
 }
 
 void UpgradeOperation::Reply(std::span<const uint8_t> received) {
@@ -103,14 +112,12 @@ void UpgradeOperation::OnVersion(std::span<const uint8_t> received) {
     context.State().deviceVersion = *value;
     phase_ = Phase::Deciding;
 
-    // Section 2 carries the version; section 1 stays loaded for pass 1.
-    std::optional<ImageSection> section2 = LoadImageSection(path_, 2, MessagesOf(context));
+    // Section 2 carries the version; section 1 stays selected for pass 1.
     std::optional<std::string> version;
-    if (section2) {
-        context.State().imageProductId = section2->productId;
-        version = FindImageTag(TagArea(section2->bytes), kImageTagVersion);
+    if (const auto& productId2 = image_->productIds[1]) {
+        context.State().imageProductId = *productId2;
+        version = FindImageTag(TagArea(image_->Section(2)), kImageTagVersion);
     }
-    if (!IsCurrent()) return;  // a file-error message was open while the operation ended
     if (!version) {
         // Nothing is outstanding and nothing will come: end now rather than after the timer.
         End(1);
@@ -140,8 +147,7 @@ void UpgradeOperation::OnAcknowledgement(std::span<const uint8_t> received) {
         return;
     }
     if (pass_ == 1) {
-        section_.clear();
-        section_.shrink_to_fit();
+        section_ = {};
         retries_ = 0;
         StartPass2();
     } else {
@@ -164,9 +170,7 @@ void UpgradeOperation::StartPass2() {
     pass_ = 2;
     remaining_ = -1;
     index_ = 0;
-    const bool loaded = LoadSection(2);
-    if (!IsCurrent()) return;
-    if (!loaded) {
+    if (!SelectSection(2)) {
         // Nothing can be sent: end now rather than wait for the timer with nothing outstanding.
         End(1);
         return;
@@ -181,7 +185,7 @@ void UpgradeOperation::StartPass2() {
 void UpgradeOperation::SendNextChunk() {
     OperationContext& context = Context();
     const size_t offset = size_t{index_} * UPGRADE_CHUNK_SIZE;
-    const std::span<const uint8_t> rest = std::span<const uint8_t>(section_).subspan(std::min(offset, section_.size()));
+    const std::span<const uint8_t> rest = section_.subspan(std::min(offset, section_.size()));
     if (remaining_ > 0) {
         const auto data = rest.first(std::min(rest.size(), UPGRADE_CHUNK_SIZE));
         context.Send(BuildUpgradeDataRequest(static_cast<uint32_t>(remaining_), static_cast<uint32_t>(offset),
@@ -224,8 +228,8 @@ void UpgradeOperation::PassFailed() {
 void UpgradeOperation::End(int result) {
     if (phase_ == Phase::Finished) return;
     phase_ = Phase::Finished;
-    section_.clear();
-    section_.shrink_to_fit();
+    section_ = {};
+    image_.reset();
     if (!IsRunning() || IsCurrent()) {
         Finish(std::nullopt);  // timer killed, no longer active
         Context().HideUpgradeProgress();

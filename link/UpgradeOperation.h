@@ -17,11 +17,14 @@
 // both sections and is hidden when the upgrade ends.
 
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "link/Operation.h"
+#include "link/UpgradeImage.h"
 
 namespace kbr {
 
@@ -38,6 +41,8 @@ public:
     enum class Phase { Idle, ProductId, Version, Deciding, Transfer, Finished };
     Phase CurrentPhase() const { return phase_; }
     int Pass() const { return pass_; }
+    // Size of section 1 or 2 of the image being sent (0 before Start read it and after the end).
+    size_t SectionSize(int which) const;
 
 protected:
     void Timeout() override;
@@ -47,8 +52,9 @@ private:
     void OnProductId(std::span<const uint8_t> received);
     void OnVersion(std::span<const uint8_t> received);
     void OnAcknowledgement(std::span<const uint8_t> received);
-    // Loads section `which` into the buffer; false (with nothing loaded) when the file fails.
-    bool LoadSection(int which);
+    // Makes section `which` of the image the one being sent; false (with none selected) when it
+    // has no "prod_id".
+    bool SelectSection(int which);
     void StartPass1();
     void StartPass2();
     void SendNextChunk();
@@ -56,7 +62,8 @@ private:
     void End(int result);
 
     std::string path_;
-    std::vector<uint8_t> section_;
+    std::optional<LoadedImage> image_;   // the file, read once at the start
+    std::span<const uint8_t> section_;  // the section being sent, inside image_
     uint32_t chunkCount1_ = 0;  // section 1's chunks, for restarts of pass 1
     int64_t remaining_ = 0;     // chunks still to send after the next one; -1 once the last went
     uint32_t index_ = 0;        // index of the next chunk

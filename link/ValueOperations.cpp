@@ -37,7 +37,7 @@ void ActionOperation::Timeout() { Finish(1); }
 void ReadValueOperation::Start(std::string_view) { BecomeActive(TIMER_MS, BuildGetValueRequest(key_)); }
 
 void ReadValueOperation::Reply(std::span<const uint8_t> received) {
-    // A value reply that ends before byte 12 carries an empty text; nothing past the read is used.
+    // A value reply without its text field counts as failed; nothing past the read is used.
     const std::optional<std::string> value = ReadValueReply(received);
     if (value) Context().CallPage(pageFunction_, {*value}, PageCallForm::CallFunction);
     Finish(value ? 0 : 1);

@@ -27,6 +27,9 @@ struct AddressLine {
     State state = State::Missing;
     // The first line as the file holds it, newline included, at most ADDRESS_LINE_MAX characters.
     std::string text;
+    // The helper said on the next line ("renewal=failed") that it could not renew the address:
+    // whatever address the file holds, it is not a refreshed one.
+    bool renewalFailed = false;
 };
 
 // One line is read into a 100-character buffer, terminator included.
@@ -34,11 +37,19 @@ inline constexpr size_t ADDRESS_LINE_MAX = 99;
 // Only this many leading characters of the line are compared.
 inline constexpr size_t ADDRESS_PREFIX_LENGTH = 7;
 
-// Reads the first line of the file at `path` (bounded; a longer line is cut).
+// The helper's line after the address when its renewal failed.
+inline constexpr const char* RENEWAL_FAILED_LINE = "renewal=failed";
+
+// Reads the first line of the file at `path` (bounded; a longer line is cut) and the renewal's
+// outcome after it. Only a regular file is read, never through a link and never waiting on it (a
+// FIFO or device in its place counts as missing), and no more of it than these two lines need.
 AddressLine ReadAddressLine(const std::string& path);
+// The same over the file's first bytes.
+AddressLine ParseAddressLine(std::string_view content);
 
 // The message for an address line and the probe's result. A missing or empty file means the
-// helper reported no address.
+// helper reported no address; so does a renewal the helper reported as failed where the message
+// would otherwise be the success message.
 std::string_view ChooseVerdict(const AddressLine& line, bool deviceStillReachable);
 
 }  // namespace kbr

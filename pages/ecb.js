@@ -322,8 +322,26 @@ function checkAdminPswd(text)
 var NOT_READ_TEXT = 'The settings have not been read from the Bridge yet.\n' +
                     'Please wait a moment and try again.';
 
-// Registers CallbackResult for the next completion and reports it in a message box: every write
-// the user starts gets a visible outcome.
+// The program writes all six settings in one request, from the values its window holds. A page
+// that writes without having shown the Bridge's values first reads them: afterConfigRead(write)
+// asks for them, and write() runs when they have arrived (the page's display_config calls
+// configArrived). A read that never answers writes nothing.
+var write_after_read = null;
+function afterConfigRead(write)
+{
+    write_after_read = write;
+    MFCGetConfig();
+}
+function configArrived()
+{
+    config_loaded = 1;
+    var write = write_after_read;
+    write_after_read = null;
+    if (write)
+        write();
+}
+
+// Registers CallbackResult for the next completion and reports it in a message box.
 function expectResult(caption)
 {
     result_caption = caption;

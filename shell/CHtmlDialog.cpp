@@ -87,13 +87,21 @@ bool CHtmlDialog::OnInitDialog() {
     active_.reset();
     completionCallback_.clear();
     firstResize_ = false;
+    pageSize_.reset();
     queueTimer_.start();
     return true;
 }
 
 void CHtmlDialog::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
-    if (control_->parentWidget() == this) control_->setGeometry(rect());
+    if (control_->parentWidget() != this) return;
+    // The control fills the client area; after a page's resize (code 1001) it keeps the outer size
+    // that the page asked for.
+    if (pageSize_ && event->size() == clientSizeForPage_) {
+        control_->setGeometry(QRect(QPoint(0, 0), *pageSize_));
+    } else {
+        control_->setGeometry(rect());
+    }
 }
 
 void CHtmlDialog::OnDocumentReady() { setWindowTitle(QString::fromLocal8Bit(control_->PageTitle())); }
@@ -128,11 +136,14 @@ void CHtmlDialog::ResizeFromPage(std::string_view argument) {
     const QPoint topLeft = firstResize_ ? frameGeometry().topLeft() : QPoint(kFirstLeft, kFirstTop);
     firstResize_ = true;
     const QSize frame = frameGeometry().size() - geometry().size();
-    SetWindowSize(std::max(0, width - frame.width()), std::max(0, height - frame.height()));
+    pageSize_ = QSize(width, height);
+    clientSizeForPage_ = QSize(std::max(0, width - frame.width()), std::max(0, height - frame.height()));
+    SetWindowSize(clientSizeForPage_.width(), clientSizeForPage_.height());
     move(topLeft);
     raise();
-    // The control fills the client area (resizeEvent); paint the new layout at once.
-    control_->setGeometry(rect());
+    // The browser control gets the same outer size, from the client area's corner: what lies
+    // beyond the client area is the page's own margin under the frame. Paint it at once.
+    control_->setGeometry(QRect(QPoint(0, 0), *pageSize_));
     repaint();
 }
 
@@ -199,9 +210,12 @@ void CHtmlDialog::DeliverDeviceReply(std::span<const uint8_t> received) {
 
 void CHtmlDialog::CompleteOperation(int result) {
     notifying_ = true;
-    const std::string callback = std::exchange(completionCallback_, std::string());
-    // With no callback set there is no function to call.
+    // With no callback set there is no function to call. The name is cleared once the call is
+    // over, so a callback that the call itself registers does not outlive it either: a page sets
+    // the callback again before each operation whose result it wants.
+    const std::string callback = completionCallback_;
     if (!callback.empty()) CallPage(callback, {std::to_string(result)});
+    completionCallback_.clear();
     notifying_ = false;
     OnNotifyingEnded();
 }
@@ -265,11 +279,8 @@ void CHtmlDialog::closeEvent(QCloseEvent* event) {
             event->ignore();
             return;
         }
-        // The user chose to halt the upgrade: it sends nothing more while the Reminder is up.
-        if (active_ && active_->FunctionNumber() == kUpgradeFunction) {
-            operationTimer_.stop();
-            DropActiveOperation();
-        }
+        // Yes: the transfer goes on while the Reminder is up, and may still finish; it ends with
+        // the window.
     }
     const QPointer<CHtmlDialog> self(this);
     if (Reminder()) {

@@ -22,6 +22,7 @@
 #include "link/OperationContext.h"
 
 #include <QDialog>
+#include <QSize>
 #include <QString>
 #include <QTimer>
 
@@ -30,6 +31,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -134,6 +136,8 @@ protected:
     virtual std::unique_ptr<CHtmlDialog> CreateChildPage(const QString& url);
     // Called when CompleteOperation has finished calling into the page.
     virtual void OnNotifyingEnded() {}
+    // A page call of the dispatcher (CallFunction form, one string per parameter).
+    virtual void CallPage(const std::string& function, const std::vector<std::string>& args);
 
     void SetLink(DeviceLink* link) { link_ = link; }
     // One tick of QUEUE_TIMER: starts the head command when the window is idle.
@@ -154,7 +158,6 @@ private:
     void ResizeFromPage(std::string_view argument);
     void OpenChildPage(const std::string& path);
     void ShowPageBox(const std::string& argument, bool askYesNo);
-    void CallPage(const std::string& function, const std::vector<std::string>& args);
     void NavigatePending();
 
     CHtmlCtrl* control_;
@@ -173,6 +176,9 @@ private:
     std::string completionCallback_;
     std::atomic<bool> notifying_{false};
     bool firstResize_ = false;
+    // The outer size the page asked for with code 1001, and the client size that gives.
+    std::optional<QSize> pageSize_;
+    QSize clientSizeForPage_;
     CHtmlDialog* activePage_;
     UpgradeProgressDialog* progress_ = nullptr;
     PageDeviceState state_;

@@ -10,7 +10,6 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QPointer>
-#include <QTimer>
 
 #include <sys/socket.h>
 
@@ -57,8 +56,10 @@ bool MainDialog::OnInitDialog() {
     setWindowIcon(ProgramIcon());
     deviceAddress_ = endpointAddress_;
     devicePort_ = endpointPort_;
-    // After the window is shown: the first event loop turn of the modal run.
-    QTimer::singleShot(0, this, &MainDialog::ConnectToDevice);
+    // While the window is initialised, before it is shown: nothing is on screen while the window
+    // thread waits for the (bounded) attempt. A failure posts the reconnect question, which comes
+    // once the window is up.
+    ConnectToDevice();
     return true;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // The program's one main window: a page window on the start page of the page library, with the
-// About entry and the program icon, and the program's one device link. It connects once the
-// window is shown, hands every read of the link to the page window that is its ActivePage, and
+// About entry and the program icon, and the program's one device link. It connects while the
+// window is initialised, before it is shown, hands every read of the link to the page window that is its ActivePage, and
 // asks whether to reconnect when the connection is lost.
 //
 // Where the About entry is: Linux window managers have no system menu that a program can extend,
@@ -60,8 +60,8 @@ protected:
     MainDialog(std::string address, std::string port, QWidget* parent);
 
     bool OnInitDialog() override;
-    // The connection attempt, made from the event loop once the window is shown; a failure brings
-    // the reconnect question.
+    // The first connection attempt, made while the window is initialised (before it is shown); a
+    // failure brings the reconnect question once the window is up.
     virtual void ConnectToDevice();
     // WM_LINK_LOST: stop the link, drop the work, ask; Yes reconnects and shows the start page.
     virtual void ReconnectQuestion();

@@ -88,24 +88,34 @@ void PrintTo(const FakePathCase& c, std::ostream* os) { *os << '"' << c.text << 
 class FakePaths : public ::testing::TestWithParam<FakePathCase> {};
 
 // Chosen: "fw image.img" twice (the later choice counts), "fw" and "a.bin".
-TEST_P(FakePaths, ChosenFilesGetTheirFullPathBack) {
+TEST_P(FakePaths, OnlyTheFileFunctionsGetTheChosenPathBack) {
     const std::vector<ChosenFile> chosen = {{"fw image.img", "/old/fw image.img"},
                                             {"fw", "/tmp/fw"},
                                             {"a.bin", "/data/a.bin"},
                                             {"fw image.img", "/home/u/My Files/fw image.img"}};
-    EXPECT_EQ(ReplaceFakePaths(GetParam().text, chosen), GetParam().expected);
+    EXPECT_EQ(WithChosenFilePath(GetParam().text, chosen), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, FakePaths,
     ::testing::Values(
+        // Functions 8 and 14 carry a file path.
         FakePathCase{"1003@8:C:\\fakepath\\fw image.img", "1003@8:/home/u/My Files/fw image.img"},
         FakePathCase{"1003@14:c:\\FAKEPATH\\fw image.img", "1003@14:/home/u/My Files/fw image.img"},
         FakePathCase{"1003@8:D:\\FakePath\\fw", "1003@8:/tmp/fw"},
-        FakePathCase{"2000@C:\\fakepath\\a.bin,C:\\fakepath\\fw@x", "2000@/data/a.bin,/tmp/fw@x"},
+        FakePathCase{"1003@08:C:\\fakepath\\a.bin", "1003@08:/data/a.bin"},  // the number as the queue reads it
+        // Every other command keeps its text, whatever it holds.
+        FakePathCase{"1003@5:C:\\fakepath\\fw", "1003@5:C:\\fakepath\\fw"},
+        FakePathCase{"1003@0:C:\\fakepath\\fw", "1003@0:C:\\fakepath\\fw"},
+        FakePathCase{"1003@C:\\fakepath\\fw", "1003@C:\\fakepath\\fw"},  // "C" is function 0
+        FakePathCase{"1004@Setup,C:\\fakepath\\fw", "1004@Setup,C:\\fakepath\\fw"},
+        FakePathCase{"2000@C:\\fakepath\\a.bin", "2000@C:\\fakepath\\a.bin"},
+        FakePathCase{"1008@8:C:\\fakepath\\fw", "1008@8:C:\\fakepath\\fw"},
+        // The argument is the whole name of a chosen file, after the prefix.
         FakePathCase{"1003@8:C:\\fakepath\\other.img", "1003@8:C:\\fakepath\\other.img"},  // not chosen
         FakePathCase{"1003@8:C:\\fakepath\\fw.img", "1003@8:C:\\fakepath\\fw.img"},  // "fw" is only its start
         FakePathCase{"1003@8:C:\\fakepath\\FW", "1003@8:C:\\fakepath\\FW"},          // names are exact
+        FakePathCase{"1003@8:x C:\\fakepath\\fw", "1003@8:x C:\\fakepath\\fw"},      // not at the start
         FakePathCase{"1003@8:C:\\fakepath\\", "1003@8:C:\\fakepath\\"},
         FakePathCase{"1003@8:C:/fakepath/fw", "1003@8:C:/fakepath/fw"},
         FakePathCase{"1003@8:1:\\fakepath\\fw", "1003@8:1:\\fakepath\\fw"},

@@ -272,7 +272,9 @@ TEST(BrowserHostDelivery, CallsAroundTheFirstLoadArriveInOrder) {
         });
     };
     host.onCommand = [&](const AppCommand& command) {
-        if (command.code == 1900) EXPECT_TRUE(call("during-onload"));
+        if (command.code == 1900) {
+            EXPECT_TRUE(call("during-onload"));
+        }
     };
     QObject::connect(host.control->page(), &QWebEnginePage::loadFinished, &host, [&](bool ok) {
         if (!ok) return;
@@ -316,12 +318,15 @@ TEST(BrowserHostFiles, CommandsNameTheChosenFileByItsFullPath) {
     EXPECT_EQ(host.commands[0].argument, "8:" + file.string());
     EXPECT_EQ(Eval(host.control, "document.getElementById('f').value").toString(), "C:\\fakepath\\fw image 1.img");
 
-    // The same name in any command, any letter case of the prefix; names not chosen stay as sent.
+    // The image version read (function 14) too, any letter case of the prefix; names not chosen
+    // stay as sent, and so does every command that takes no file path.
     Eval(host.control, "window.navigate('app:1003@14:c:\\\\FAKEPATH\\\\fw image 1.img'); "
-                       "window.navigate('app:1003@14:C:\\\\fakepath\\\\other.img')");
-    ASSERT_EQ(host.commands.size(), 3u);
+                       "window.navigate('app:1003@14:C:\\\\fakepath\\\\other.img'); "
+                       "window.navigate('app:1003@5:C:\\\\fakepath\\\\fw image 1.img')");
+    ASSERT_EQ(host.commands.size(), 4u);
     EXPECT_EQ(host.commands[1].argument, "14:" + file.string());
     EXPECT_EQ(host.commands[2].argument, "14:C:\\fakepath\\other.img");
+    EXPECT_EQ(host.commands[3].argument, "5:C:\\fakepath\\fw image 1.img");
 
     // Only the latest choices are kept.
     answer.clear();
@@ -332,7 +337,7 @@ TEST(BrowserHostFiles, CommandsNameTheChosenFileByItsFullPath) {
     }
     Eval(host.control, "document.getElementById('f').multiple = true");
     clickInput();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return host.commands.size() == 4; }, kLoadTimeoutMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return host.commands.size() == 5; }, kLoadTimeoutMs));
     const auto& kept = static_cast<HtmlPage*>(host.control->page())->ChosenFiles();
     ASSERT_EQ(kept.size(), HtmlPage::kMaxChosenFiles);
     EXPECT_EQ(kept.back().name, "more19.img");

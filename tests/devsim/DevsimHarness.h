@@ -97,4 +97,7 @@ private:
 
 std::optional<Bytes> ReadWholeFile(const std::string& path);
 
+// A loopback port where nothing listens (bound for a moment, then released).
+uint16_t UnusedLoopbackPort();
+
 }  // namespace kbr::devsim::test

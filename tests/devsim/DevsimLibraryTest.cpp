@@ -8,6 +8,7 @@
 #include <fstream>
 #include <thread>
 
+#include "link/UpgradeImage.h"
 #include "tests/devsim/DevsimHarness.h"
 #include "tools/devsim/DeviceModel.h"
 #include "tools/devsim/Faults.h"
@@ -137,12 +138,14 @@ TEST(DevsimLibrary, SectionTagsAreFoundAndWalksStayInside) {
         const Bytes cut(section.begin(), section.begin() + size);
         EXPECT_FALSE(FindSectionTag(cut, "version").has_value()) << size;
     }
-    // A name of 0xFF-terminated bytes is not padded.
+    // A name ended by 0xFF is not padded: the value field starts at that byte. The simulator and
+    // the program read it alike.
     Bytes ff = MakeSection(64, {}, 2);
     ff.resize(16);
-    const Bytes record = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 'v', 0xFF, 'o', 'k', 0, 0};
+    const Bytes record = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 'v', 0xFF, 'o', 'k', 0};
     ff.insert(ff.end(), record.begin(), record.end());
-    EXPECT_EQ(FindSectionTag(ff, "v"), "ok");
+    EXPECT_EQ(FindSectionTag(ff, "v"), "\xFFok");
+    EXPECT_EQ(FindSectionTag(ff, "v"), FindImageTag(std::span<const uint8_t>(ff).subspan(16), "v"));
 }
 
 TEST(DevsimLibrary, FirmwareVersionNeedsFourNumbers) {

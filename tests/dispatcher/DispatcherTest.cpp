@@ -25,7 +25,11 @@ TEST_F(PageWindow, ResizePlacesTheWindowTheFirstTimeOnly) {
     page.Send("app:1001@770@675");
     EXPECT_TRUE(page.FirstResizeMark());
     EXPECT_EQ(page.frameGeometry(), QRect(30, 20, 770, 675));
-    EXPECT_EQ(page.HtmlCtrl().geometry(), page.rect());
+    // The browser control takes the outer size too, from the client area's corner, and keeps it
+    // through the resize events that follow.
+    EXPECT_EQ(page.HtmlCtrl().geometry(), QRect(0, 0, 770, 675));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(page.HtmlCtrl().geometry(), QRect(0, 0, 770, 675));
 
     // Later resizes keep wherever the window is now.
     page.move(100, 80);
@@ -40,7 +44,13 @@ TEST_F(PageWindow, ResizePlacesTheWindowTheFirstTimeOnly) {
     // No "@": the height is the width.
     page.Send("app:1001@640");
     EXPECT_EQ(page.frameGeometry(), QRect(100, 80, 640, 640));
+    EXPECT_EQ(page.HtmlCtrl().geometry(), QRect(0, 0, 640, 640));
+
+    // Any other change of the window's size makes the control fill the client area again.
+    page.SetWindowSize(300, 200);
+    QCoreApplication::processEvents();
     EXPECT_EQ(page.HtmlCtrl().geometry(), page.rect());
+    EXPECT_EQ(page.rect().size(), QSize(300, 200));
 }
 
 struct BoxCase {
@@ -182,6 +192,52 @@ TEST_F(PageWindow, CompletionCallbackIsCalledOnceAfterItIsSet) {
     // The progress window was made but never shown.
     ASSERT_NE(page.UpgradeProgress(), nullptr);
     EXPECT_FALSE(page.UpgradeProgress()->isVisible());
+}
+
+// Records each page call of the dispatcher with the window's completion state at that moment;
+// `during` runs inside the call, as page script that the call runs would.
+class CallRecordingPage : public TestPage {
+public:
+    using TestPage::TestPage;
+    struct Call {
+        std::string function;
+        std::vector<std::string> args;
+        std::string callbackDuringCall;
+        bool notifyingDuringCall;
+    };
+    std::vector<Call> calls;
+    std::function<void()> during;
+
+protected:
+    void CallPage(const std::string& function, const std::vector<std::string>& args) override {
+        calls.push_back({function, args, CompletionCallback(), NotifyingMark()});
+        if (during) during();
+        TestPage::CallPage(function, args);
+    }
+};
+
+TEST(CompletionOrder, TheCallbackNameIsClearedAfterTheCompletionCall) {
+    CallRecordingPage page(FixtureUrl("Index.html"));
+    ASSERT_TRUE(page.Open());
+    page.Send("app:1006@CallbackLocal");
+    // A page whose completion function registers the next callback right away (as a page that runs
+    // inside the call would): the name is cleared after the call, so that registration is gone too.
+    page.during = [&] { page.OnAppCommand(AppCommand{1006, "CallbackNext"}); };
+    page.CompleteOperation(3);
+    ASSERT_EQ(page.calls.size(), 1u);
+    EXPECT_EQ(page.calls[0].function, "CallbackLocal");
+    EXPECT_EQ(page.calls[0].args, Lines{"3"});
+    EXPECT_EQ(page.calls[0].callbackDuringCall, "CallbackLocal");
+    EXPECT_TRUE(page.calls[0].notifyingDuringCall);
+    EXPECT_EQ(page.CompletionCallback(), "");
+    EXPECT_FALSE(page.NotifyingMark());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !page.Log().empty(); }, 5000));
+    EXPECT_EQ(page.Log(), Lines{"CallbackLocal 3"});
+
+    // The next completion calls nothing.
+    page.during = nullptr;
+    page.CompleteOperation(0);
+    EXPECT_EQ(page.calls.size(), 1u);
 }
 
 TEST_F(PageWindow, ChildWindowIsTheActivePageWhileOpenAndIsDestroyedAfter) {

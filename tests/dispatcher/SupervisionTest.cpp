@@ -8,12 +8,13 @@
 #include "shell/UpgradeProgressDialog.h"
 #include "tests/devsim/DevsimHarness.h"
 
+#include <QShowEvent>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
+#include <optional>
+
 #include <unistd.h>
 
 namespace kbr::test {
@@ -46,19 +47,6 @@ private:
     std::vector<int> answers_;
     MessageBoxHook previous_;
 };
-
-// A loopback port where nothing listens.
-uint16_t UnusedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    (void)::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    (void)::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 class Supervision : public ::testing::Test {
 protected:
@@ -169,7 +157,7 @@ TEST_P(DeviceAbsent, QuestionAfterTheWindowShowsUntilNo) {
     PageLibraryDirectory library;
     ReminderCounter reminders;
     Questions questions(c.answers);
-    TestMain main(UnusedPort());
+    TestMain main(devsim::test::UnusedLoopbackPort());
     std::vector<bool> shown;
     questions.onQuestion = [&](const MessageBoxRequest&) { shown.push_back(main.isVisible()); };
     QTimer guard;  // a bound on the whole run
@@ -198,6 +186,44 @@ INSTANTIATE_TEST_SUITE_P(Table, DeviceAbsent,
                          ::testing::Values(AbsentCase{"NoEnds", {}, 1},
                                            AbsentCase{"YesWhileAwayAsksAgain", {ANSWER_YES, ANSWER_YES}, 3}),
                          [](const ::testing::TestParamInfo<AbsentCase>& info) { return std::string(info.param.name); });
+
+// The main window that notes, at its first connection attempt, whether it is on screen, and,
+// when it is first shown, whether the link is open by then.
+class ConnectionWatch : public TestMain {
+public:
+    using TestMain::TestMain;
+    std::vector<bool> visibleAtAttempt;
+    std::optional<bool> openWhenShown;
+
+protected:
+    void ConnectToDevice() override {
+        visibleAtAttempt.push_back(isVisible());
+        TestMain::ConnectToDevice();
+    }
+    void showEvent(QShowEvent* event) override {
+        if (!openWhenShown) openWhenShown = IsOpen();
+        TestMain::showEvent(event);
+    }
+};
+
+TEST(FirstConnection, IsMadeWhileTheWindowIsInitialisedBeforeItIsShown) {
+    PageLibraryDirectory library;
+    ReminderCounter reminders;
+    DevsimProcess sim;
+    std::string error;
+    ASSERT_TRUE(sim.Start({}, &error)) << error;
+    ConnectionWatch main(sim.Port());
+    bool openOnScreen = false;
+    // The first turn of the modal run's event loop: the window is up by then.
+    QTimer::singleShot(0, &main, [&] {
+        openOnScreen = main.isVisible() && main.IsOpen() && main.IsReceiving();
+        main.reject();
+    });
+    EXPECT_EQ(main.exec(), QDialog::Rejected);
+    EXPECT_EQ(main.visibleAtAttempt, std::vector<bool>{false});
+    EXPECT_EQ(main.openWhenShown, std::optional<bool>(true));
+    EXPECT_TRUE(openOnScreen);
+}
 
 TEST_F(Supervision, YesWithAChildOpenClosesItAndShowsTheStartPage) {
     // The child's firmware-version read makes the simulator drop the connection.
@@ -330,12 +356,53 @@ TEST_F(Supervision, ClosingDuringAnUpgradeAsksFirst) {
     EXPECT_EQ(main->ActiveOperation()->FunctionNumber(), 8);
     EXPECT_TRUE(main->UpgradeProgress()->isVisible());
 
-    main->close();  // Yes: the upgrade is halted, the Reminder shown, the window closed
+    // Yes: the Reminder comes while the upgrade still runs; the window closes after it.
+    bool upgradeDuringReminder = false;
+    reminders.during = [&] {
+        upgradeDuringReminder = main->ActiveOperation() && main->ActiveOperation()->FunctionNumber() == 8 &&
+                                main->UpgradeProgress()->isVisible();
+    };
+    main->close();
     EXPECT_EQ(asked.size(), 2u);
     EXPECT_EQ(reminders.count, 1);
+    EXPECT_TRUE(upgradeDuringReminder);
     EXPECT_FALSE(main->isVisible());
-    EXPECT_EQ(main->ActiveOperation(), nullptr);
-    EXPECT_FALSE(main->UpgradeProgress()->isVisible());
+    SetMessageBoxHook(previous);
+}
+
+TEST_F(Supervision, TheTransferGoesOnWhileTheReminderIsUp) {
+    ScratchDir dir;
+    // Large enough that the transfer is still running when the window is closed.
+    std::string error;
+    auto bytes = BuildUpgradeImage(StandardImageSpec("KBR3300", "2.0.0.0", "2.0.0.1", 256 * 1024, 600), &error);
+    ASSERT_TRUE(bytes) << error;
+    const std::string image = dir.File("big.bin");
+    ASSERT_TRUE(WriteImageFile(image, *bytes, &error)) << error;
+    Begin({});
+    std::vector<std::string> asked;
+    const MessageBoxHook previous = SetMessageBoxHook([&](const MessageBoxRequest& request) {
+        asked.push_back(request.text.toStdString());
+        return ANSWER_YES;
+    });
+    main->Send("app:1006@CallbackLocal");
+    main->Send("app:1003@8:" + image);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return main->UpgradeProgress() && main->UpgradeProgress()->Position() >= 1; }, kWaitMs));
+
+    bool runningAtReminder = false;
+    Lines logAfterReminder;
+    reminders.during = [&] {
+        runningAtReminder = main->ActiveOperation() && main->ActiveOperation()->FunctionNumber() == 8;
+        // The user reads the Reminder; meanwhile the transfer finishes.
+        logAfterReminder = WaitForLog(1);
+    };
+    main->close();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0], MainDialog::kCloseUpgradeQuestion);
+    EXPECT_EQ(reminders.count, 1);
+    EXPECT_TRUE(runningAtReminder);
+    EXPECT_EQ(logAfterReminder, Lines{"CallbackLocal 0"});
+    EXPECT_FALSE(main->isVisible());
     SetMessageBoxHook(previous);
 }
 

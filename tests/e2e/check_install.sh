@@ -20,14 +20,34 @@ if ! cmake --install "$build" --prefix "$work/prefix" > "$work/install.log" 2>&1
 fi
 
 p=$work/prefix
-for file in bin/KBR3300_Wizardd bin/KBR3300 bin/nwinf bin/ipconfig bin/kbr3300; do
+for file in bin/KBR3300_Wizardd bin/KBR3300 bin/nwinf bin/ipconfig bin/kbr3300 bin/kbr3300ctl; do
     [[ -x $p/$file ]] || fail "$file is missing or not executable"
 done
 for file in share/kbr3300/PgPack.dll share/kbr3300/doc/linux.htm share/kbr3300/doc/xp.htm \
             share/kbr3300/doc/vista.htm share/applications/kbr3300.desktop \
-            share/icons/hicolor/scalable/apps/kbr3300.svg; do
+            share/icons/hicolor/scalable/apps/kbr3300.svg share/man/man1/kbr3300ctl.1.gz \
+            share/bash-completion/completions/kbr3300ctl; do
     [[ -s $p/$file ]] || fail "$file is missing"
 done
+# kbr3300ctl: its help and manual page give the exit codes; its completion loads and completes.
+# (--help talks to no adaptor.)
+"$p/bin/kbr3300ctl" --help | grep -q "5  the connection was lost" || fail "kbr3300ctl --help lacks the exit codes"
+if [[ -s $p/share/man/man1/kbr3300ctl.1.gz ]]; then
+    manual=$(gzip -dc "$p/share/man/man1/kbr3300ctl.1.gz")
+    for section in NAME SYNOPSIS COMMANDS OPTIONS "EXIT STATUS" EXAMPLES; do
+        grep -q "^\.SH $section" <<< "$manual" || fail "the manual page has no $section section"
+    done
+    if command -v groff > /dev/null; then
+        [[ -z $(groff -man -Tutf8 -ww -z <<< "$manual" 2>&1) ]] || fail "the manual page has roff warnings"
+    fi
+fi
+completion=$p/share/bash-completion/completions/kbr3300ctl
+if [[ -s $completion ]]; then
+    got=$(bash -c 'source "$1"; COMP_WORDS=(kbr3300ctl config set privacy = o); COMP_CWORD=5; _kbr3300ctl
+                   echo "${COMPREPLY[*]}"; COMP_WORDS=(kbr3300ctl config ""); COMP_CWORD=2; _kbr3300ctl
+                   echo "${COMPREPLY[*]}"' _ "$completion" 2>&1)
+    [[ $got == $'on off\nget set backup restore' ]] || fail "bash completion gives: $got"
+fi
 [[ ! -e $p/bin/doc ]] || fail "help documents under bin/"
 # The launcher starts the installed wizard and links the installed documents.
 grep -qx "bindir=\"$bindir\"" "$p/bin/kbr3300" || fail "the launcher does not use $bindir"
@@ -56,7 +76,8 @@ if command -v cpack > /dev/null && command -v dpkg-deb > /dev/null && [[ -f $bui
         else
             contents=$(dpkg-deb -c "$deb")
             for file in bin/KBR3300_Wizardd bin/KBR3300 bin/kbr3300 share/kbr3300/PgPack.dll \
-                        share/applications/kbr3300.desktop; do
+                        share/applications/kbr3300.desktop bin/kbr3300ctl share/man/man1/kbr3300ctl.1.gz \
+                        share/bash-completion/completions/kbr3300ctl; do
                 grep -q "$file\$" <<< "$contents" || fail "$file is not in $(basename "$deb")"
             done
             dpkg-deb -f "$deb" Depends | grep -q libqt6webenginecore6-bin || fail "package does not depend on the engine's helper"

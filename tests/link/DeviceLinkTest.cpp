@@ -272,6 +272,7 @@ TEST(DeviceLinkIo, DegenerateArgumentsTouchNothing) {
     DeviceLink closed;
     uint8_t buffer[4] = {};
     EXPECT_EQ(closed.Send(buffer, 4, DeviceLink::NO_TIME_LIMIT), 0) << "closed link";
+    EXPECT_EQ(closed.Receive(buffer, 4, 10), 0) << "no socket";
 
     Listener listener;
     DeviceLink link;

@@ -122,9 +122,14 @@ TEST(ValueReply, TextFromByteTwelveBoundedByWhatArrived) {
     // No terminating zero in what arrived: the text ends with the read.
     B unterminated = {REP_VALUE, 1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 0, 'a', 'b', 'c'};
     EXPECT_EQ(ReadValueReply(unterminated), "abc");
-    // Header only: an empty value, nothing read beyond the 8 bytes.
+    // Without its text field (12 bytes or fewer) the reply is malformed: a failed reply.
     B headerOnly = {REP_VALUE, 1, 2, 3, 4, 0, 0, 0};
-    EXPECT_EQ(ReadValueReply(headerOnly), "");
+    EXPECT_EQ(ReadValueReply(headerOnly), std::nullopt);
+    B twelve = {REP_VALUE, 1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(ReadValueReply(twelve), std::nullopt);
+    // One byte of text field, a zero: an empty value.
+    B thirteen = {REP_VALUE, 1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(ReadValueReply(thirteen), "");
 }
 
 TEST(DiagReply, TwoTextsEachBoundedByItsFieldAndTheRead) {

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QProcess>
 #include <QRegularExpression>
@@ -87,6 +89,43 @@ TEST(NwinfDefaultRoute, FromRouteTable) {
     }
 }
 
+TEST(NwinfAdaptorInterface, TheOneHoldingTheAdaptorsAddress) {
+    const std::vector<InterfaceFacts> interfaces = {
+        Nic("lo", {"127.0.0.1"}, true, true),
+        Nic("wlan0", {"192.168.1.5"}),
+        Nic("eth9", {"192.168.0.150"}, false),  // down
+        Nic("eth0", {"169.254.3.4", "192.168.0.117"}),
+    };
+    EXPECT_EQ(kbr::nwinf::AdaptorInterface(interfaces), "eth0");
+    EXPECT_EQ(kbr::nwinf::AddressOf(interfaces, "eth0"), "192.168.0.117");
+    EXPECT_EQ(kbr::nwinf::AddressOf(interfaces, "eth9"), "0.0.0.0");
+    EXPECT_EQ(kbr::nwinf::AddressOf(interfaces, "missing"), "0.0.0.0");
+    EXPECT_EQ(kbr::nwinf::AdaptorInterface({Nic("wlan0", {"192.168.1.5"})}), "");
+    // The home network on 192.168.0.x as well: the one the route to the adaptor leaves from wins.
+    const std::vector<InterfaceFacts> both = {Nic("wlan0", {"192.168.0.7"}), Nic("eth0", {"192.168.0.117"})};
+    EXPECT_EQ(kbr::nwinf::AdaptorInterface(both, "192.168.0.117"), "eth0");
+    EXPECT_EQ(kbr::nwinf::AdaptorInterface(both, ""), "wlan0");
+}
+
+TEST(NwinfFiles, RenewalOutcomeAndRecordedInterface) {
+    using kbr::nwinf::RenewalStatus;
+    using State = RenewalStatus::State;
+    EXPECT_EQ(kbr::nwinf::FormatIpInfo("10.0.0.7"), "10.0.0.7\nrenewal=none\n");
+    EXPECT_EQ(kbr::nwinf::FormatIpInfo("10.0.0.7", {State::Renewed, ""}), "10.0.0.7\nrenewal=ok\n");
+    EXPECT_EQ(kbr::nwinf::FormatIpInfo("0.0.0.0", {State::Failed, "no rights:\nx"}), "0.0.0.0\nrenewal=failed\n");
+    EXPECT_EQ(kbr::nwinf::RenewalLine({State::Failed, "no rights:\nx"}), "renewal=failed reason=no rights: x");
+    EXPECT_EQ(kbr::nwinf::RenewalLine({State::Skipped, ""}), "renewal=skipped");
+
+    const std::string nicinfo = kbr::nwinf::FormatNicInfo({Nic("eth0", {"192.168.0.117"})}, "eth0", "eth0",
+                                                          {State::Failed, "why"});
+    EXPECT_EQ(nicinfo.rfind("adaptor_interface=eth0\nrenewal=failed reason=why\n", 0), 0u) << nicinfo;
+    EXPECT_EQ(kbr::nwinf::RecordedAdaptorInterface(nicinfo), "eth0");
+    for (const char* bad : {"", "adaptor_interface=\n", "adaptor_interface=-r\n", "adaptor_interface=../x\n",
+                            "adaptor_interface=averyveryverylongname\n", "xadaptor_interface=eth0\n"}) {
+        EXPECT_EQ(kbr::nwinf::RecordedAdaptorInterface(bad), "") << bad;
+    }
+}
+
 TEST(NwinfArguments, Table) {
     using V = std::vector<std::string>;
     EXPECT_EQ(kbr::nwinf::ParseArguments(V{"1"})->mode, 1);
@@ -140,6 +179,11 @@ protected:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
     bool Exists(const char* name) { return QFile::exists(dir_.filePath(QString::fromLatin1(name))); }
+    void WriteFile(const char* name, const QByteArray& content) {
+        QFile file(dir_.filePath(QString::fromLatin1(name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content);
+    }
 
     // First line: a dotted IPv4 address, 0.0.0.0 for none.
     static void ExpectWellFormedIpInfo(const QByteArray& content) {
@@ -149,6 +193,12 @@ protected:
         ASSERT_TRUE(match.hasMatch()) << firstLine.toStdString();
         for (int i = 1; i <= 4; ++i) EXPECT_LE(match.captured(i).toInt(), 255);
         EXPECT_TRUE(content.endsWith('\n'));
+    }
+
+    static bool PrivateNamespaces() {
+        QProcess probe;
+        probe.start("unshare", {"-rn", "true"});
+        return probe.waitForFinished(10'000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
     }
 
     const QString nwinf_ = QStringLiteral(NWINF_PROGRAM);
@@ -161,12 +211,19 @@ TEST_F(NwinfProgram, WithoutRenewalWritesWellFormedFilesOfThisMachine) {
         SCOPED_TRACE(mode);
         const Run run = Start(nwinf_, {"--no-renew", "--renew-command=" + renewer, mode});
         EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
-        EXPECT_TRUE(run.errors.contains("renewal skipped"));
+        // At start-up nothing is renewed anyway; asked to refresh, it says it skipped.
+        EXPECT_EQ(run.errors.contains("renewal skipped"), mode[0] == '2');
+        EXPECT_TRUE(Read("ipinfo.tmp").endsWith(mode[0] == '2' ? "renewal=skipped\n" : "renewal=none\n"));
         EXPECT_FALSE(Exists("renewed")) << "asked not to renew, it renewed";
         ExpectWellFormedIpInfo(Read("ipinfo.tmp"));
-        const QByteArray address = Read("ipinfo.tmp").trimmed();
-        EXPECT_EQ(address, QByteArray::fromStdString(kbr::nwinf::PrimaryIPv4(kbr::nwinf::CollectInterfaces(),
-                                                                             kbr::nwinf::DefaultRouteInterface())));
+        const QByteArray address = Read("ipinfo.tmp").split('\n').front();
+        // Start-up reports the interface facing the adaptor where there is one.
+        const auto interfaces = kbr::nwinf::CollectInterfaces();
+        const std::string adaptor = mode[0] == '1' ? kbr::nwinf::AdaptorInterface(interfaces) : "";
+        EXPECT_EQ(address, QByteArray::fromStdString(
+                               adaptor.empty()
+                                   ? kbr::nwinf::PrimaryIPv4(interfaces, kbr::nwinf::DefaultRouteInterface())
+                                   : kbr::nwinf::AddressOf(interfaces, adaptor)));
         EXPECT_TRUE(Read("nicinfo.tmp").contains("[lo]"));
         EXPECT_FALSE(Exists("ipinfo.tmp.tmp"));
     }
@@ -191,6 +248,63 @@ TEST_F(NwinfProgram, RenewalRunsTheGivenProgramForThePrimaryInterface) {
     ExpectWellFormedIpInfo(Read("ipinfo.tmp"));
 }
 
+TEST_F(NwinfProgram, TheRefreshRenewsTheInterfaceRecordedAtStartUp) {
+    // A private network namespace with two interfaces: "wan0" carries the default route, "cable0"
+    // holds the adaptor's 192.168.0.x address.
+    if (!PrivateNamespaces()) GTEST_SKIP() << "no private network namespaces here";
+    const QString setup = QStringLiteral(
+        "ip link add wan0 type veth peer name wan1 && ip link add cable0 type veth peer name cable1 && "
+        "for i in wan0 wan1 cable0 cable1; do ip link set $i up; done && ip addr add 10.9.0.2/24 dev wan0 && ip route add default via 10.9.0.1 && "
+        "ip addr add 192.168.0.117/24 dev cable0 && exec \"$@\"");
+    const QString renewer = RecordingRenewer();
+    const Run startUp = Start("unshare", {"-rn", "sh", "-c", setup, "sh", nwinf_, "1"});
+    ASSERT_EQ(startUp.exitCode, 0) << startUp.errors.toStdString();
+    EXPECT_TRUE(Read("nicinfo.tmp").startsWith("adaptor_interface=cable0\nrenewal=none\n"));
+    EXPECT_EQ(Read("ipinfo.tmp"), "192.168.0.117\nrenewal=none\n");
+    EXPECT_FALSE(Exists("renewed")) << "start-up renewed something";
+
+    const Run refresh = Start("unshare", {"-rn", "sh", "-c", setup, "sh", nwinf_, "--renew-command=" + renewer, "2"});
+    ASSERT_EQ(refresh.exitCode, 0) << refresh.errors.toStdString();
+    EXPECT_EQ(Read("renewed"), "cable0\n");
+    // The record stays for the refresh's second run; the address is cable0's, not the default route's.
+    EXPECT_TRUE(Read("nicinfo.tmp").startsWith("adaptor_interface=cable0\nrenewal=ok\n"));
+    EXPECT_EQ(Read("ipinfo.tmp"), "192.168.0.117\nrenewal=ok\n");
+}
+
+TEST_F(NwinfProgram, AFailedRenewalIsSaidAndLogged) {
+    const QString failing = dir_.filePath("failing");
+    WriteFile("failing", "#!/bin/sh\necho 'Error: Not authorized to control networking.' >&2\nexit 4\n");
+    QFile::setPermissions(failing, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    WriteFile("nicinfo.tmp", "adaptor_interface=lo\n");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_STATE_HOME", dir_.filePath("state"));
+    const Run run = Start(nwinf_, {"--renew-command=" + failing, "2"}, environment);
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_TRUE(Read("ipinfo.tmp").endsWith("\nrenewal=failed\n"));
+    EXPECT_TRUE(Read("nicinfo.tmp").contains("renewal=failed reason=" + failing.toUtf8() +
+                                             " failed: Error: Not authorized to control networking."))
+        << Read("nicinfo.tmp").toStdString();
+    QFile log(dir_.filePath("state/kbr3300/log"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(log.readAll().contains("nwinf: renewal failed: "));
+}
+
+TEST_F(NwinfProgram, APlantedLinkIsReplacedNotFollowed) {
+    WriteFile("victim", "precious\n");
+    for (const char* name : {"ipinfo.tmp", "nicinfo.tmp"}) {
+        ASSERT_TRUE(QFile::link(dir_.filePath("victim"), dir_.filePath(QString::fromLatin1(name))));
+    }
+    const Run run = Start(nwinf_, {"--no-renew", "2"});
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_EQ(Read("victim"), "precious\n");
+    for (const char* name : {"ipinfo.tmp", "nicinfo.tmp"}) {
+        EXPECT_FALSE(QFileInfo(dir_.filePath(QString::fromLatin1(name))).isSymLink()) << name;
+    }
+    ExpectWellFormedIpInfo(Read("ipinfo.tmp"));
+    // Nothing of the writing is left behind.
+    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 3);
+}
+
 TEST_F(NwinfProgram, BadArgumentsWriteNothing) {
     for (const QStringList& arguments : {QStringList{}, QStringList{"3"}, QStringList{"--bogus", "2"}}) {
         const Run run = Start(nwinf_, arguments);
@@ -203,14 +317,10 @@ TEST_F(NwinfProgram, BadArgumentsWriteNothing) {
 
 TEST_F(NwinfProgram, WithNoNetworkItReportsNoAddress) {
     // A private network namespace has only a loopback interface.
-    QProcess probe;
-    probe.start("unshare", {"-rn", "true"});
-    if (!probe.waitForFinished(10'000) || probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0) {
-        GTEST_SKIP() << "no private network namespaces here";
-    }
+    if (!PrivateNamespaces()) GTEST_SKIP() << "no private network namespaces here";
     const Run run = Start("unshare", {"-rn", nwinf_, "--no-renew", "2"});
     EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
-    EXPECT_EQ(Read("ipinfo.tmp"), "0.0.0.0\n");
+    EXPECT_EQ(Read("ipinfo.tmp"), "0.0.0.0\nrenewal=skipped\n");
 }
 
 }  // namespace

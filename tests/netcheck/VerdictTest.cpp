@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <sys/stat.h>
+
+#include <chrono>
 
 #include <filesystem>
 #include <fstream>
@@ -72,7 +75,20 @@ INSTANTIATE_TEST_SUITE_P(
         VerdictCase{"EmptyLineThenAddress", "\n192.168.1.33\n", true, kbr::MSG_REFRESHED},
         VerdictCase{"MissingFile", std::nullopt, true, kbr::MSG_NO_ADDRESS},
         VerdictCase{"EmptyFile", std::string(), false, kbr::MSG_NO_ADDRESS},
-        VerdictCase{"EmptyFileReachable", std::string(), true, kbr::MSG_NO_ADDRESS}),
+        VerdictCase{"EmptyFileReachable", std::string(), true, kbr::MSG_NO_ADDRESS},
+        // The helper could not renew: an address it still holds is not a refreshed one.
+        VerdictCase{"RenewalFailedRouterAddress", "10.0.0.7\nrenewal=failed\n", false, kbr::MSG_NO_ADDRESS},
+        VerdictCase{"RenewalFailedStale192168", "192.168.0.117\nrenewal=failed\n", false, kbr::MSG_NO_ADDRESS},
+        VerdictCase{"RenewalFailedStillConfigMode", "192.168.0.117\nrenewal=failed\n", true,
+                    kbr::MSG_STILL_CONFIG_MODE},
+        VerdictCase{"RenewalFailedCrLf", "10.0.0.7\r\nrenewal=failed\r\n", false, kbr::MSG_NO_ADDRESS},
+        VerdictCase{"RenewalOk", "10.0.0.7\nrenewal=ok\n", false, kbr::MSG_REFRESHED},
+        VerdictCase{"RenewalSkipped", "192.168.1.33\nrenewal=skipped\n", false, kbr::MSG_REFRESHED},
+        VerdictCase{"RenewalLineMustBeTheSecond", "10.0.0.7\n\nrenewal=failed\n", false, kbr::MSG_REFRESHED},
+        VerdictCase{"RenewalFailedIsAWholeWord", "10.0.0.7\nrenewal=failedish\n", false, kbr::MSG_REFRESHED},
+        // After an overlong first line the rest of it is not a line of its own.
+        VerdictCase{"RenewalAfterLongLine", std::string(150, '1') + "\nrenewal=failed\n", false,
+                    kbr::MSG_REFRESHED}),
     [](const ::testing::TestParamInfo<VerdictCase>& info) { return std::string(info.param.name); });
 
 TEST(AddressLineRead, StatesAndBound) {
@@ -96,6 +112,23 @@ TEST(AddressLineRead, StatesAndBound) {
     fs::remove(file);
     fs::create_directories(file);
     EXPECT_NE(kbr::ReadAddressLine(file.string()).state, AddressLine::State::Read);
+    fs::remove_all(dir);
+}
+
+TEST(AddressLineRead, AFifoOrALinkInItsPlaceIsNotRead) {
+    const fs::path dir = MakeTempDir();
+    const fs::path file = dir / "ipinfo.tmp";
+    // A FIFO with no writer: opening it for reading the ordinary way would wait for ever.
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(kbr::ReadAddressLine(file.string()).state, AddressLine::State::Missing);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    fs::remove(file);
+
+    // A planted link to another file is not followed.
+    std::ofstream(dir / "elsewhere") << "10.0.0.7\n";
+    fs::create_symlink(dir / "elsewhere", file);
+    EXPECT_EQ(kbr::ReadAddressLine(file.string()).state, AddressLine::State::Missing);
     fs::remove_all(dir);
 }
 

@@ -18,21 +18,10 @@ void LinkContext::StartOperationTimer(uint32_t periodMs) {
     timerDue_ = Clock::now() + timerPeriod_;
 }
 
-void LinkContext::OnReceive(const uint8_t* bytes, int count) {
-    {
-        std::lock_guard lock(mutex_);
-        replies_.emplace_back(bytes, bytes + count);
-    }
-    arrived_.notify_one();
-}
+void LinkContext::OnReceive(const uint8_t* bytes, int count) { replies_.PostReply(bytes, count); }
 
 void LinkContext::OnLinkEvent(int code) {
-    if (code != LINK_LOST) return;
-    {
-        std::lock_guard lock(mutex_);
-        lost_ = true;
-    }
-    arrived_.notify_one();
+    if (code == LINK_LOST) replies_.PostLoss();
 }
 
 bool LinkContext::RunOperation(int function, std::string_view args, std::chrono::milliseconds limit) {
@@ -40,28 +29,27 @@ bool LinkContext::RunOperation(int function, std::string_view args, std::chrono:
     if (!operation) return true;
     const Clock::time_point deadline = Clock::now() + limit;
     operation->Start(args);
+    Bytes reply;
     while (active_) {
-        std::unique_lock lock(mutex_);
         const Clock::time_point wake = timerDue_ ? std::min(*timerDue_, deadline) : deadline;
-        arrived_.wait_until(lock, wake, [&] { return !replies_.empty() || lost_; });
-        if (!replies_.empty()) {
-            Bytes reply = std::move(replies_.front());
-            replies_.pop_front();
-            lock.unlock();
-            active_->OnReply(reply);
-        } else if (lost_) {
-            // What the main window does on a lost link: stop, drop the work, hide the progress.
-            lock.unlock();
-            linkLost = true;
-            active_ = nullptr;
-            HideUpgradeProgress();
-            DeviceLink::Stop();
-        } else if (timerDue_ && Clock::now() >= *timerDue_) {
-            lock.unlock();
-            timerDue_ = Clock::now() + timerPeriod_;
-            active_->OnTimeout();
-        } else if (Clock::now() >= deadline) {
-            return false;
+        switch (replies_.Take(reply, wake)) {
+            case ReplyHandOver::Taken::Reply: active_->OnReply(reply); break;
+            case ReplyHandOver::Taken::Lost:
+                // What the main window does on a lost link: stop, drop the work, hide the progress.
+                linkLost = true;
+                active_ = nullptr;
+                HideUpgradeProgress();
+                DeviceLink::Stop();
+                replies_.Clear();
+                break;
+            case ReplyHandOver::Taken::TimedOut:
+                if (timerDue_ && Clock::now() >= *timerDue_) {
+                    timerDue_ = Clock::now() + timerPeriod_;
+                    active_->OnTimeout();
+                } else if (Clock::now() >= deadline) {
+                    return false;
+                }
+                break;
         }
     }
     return true;

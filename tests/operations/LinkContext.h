@@ -5,10 +5,7 @@
 // kbr3300-devsim on loopback.
 
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +13,7 @@
 #include "link/DeviceLink.h"
 #include "link/Messages.h"
 #include "link/OperationContext.h"
+#include "link/ReplyHandOver.h"
 
 namespace kbr::test {
 
@@ -71,10 +69,7 @@ protected:
     void OnLinkEvent(int code) override;
 
 private:
-    std::mutex mutex_;
-    std::condition_variable arrived_;
-    std::deque<Bytes> replies_;
-    bool lost_ = false;
+    ReplyHandOver replies_;
 
     OperationHandler* active_ = nullptr;
     std::optional<Clock::time_point> timerDue_;

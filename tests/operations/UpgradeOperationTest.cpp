@@ -276,7 +276,10 @@ TEST(UpgradeOperation, ProductIdMismatchOrFailedReplyEndsBeforeTheImage) {
         std::vector<std::string> messages;
     };
     for (const Case& c : {Case{BuildValueReply(kDeviceVersion, 0, "OTHER"), {"Product IDs do not match!"}},
-                          Case{BuildValueReply(kDeviceVersion, 1, kProductId), {}}, Case{Reply(REP_ACTION), {}}}) {
+                          Case{BuildValueReply(kDeviceVersion, 1, kProductId), {}}, Case{Reply(REP_ACTION), {}},
+                          // A value reply without its text field is a failed reply, not a product id
+                          // that does not match.
+                          Case{Reply(REP_VALUE), {}}}) {
         FakeContext ctx;
         ctx.Run(8, path);
         ctx.Reply(c.reply);
@@ -376,21 +379,33 @@ TEST(UpgradeOperation, MissingVersionTagEndsAtOnceInsteadOfWaitingForTheTimer) {
     EXPECT_FALSE(ctx.progressVisible);
 }
 
-TEST(UpgradeOperation, ImageGoneBeforePass2EndsAtOnce) {
-    ImageFiles files;
-    const std::string path = files.Standard(300, 300);
-    FakeContext ctx;
-    ScriptedDevice device;
-    device.override = [&](size_t, const Bytes& request) -> std::optional<Bytes> {
-        if (request[0] == REQ_UPGRADE_DATA && request[8] == 0 && request[7] == 0) fs::remove(path);
-        return std::nullopt;
-    };
-    ctx.Run(8, path);
-    Drive(ctx, device);
-    EXPECT_EQ(ctx.messages, std::vector<std::string>{"The file could not be located."});
-    EXPECT_EQ(ctx.completions, std::vector<int>{1});
-    EXPECT_EQ(CountSent(ctx, REQ_UPGRADE_START), 1u);
-    EXPECT_TRUE(ctx.Idle());
+TEST(UpgradeOperation, TheFileIsReadOnceSoChangesDuringTheUpgradeDoNotMixTwoImages) {
+    // Replaced by another image, then removed, after pass 1: pass 2 still sends the section 2 of
+    // the file as it was at the start, and no file error is shown.
+    for (const bool removeIt : {false, true}) {
+        ImageFiles files;
+        const std::string path = files.Standard(300, 300);
+        const std::array<Bytes, 2> original = FileSections(path);
+        FakeContext ctx;
+        ScriptedDevice device;
+        device.override = [&](size_t, const Bytes& request) -> std::optional<Bytes> {
+            if (request[0] == REQ_UPGRADE_DATA && request[8] == 0 && request[7] == 0 && device.sections.size() == 1) {
+                if (removeIt) {
+                    fs::remove(path);
+                } else {
+                    files.Write(StandardImageSpec(kProductId, "3.0.0.0", "3.0.0.1", 300, 500));
+                }
+            }
+            return std::nullopt;
+        };
+        ctx.Run(8, path);
+        Drive(ctx, device);
+        EXPECT_TRUE(ctx.messages.empty()) << removeIt;
+        EXPECT_EQ(ctx.completions, std::vector<int>{0}) << removeIt;
+        ASSERT_EQ(device.sections.size(), 2u) << removeIt;
+        EXPECT_EQ(device.sections[0], original[0]) << removeIt;
+        EXPECT_EQ(device.sections[1], original[1]) << removeIt;
+    }
 }
 
 // ---- Modal boxes: the world goes on while the user decides

@@ -158,13 +158,22 @@ Bytes Unterminated() {
     return b;
 }
 
+Bytes WithoutTextField() {
+    Bytes b = ValueReplyBytes(0, "");
+    b.resize(12);  // the header and bytes 8-11; the text field from byte 12 is missing
+    return b;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, ValueRead,
     testing::Combine(testing::ValuesIn(kValueFunctions),
                      testing::Values(ValueReplyCase{"accepted", ValueReplyBytes(0, "2.1.0.5"), "2.1.0.5", 0},
                                      ValueReplyCase{"status1", ValueReplyBytes(1, "2.1.0.5"), std::nullopt, 1},
                                      ValueReplyCase{"wrongType", Reply(REP_ACTION), std::nullopt, 1},
-                                     ValueReplyCase{"headerOnly", Reply(REP_VALUE), "", 0},
+                                     // Without the text field (12 bytes or fewer): a failed reply.
+                                     ValueReplyCase{"headerOnly", Reply(REP_VALUE), std::nullopt, 1},
+                                     ValueReplyCase{"twelveBytes", WithoutTextField(), std::nullopt, 1},
+                                     ValueReplyCase{"emptyText", ValueReplyBytes(0, ""), "", 0},
                                      ValueReplyCase{"unterminated", Unterminated(), "1.0.7", 0})),
     [](const auto& info) {
         return std::to_string(std::get<0>(info.param).function) + "_" + std::get<1>(info.param).name;

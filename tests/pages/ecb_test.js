@@ -300,3 +300,14 @@ test('PopUpWindow opens one shared window and returns false', () => {
     assert.ok(opened[0].w.opener, 'opener set');
     assert.strictEqual(opened[0].w.focused, true);
 });
+
+test('afterConfigRead reads first and writes once, when the values have arrived', () => {
+    const p = loadEcb();
+    run(p, "afterConfigRead(function () { MFCSetAllConfig(); }); afterConfigRead(function () { MFCSetSwConfig(); })");
+    assert.deepStrictEqual(p.commands, ['app:1003@1:', 'app:1003@1:']);
+    p.commands.length = 0;
+    // Only the latest write runs, and only once.
+    run(p, 'configArrived(); configArrived()');
+    assert.deepStrictEqual(p.commands, ['app:1003@4:0']);
+    assert.strictEqual(run(p, 'config_loaded'), 1);
+});

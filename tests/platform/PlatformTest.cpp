@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -48,30 +49,41 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     return condition();
 }
 
+// Names no other program on this machine has, so that processes other tests start (a wizard, the
+// configuration program) are never counted here.
+std::string UniqueName(const std::string& stem) { return "Kbr" + std::to_string(::getpid()) + "_" + stem; }
+
+std::string Cased(std::string text, int (*change)(int)) {
+    for (char& c : text) c = static_cast<char>(change(static_cast<unsigned char>(c)));
+    return text;
+}
+
 TEST(Processes, FoundByExecutableNameWithoutRegardToCaseAndEnded) {
-    DummyProgram dummy("KBR3300_Wizardd");
+    const std::string name = UniqueName("Wizardd");
+    DummyProgram dummy(name);
     StartResult started = StartProcess(dummy.Path(), {"30"});
     ASSERT_TRUE(started.started) << started.error;
 
-    for (const char* name : {"KBR3300_Wizardd", "kbr3300_wizardd", "KBR3300_WIZARDD"}) {
-        ASSERT_TRUE(WaitUntil([&] { return !FindProcessesByName(name).empty(); })) << name;
+    for (const std::string& asked : {name, Cased(name, ::tolower), Cased(name, ::toupper)}) {
+        ASSERT_TRUE(WaitUntil([&] { return !FindProcessesByName(asked).empty(); })) << asked;
     }
-    auto found = FindProcessesByName("kbr3300_wizardd");
+    auto found = FindProcessesByName(Cased(name, ::tolower));
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].pid, started.pid);
-    EXPECT_EQ(found[0].executableName, "KBR3300_Wizardd");
-    EXPECT_TRUE(FindProcessesByName("KBR3300_Wizard").empty()) << "a prefix is not the name";
+    EXPECT_EQ(found[0].executableName, name);
+    EXPECT_TRUE(FindProcessesByName(name.substr(0, name.size() - 1)).empty()) << "a prefix is not the name";
 
     EXPECT_TRUE(TerminateAndWait(started.pid, 5000));
-    EXPECT_TRUE(FindProcessesByName("KBR3300_Wizardd").empty());
+    EXPECT_TRUE(FindProcessesByName(name).empty());
     EXPECT_FALSE(TerminateAndWait(started.pid, 100)) << "already gone";
 }
 
 // An ended process that its parent has not reaped yet still has a /proc entry, but it runs
 // nothing: a wizard that crashed and left such an entry must not count as running.
 TEST(Processes, AnEndedProcessNotYetReapedIsNotListed) {
-    DummyProgram dummy("KBR3300");
-    char* argv[] = {const_cast<char*>("KBR3300"), const_cast<char*>("0"), nullptr};
+    const std::string name = UniqueName("Program");
+    DummyProgram dummy(name);
+    char* argv[] = {const_cast<char*>(name.c_str()), const_cast<char*>("0"), nullptr};
     pid_t pid = 0;
     ASSERT_EQ(::posix_spawn(&pid, dummy.Path().c_str(), nullptr, nullptr, argv, environ), 0);
     const std::string statPath = "/proc/" + std::to_string(pid) + "/stat";
@@ -82,7 +94,7 @@ TEST(Processes, AnEndedProcessNotYetReapedIsNotListed) {
         return line.find(") Z ") != std::string::npos;
     };
     ASSERT_TRUE(WaitUntil(defunct)) << "the child did not end";
-    EXPECT_TRUE(FindProcessesByName("KBR3300").empty());
+    EXPECT_TRUE(FindProcessesByName(name).empty());
     int status = 0;
     EXPECT_EQ(::waitpid(pid, &status, 0), pid);
 }

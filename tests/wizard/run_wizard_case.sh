@@ -10,22 +10,8 @@ set -u
 CASE=$1 WIZARD=$2 LISTENER=$3
 
 if [[ -z "${KBR_WIZARD_IN_NAMESPACE:-}" ]]; then
-    command -v ip >/dev/null || { echo "SKIP: the ip tool (iproute2) is missing"; exit 77; }
-    command -v unshare >/dev/null || { echo "SKIP: unshare is missing"; exit 77; }
-    # As root a plain network namespace will do; otherwise a user namespace makes us root in it.
-    for mode in -n -rn; do
-        if unshare $mode --pid --fork --mount-proc true 2>/dev/null; then
-            KBR_WIZARD_IN_NAMESPACE=1 exec unshare $mode --pid --fork --mount-proc "$0" "$@"
-        fi
-    done
-    echo "SKIP: private network namespaces are not available here (unshare -n / -rn failed)"
-    exit 77
-fi
-
-# Inside: the namespace's loopback is all there is.
-ip link set lo up && ip addr add 192.168.0.20/32 dev lo || { echo "FAIL: cannot set up the namespace"; exit 1; }
-if ip -o link show | grep -qv ' lo:'; then
-    echo "FAIL: the namespace has interfaces other than lo"; exit 1
+    # The namespace's loopback holds 192.168.0.20 and is all there is (77 where none can be made).
+    KBR_WIZARD_IN_NAMESPACE=1 exec "$(dirname "$0")/../../scripts/netns-run" "$0" "$@"
 fi
 
 WORK=$(mktemp -d)

@@ -31,6 +31,8 @@ struct Logger {
     void Info(const std::string& line) const {
         if (info) info(line);
     }
+    // Whether info lines go anywhere: a caller on a busy path builds its line only then.
+    bool InfoWanted() const { return static_cast<bool>(info); }
 };
 
 struct FirmwareVersion {

@@ -10,8 +10,9 @@
 
 namespace kbr::devsim {
 
-// Text of the tag `name` in a whole section (tags start at offset 16); nothing when the section
-// has no such tag or its tag records run past the section's end.
+// Text of the tag `name` in a whole section (tags start at offset 16), read as the program reads
+// it (FindImageTag); nothing when the section has no such tag or its tag records run past the
+// section's end.
 std::optional<std::string> FindSectionTag(std::span<const uint8_t> section, std::string_view name);
 
 // A section is intact when it is longer than its 16-byte start and the CRC over the bytes from

@@ -225,6 +225,7 @@ bool Server::Flush(Connection& connection) {
 bool Server::Run() {
     if (listenFd_ < 0) return false;
     std::vector<pollfd> fds;
+    std::vector<std::unique_ptr<Connection>> dropped;  // closed at the end of each round
     for (;;) {
         int timeoutMs = -1;
         if (listenFd_ < 0) {
@@ -270,10 +271,9 @@ bool Server::Run() {
             }
             return true;
         }
-        // Connections first (their indices match fds), new ones after.
-        std::vector<std::unique_ptr<Connection>> kept;
-        std::vector<std::unique_ptr<Connection>> dropped;  // closed at the end of this round
-        kept.reserve(connections_.size());
+        // Connections first (their indices match fds), new ones after. Ended connections are
+        // taken out in place, so a round allocates nothing.
+        size_t kept = 0;
         for (size_t i = 0; i < connections_.size(); ++i) {
             Connection& connection = *connections_[i];
             const short revents = fds[i + 2].revents;
@@ -283,9 +283,14 @@ bool Server::Run() {
             } else if (revents & (POLLIN | POLLHUP | POLLERR)) {
                 keep = ReadRequest(connection);
             }
-            (keep ? kept : dropped).push_back(std::move(connections_[i]));
+            if (!keep) {
+                dropped.push_back(std::move(connections_[i]));
+            } else if (kept != i) {
+                connections_[kept] = std::move(connections_[i]);
+            }
+            if (keep) ++kept;
         }
-        connections_ = std::move(kept);
+        connections_.resize(kept);
         if (rebootRequested_) {
             // Before the rebooting connection closes, so that a client that sees it end finds
             // the device unreachable.

@@ -109,7 +109,7 @@ Outcome Session::Handle(std::span<const uint8_t> request) {
     // nothing any reply reader looks at.
     if (reply.size() == 16) reply.push_back(0);
     MessageHeader header;
-    if (ParseReplyHeader(reply, header)) {
+    if (logger_->InfoWanted() && ParseReplyHeader(reply, header)) {
         logger_->Info(peer_ + ": " + TypeText(type) + " (" + std::to_string(request.size()) + " bytes) -> " +
                       TypeText(header.type) + " status " + std::to_string(header.status) + " (" +
                       std::to_string(reply.size()) + " bytes)");

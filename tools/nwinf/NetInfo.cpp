@@ -1,13 +1,14 @@
 #include "tools/nwinf/NetInfo.h"
 
-#include <QDir>
 #include <QFile>
 #include <QHostAddress>
 #include <QNetworkInterface>
-#include <QSaveFile>
+#include <QUdpSocket>
 
 #include <algorithm>
 #include <sstream>
+
+#include "platform/SafeFile.h"
 
 namespace kbr::nwinf {
 
@@ -119,10 +120,80 @@ std::string PrimaryInterface(const std::vector<InterfaceFacts>& interfaces, std:
     return primary ? primary->name : std::string();
 }
 
-std::string FormatIpInfo(std::string_view address) { return std::string(address) + "\n"; }
+std::string AdaptorInterface(const std::vector<InterfaceFacts>& interfaces, std::string_view routeSource) {
+    std::string first;
+    for (const auto& facts : interfaces) {
+        if (!Counts(facts)) continue;
+        for (const auto& address : facts.ipv4) {
+            if (address.rfind("192.168.0.", 0) != 0) continue;
+            // A home network may use 192.168.0.x too: the route to the adaptor decides.
+            if (address == routeSource) return facts.name;
+            if (first.empty()) first = facts.name;
+        }
+    }
+    return first;
+}
 
-std::string FormatNicInfo(const std::vector<InterfaceFacts>& interfaces, std::string_view defaultRouteInterface) {
+std::string SourceAddressTowards(const std::string& address) {
+    // Connecting a datagram socket only chooses the route; nothing is sent.
+    QUdpSocket socket;
+    socket.connectToHost(QHostAddress(QString::fromStdString(address)), 9);
+    if (!socket.waitForConnected(1000)) return {};
+    const QHostAddress local = socket.localAddress();
+    return local.protocol() == QAbstractSocket::IPv4Protocol ? local.toString().toStdString() : std::string();
+}
+
+std::string AddressOf(const std::vector<InterfaceFacts>& interfaces, std::string_view name) {
+    for (const auto& facts : interfaces) {
+        if (facts.name == name && Counts(facts)) return BestAddress(facts);
+    }
+    return NO_ADDRESS;
+}
+
+std::string RenewalLine(const RenewalStatus& status) {
+    switch (status.state) {
+        case RenewalStatus::State::None:
+            return "renewal=none";
+        case RenewalStatus::State::Skipped:
+            return "renewal=skipped";
+        case RenewalStatus::State::Renewed:
+            return "renewal=ok";
+        case RenewalStatus::State::Failed: {
+            std::string reason;
+            for (char c : status.reason) reason += (static_cast<unsigned char>(c) < 0x20) ? ' ' : c;
+            return "renewal=failed reason=" + reason;
+        }
+    }
+    return "renewal=none";
+}
+
+std::string FormatIpInfo(std::string_view address, const RenewalStatus& renewal) {
+    // The reason stays in nicinfo.tmp and the log: the address file holds only what the verdict reads.
+    const std::string line =
+        renewal.state == RenewalStatus::State::Failed ? std::string("renewal=failed") : RenewalLine(renewal);
+    return std::string(address) + "\n" + line + "\n";
+}
+
+std::string RecordedAdaptorInterface(std::string_view nicinfo) {
+    std::istringstream lines{std::string(nicinfo)};
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind(ADAPTOR_INTERFACE_KEY, 0) != 0) continue;
+        const std::string name = line.substr(std::string_view(ADAPTOR_INTERFACE_KEY).size());
+        // An interface name, nothing that could pass for an option or a path.
+        if (name.empty() || name.size() > 15 || name[0] == '-' || name.find_first_of("/: \t") != std::string::npos) {
+            return {};
+        }
+        return name;
+    }
+    return {};
+}
+
+std::string FormatNicInfo(const std::vector<InterfaceFacts>& interfaces, std::string_view defaultRouteInterface,
+                          std::string_view adaptorInterface, const RenewalStatus& renewal) {
     std::ostringstream out;
+    if (!adaptorInterface.empty()) out << ADAPTOR_INTERFACE_KEY << adaptorInterface << "\n";
+    out << RenewalLine(renewal) << "\n\n";
     for (const auto& facts : interfaces) {
         out << "[" << facts.name << "]\n";
         out << "hardware=" << facts.hardwareAddress << "\n";
@@ -136,14 +207,7 @@ std::string FormatNicInfo(const std::vector<InterfaceFacts>& interfaces, std::st
 }
 
 bool WriteFileWhole(const std::string& directory, const std::string& name, std::string_view content) {
-    QSaveFile file(QDir(QString::fromStdString(directory)).filePath(QString::fromStdString(name)));
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    const auto size = static_cast<qint64>(content.size());
-    if (file.write(content.data(), size) != size) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return platform::ReplaceFile(directory, name, content);
 }
 
 std::optional<Options> ParseArguments(const std::vector<std::string>& arguments) {

@@ -42,17 +42,48 @@ std::string PrimaryIPv4(const std::vector<InterfaceFacts>& interfaces, std::stri
 // The interface that PrimaryIPv4 takes its address from; empty when there is none.
 std::string PrimaryInterface(const std::vector<InterfaceFacts>& interfaces, std::string_view defaultRouteInterface);
 
-// "ipinfo.tmp": the address on the first line.
-std::string FormatIpInfo(std::string_view address);
-// "nicinfo.tmp": one block per interface.
-std::string FormatNicInfo(const std::vector<InterfaceFacts>& interfaces, std::string_view defaultRouteInterface);
+// The interface that faces the adaptor in its configuration mode: of those that are up and hold an
+// address of the adaptor's 192.168.0.x network, the one holding `routeSource` (the address this
+// PC sends from towards 192.168.0.20), else the first; empty when none does.
+std::string AdaptorInterface(const std::vector<InterfaceFacts>& interfaces, std::string_view routeSource = {});
+// The local address the system would send from towards `address` (no packet is sent); empty when
+// there is no route.
+std::string SourceAddressTowards(const std::string& address);
+// The IPv4 address `name` holds (a routable one before a link-local one), NO_ADDRESS when it is
+// down, missing or holds none.
+std::string AddressOf(const std::vector<InterfaceFacts>& interfaces, std::string_view name);
 
-// Writes `content` to `directory`/`name` through a temporary file and a rename, so a reader
-// never sees half a file. False on any failure.
+// What became of the renewal, for the files and the verdict.
+struct RenewalStatus {
+    enum class State {
+        None,     // nothing was asked (start-up: report only)
+        Skipped,  // turned off (--no-renew, NWINF_NO_RENEW=1)
+        Renewed,
+        Failed,
+    };
+    State state = State::None;
+    std::string reason;  // Failed: why
+};
+// "renewal=ok", "renewal=failed reason=...", "renewal=skipped", "renewal=none".
+std::string RenewalLine(const RenewalStatus& status);
+
+// "ipinfo.tmp": the address on the first line, the renewal's outcome on the second.
+std::string FormatIpInfo(std::string_view address, const RenewalStatus& renewal = {});
+// "nicinfo.tmp": which interface faces the adaptor (when known), the renewal's outcome, then one
+// block per interface.
+std::string FormatNicInfo(const std::vector<InterfaceFacts>& interfaces, std::string_view defaultRouteInterface,
+                          std::string_view adaptorInterface = {}, const RenewalStatus& renewal = {});
+// The adaptor's interface as an earlier nicinfo.tmp recorded it; empty when it did not.
+std::string RecordedAdaptorInterface(std::string_view nicinfo);
+inline constexpr const char* ADAPTOR_INTERFACE_KEY = "adaptor_interface=";
+
+// Writes `content` to `directory`/`name` through a new file of its own and a rename, so a reader
+// never sees half a file and a link planted as `name` is replaced, never written through. False
+// on any failure.
 [[nodiscard]] bool WriteFileWhole(const std::string& directory, const std::string& name, std::string_view content);
 
 struct Options {
-    int mode = 0;              // 1: at program start-up, 2: refresh; both renew
+    int mode = 0;              // 1: at program start-up (report only), 2: refresh (renew, then report)
     bool renew = true;         // false with --no-renew
     std::string renewCommand;  // --renew-command=PROGRAM: run PROGRAM INTERFACE instead of the system's renewal
 };
@@ -63,9 +94,10 @@ inline constexpr const char* NO_RENEW_VARIABLE = "NWINF_NO_RENEW";
 std::optional<Options> ParseArguments(const std::vector<std::string>& arguments);
 inline constexpr const char* USAGE =
     "usage: nwinf [--no-renew] [--renew-command=PROGRAM] 1|2\n"
-    "  Renews this PC's address (where the system allows it), then writes ipinfo.tmp (first line:\n"
-    "  the primary IPv4 address, 0.0.0.0 when there is none) and nicinfo.tmp into the current\n"
-    "  directory.\n"
+    "  1: at start-up, while the PC is cabled to the adaptor: records which interface faces it.\n"
+    "  2: renews that interface's DHCP lease (else every wired one that holds a lease).\n"
+    "  Then writes ipinfo.tmp (first line: that interface's IPv4 address, 0.0.0.0 when there is\n"
+    "  none; second line: the renewal's outcome) and nicinfo.tmp into the current directory.\n"
     "  --no-renew               report only; do not renew\n"
     "  --renew-command=PROGRAM  renew by running PROGRAM with the interface name\n"
     "  NWINF_NO_RENEW=1 in the environment works like --no-renew.\n";

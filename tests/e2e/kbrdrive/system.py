@@ -1,7 +1,7 @@
 """The whole system in a private network namespace: the simulated adaptor on 192.168.0.20:52121,
 a run folder laid out as the programs expect it, and the wizard started from there.
 
-Everything here must run inside the namespace that run_in_namespace.sh makes: the programs
+Everything here must run inside the namespace that scripts/netns-run makes: the programs
 connect to 192.168.0.20, which must be the namespace's own loopback and nothing else.
 """
 

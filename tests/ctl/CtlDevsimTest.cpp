@@ -1,0 +1,563 @@
+// kbr3300ctl as a user runs it, against kbr3300-devsim on loopback: every command, the password's
+// sources, the output forms, and the simulator's faults at every operation and both upgrade
+// passes, each with its exit code and its one line on standard error.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+
+#include "link/ImageBuilder.h"
+#include "tests/ctl/CtlProcess.h"
+#include "tests/devsim/DevsimHarness.h"
+
+namespace kbr::ctl::test {
+namespace {
+
+using devsim::test::DevsimProcess;
+using devsim::test::ScratchDir;
+
+template <typename Case>
+    requires requires(const Case& c) { c.name; }
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+constexpr const char* kPassword = "admin";
+
+// An image for the simulator ("KBR3300", firmware 1.0.2.3): 1 KiB sections, four chunks each.
+std::string WriteImage(const ScratchDir& dir, std::string_view name, const ImageSpec& plan) {
+    std::string error;
+    const auto bytes = BuildUpgradeImage(plan, &error);
+    EXPECT_TRUE(bytes) << error;
+    const std::string path = dir.File(name);
+    EXPECT_TRUE(WriteImageFile(path, *bytes, &error)) << error;
+    return path;
+}
+
+ImageSpec NewFirmware(std::string_view productId = "KBR3300", std::string_view version = "2.0.0.0") {
+    return StandardImageSpec(productId, version, version, 1024, 1024);
+}
+
+std::string TextOf(const std::string& path) {
+    const auto bytes = devsim::test::ReadWholeFile(path);
+    return bytes ? std::string(bytes->begin(), bytes->end()) : std::string();
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+class Ctl : public ::testing::Test {
+protected:
+    void Start(std::vector<std::string> devsimArgs = {}) {
+        devsimArgs.insert(devsimArgs.end(), {"--state", dir.File("state.json"), "--reboot-time", "300"});
+        std::string error;
+        ASSERT_TRUE(sim.Start(devsimArgs, &error)) << error;
+    }
+    // Runs the tool on the simulator with the password in the environment.
+    CtlResult Run(std::vector<std::string> args, std::vector<std::pair<std::string, std::string>> environment = {
+                                                     {"KBR3300_PASSWORD", kPassword}}) {
+        CtlRun run;
+        run.args = LoopbackAddress(sim.Port());
+        run.args.insert(run.args.end(), args.begin(), args.end());
+        run.environment = std::move(environment);
+        return RunCtl(run);
+    }
+    std::string Image(std::string_view name, const ImageSpec& plan) { return WriteImage(dir, name, plan); }
+
+    ScratchDir dir;
+    DevsimProcess sim;
+};
+
+// ---- The commands' main paths
+
+TEST_F(Ctl, ProbeAndStatusNeedNoMoreThanTheSimulator) {
+    Start();
+    CtlResult probe = Run({"probe"}, {});
+    EXPECT_EQ(probe.exitCode, 0) << probe.err;
+    EXPECT_EQ(probe.out, "KBR3300 at 127.0.0.1:" + std::to_string(sim.Port()) + ", firmware 1.0.2.3\n");
+    EXPECT_EQ(probe.err, "");
+
+    CtlResult status = Run({"status"});
+    EXPECT_EQ(status.exitCode, 0) << status.err;
+    for (const char* part : {"Product id        KBR3300", "Firmware version  1.0.2.3", "Channel           scan",
+                             "Privacy           off", "Diagnostics       Link: up", "Passwords         not shown"}) {
+        EXPECT_NE(status.out.find(part), std::string::npos) << part << "\n" << status.out;
+    }
+    EXPECT_EQ(status.out.find("admin"), std::string::npos) << "no password without --with-secrets";
+}
+
+TEST_F(Ctl, ConfigSetChangesWhatItNamesAndReadsBack) {
+    Start();
+    CtlResult set = Run({"config", "set", "channel=21", "privacy=on", "network-password=123456789012"});
+    ASSERT_EQ(set.exitCode, 0) << set.err;
+    EXPECT_NE(set.out.find("channel           scan -> 21 (1300 MHz)"), std::string::npos) << set.out;
+    EXPECT_NE(set.out.find("privacy           off -> on"), std::string::npos) << set.out;
+
+    CtlResult get = Run({"config", "get", "--with-secrets"});
+    ASSERT_EQ(get.exitCode, 0) << get.err;
+    for (const char* part : {"Channel           21 (1300 MHz)", "Channel mask      1048576", "Scan mask         357908480",
+                             "Privacy           on (SwConfig 4096)", "Admin password    admin",
+                             "Network password  123456789012"}) {
+        EXPECT_NE(get.out.find(part), std::string::npos) << part << "\n" << get.out;
+    }
+    // A new administrator password is the next login's.
+    ASSERT_EQ(Run({"config", "set", "admin-password=abc123"}).exitCode, 0);
+    CtlResult old = Run({"config", "get"});
+    EXPECT_EQ(old.exitCode, 1);
+    EXPECT_EQ(old.err, "kbr3300ctl: Password Incorrect!\n");
+    EXPECT_EQ(Run({"config", "get"}, {{"KBR3300_PASSWORD", "abc123"}}).exitCode, 0);
+}
+
+TEST_F(Ctl, ConfigSetChecksValuesAsThePagesDo) {
+    Start();
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"config", "set", "admin-password=ab_cd"}, "kbr3300ctl: admin-password: The 2st char _ is invalid !\n"},
+        {{"config", "set", "network-password=12345"},
+         "kbr3300ctl: network-password: Your password must be 12 to 17 numeric characters long!\n"},
+        {{"config", "set", "channel=5"},
+         "kbr3300ctl: channel 5 is not offered in MoCA D Band mode: choose scan or one of 15, 17, 19, 21, 23, 25, 27, "
+         "29; nothing is written\n"},
+    };
+    for (const Case& c : cases) {
+        const CtlResult result = Run(c.args);
+        EXPECT_EQ(result.exitCode, 2) << c.args.back();
+        EXPECT_EQ(result.err, c.err);
+    }
+    EXPECT_EQ(Run({"config", "set", "diplexer=allpass", "channel=5"}).exitCode, 0);
+    EXPECT_NE(Run({"config", "get"}).out.find("Channel           5 (900 MHz)"), std::string::npos);
+}
+
+TEST_F(Ctl, BackupIsPrivateAndRestoreShowsThenWrites) {
+    Start();
+    const std::string plain = dir.File("plain.json");
+    const std::string secret = dir.File("secret.json");
+    ASSERT_EQ(Run({"config", "backup", plain}).exitCode, 0);
+    ASSERT_EQ(Run({"config", "backup", "--with-secrets", secret}).exitCode, 0);
+    struct stat info {};
+    ASSERT_EQ(::stat(plain.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    const std::string plainText = TextOf(plain);
+    const std::string secretText = TextOf(secret);
+    EXPECT_NE(plainText.find("\"product_id\": \"KBR3300\""), std::string::npos) << plainText;
+    EXPECT_NE(plainText.find("\"firmware_version\": \"1.0.2.3\""), std::string::npos) << plainText;
+    EXPECT_EQ(plainText.find("admPswd"), std::string::npos) << plainText;
+    EXPECT_NE(secretText.find("\"admPswd\": \"admin\""), std::string::npos) << secretText;
+
+    // The same settings: nothing to write.
+    CtlResult same = Run({"config", "restore", plain});
+    EXPECT_EQ(same.exitCode, 0) << same.err;
+    EXPECT_NE(same.out.find("Nothing to change"), std::string::npos);
+
+    // Changed meanwhile: restore shows the difference, and writes only with --yes (no terminal).
+    ASSERT_EQ(Run({"config", "set", "channel=21", "privacy=on", "network-password=111111111111"}).exitCode, 0);
+    CtlResult asked = Run({"config", "restore", secret});
+    EXPECT_EQ(asked.exitCode, 2);
+    EXPECT_NE(asked.out.find("channelMask       1048576 -> 357908480"), std::string::npos) << asked.out;
+    EXPECT_NE(asked.out.find("SwConfig          4096 -> 0"), std::string::npos) << asked.out;
+    EXPECT_NE(asked.out.find("password          (secret) -> (another secret)"), std::string::npos) << asked.out;
+    EXPECT_EQ(asked.err, "kbr3300ctl: nothing is written: give --yes to write without being asked\n");
+    EXPECT_NE(Run({"config", "get"}).out.find("Channel           21"), std::string::npos) << "not written";
+
+    CtlResult written = Run({"config", "restore", secret, "--yes"});
+    EXPECT_EQ(written.exitCode, 0) << written.err;
+    EXPECT_NE(written.out.find("Settings written."), std::string::npos);
+    const std::string after = Run({"config", "get", "--with-secrets"}).out;
+    EXPECT_NE(after.find("Channel           scan"), std::string::npos) << after;
+    EXPECT_NE(after.find("Network password  40527163948205716"), std::string::npos) << after;
+}
+
+TEST_F(Ctl, RestoreRefusesABackupOfAnotherProductOrABrokenFile) {
+    Start();
+    const std::string other = dir.File("other.json");
+    std::ofstream(other) << R"({"kbr3300-settings-backup": 1, "device": {"product_id": "KBR9999"},
+        "settings": {"DiplexerMode": 0, "channelMask": 1, "scanMask": 1, "SwConfig": 0}})";
+    CtlResult result = Run({"config", "restore", other, "--yes"});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.err, "kbr3300ctl: " + other +
+                              " holds the settings of a KBR9999; this adaptor is a KBR3300. Nothing is written\n");
+    const std::string broken = dir.File("broken.json");
+    std::ofstream(broken) << "{";
+    result = Run({"config", "restore", broken, "--yes"});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.err, "kbr3300ctl: " + broken + ": not a settings backup (not a JSON object)\n");
+}
+
+TEST_F(Ctl, UpgradeChecksTheImageAndAsksAboutTheSameVersion) {
+    Start({"--dump-dir", dir.Path()});
+    const std::string image = Image("fw.img", NewFirmware());
+    CtlResult done = Run({"upgrade", image});
+    ASSERT_EQ(done.exitCode, 0) << done.err;
+    EXPECT_NE(done.out.find("Upgrade completed successfully!"), std::string::npos) << done.out;
+    EXPECT_EQ(done.err, "") << "nothing drawn when standard error is not a terminal";
+    EXPECT_TRUE(devsim::test::ReadWholeFile(dir.File("section2.bin"))) << "both sections arrived";
+
+    // After the reboot the adaptor runs 2.0.0.0: the same image is declined unless forced.
+    ASSERT_EQ(Run({"reboot"}).exitCode, 0);
+    ASSERT_EQ(Run({"wait", "--timeout", "10"}, {}).exitCode, 0);
+    CtlResult same = Run({"upgrade", image});
+    EXPECT_EQ(same.exitCode, 1);
+    EXPECT_EQ(same.err,
+              "kbr3300ctl: Firmware = 2.0.0.0 matches device version! Not upgraded (--force upgrades all the same)\n");
+    EXPECT_EQ(Run({"upgrade", image, "--force"}).exitCode, 0);
+
+    struct Case {
+        const char* name;
+        std::string path;
+        std::string err;
+    };
+    const std::string broken = Image("broken.img", [] {
+        ImageSpec plan = NewFirmware();
+        plan.defect = ImageDefect::Section2Crc;
+        return plan;
+    }());
+    const std::string foreign = Image("foreign.img", NewFirmware("KBR9999"));
+    const Case cases[] = {
+        {"crc", broken, "kbr3300ctl: " + broken + ": Not a valid upgrade file!\n"},
+        {"missing", dir.File("none.img"),
+         "kbr3300ctl: " + dir.File("none.img") + ": The file could not be located. Not a valid upgrade file!\n"},
+        {"folder", dir.Path(),
+         "kbr3300ctl: " + dir.Path() + ": The file could not be accessed. Not a valid upgrade file!\n"},
+        {"product", foreign,
+         "kbr3300ctl: Product IDs do not match! The image is for KBR9999, the adaptor is a KBR3300. Nothing was "
+         "sent\n"},
+    };
+    for (const Case& c : cases) {
+        const CtlResult result = Run({"upgrade", c.path});
+        EXPECT_EQ(result.exitCode, 4) << c.name;
+        EXPECT_EQ(result.err, c.err) << c.name;
+    }
+}
+
+TEST_F(Ctl, UpgradeOfAValidImageThatCannotBeSentSaysWhy) {
+    Start();
+    ImageSpec noVersion = NewFirmware();
+    noVersion.section2.tags = {{"prod_id", "KBR3300"}};
+    const std::string untagged = Image("untagged.img", noVersion);
+    CtlResult result = Run({"upgrade", untagged});
+    EXPECT_EQ(result.exitCode, 4);
+    EXPECT_EQ(result.err, "kbr3300ctl: " + untagged + ": section 2 has no \"version\" tag. Not a valid upgrade file!\n");
+
+    // 65537 chunks: the count of chunks still to come is 16 bits wide, so the first chunk would
+    // say it is the last. The adaptor takes it for one, the pass fails twice, and the tool says why.
+    const std::string tooMany = Image("toomany.img", StandardImageSpec("KBR3300", "2.0.0.0", "2.0.0.0", 65537 * 256, 512));
+    result = Run({"upgrade", tooMany});
+    EXPECT_EQ(result.exitCode, 4);
+    EXPECT_EQ(result.err, "kbr3300ctl: " + tooMany +
+                              ": section 1 has 65537 chunks of 256 bytes; an upgrade can count at most 65536 (16 MiB)\n");
+}
+
+TEST_F(Ctl, UpgradeFileNameWithPercent20IsTakenLiterally) {
+    Start();
+    const std::string image = Image("fw%20new.img", NewFirmware());
+    const CtlResult result = Run({"upgrade", image});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+}
+
+TEST_F(Ctl, JsonGivesPhasesEveryFivePercentAndTheResult) {
+    Start();
+    const std::string image = Image("fw.img", NewFirmware("KBR3300", "3.0.0.0"));
+    const CtlResult result = Run({"--json", "upgrade", image});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    std::vector<std::string> lines;
+    std::istringstream stream(result.out);
+    for (std::string line; std::getline(stream, line);) lines.push_back(line);
+    ASSERT_FALSE(lines.empty());
+    for (const auto& line : lines) EXPECT_EQ(line.rfind("{\"event\":", 0), 0u) << line;
+    for (const char* phase : {"connect", "login", "product-id", "version", "pass1", "pass2"}) {
+        EXPECT_EQ(Count(result.out, std::string("\"phase\":\"") + phase + "\""), 1u) << phase;
+    }
+    for (int percent = 5; percent <= 100; percent += 5) {
+        EXPECT_EQ(Count(result.out, "\"percent\":" + std::to_string(percent) + ","), 1u) << percent;
+    }
+    EXPECT_EQ(Count(result.out, "\"event\":\"progress\""), 20u);
+    EXPECT_EQ(lines.back().rfind(R"({"event":"result","command":"upgrade","exit":0)", 0), 0u) << lines.back();
+
+    // Errors come as an object with the exit code as well.
+    const CtlResult refused = Run({"--json", "config", "get"}, {{"KBR3300_PASSWORD", "wrong"}});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.out.find(R"({"event":"error","exit":1,"message":"Password Incorrect!"})"), std::string::npos)
+        << refused.out;
+}
+
+TEST_F(Ctl, ProgressBarOnATerminal) {
+    Start();
+    const std::string image = Image("fw.img", StandardImageSpec("KBR3300", "3.0.0.0", "3.0.0.0", 256 << 10, 256 << 10));
+    CtlRun run;
+    run.args = LoopbackAddress(sim.Port());
+    run.args.insert(run.args.end(), {"upgrade", image});
+    run.environment = {{"KBR3300_PASSWORD", kPassword}};
+    run.errorOnTerminal = true;
+    const CtlResult result = RunCtl(run);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.err.find("\r[------------------------------]   0%  0.0 / 0.5 MiB"), std::string::npos) << result.err;
+    EXPECT_TRUE(std::regex_search(result.err, std::regex("\r\\[#{30}\\] 100%  0\\.5 / 0\\.5 MiB"))) << result.err;
+}
+
+TEST_F(Ctl, DiagnosticsOnceAndWatched) {
+    Start();
+    CtlResult once = Run({"diag"});
+    ASSERT_EQ(once.exitCode, 0) << once.err;
+    EXPECT_EQ(Count(once.out, "Link: up"), 1u) << once.out;
+    CtlResult watched = Run({"--json", "diag", "--watch", "2.5"});
+    ASSERT_EQ(watched.exitCode, 0) << watched.err;
+    const size_t readings = Count(watched.out, "\"event\":\"diagnostics\"");
+    EXPECT_GE(readings, 2u) << watched.out;
+    EXPECT_LE(readings, 4u) << "about one a second, not as fast as the device answers";
+}
+
+// ---- Passwords and reachability
+
+TEST_F(Ctl, PasswordComesFromAFileTheEnvironmentOrNowhere) {
+    Start();
+    const std::string file = dir.File("password");
+    std::ofstream(file) << kPassword << "\n";
+    EXPECT_EQ(Run({"config", "get", "--password-file", file}, {}).exitCode, 0);
+    CtlRun fromInput;
+    fromInput.args = LoopbackAddress(sim.Port());
+    fromInput.args.insert(fromInput.args.end(), {"--password-file", "-", "config", "get"});
+    fromInput.input = std::string(kPassword) + "\n";
+    EXPECT_EQ(RunCtl(fromInput).exitCode, 0);
+
+    // No file, no variable, no terminal: a usage error before anything is sent.
+    const CtlResult none = Run({"config", "get"}, {});
+    EXPECT_EQ(none.exitCode, 2);
+    EXPECT_EQ(none.err, "kbr3300ctl: no password: give --password-file FILE, set KBR3300_PASSWORD, or run on a "
+                        "terminal to type it\n");
+    const CtlResult missing = Run({"config", "get", "--password-file", dir.File("nope")}, {});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_EQ(missing.err, "kbr3300ctl: cannot read the password: " + dir.File("nope") + ": No such file or directory\n");
+}
+
+TEST(CtlUnreachable, NothingListeningIsExitThree) {
+    const uint16_t port = devsim::test::UnusedLoopbackPort();
+    for (const std::vector<std::string>& command : {std::vector<std::string>{"probe"}, {"status"}}) {
+        CtlRun run;
+        run.args = LoopbackAddress(port);
+        run.args.insert(run.args.end(), command.begin(), command.end());
+        run.environment = {{"KBR3300_PASSWORD", kPassword}};
+        const CtlResult result = RunCtl(run);
+        EXPECT_EQ(result.exitCode, 3) << command[0];
+        EXPECT_EQ(result.err, "kbr3300ctl: cannot connect to 127.0.0.1:" + std::to_string(port) +
+                                  " (is the adaptor in configuration mode and cabled to this PC?)\n");
+    }
+    CtlRun wait;
+    wait.args = LoopbackAddress(port);
+    wait.args.insert(wait.args.end(), {"wait", "--timeout", "1.5"});
+    const auto start = std::chrono::steady_clock::now();
+    const CtlResult result = RunCtl(wait);
+    EXPECT_EQ(result.exitCode, 3);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 1400ms);
+    EXPECT_EQ(result.err, "kbr3300ctl: no adaptor answered at 127.0.0.1:" + std::to_string(port) + " within 1.5 s\n");
+}
+
+TEST(CtlUsage, BadCommandLinesAreExitTwo) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--password", "x", "status"},
+                                                 {"config", "set", "channel=16"},
+                                                 {"upgrade"},
+                                                 {"--version", "--bogus"}}) {
+        CtlRun run;
+        run.args = LoopbackAddress(devsim::test::UnusedLoopbackPort());
+        run.args.insert(run.args.end(), args.begin(), args.end());
+        const CtlResult result = RunCtl(run);
+        if (args[0] == "--version") {
+            EXPECT_EQ(result.exitCode, 0);
+            EXPECT_EQ(result.out, "kbr3300ctl 1.0.0.0\n");
+            continue;
+        }
+        EXPECT_EQ(result.exitCode, 2) << args[0];
+        EXPECT_EQ(Count(result.err, "\n"), 1u) << result.err;
+        EXPECT_EQ(result.err.rfind("kbr3300ctl: ", 0), 0u) << result.err;
+    }
+}
+
+// ---- Faults of the simulator at every operation
+
+struct FaultCase {
+    const char* name;
+    std::vector<std::string> faults;  // --fault REQ:N:ACTION
+    std::vector<std::string> command;
+    int exitCode;
+    const char* err;  // the whole line after "kbr3300ctl: "; "" for a clean run
+};
+
+class CtlFaults : public Ctl, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(CtlFaults, EndWithTheirExitCodeAndMessage) {
+    const FaultCase& c = GetParam();
+    std::vector<std::string> devsimArgs;
+    for (const auto& fault : c.faults) devsimArgs.insert(devsimArgs.end(), {"--fault", fault});
+    Start(devsimArgs);
+    std::vector<std::string> args = {"--reply-timeout", "0.5"};
+    for (const auto& part : c.command) args.push_back(part == "IMAGE" ? Image("fw.img", NewFirmware()) : part);
+    const CtlResult result = Run(args);
+    EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+    const std::string expected = *c.err ? "kbr3300ctl: " + std::string(c.err) + "\n" : "";
+    std::string err = std::regex_replace(result.err, std::regex("127\\.0\\.0\\.1:[0-9]+"), "ADDR");
+    EXPECT_EQ(err, expected);
+}
+
+const std::vector<std::string> kGet = {"config", "get"};
+const std::vector<std::string> kSet = {"config", "set", "privacy=on"};
+const std::vector<std::string> kUpgrade = {"upgrade", "IMAGE"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Login, CtlFaults,
+    ::testing::Values(
+        FaultCase{"status", {"0:1:status"}, kGet, 1, "Password Incorrect!"},
+        // The login takes any reply; its status decides.
+        FaultCase{"wrongType", {"0:1:wrong-type"}, kGet, 0, ""},
+        FaultCase{"short16", {"0:1:short16"}, kGet, 5, "Unable to login: no answer from the adaptor within 0.5 s"},
+        FaultCase{"silent", {"0:1:silent"}, kGet, 5, "Unable to login: no answer from the adaptor within 0.5 s"},
+        FaultCase{"close", {"0:1:close"}, kGet, 5, "lost the connection to ADDR during the login"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    ReadSettings, CtlFaults,
+    ::testing::Values(
+        FaultCase{"status", {"2:1:status"}, kGet, 1, "the adaptor refused the settings read (REP_CONFIG with status 1)"},
+        // Another reply type makes the read ask again.
+        FaultCase{"wrongType", {"2:1:wrong-type"}, kGet, 0, ""},
+        FaultCase{"short16", {"2:1:short16"}, kGet, 5, "no answer from the adaptor to the settings read within 0.5 s"},
+        FaultCase{"silent", {"2:1:silent"}, kGet, 5, "no answer from the adaptor to the settings read within 0.5 s"},
+        FaultCase{"close", {"2:1:close"}, kGet, 5, "lost the connection to ADDR during the settings read"},
+        FaultCase{"readBackRefused", {"2:2:status"}, kSet, 1,
+                  "the adaptor refused the settings read (REP_CONFIG with status 1)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    WriteSettings, CtlFaults,
+    ::testing::Values(
+        FaultCase{"status", {"6:1:status"}, kSet, 1,
+                  "the adaptor refused the settings write (REP_SET_CONFIG with status 1)"},
+        FaultCase{"wrongType", {"6:1:wrong-type"}, kSet, 1,
+                  "the adaptor answered the settings write with REP_ACTION, not REP_SET_CONFIG"},
+        FaultCase{"short16", {"6:1:short16"}, kSet, 5, "no answer from the adaptor to the settings write within 0.5 s"},
+        FaultCase{"silent", {"6:1:silent"}, kSet, 5, "no answer from the adaptor to the settings write within 0.5 s"},
+        FaultCase{"close", {"6:1:close"}, kSet, 5, "lost the connection to ADDR during the settings write"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    Diagnostics, CtlFaults,
+    ::testing::Values(
+        FaultCase{"status", {"8:1:status"}, {"diag"}, 1,
+                  "the adaptor refused the diagnostics read (REP_DIAG with status 1)"},
+        FaultCase{"wrongType", {"8:1:wrong-type"}, {"diag"}, 1,
+                  "the adaptor answered the diagnostics read with REP_SET_CONFIG, not REP_DIAG"},
+        FaultCase{"short16", {"8:1:short16"}, {"diag"}, 5,
+                  "no answer from the adaptor to the diagnostics read within 0.5 s"},
+        FaultCase{"silent", {"8:1:silent"}, {"diag"}, 5,
+                  "no answer from the adaptor to the diagnostics read within 0.5 s"},
+        FaultCase{"close", {"8:1:close"}, {"status"}, 5, "lost the connection to ADDR during the diagnostics read"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, CtlFaults,
+    ::testing::Values(
+        FaultCase{"status", {"64:1:status"}, {"probe"}, 1,
+                  "the adaptor refused the product id read (REP_VALUE with status 1)"},
+        FaultCase{"wrongType", {"64:2:wrong-type"}, {"probe"}, 1,
+                  "the adaptor answered the firmware version read with REP_SET_CONFIG, not REP_VALUE"},
+        FaultCase{"short16", {"64:1:short16"}, {"probe"}, 5,
+                  "no answer from the adaptor to the product id read within 0.5 s"},
+        FaultCase{"silent", {"64:2:silent"}, {"probe"}, 5,
+                  "no answer from the adaptor to the firmware version read within 0.5 s"},
+        FaultCase{"close", {"64:1:close"}, {"probe"}, 5, "lost the connection to ADDR during the product id read"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    Reboot, CtlFaults,
+    ::testing::Values(
+        FaultCase{"status", {"15:1:status"}, {"reboot"}, 1,
+                  "the adaptor refused the reboot request (REP_ACTION with status 1)"},
+        FaultCase{"wrongType", {"15:1:wrong-type"}, {"reboot"}, 1,
+                  "the adaptor answered the reboot request with REP_SET_CONFIG, not REP_ACTION"},
+        FaultCase{"short16", {"15:1:short16"}, {"reboot"}, 5,
+                  "no answer from the adaptor to the reboot request within 0.5 s"},
+        FaultCase{"silent", {"15:1:silent"}, {"reboot"}, 5,
+                  "no answer from the adaptor to the reboot request within 0.5 s"},
+        FaultCase{"close", {"15:1:close"}, {"reboot"}, 5, "lost the connection to ADDR during the reboot request"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Upgrade: requests 64:1 product id, 64:2 version; pass 1 is 10:1 and chunks 12:1-4, pass 2 is
+// 10:2 and chunks 12:5-8 (when nothing is repeated). A failed step repeats its pass once.
+INSTANTIATE_TEST_SUITE_P(
+    Upgrade, CtlFaults,
+    ::testing::Values(
+        FaultCase{"productIdStatus", {"64:1:status"}, kUpgrade, 1,
+                  "the adaptor refused the product id read (REP_VALUE with status 1)"},
+        FaultCase{"productIdWrongType", {"64:1:wrong-type"}, kUpgrade, 1,
+                  "the adaptor answered the product id read with REP_SET_CONFIG, not REP_VALUE"},
+        FaultCase{"productIdShort16", {"64:1:short16"}, kUpgrade, 5,
+                  "no answer from the adaptor to the product id read within 0.5 s"},
+        FaultCase{"productIdSilent", {"64:1:silent"}, kUpgrade, 5,
+                  "no answer from the adaptor to the product id read within 0.5 s"},
+        FaultCase{"productIdClose", {"64:1:close"}, kUpgrade, 5,
+                  "lost the connection to ADDR during the product id read"},
+        // A failed version read skips the comparison and uses up one try of pass 1.
+        FaultCase{"versionStatus", {"64:2:status"}, kUpgrade, 0, ""},
+        FaultCase{"versionStatusThenPass1Chunk", {"64:2:status", "12:2:status"}, kUpgrade, 1,
+                  "the adaptor refused a firmware chunk (REP_UPGRADE_DATA with status 1)"},
+        FaultCase{"versionWrongType", {"64:2:wrong-type"}, kUpgrade, 0, ""},
+        FaultCase{"versionShort16", {"64:2:short16"}, kUpgrade, 5,
+                  "no answer from the adaptor to the firmware version read within 0.5 s"},
+        FaultCase{"versionSilent", {"64:2:silent"}, kUpgrade, 5,
+                  "no answer from the adaptor to the firmware version read within 0.5 s"},
+        FaultCase{"versionClose", {"64:2:close"}, kUpgrade, 5,
+                  "lost the connection to ADDR during the firmware version read"},
+        FaultCase{"pass1StartOnce", {"10:1:status"}, kUpgrade, 0, ""},
+        FaultCase{"pass1StartTwice", {"10:1:status", "10:2:status"}, kUpgrade, 1,
+                  "the adaptor refused the start of an upgrade pass (REP_UPGRADE_START with status 1)"},
+        FaultCase{"pass1StartWrongTypeTwice", {"10:1:wrong-type", "10:2:wrong-type"}, kUpgrade, 1,
+                  "the adaptor answered the start of an upgrade pass with REP_SET_CONFIG, not REP_UPGRADE_START"},
+        FaultCase{"pass1StartShort16", {"10:1:short16"}, kUpgrade, 5,
+                  "no answer from the adaptor to the start of an upgrade pass within 0.5 s"},
+        FaultCase{"pass1StartSilent", {"10:1:silent"}, kUpgrade, 5,
+                  "no answer from the adaptor to the start of an upgrade pass within 0.5 s"},
+        FaultCase{"pass1StartClose", {"10:1:close"}, kUpgrade, 5,
+                  "lost the connection to ADDR during the start of an upgrade pass"},
+        FaultCase{"pass1ChunkOnce", {"12:2:status"}, kUpgrade, 0, ""},
+        FaultCase{"pass1ChunkTwice", {"12:2:status", "12:4:status"}, kUpgrade, 1,
+                  "the adaptor refused a firmware chunk (REP_UPGRADE_DATA with status 1)"},
+        // The simulator's status fault answers a last chunk with REP_UPGRADE_DATA too.
+        FaultCase{"pass1LastChunkTwice", {"12:4:status", "12:8:status"}, kUpgrade, 1,
+                  "the adaptor refused a firmware chunk (REP_UPGRADE_DATA with status 1)"},
+        FaultCase{"pass1ChunkWrongTypeTwice", {"12:2:wrong-type", "12:4:wrong-type"}, kUpgrade, 1,
+                  "the adaptor answered a firmware chunk with REP_SET_CONFIG, not REP_UPGRADE_DATA"},
+        FaultCase{"pass1ChunkShort16", {"12:2:short16"}, kUpgrade, 5,
+                  "no answer from the adaptor to a firmware chunk within 0.5 s"},
+        FaultCase{"pass1LastChunkSilent", {"12:4:silent"}, kUpgrade, 5,
+                  "no answer from the adaptor to a firmware chunk within 0.5 s"},
+        FaultCase{"pass1ChunkClose", {"12:3:close"}, kUpgrade, 5, "lost the connection to ADDR during a firmware chunk"},
+        FaultCase{"pass2StartOnce", {"10:2:status"}, kUpgrade, 0, ""},
+        FaultCase{"pass2StartTwice", {"10:2:status", "10:3:status"}, kUpgrade, 1,
+                  "the adaptor refused the start of an upgrade pass (REP_UPGRADE_START with status 1)"},
+        FaultCase{"pass2StartShort16", {"10:2:short16"}, kUpgrade, 5,
+                  "no answer from the adaptor to the start of an upgrade pass within 0.5 s"},
+        FaultCase{"pass2StartSilent", {"10:2:silent"}, kUpgrade, 5,
+                  "no answer from the adaptor to the start of an upgrade pass within 0.5 s"},
+        FaultCase{"pass2StartClose", {"10:2:close"}, kUpgrade, 5,
+                  "lost the connection to ADDR during the start of an upgrade pass"},
+        FaultCase{"pass2ChunkOnce", {"12:6:status"}, kUpgrade, 0, ""},
+        FaultCase{"pass2ChunkTwice", {"12:6:status", "12:8:status"}, kUpgrade, 1,
+                  "the adaptor refused a firmware chunk (REP_UPGRADE_DATA with status 1)"},
+        FaultCase{"pass2ChunkWrongTypeTwice", {"12:6:wrong-type", "12:8:wrong-type"}, kUpgrade, 1,
+                  "the adaptor answered a firmware chunk with REP_SET_CONFIG, not REP_UPGRADE_DATA"},
+        FaultCase{"pass2ChunkShort16", {"12:6:short16"}, kUpgrade, 5,
+                  "no answer from the adaptor to a firmware chunk within 0.5 s"},
+        FaultCase{"pass2LastChunkSilent", {"12:8:silent"}, kUpgrade, 5,
+                  "no answer from the adaptor to a firmware chunk within 0.5 s"},
+        FaultCase{"pass2ChunkClose", {"12:7:close"}, kUpgrade, 5, "lost the connection to ADDR during a firmware chunk"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace kbr::ctl::test

@@ -1,0 +1,121 @@
+#include "tests/ctl/CtlProcess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+
+extern char** environ;
+
+namespace kbr::ctl::test {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool NamesLoopback(const std::vector<std::string>& args) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--address" && i + 1 < args.size() && args[i + 1].rfind("127.0.0.1:", 0) == 0) return true;
+        if (args[i].rfind("--address=127.0.0.1:", 0) == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::vector<std::string> LoopbackAddress(uint16_t port) { return {"--address", "127.0.0.1:" + std::to_string(port)}; }
+
+CtlResult RunCtl(const CtlRun& run) {
+    CtlResult result;
+    if (!NamesLoopback(run.args)) {
+        ADD_FAILURE() << "kbr3300ctl is only run against --address 127.0.0.1:PORT";
+        return result;
+    }
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry; ++entry) {
+        if (std::strncmp(*entry, "KBR3300_PASSWORD=", 17) != 0) environment.emplace_back(*entry);
+    }
+    for (const auto& [name, value] : run.environment) environment.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (auto& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> all = {KBR_CTL_PATH};
+    all.insert(all.end(), run.args.begin(), run.args.end());
+    std::vector<char*> argv;
+    for (auto& arg : all) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    int in[2], out[2], err[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return result;
+    int terminal = -1;
+    if (run.errorOnTerminal) {
+        int child = -1;
+        if (::openpty(&terminal, &child, nullptr, nullptr, nullptr) != 0) return result;
+        ::fcntl(terminal, F_SETFD, FD_CLOEXEC);
+        ::fcntl(child, F_SETFD, FD_CLOEXEC);
+        err[0] = terminal;
+        err[1] = child;
+    } else if (::pipe2(err, O_CLOEXEC) != 0) {
+        return result;
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(run.input ? in[0] : ::open("/dev/null", O_RDONLY), STDIN_FILENO);
+        ::dup2(out[1], STDOUT_FILENO);
+        ::dup2(err[1], STDERR_FILENO);
+        ::execve(KBR_CTL_PATH, argv.data(), envp.data());
+        ::_exit(127);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    ::close(err[1]);
+    if (run.input) {
+        size_t written = 0;
+        while (written < run.input->size()) {
+            const ssize_t n = ::write(in[1], run.input->data() + written, run.input->size() - written);
+            if (n <= 0) break;
+            written += static_cast<size_t>(n);
+        }
+    }
+    ::close(in[1]);
+
+    const auto deadline = Clock::now() + run.limit;
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    bool open[2] = {true, true};
+    while ((open[0] || open[1]) && Clock::now() < deadline) {
+        for (int i = 0; i < 2; ++i) fds[i].fd = open[i] ? (i == 0 ? out[0] : err[0]) : -1;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (::poll(fds, 2, static_cast<int>(std::max<int64_t>(left, 0))) < 0 && errno != EINTR) break;
+        for (int i = 0; i < 2; ++i) {
+            if (!open[i] || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            char buffer[4096];
+            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                open[i] = false;  // a pseudo-terminal reads EIO once the child has gone
+            } else {
+                (i == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
+            }
+        }
+    }
+    int status = 0;
+    if (open[0] || open[1]) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        ADD_FAILURE() << "kbr3300ctl did not end within " << run.limit.count() << " ms";
+    } else {
+        ::waitpid(pid, &status, 0);
+        if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    }
+    ::close(out[0]);
+    ::close(err[0]);
+    return result;
+}
+
+}  // namespace kbr::ctl::test

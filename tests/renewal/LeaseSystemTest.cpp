@@ -1,0 +1,160 @@
+// The parts of the real renewal that need no DHCP client: the command runner, the shared time
+// budget, the interfaces of this namespace and the private state folder. Nothing here releases
+// or renews a lease (the network lab does that, in namespaces of its own).
+
+#include "tools/renewal/LeaseSystem.h"
+
+#include <gtest/gtest.h>
+
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+extern char** environ;
+
+namespace kbr::renewal {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+TEST(LeaseCommands, OutputErrorsAndExitCode) {
+    const CommandResult result = RunCommand({"sh", "-c", "echo out; echo err >&2; exit 3"}, 10s);
+    EXPECT_TRUE(result.started);
+    EXPECT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, 3);
+    EXPECT_EQ(result.output, "out\n");
+    EXPECT_EQ(result.errors, "err\n");
+    EXPECT_FALSE(result.Succeeded());
+    EXPECT_TRUE(RunCommand({"true"}, 10s).Succeeded());
+
+    const CommandResult missing = RunCommand({"kbr-no-such-program-here"}, 10s);
+    EXPECT_FALSE(missing.started);
+    EXPECT_FALSE(RunCommand({}, 10s).started);
+}
+
+TEST(LeaseCommands, OutputIsBounded) {
+    const CommandResult result = RunCommand({"sh", "-c", "head -c 1000000 /dev/zero"}, 20s);
+    EXPECT_TRUE(result.Succeeded());
+    EXPECT_EQ(result.output.size(), 64u * 1024u);
+}
+
+TEST(LeaseCommands, TheLimitEndsACommandUnlessItIsLeftRunning) {
+    const auto start = std::chrono::steady_clock::now();
+    const CommandResult hung = RunCommand({"sleep", "30"}, 300ms);
+    EXPECT_TRUE(hung.started);
+    EXPECT_FALSE(hung.finished);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+
+    const fs::path mark = fs::temp_directory_path() / ("kbr-left-running-" + std::to_string(::getpid()));
+    fs::remove(mark);
+    const CommandResult client =
+        RunCommand({"sh", "-c", "sleep 0.5; echo done > " + mark.string()}, 100ms, /*leaveRunning=*/true);
+    EXPECT_FALSE(client.finished);
+    for (int i = 0; i < 100 && !fs::exists(mark); ++i) ::usleep(50'000);
+    EXPECT_TRUE(fs::exists(mark)) << "a client left running was ended";
+    fs::remove(mark);
+}
+
+TEST(LeaseBudget, StepsShareWhatIsLeft) {
+    const Budget budget(1s);
+    EXPECT_FALSE(budget.Expired());
+    EXPECT_LE(budget.Slice(60s), 1s);
+    EXPECT_EQ(budget.Slice(10ms), 10ms);
+    const Budget spent(0ms);
+    EXPECT_TRUE(spent.Expired());
+    EXPECT_EQ(spent.Slice(60s), 0ms);
+}
+
+TEST(LeaseInterfaces, LoopbackIsNotWired) {
+    const auto wired = WiredInterfaces();
+    EXPECT_EQ(std::count(wired.begin(), wired.end(), "lo"), 0);
+    EXPECT_TRUE(std::is_sorted(wired.begin(), wired.end()));
+}
+
+TEST(LeaseState, TheFolderIsPrivateAndALinkIsRefused) {
+    const fs::path base = fs::temp_directory_path() / ("kbr-state-" + std::to_string(::getpid()));
+    fs::create_directories(base);
+    const char* saved = std::getenv("XDG_RUNTIME_DIR");
+    const std::string old = saved ? saved : "";
+    ::setenv("XDG_RUNTIME_DIR", base.c_str(), 1);
+
+    const std::string folder = StateDirectory();
+    EXPECT_EQ(folder, (base / "kbr3300").string());
+    struct stat info {};
+    ASSERT_EQ(::stat(folder.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+
+    // Someone else's folder, or a link to one, is never used.
+    fs::remove_all(base / "kbr3300");
+    fs::create_directories(base / "elsewhere");
+    fs::create_directory_symlink(base / "elsewhere", base / "kbr3300");
+    EXPECT_EQ(StateDirectory(), "");
+
+    if (saved) {
+        ::setenv("XDG_RUNTIME_DIR", old.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_RUNTIME_DIR");
+    }
+    fs::remove_all(base);
+}
+
+// Starts the order probe with two arguments and returns its pid (posix_spawn returns once the
+// child runs the probe, as the wizard's start of ipconfig does).
+pid_t StartProbe(const std::string& option, const std::string& value) {
+    const std::string program = LEASE_ORDER_PROBE;
+    std::vector<char*> argv = {const_cast<char*>(program.c_str()), const_cast<char*>(option.c_str()),
+                               const_cast<char*>(value.c_str()), nullptr};
+    pid_t pid = 0;
+    EXPECT_EQ(::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+    return pid;
+}
+
+int Reap(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return status;
+}
+
+long WaitedMs(const fs::path& file) {
+    std::ifstream in(file);
+    long ms = -1;
+    in >> ms;
+    return ms;
+}
+
+TEST(LeaseOrder, RenewWaitsForAReleaseStartedJustBefore) {
+    const fs::path out = fs::temp_directory_path() / ("kbr-order-" + std::to_string(::getpid()));
+    // /release first (any letter case), then at once /renew: the renewal waits for it.
+    const pid_t release = StartProbe("/RELEASE", "800");
+    const pid_t renew = StartProbe("/renew", out.string());
+    Reap(renew);
+    Reap(release);
+    EXPECT_GE(WaitedMs(out), 600);
+    EXPECT_LT(WaitedMs(out), 5000);
+
+    // A release started after the renewal is not waited for.
+    const pid_t first = StartProbe("/renew", out.string());
+    ::usleep(50'000);  // a few clock ticks later
+    const pid_t later = StartProbe("/release", "1500");
+    Reap(first);
+    EXPECT_LT(WaitedMs(out), 1000);
+    Reap(later);
+    fs::remove(out);
+}
+
+TEST(LeaseOrder, NoEarlierReleaseMeansNoWait) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(WaitForEarlierReleases(5s));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+}
+
+}  // namespace
+}  // namespace kbr::renewal
