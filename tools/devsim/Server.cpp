@@ -55,6 +55,8 @@ struct Server::Connection {
     Bytes pending;  // the part of a reply the socket did not take yet
     size_t pendingOffset = 0;
     bool closeAfterFlush = false;
+    bool droppingRest = false;  // the rest of an oversized message is still coming in
+    Clock::time_point lastActive = Clock::now();  // a byte received or sent
 
     Connection(int socket, std::string name, DeviceModel& device, std::span<const FaultSpec> faults,
                const Logger* logger)
@@ -65,8 +67,12 @@ struct Server::Connection {
 };
 
 Server::Server(DeviceModel& device, std::vector<FaultSpec> faults, const Logger* logger,
-               std::chrono::milliseconds rebootTime)
-    : device_(device), faults_(std::move(faults)), logger_(logger ? logger : &silent_), rebootTime_(rebootTime) {
+               std::chrono::milliseconds rebootTime, std::chrono::seconds idleTimeout)
+    : device_(device),
+      faults_(std::move(faults)),
+      logger_(logger ? logger : &silent_),
+      rebootTime_(rebootTime),
+      idleTimeout_(idleTimeout) {
     int fds[2];
     if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0) {
         wakeRead_ = fds[0];
@@ -143,8 +149,48 @@ void Server::Stop() {
     }
 }
 
+bool Server::MayTimeOut(const Connection& connection) const {
+    return idleTimeout_.count() > 0 && !connection.session.LoggedIn();
+}
+
+int Server::CloseIdle(Clock::time_point now) {
+    if (idleTimeout_.count() == 0) return -1;
+    Clock::duration next = Clock::duration::max();
+    std::erase_if(connections_, [&](const std::unique_ptr<Connection>& connection) {
+        if (!MayTimeOut(*connection)) return false;
+        const Clock::duration left = connection->lastActive + idleTimeout_ - now;
+        if (left <= Clock::duration::zero()) {
+            logger_->Info(connection->peer + ": closed, idle for " + std::to_string(idleTimeout_.count()) + " s");
+            return true;
+        }
+        next = std::min(next, left);
+        return false;
+    });
+    if (next == Clock::duration::max()) return -1;
+    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(next).count());
+}
+
+bool Server::MakeRoom() {
+    if (connections_.size() < MAX_CONNECTIONS) return true;
+    // The longest idle of those that may time out; of all only when every one logged in.
+    auto idlest = connections_.end();
+    for (auto it = connections_.begin(); it != connections_.end(); ++it) {
+        if (idlest == connections_.end()) {
+            idlest = it;
+            continue;
+        }
+        const bool better = MayTimeOut(**it) != MayTimeOut(**idlest) ? MayTimeOut(**it)
+                                                                      : (*it)->lastActive < (*idlest)->lastActive;
+        if (better) idlest = it;
+    }
+    if (idlest == connections_.end()) return false;
+    logger_->Info((*idlest)->peer + ": closed to make room for a new connection");
+    connections_.erase(idlest);
+    return true;
+}
+
 void Server::AcceptAll() {
-    while (connections_.size() < MAX_CONNECTIONS) {
+    for (size_t accepted = 0; accepted < MAX_ACCEPTS_PER_ROUND; ++accepted) {
         sockaddr_in peer{};
         socklen_t length = sizeof peer;
         const int fd = ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
@@ -158,12 +204,34 @@ void Server::AcceptAll() {
         const std::string name = AddressText(peer);
         const int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        (void)MakeRoom();
         logger_->Info(name + ": connected");
         connections_.push_back(std::make_unique<Connection>(fd, name, device_, faults_, logger_));
     }
 }
 
+bool Server::DropRest(Connection& connection) {
+    uint8_t rest[RECEIVE_BUFFER_SIZE];
+    for (size_t dropped = 0; dropped < MAX_DROPPED_PER_ROUND;) {
+        const ssize_t n = ::recv(connection.fd, rest, sizeof rest, MSG_DONTWAIT);
+        if (n > 0) {
+            dropped += static_cast<size_t>(n);
+            connection.lastActive = Clock::now();
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            connection.droppingRest = false;  // all of it is gone: what comes next is a request
+            return true;
+        }
+        if (n == 0) logger_->Info(connection.peer + ": closed by the client");
+        return false;
+    }
+    return true;  // more next round
+}
+
 bool Server::ReadRequest(Connection& connection) {
+    if (connection.droppingRest) return DropRest(connection);
     // One byte more than any request may be, so that an oversized one is recognised.
     uint8_t buffer[RECEIVE_BUFFER_SIZE + 1];
     ssize_t n;
@@ -175,12 +243,14 @@ bool Server::ReadRequest(Connection& connection) {
         logger_->Info(connection.peer + ": closed by the client");
         return false;
     }
+    connection.lastActive = Clock::now();
     if (static_cast<size_t>(n) > RECEIVE_BUFFER_SIZE) {
-        // Drop the rest of the oversized message that is already here (the session only looks at
-        // its size), before the session reports it.
-        uint8_t rest[RECEIVE_BUFFER_SIZE];
-        while (::recv(connection.fd, rest, sizeof rest, MSG_DONTWAIT) > 0) {
-        }
+        // Drop the rest of the oversized message (the session only looks at its size) before the
+        // session reports it: what is already here now, what is still to come in the following
+        // rounds, a bounded amount each, so that a client streaming without pause cannot keep
+        // the others waiting.
+        connection.droppingRest = true;
+        if (!DropRest(connection)) return false;
     }
     Outcome outcome = connection.session.Handle(std::span<const uint8_t>(buffer, static_cast<size_t>(n)));
     if (outcome.reply) {
@@ -216,6 +286,7 @@ bool Server::Flush(Connection& connection) {
             return false;
         }
         connection.pendingOffset += static_cast<size_t>(n);
+        connection.lastActive = Clock::now();
     }
     connection.pending.clear();
     connection.pendingOffset = 0;
@@ -251,10 +322,12 @@ bool Server::Run() {
                 timeoutMs = std::max(timeoutMs, 0);
             }
         }
+        const int idleMs = CloseIdle(Clock::now());
+        if (idleMs >= 0 && (timeoutMs < 0 || idleMs < timeoutMs)) timeoutMs = idleMs;
         fds.clear();
         fds.push_back({wakeRead_, POLLIN, 0});
-        // At the connection limit, new connections wait in the backlog until others end.
-        fds.push_back({listenFd_, static_cast<short>(connections_.size() < MAX_CONNECTIONS ? POLLIN : 0), 0});
+        // At the connection limit a new connection takes an idle one's place (MakeRoom).
+        fds.push_back({listenFd_, static_cast<short>(listenFd_ >= 0 ? POLLIN : 0), 0});
         for (const auto& connection : connections_) {
             // While a reply is still going out, the next request waits: one exchange at a time.
             const short events = connection->pending.empty() ? POLLIN : POLLOUT;

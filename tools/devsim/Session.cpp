@@ -129,6 +129,7 @@ Bytes Session::HandleLogin(std::span<const uint8_t> request) {
     if (!ReadLoginRequest(request, login, &error)) return BadRequest(REQ_LOGIN, error);
     NoteTrailingBytes(REQ_LOGIN, request.size(), 9 + size_t{request[8]});
     const bool accepted = device_.CheckPassword(login.password);
+    if (accepted) loggedIn_ = true;
     if (!accepted) logger_->Info(peer_ + ": login refused");
     return Reply(*ReplyTypeFor(REQ_LOGIN), accepted ? 0 : 1);
 }
