@@ -1,16 +1,18 @@
 // What a page can send and get back: any text as an "app:" URL through the command parse
-// (AppCommand, then ParseFunctionCommand for a function command, with the chosen files' paths put
-// back), and any text through the one escaping of page-call arguments, which must give a string
+// (AppCommand, then ParseFunctionCommand for a function command, with the chosen file's path put
+// back where a function takes a file), and any text through the one escaping of page-call arguments, which must give a string
 // literal that decodes to the text itself.
 //
 // Checked besides the sanitizers:
 //   - the argument is the text after the first "@" (a blank without one), the code is the
 //     leading number read as atoi does, saturated to 32 bits; the function command splits at its
 //     first ":" in the same way;
-//   - a text with no chosen files keeps every "C:\fakepath\" as it is;
+//   - a text with no chosen files stays as it is, and with chosen files only the file argument of
+//     functions 8 and 14 may become a chosen file's path;
 //   - JsStringLiteral gives a valid JSON string with nothing in it that could end a script or
 //     string literal in a page (no raw quotes, <, >, &, ', controls, U+2028/U+2029), and decoding
 //     it gives the text, with each byte that is not part of valid UTF-8 as U+FFFD.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -74,12 +76,21 @@ void CheckCommand(std::string_view text) {
 }
 
 void CheckFakePaths(std::string_view text) {
-    if (ReplaceFakePaths(text, {}) != text) Broken("fake paths changed with no file chosen", text);
+    if (WithChosenFilePath(text, {}) != text) Broken("a command changed with no file chosen", text);
     // A chosen name taken from the text itself, so that it can match.
     const size_t slash = text.rfind('\\');
     const std::string name(slash == std::string_view::npos ? text.substr(0, 16) : text.substr(slash + 1, 16));
     const std::vector<ChosenFile> chosen = {{"fw.img", "/home/u/fw.img"}, {"fw", "/f"}, {name, "/chosen/" + name}};
-    (void)ReplaceFakePaths(text, chosen);
+    const std::string resolved = WithChosenFilePath(text, chosen);
+    if (resolved == text) return;
+    // Only the file argument of functions 8 and 14 ever becomes a chosen file's path.
+    const AppCommand command = ParseAppCommand(resolved);
+    const FunctionCommand function = ParseFunctionCommand(command.argument);
+    const bool isChosenPath = std::any_of(chosen.begin(), chosen.end(),
+                                          [&](const ChosenFile& file) { return file.path == function.args; });
+    if (command.code != 1003 || (function.function != 8 && function.function != 14) || !isChosenPath) {
+        Broken("a command other than a file argument of function 8 or 14 changed", text);
+    }
 }
 
 // ---- An independent UTF-8 reading and JSON string decoding
