@@ -1,12 +1,10 @@
 #include "tools/devsim/StateFile.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
-#include <random>
+
+#include "platform/SafeFile.h"
 
 namespace kbr::devsim {
 
@@ -82,91 +80,25 @@ std::optional<StateValues> ParseStateText(std::string_view text, const std::stri
 }
 
 std::optional<StateValues> ReadStateFile(const std::string& path, std::string* error) {
-    // Not blocking on a FIFO, and never more than a state file can sensibly hold.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) return StateValues{};
-        SetError(error, "cannot read state file " + path + ": " + std::strerror(errno));
-        return std::nullopt;
-    }
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        SetError(error, "cannot read state file " + path + ": not a regular file");
+    if (::lstat(path.c_str(), &info) != 0 && errno == ENOENT) return StateValues{};
+    // Not blocking on a FIFO, not through a link, and never more than a state file can hold.
+    const auto text = platform::ReadRegularFile(path, MAX_STATE_FILE_SIZE + 1);
+    if (!text) {
+        SetError(error, "cannot read state file " + path + ": not a regular file, or unreadable");
         return std::nullopt;
     }
-    std::string text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            const int saved = errno;
-            ::close(fd);
-            SetError(error, "cannot read state file " + path + ": " + std::strerror(saved));
-            return std::nullopt;
-        }
-        if (n == 0) break;
-        if (text.size() + static_cast<size_t>(n) > MAX_STATE_FILE_SIZE) {
-            ::close(fd);
-            SetError(error, "state file " + path + " is larger than " + std::to_string(MAX_STATE_FILE_SIZE) + " bytes");
-            return std::nullopt;
-        }
-        text.append(buffer, static_cast<size_t>(n));
+    if (text->size() > MAX_STATE_FILE_SIZE) {
+        SetError(error, "state file " + path + " is larger than " + std::to_string(MAX_STATE_FILE_SIZE) + " bytes");
+        return std::nullopt;
     }
-    ::close(fd);
-    return ParseStateText(text, path, error);
+    return ParseStateText(*text, path, error);
 }
-
-namespace {
-
-// Creates a file next to `path` under a new random name, with O_EXCL and O_NOFOLLOW: whatever
-// others planted in the folder (a link at a name we might pick, a file of theirs) is never
-// opened or followed. The descriptor, or -1 with errno set.
-int CreateTemporaryBeside(const std::string& path, mode_t mode, std::string& temporary) {
-    static const char ALPHABET[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::random_device random;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string suffix;
-        for (int i = 0; i < 12; ++i) suffix.push_back(ALPHABET[random() % (sizeof ALPHABET - 1)]);
-        temporary = path + "." + suffix + ".tmp";
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-        if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    errno = EEXIST;
-    return -1;
-}
-
-}  // namespace
 
 bool WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t mode, std::string* error) {
-    std::string temporary;
-    const int fd = CreateTemporaryBeside(path, mode, temporary);
-    if (fd < 0) return SetError(error, "cannot write a temporary file beside " + path + ": " + std::strerror(errno));
-    size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const int saved = errno;
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return SetError(error, "cannot write " + temporary + ": " + std::strerror(saved));
-        }
-        written += static_cast<size_t>(n);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        const int saved = errno;
-        ::unlink(temporary.c_str());
-        return SetError(error, "cannot write " + temporary + ": " + std::strerror(saved));
-    }
-    // rename replaces whatever is at path, a link included, and never writes through it.
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int saved = errno;
-        ::unlink(temporary.c_str());
-        return SetError(error, "cannot replace " + path + ": " + std::strerror(saved));
-    }
-    return true;
+    const size_t slash = path.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    return platform::ReplaceFile(directory, path.substr(slash == std::string::npos ? 0 : slash + 1), bytes, mode, error);
 }
 
 std::string StateText(const std::vector<std::pair<std::string, std::string>>& values) {
