@@ -170,8 +170,8 @@ int Server::CloseIdle(Clock::time_point now) {
     return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(next).count());
 }
 
-bool Server::MakeRoom() {
-    if (connections_.size() < MAX_CONNECTIONS) return true;
+void Server::MakeRoom() {
+    if (connections_.size() < MAX_CONNECTIONS) return;
     // The longest idle of those that may time out; of all only when every one logged in.
     auto idlest = connections_.end();
     for (auto it = connections_.begin(); it != connections_.end(); ++it) {
@@ -183,10 +183,8 @@ bool Server::MakeRoom() {
                                                                       : (*it)->lastActive < (*idlest)->lastActive;
         if (better) idlest = it;
     }
-    if (idlest == connections_.end()) return false;
     logger_->Info((*idlest)->peer + ": closed to make room for a new connection");
     connections_.erase(idlest);
-    return true;
 }
 
 void Server::AcceptAll() {
@@ -204,7 +202,7 @@ void Server::AcceptAll() {
         const std::string name = AddressText(peer);
         const int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        (void)MakeRoom();
+        MakeRoom();
         logger_->Info(name + ": connected");
         connections_.push_back(std::make_unique<Connection>(fd, name, device_, faults_, logger_));
     }

@@ -21,8 +21,7 @@ class Server {
 public:
     // At most this many connections are served at once. At the limit a new connection takes the
     // place of the one that has been idle longest (one that logged in only when every other did
-    // too), so silent connections cannot lock the device; while every one is busy, new ones wait
-    // in the listen backlog.
+    // too), so silent connections cannot lock the device.
     static constexpr size_t MAX_CONNECTIONS = 256;
     // A connection that has neither sent nor taken a byte for this long is closed, unless it
     // logged in: the configuration program keeps its connection for its whole run.
@@ -65,8 +64,8 @@ private:
 
     void BeginReboot();
     void AcceptAll();
-    // At the limit: closes the connection idle longest to make room. False when none may go.
-    bool MakeRoom();
+    // At the limit: closes the connection idle longest to make room for a new one.
+    void MakeRoom();
     // Closes the connections idle for idleTimeout_; the time until the next one would be, or -1.
     int CloseIdle(Clock::time_point now);
     // Whether the idle timeout applies to a connection.
