@@ -2,6 +2,7 @@
 
 #include "browser/MessageBox.h"
 #include "browser/ScriptText.h"
+#include "platform/Platform.h"
 
 #include <QJsonObject>
 #include <QString>
@@ -238,29 +239,7 @@ void PageScript::ReportScriptError(const std::string& text) {
 }
 
 std::string PageScript::SystemErrorText(uint32_t code) {
-#ifdef _WIN32
-    char* buffer = nullptr;
-    const DWORD length = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
-                                          MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT),
-                                          reinterpret_cast<char*>(&buffer), 0, nullptr);
-    if (length == 0 || !buffer) return "FormatMessage Netive Error";
-    std::string text(buffer, length);
-    ::LocalFree(buffer);
-    return text;
-#else
-    // The system's texts for the codes a page call can fail with.
-    switch (code) {
-        case 0x80020009u: return "Exception occurred.\r\n";
-        case 0x80020006u: return "Unknown name.\r\n";
-        case 0x80020005u: return "Type mismatch.\r\n";
-        case 0x8002000Eu: return "Invalid number of parameters.\r\n";
-        case 0x80004005u: return "Unspecified error\r\n";
-        case 0x80004001u: return "Not implemented\r\n";
-        case 0x80070057u: return "The parameter is incorrect.\r\n";
-        case 0x8007000Eu: return "Not enough memory resources are available to complete this operation.\r\n";
-        default: return "FormatMessage Netive Error";
-    }
-#endif
+    return platform::SystemErrorText(code).value_or("FormatMessage Netive Error");
 }
 
 }  // namespace kbr

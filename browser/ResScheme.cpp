@@ -9,9 +9,7 @@
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
 
-#ifndef _WIN32
-#include <unistd.h>
-#endif
+#include "platform/Platform.h"
 
 namespace kbr {
 
@@ -33,15 +31,14 @@ void RegisterResScheme() {
 void PrepareBrowserEngine() {
     RegisterResScheme();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-#ifndef _WIN32
-    if (::geteuid() == 0) {
+    // Chromium refuses to start its sandbox as root.
+    if (platform::RunsAsSuperuser()) {
         QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
         if (!flags.contains("--no-sandbox")) {
             if (!flags.isEmpty()) flags += ' ';
             qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags + "--no-sandbox");
         }
     }
-#endif
 }
 
 void ResSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {

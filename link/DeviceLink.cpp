@@ -1,13 +1,6 @@
 #include "link/DeviceLink.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <climits>
 
@@ -45,52 +38,45 @@ int PollTimeout(uint32_t timeoutMs) {
     return timeoutMs > static_cast<uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(timeoutMs);
 }
 
-// Waits until the socket is ready for `events`; poll rather than select, so that any
-// descriptor number works.
-bool WaitReady(int fd, short events, uint32_t timeoutMs) {
-    pollfd entry{fd, events, 0};
-    int ready = ::poll(&entry, 1, PollTimeout(timeoutMs));
-    return ready > 0;
+bool WaitReady(platform::SocketHandle socket, bool forWriting, uint32_t timeoutMs) {
+    return platform::WaitSocket(socket, forWriting, PollTimeout(timeoutMs)) > 0;
 }
 
 // One read of up to size bytes: the count, or -1 when the read failed or the peer closed.
-int ReadOnce(int fd, uint8_t* buffer, int size) {
-    ssize_t n;
+int ReadOnce(platform::SocketHandle fd, uint8_t* buffer, int size) {
+    long n;
     do {
-        n = ::recv(fd, buffer, static_cast<size_t>(size), 0);
-    } while (n < 0 && errno == EINTR);
+        n = platform::ReceiveSome(fd, buffer, static_cast<size_t>(size));
+    } while (n < 0 && platform::IsInterrupted(platform::LastSocketError()));
     return n <= 0 ? -1 : static_cast<int>(n);
 }
 
 // Connects without blocking, waits for the outcome at most limitMs, then makes the socket
-// blocking again. False with errno set when the connection failed or did not complete in time.
-bool ConnectWithin(int fd, const sockaddr_in& peer, uint32_t limitMs) {
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return false;
+// blocking again. False, with the socket error set (LastSocketError), when the connection failed or
+// did not complete in time.
+bool ConnectWithin(platform::SocketHandle fd, const sockaddr_in& peer, uint32_t limitMs) {
+    if (!platform::SetSocketNonBlocking(fd, true)) return false;
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
-        if (errno != EINPROGRESS && errno != EINTR) return false;
+        const int error = platform::LastSocketError();
+        if (!platform::IsConnectInProgress(error) && !platform::IsInterrupted(error)) return false;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
         for (;;) {
             const auto left =
                 std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0) {
-                errno = ETIMEDOUT;
+                platform::SetLastSocketError(platform::TIMED_OUT);
                 return false;
             }
-            pollfd entry{fd, POLLOUT, 0};
-            const int ready = ::poll(&entry, 1, static_cast<int>(left.count()));
+            const int ready = platform::WaitSocket(fd, true, static_cast<int>(left.count()));
             if (ready > 0) break;
-            if (ready < 0 && errno != EINTR) return false;
+            if (ready < 0 && !platform::IsInterrupted(platform::LastSocketError())) return false;
         }
-        int error = 0;
-        socklen_t length = sizeof error;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return false;
-        if (error != 0) {
-            errno = error;
+        if (const int failed = platform::PendingSocketError(fd); failed != 0) {
+            platform::SetLastSocketError(failed);
             return false;
         }
     }
-    return ::fcntl(fd, F_SETFL, flags) == 0;
+    return platform::SetSocketNonBlocking(fd, false);
 }
 
 }  // namespace
@@ -108,12 +94,12 @@ bool DeviceLink::Open(std::string_view address, std::string_view port, int socke
     std::string addressText(address);
     if (::inet_pton(AF_INET, addressText.c_str(), &peer.sin_addr) != 1) return false;
 
-    int fd = ::socket(AF_INET, socketType | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
+    const platform::SocketHandle fd = platform::OpenSocket(socketType);
+    if (fd == platform::NO_SOCKET) return false;
     if (!ConnectWithin(fd, peer, connectLimitMs)) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
+        const int error = platform::LastSocketError();
+        platform::CloseSocket(fd);
+        platform::SetLastSocketError(error);
         return false;
     }
     socket_.store(fd);
@@ -146,8 +132,8 @@ void DeviceLink::Close() {
     // Closed first, then the socket: the read that the shutdown interrupts finds the link
     // closed and reports nothing.
     if (!open_.exchange(false)) return;
-    int fd = socket_.exchange(-1);
-    ::shutdown(fd, SHUT_RDWR);
+    const platform::SocketHandle fd = socket_.exchange(platform::NO_SOCKET);
+    platform::ShutdownSocket(fd);
     bool threadMayUseIt = false;
     if (receiver_) {
         std::lock_guard lock(receiver_->mutex);
@@ -157,7 +143,7 @@ void DeviceLink::Close() {
         ReleaseSocket(retiredSocket_);
         retiredSocket_ = fd;
     } else {
-        ::close(fd);
+        platform::CloseSocket(fd);
     }
 }
 
@@ -189,39 +175,37 @@ void DeviceLink::ReapReceiver(uint32_t waitMs) {
             // harmlessly once the notification returns; the descriptor is kept until then.
             receiver_->thread.detach();
             receiver_.reset();
-            retiredSocket_ = -1;
+            retiredSocket_ = platform::NO_SOCKET;
             return;
         }
         receiver_.reset();
     }
     ReleaseSocket(retiredSocket_);
-    retiredSocket_ = -1;
+    retiredSocket_ = platform::NO_SOCKET;
 }
 
-void DeviceLink::ReleaseSocket(int fd) {
-    if (fd >= 0) ::close(fd);
-}
+void DeviceLink::ReleaseSocket(platform::SocketHandle socket) { platform::CloseSocket(socket); }
 
 int DeviceLink::Receive(uint8_t* buffer, int size, uint32_t timeoutMs) {
     if (buffer == nullptr || size <= 0) return 0;
-    int fd = socket_.load();
-    if (fd < 0) return 0;  // no socket: nothing to wait for
-    if (!WaitReady(fd, POLLIN, timeoutMs)) return 0;
+    const platform::SocketHandle fd = socket_.load();
+    if (fd == platform::NO_SOCKET) return 0;  // no socket: nothing to wait for
+    if (!WaitReady(fd, false, timeoutMs)) return 0;
     return ReadOnce(fd, buffer, size);
 }
 
 int DeviceLink::Send(const uint8_t* data, int length, uint32_t timeoutMs) {
     if (!IsOpen() || data == nullptr) return 0;
-    int fd = socket_.load();
-    if (fd < 0) return 0;
+    const platform::SocketHandle fd = socket_.load();
+    if (fd == platform::NO_SOCKET) return 0;
     if (length <= 0) return 0;
     // Without a time limit the send itself waits until the socket takes the data; a wait before
     // it would only cost one more system call per request.
-    if (timeoutMs != NO_TIME_LIMIT && !WaitReady(fd, POLLOUT, timeoutMs)) return 0;
-    ssize_t n;
+    if (timeoutMs != NO_TIME_LIMIT && !WaitReady(fd, true, timeoutMs)) return 0;
+    long n;
     do {
-        n = ::send(fd, data, static_cast<size_t>(length), MSG_NOSIGNAL);
-    } while (n < 0 && errno == EINTR);
+        n = platform::SendSome(fd, data, static_cast<size_t>(length));
+    } while (n < 0 && platform::IsInterrupted(platform::LastSocketError()));
     return n < 0 ? -1 : static_cast<int>(n);
 }
 
@@ -239,8 +223,8 @@ void DeviceLink::ReceiveLoop() {
 #ifdef __linux__
         // The read blocks until data comes, the peer closes, or Close() shuts the socket down,
         // which wakes it at once; the loop condition then finds the link closed.
-        const int fd = socket_.load();
-        if (fd < 0) continue;
+        const platform::SocketHandle fd = socket_.load();
+        if (fd == platform::NO_SOCKET) continue;
         int n = ReadOnce(fd, buffer, static_cast<int>(sizeof buffer));
 #else
         // Where a shutdown is not known to wake a blocked read, wait in bounded steps.

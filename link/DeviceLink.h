@@ -15,8 +15,6 @@
 // A class that overrides the notifications must call Stop() in its own destructor: by the time
 // ~DeviceLink runs, the overrides are gone.
 
-#include <sys/socket.h>
-
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -24,6 +22,8 @@
 #include <mutex>
 #include <string_view>
 #include <thread>
+
+#include "platform/Socket.h"
 
 namespace kbr {
 
@@ -80,13 +80,13 @@ protected:
 
 private:
     struct Receiver;
-    void ReleaseSocket(int fd);
+    void ReleaseSocket(platform::SocketHandle socket);
     void ReapReceiver(uint32_t waitMs);
 
-    std::atomic<int> socket_{-1};
+    std::atomic<platform::SocketHandle> socket_{platform::NO_SOCKET};
     std::atomic<bool> open_{false};
-    // Socket closed by Close() while a receive thread may still be inside a read on it.
-    int retiredSocket_ = -1;
+    // Socket shut down by Close() while a receive thread may still be inside a read on it.
+    platform::SocketHandle retiredSocket_ = platform::NO_SOCKET;
     std::shared_ptr<Receiver> receiver_;
 };
 

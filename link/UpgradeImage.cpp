@@ -2,45 +2,15 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <new>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/types.h>
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 #include "link/ByteReader.h"
 #include "link/ImageCrc.h"
+#include "platform/Platform.h"
 
 namespace kbr {
 namespace {
 
 constexpr uint64_t RoundUp4(uint64_t n) { return (n + 3) & ~uint64_t{3}; }
-
-// Closes a file descriptor on every way out.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-#ifdef _WIN32
-            _close(fd_);
-#else
-            ::close(fd_);
-#endif
-        }
-    }
-    int Get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 ImageFileData FileError(int error) {
     ImageFileData result;
@@ -127,62 +97,11 @@ std::string DecodeImagePath(std::string_view path) {
 }
 
 ImageFileData ReadImageFile(const std::string& path) {
-#ifdef _WIN32
-    FileDescriptor fd(_open(path.c_str(), _O_RDONLY | _O_BINARY));
-#else
-    // Non-blocking, so that naming a pipe cannot hang the caller in open(); it is refused below.
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-#endif
-    if (fd.Get() < 0) return FileError(errno);
-
-#ifdef _WIN32
-    struct _stat64 info {};
-    if (_fstat64(fd.Get(), &info) != 0) return FileError(errno);
-    if ((info.st_mode & _S_IFMT) == _S_IFDIR) return FileError(EISDIR);
-    if ((info.st_mode & _S_IFMT) != _S_IFREG) return FileError(ESPIPE);
-#else
-    struct stat info {};
-    if (::fstat(fd.Get(), &info) != 0) return FileError(errno);
-    if (S_ISDIR(info.st_mode)) return FileError(EISDIR);
-    if (!S_ISREG(info.st_mode)) return FileError(ESPIPE);
-#endif
-
+    platform::WholeFile file = platform::ReadWholeFile(path, kMaxImageFileSize);
+    if (file.error != 0) return FileError(file.error);
     ImageFileData result;
-    if (static_cast<uint64_t>(info.st_size) > kMaxImageFileSize) {
-        result.tooLarge = true;
-        return result;
-    }
-    // The size is a hint only: the file may change while it is read. Read to its end, but never
-    // more than the bound.
-    try {
-        result.bytes.resize(static_cast<size_t>(info.st_size) + 1);
-        size_t total = 0;
-        for (;;) {
-            if (total == result.bytes.size()) {
-                if (total > kMaxImageFileSize) {
-                    result.bytes.clear();
-                    result.tooLarge = true;
-                    return result;
-                }
-                result.bytes.resize(std::min<uint64_t>(total * 2 + 4096, kMaxImageFileSize + 1));
-            }
-#ifdef _WIN32
-            const auto want = static_cast<unsigned>(std::min<size_t>(result.bytes.size() - total, 1u << 30));
-            const auto got = _read(fd.Get(), result.bytes.data() + total, want);
-#else
-            const ssize_t got = ::read(fd.Get(), result.bytes.data() + total, result.bytes.size() - total);
-#endif
-            if (got < 0) {
-                if (errno == EINTR) continue;
-                return FileError(errno);
-            }
-            if (got == 0) break;
-            total += static_cast<size_t>(got);
-        }
-        result.bytes.resize(total);
-    } catch (const std::bad_alloc&) {
-        return FileError(ENOMEM);
-    }
+    result.tooLarge = file.tooLarge;
+    result.bytes = std::move(file.bytes);
     return result;
 }
 

@@ -1,5 +1,7 @@
 #include "netcheck/IpHelper.h"
 
+#include "platform/ProgramNames.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -10,11 +12,7 @@ namespace kbr {
 
 namespace {
 
-#ifdef Q_OS_WIN
-constexpr const char* HELPER_NAME = "nwinf.exe";
-#else
-constexpr const char* HELPER_NAME = "nwinf";
-#endif
+constexpr const char* HELPER_NAME = platform::IP_HELPER_EXECUTABLE;
 
 constexpr int START_WAIT_MS = 10'000;
 constexpr int KILL_WAIT_MS = 5'000;

@@ -1,6 +1,8 @@
-// Linux: processes from /proc, detached starts with fork/exec, documents through xdg-open.
+// Linux: processes from /proc, detached starts with posix_spawn, documents through xdg-open, files
+// through open/read.
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -16,19 +18,15 @@
 #include <fstream>
 #include <thread>
 
+#include "platform/FileAccess.h"
 #include "platform/Platform.h"
+#include "platform/SafeFile.h"
 
 extern char** environ;
 
 namespace kbr::platform {
 
 namespace {
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 std::string ExecutableBaseName(const std::filesystem::path& procDir) {
     std::error_code ec;
@@ -82,15 +80,6 @@ std::vector<ProcessInfo> ListProcesses() {
         if (!info.executableName.empty()) list.push_back(std::move(info));
     }
     return list;
-}
-
-std::vector<ProcessInfo> FindProcessesByName(std::string_view name) {
-    auto all = ListProcesses();
-    std::vector<ProcessInfo> found;
-    for (auto& info : all) {
-        if (EqualsNoCase(info.executableName, name)) found.push_back(std::move(info));
-    }
-    return found;
 }
 
 bool TerminateAndWait(int64_t pid, uint32_t timeoutMs) {
@@ -180,5 +169,84 @@ bool OpenDocument(const std::string& pathOrUrl) {
     options.searchPath = true;
     return StartProcess("xdg-open", {pathOrUrl}, options).started;
 }
+
+namespace {
+
+void (*g_stopHandler)() = nullptr;
+
+void OnStopSignal(int) {
+    if (g_stopHandler) g_stopHandler();
+}
+
+}  // namespace
+
+void CallOnStopRequest(void (*handler)()) {
+    g_stopHandler = handler;
+    struct sigaction action = {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool StandardErrorWritable() {
+    pollfd fd{STDERR_FILENO, POLLOUT, 0};
+    return ::poll(&fd, 1, 0) == 1 && (fd.revents & POLLOUT);
+}
+
+void WriteStandardError(std::string_view text) {
+    size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t n = ::write(STDERR_FILENO, text.data() + written, text.size() - written);
+        if (n <= 0) return;
+        written += static_cast<size_t>(n);
+    }
+}
+
+SystemVersion RunningSystemVersion() { return {}; }
+
+std::optional<std::string> SystemErrorText(uint32_t code) {
+    // What Windows' message table says for the codes a page call can fail with.
+    switch (code) {
+        case 0x80020009u: return "Exception occurred.\r\n";
+        case 0x80020006u: return "Unknown name.\r\n";
+        case 0x80020005u: return "Type mismatch.\r\n";
+        case 0x8002000Eu: return "Invalid number of parameters.\r\n";
+        case 0x80004005u: return "Unspecified error\r\n";
+        case 0x80004001u: return "Not implemented\r\n";
+        case 0x80070057u: return "The parameter is incorrect.\r\n";
+        case 0x8007000Eu: return "Not enough memory resources are available to complete this operation.\r\n";
+        default: return std::nullopt;
+    }
+}
+
+bool RunsAsSuperuser() { return ::geteuid() == 0; }
+
+bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::string* error, unsigned mode) {
+    const size_t slash = path.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    return ReplaceFile(directory, name, bytes, mode, error);
+}
+
+namespace file {
+
+// Non-blocking, so that naming a pipe cannot hang the caller in open(); it is refused by its kind.
+int OpenForReading(const std::string& path) { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); }
+
+int RegularFileSize(int fd, uint64_t& size) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return errno;
+    if (S_ISDIR(info.st_mode)) return EISDIR;
+    if (!S_ISREG(info.st_mode)) return ESPIPE;
+    size = static_cast<uint64_t>(info.st_size);
+    return 0;
+}
+
+long ReadSome(int fd, void* buffer, size_t size) { return ::read(fd, buffer, size); }
+
+void Close(int fd) { ::close(fd); }
+
+}  // namespace file
 
 }  // namespace kbr::platform

@@ -5,24 +5,21 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
-#ifdef _WIN32
-#include <winsock2.h>
-#endif
+#include "platform/Socket.h"
 
 namespace kbr {
 
 StartupSystem StartupSystem::Real() {
     StartupSystem s;
     s.initSockets = [] {
-#ifdef _WIN32
-        WSADATA data;
-        if (::WSAStartup(MAKEWORD(1, 1), &data) != 0) return false;
-        if (LOBYTE(data.wVersion) != 1 || HIBYTE(data.wVersion) != 1) {
-            ::WSACleanup();
+        // Version 1.1 exactly: a system that offers only another version counts as a failure.
+        const platform::SocketsStart sockets = platform::StartSockets(1, 1);
+        if (!sockets.started) return false;
+        if (sockets.major != 1 || sockets.minor != 1) {
+            platform::StopSockets();
             return false;
         }
-#endif
-        return true;  // BSD sockets need no start-up
+        return true;
     };
     s.findProcesses = [](std::string_view name) { return platform::FindProcessesByName(name); };
     s.terminateAndWait = [](int64_t pid) { return platform::TerminateAndWait(pid); };

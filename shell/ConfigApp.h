@@ -4,6 +4,7 @@
 // modally; the program ends with it.
 
 #include "platform/Platform.h"
+#include "platform/ProgramNames.h"
 
 #include <cstdint>
 #include <functional>
@@ -26,13 +27,8 @@ struct StartupSystem {
 
 class ConfigApp {
 public:
-#ifdef _WIN32
-    static constexpr const char* kWizardName = "KBR3300_Wizardd.exe";
-    static constexpr const char* kIpHelperName = "nwinf.exe";
-#else
-    static constexpr const char* kWizardName = "KBR3300_Wizardd";
-    static constexpr const char* kIpHelperName = "nwinf";
-#endif
+    static constexpr const char* kWizardName = platform::WIZARD_EXECUTABLE;
+    static constexpr const char* kIpHelperName = platform::IP_HELPER_EXECUTABLE;
 
     explicit ConfigApp(StartupSystem system = StartupSystem::Real());
 

@@ -13,23 +13,18 @@
 
 #include <algorithm>
 
-#ifdef _WIN32
-#include <winsock2.h>
-#include <windows.h>
-#endif
+#include "platform/Socket.h"
 
 namespace kbr::wizard {
 
 void SystemServices::StartNetworking() {
-#ifdef _WIN32
-    WSADATA data{};
-    if (WSAStartup(MAKEWORD(2, 0), &data) != 0) {
-        if (LOBYTE(data.wVersion) != 2 || HIBYTE(data.wVersion) != 0) {
+    const platform::SocketsStart sockets = platform::StartSockets(2, 0);
+    if (!sockets.started) {
+        if (sockets.major != 2 || sockets.minor != 0) {
             ShowMessage(nullptr, "Incorrect version of WS2_32.dll found", CAPTION_ERROR, QMessageBox::NoIcon);
         }
-        WSACleanup();
+        platform::StopSockets();
     }
-#endif
 }
 
 std::unique_ptr<ProbeLink> SystemServices::NewLink() {
@@ -75,12 +70,8 @@ bool SystemServices::OtherInstanceRunning() {
 }
 
 void SystemServices::OpenHelp() {
-#ifdef _WIN32
-    const int major = LOBYTE(LOWORD(GetVersion()));
-    const auto document = HelpDocumentFor(HelpHost::Windows, major);
-#else
-    const auto document = HelpDocumentFor(HelpHost::Linux);
-#endif
+    const platform::SystemVersion system = platform::RunningSystemVersion();
+    const auto document = HelpDocumentFor(system.windows ? HelpHost::Windows : HelpHost::Linux, system.major);
     if (!document) {
         return;
     }

@@ -5,21 +5,18 @@
 #include <chrono>
 #include <string_view>
 
+#include "platform/ProgramNames.h"
+
 namespace kbr::wizard {
 
 inline constexpr std::string_view DEVICE_ADDRESS = "192.168.0.20";
 inline constexpr std::string_view DEVICE_PORT = "52121";
 
-#ifdef _WIN32
-inline constexpr std::string_view WIZARD_PROCESS_NAME = "KBR3300_Wizardd.exe";
-inline constexpr std::string_view CONFIG_PROCESS_NAME = "KBR3300.exe";
-// Resolved against the current directory, never the search path.
-inline constexpr std::string_view CONFIG_PROGRAM_PATH = "KBR3300.exe";
-#else
-inline constexpr std::string_view WIZARD_PROCESS_NAME = "KBR3300_Wizardd";
-inline constexpr std::string_view CONFIG_PROCESS_NAME = "KBR3300";
-inline constexpr std::string_view CONFIG_PROGRAM_PATH = "./KBR3300";
-#endif
+inline constexpr std::string_view WIZARD_PROCESS_NAME = platform::WIZARD_EXECUTABLE;
+inline constexpr std::string_view CONFIG_PROCESS_NAME = platform::CONFIG_EXECUTABLE;
+// Resolved against the current directory, never the search path (the program is started without
+// it: a bare name is a file of the working directory).
+inline constexpr std::string_view CONFIG_PROGRAM_PATH = platform::CONFIG_EXECUTABLE;
 
 // The address renewal helper, found the way a shell finds a program, and its two parameters.
 inline constexpr std::string_view RENEWAL_PROGRAM = "ipconfig";

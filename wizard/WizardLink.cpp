@@ -1,5 +1,6 @@
 #include "wizard/WizardLink.h"
 
+#include "platform/Socket.h"
 #include "wizard/WizardTrace.h"
 
 #include <cerrno>
@@ -41,11 +42,11 @@ bool WizardLink::Open() {
         trace_("IsOpen()");
         return false;
     }
-    errno = 0;
+    platform::SetLastSocketError(0);
     if (link_.Open(address_, port_, SOCK_STREAM)) {
         return true;
     }
-    const int error = errno;
+    const int error = platform::LastSocketError();
     if (IsSocketCreationError(error)) {
         trace_("sockNew = INVALID_SOCKET");
         trace_("WSAGetLastError = " + std::to_string(error));

@@ -42,10 +42,9 @@
 #include <utility>
 #include <vector>
 
-#include <unistd.h>
-
 #include "link/ImageBuilder.h"
 #include "link/Messages.h"
+#include "platform/Platform.h"
 #include "tests/operations/FakeContext.h"
 #include "tools/devsim/DeviceModel.h"
 #include "tools/devsim/Session.h"
@@ -85,8 +84,7 @@ struct Images {
     std::string folder;
     std::vector<std::string> paths;
     Images() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kbr-fuzz-ops-XXXXXX").string();
-        if (::mkdtemp(pattern.data())) folder = pattern;
+        folder = platform::MakeFreshFolder(std::filesystem::temp_directory_path().string(), "kbr-fuzz-ops-");
         const devsim::DeviceIdentity device;
         auto write = [&](const char* name, ImageSpec spec) {
             const std::string path = folder + "/" + name;

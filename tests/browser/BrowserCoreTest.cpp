@@ -1,5 +1,6 @@
 // The plain parts of the browser host: app: URL parse, script string escaping, the PE resource
-// reader (checked against wrestool) and the page library lookup.
+// reader (checked against other readers beside: wrestool on Linux, the loader on Windows) and the
+// page library lookup.
 #include "browser/AppCommand.h"
 #include "browser/PageLibrary.h"
 #include "browser/PeResources.h"
@@ -17,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include <unistd.h>
+#include "platform/Platform.h"
 
 namespace kbr {
 namespace {
@@ -129,44 +130,6 @@ std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::string RunCommand(const std::string& command) {
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    std::string out;
-    if (!pipe) return out;
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe.get())) > 0) out.append(buffer, n);
-    return out;
-}
-
-TEST(PeResources, NamesAndBytesMatchWrestool) {
-    const auto bytes = ReadFile(KBR_TEST_PGPACK);
-    PeResourceReader reader;
-    ASSERT_TRUE(reader.Parse(bytes)) << reader.Error();
-    ASSERT_FALSE(reader.Resources().empty());
-
-    // wrestool lists lines such as: --type=23 --name='INDEX.HTML' --language=1033 [offset=0x3108 size=30]
-    const std::string listing = RunCommand("wrestool -l --type=23 '" + std::string(KBR_TEST_PGPACK) + "'");
-    std::vector<std::string> listed;
-    for (size_t at = listing.find("--name='"); at != std::string::npos; at = listing.find("--name='", at)) {
-        at += 8;
-        listed.push_back(listing.substr(at, listing.find('\'', at) - at));
-    }
-    std::vector<std::string> ours;
-    for (const PeResource& res : reader.Resources()) ours.push_back(res.name);
-    std::sort(listed.begin(), listed.end());
-    std::sort(ours.begin(), ours.end());
-    EXPECT_EQ(ours, listed);
-
-    for (const PeResource& res : reader.Resources()) {
-        const std::string extracted = RunCommand("wrestool -x --raw --type=23 --name='" + res.name + "' '" +
-                                          std::string(KBR_TEST_PGPACK) + "'");
-        const std::string mine(reinterpret_cast<const char*>(bytes.data() + res.offset), res.size);
-        EXPECT_EQ(mine, extracted) << res.name;
-        EXPECT_EQ(res.language, 1033) << res.name;
-    }
-}
-
 TEST(PeResources, NamesAreFoundWithoutRegardToCase) {
     PageLibrary library;
     ASSERT_TRUE(library.Load(KBR_TEST_PGPACK)) << library.Error();
@@ -220,13 +183,14 @@ TEST(PeResources, DamagedFilesAreReportedNotRead) {
 }
 
 TEST(PageLibraryLookup, FileNameIgnoresCaseAndMimeFollowsTheExtension) {
-    const auto dir = std::filesystem::temp_directory_path() / ("kbr-lookup-" + std::to_string(::getpid()));
+    const auto dir = std::filesystem::temp_directory_path() / ("kbr-lookup-" + std::to_string(platform::CurrentProcessId()));
     std::filesystem::create_directories(dir);
     EXPECT_FALSE(FindFileIgnoringCase(dir, "PgPack.DLL"));
     std::ofstream(dir / "pgpack.DLL") << "x";
     const auto found = FindFileIgnoringCase(dir, "PgPack.DLL");
     ASSERT_TRUE(found);
-    EXPECT_EQ(found->filename(), "pgpack.DLL");
+    // The file itself (on a file system that ignores case, under the name asked for).
+    EXPECT_TRUE(std::filesystem::equivalent(*found, dir / "pgpack.DLL"));
     std::filesystem::remove_all(dir);
 
     const std::pair<const char*, const char*> kTypes[] = {

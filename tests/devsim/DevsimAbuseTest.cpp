@@ -2,18 +2,17 @@
 // read, and many connections that open and then say nothing.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
+#ifndef _WIN32
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#endif
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
 #include <vector>
 
+#include "platform/Socket.h"
 #include "tests/devsim/DevsimHarness.h"
 
 namespace kbr::devsim::test {
@@ -22,29 +21,35 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Room for the test's own connections: the soft limit raised as far as the hard one allows.
-void RaiseOpenFileLimit(rlim_t wanted) {
+void RaiseOpenFileLimit(unsigned wanted) {
+#ifndef _WIN32
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= wanted) return;
-    limit.rlim_cur = std::min(wanted, limit.rlim_max);
+    limit.rlim_cur = std::min(static_cast<rlim_t>(wanted), limit.rlim_max);
     ::setrlimit(RLIMIT_NOFILE, &limit);
+#else
+    (void)wanted;
+#endif
 }
 
 // Streams bytes at the device as fast as it takes them, never reading, until destroyed.
 class Flooder {
 public:
     explicit Flooder(uint16_t port) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        fd_ = platform::OpenSocket(SOCK_STREAM);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = fd_ >= 0 && ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        connected_ = fd_ != platform::NO_SOCKET &&
+                     ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                     platform::SetSocketNonBlocking(fd_, true);
         if (connected_) thread_ = std::thread([this] { Run(); });
     }
     ~Flooder() {
         stop_ = true;
         if (thread_.joinable()) thread_.join();
-        if (fd_ >= 0) ::close(fd_);
+        platform::CloseSocket(fd_);
     }
     bool Connected() const { return connected_; }
     size_t Sent() const { return sent_; }
@@ -53,18 +58,17 @@ private:
     void Run() {
         const std::vector<uint8_t> junk(64 * 1024, 0x5A);
         while (!stop_) {
-            const ssize_t n = ::send(fd_, junk.data(), junk.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            const long n = platform::SendSome(fd_, junk.data(), junk.size());
             if (n > 0) {
                 sent_ += static_cast<size_t>(n);
                 continue;
             }
-            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return;  // closed by the device
-            pollfd fd{fd_, POLLOUT, 0};
-            ::poll(&fd, 1, 10);  // until the device takes more (bounded, so stop_ is seen)
+            if (n < 0 && !platform::IsWouldBlock(platform::LastSocketError())) return;  // closed by the device
+            (void)platform::WaitSocket(fd_, true, 10);  // until the device takes more (bounded, so stop_ is seen)
         }
     }
 
-    int fd_ = -1;
+    platform::SocketHandle fd_ = platform::NO_SOCKET;
     bool connected_ = false;
     std::atomic<bool> stop_{false};
     std::atomic<size_t> sent_{0};

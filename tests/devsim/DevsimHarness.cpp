@@ -1,25 +1,13 @@
 #include "tests/devsim/DevsimHarness.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "link/ImageCrc.h"
-
-extern char** environ;
+#include "platform/Platform.h"
 
 namespace kbr::devsim::test {
 
@@ -46,43 +34,22 @@ void PutU32(Bytes& out, uint32_t value) {
 DevsimProcess::~DevsimProcess() { Stop(); }
 
 bool DevsimProcess::Start(const std::vector<std::string>& args, std::string* error) {
-    int out[2];
-    int err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return SetError(error, "pipe failed");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-
-    std::vector<std::string> all = {KBR_DEVSIM_PATH, "--listen", "127.0.0.1:0"};
+    std::vector<std::string> all = {"--listen", "127.0.0.1:0"};
     all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& arg : all) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    const int rc = ::posix_spawn(&pid_, KBR_DEVSIM_PATH, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    ::close(err[1]);
-    stdoutFd_ = out[0];
-    stderrFd_ = err[0];
-    ::fcntl(stderrFd_, F_SETFL, O_NONBLOCK);
-    if (rc != 0) {
-        pid_ = -1;
-        return SetError(error, std::string("cannot start the simulator: ") + std::strerror(rc));
-    }
+    std::string reason;
+    if (!process_.Start(KBR_DEVSIM_PATH, all, &reason)) return SetError(error, "cannot start the simulator: " + reason);
 
     const auto deadline = Clock::now() + 10s;
     while (firstLine_.find('\n') == std::string::npos) {
-        pollfd fd{stdoutFd_, POLLIN, 0};
-        if (::poll(&fd, 1, MillisecondsLeft(deadline)) <= 0) {
+        if (!process_.Read(platform::ChildProcess::Stream::Output, firstLine_, std::min(MillisecondsLeft(deadline), 50))) {
+            return SetError(error, "simulator ended before its first line; stderr: " + Stderr());
+        }
+        if (firstLine_.find('\n') == std::string::npos && Clock::now() >= deadline) {
             return SetError(error, "no first line within 10 s; stderr: " + Stderr());
         }
-        char buffer[256];
-        const ssize_t n = ::read(stdoutFd_, buffer, sizeof buffer);
-        if (n <= 0) return SetError(error, "simulator ended before its first line; stderr: " + Stderr());
-        firstLine_.append(buffer, static_cast<size_t>(n));
     }
     firstLine_.resize(firstLine_.find('\n'));
+    if (!firstLine_.empty() && firstLine_.back() == '\r') firstLine_.pop_back();
     const std::string prefix = "listening on 127.0.0.1:";
     if (firstLine_.rfind(prefix, 0) != 0) return SetError(error, "unexpected first line '" + firstLine_ + "'");
     port_ = static_cast<uint16_t>(std::atoi(firstLine_.c_str() + prefix.size()));
@@ -91,12 +58,7 @@ bool DevsimProcess::Start(const std::vector<std::string>& args, std::string* err
 }
 
 void DevsimProcess::DrainStderr(int timeoutMs) {
-    if (stderrFd_ < 0) return;
-    pollfd fd{stderrFd_, POLLIN, 0};
-    if (::poll(&fd, 1, timeoutMs) <= 0) return;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(stderrFd_, buffer, sizeof buffer)) > 0) stderr_.append(buffer, static_cast<size_t>(n));
+    (void)process_.Read(platform::ChildProcess::Stream::Error, stderr_, timeoutMs);
 }
 
 const std::string& DevsimProcess::Stderr() {
@@ -115,40 +77,33 @@ bool DevsimProcess::WaitForStderr(std::string_view needle, std::chrono::millisec
 }
 
 int DevsimProcess::WaitForExit(std::chrono::milliseconds timeout) {
-    if (pid_ < 0) return -1;
+    if (!process_.Started()) return -1;
     const auto deadline = Clock::now() + timeout;
     for (;;) {
-        int status = 0;
-        const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-        if (done == pid_) {
-            pid_ = -1;
+        if (const auto code = process_.Wait(0)) {
             DrainStderr(0);
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            return *code;
         }
         if (Clock::now() >= deadline) return -1;
         DrainStderr(10);  // doubles as a short bounded pause
-        ::usleep(1000);
+        std::this_thread::sleep_for(1ms);
     }
 }
 
 int DevsimProcess::Stop() {
-    int result = -1;
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        result = WaitForExit(5s);
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-        }
+    if (!process_.Started()) return -1;
+    if (process_.Wait(0)) {
+        DrainStderr(0);
+        return *process_.Wait(0);
     }
-    for (int* fd : {&stdoutFd_, &stderrFd_}) {
-        if (*fd >= 0) {
-            if (fd == &stderrFd_) DrainStderr(0);
-            ::close(*fd);
-            *fd = -1;
-        }
+    process_.RequestStop();
+    int result = WaitForExit(5s);
+    if (!process_.Wait(0)) {
+        process_.Kill();
+        (void)process_.Wait(-1);
+        result = -1;
     }
+    DrainStderr(0);
     return result;
 }
 
@@ -157,25 +112,25 @@ Client::~Client() { Close(); }
 Client::Client(Client&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
 
 void Client::Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    platform::CloseSocket(fd_);
+    fd_ = platform::NO_SOCKET;
 }
 
 bool Client::Connect(uint16_t port) {
     Close();
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    fd_ = platform::OpenSocket(SOCK_STREAM);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return fd_ >= 0 && ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    return fd_ != platform::NO_SOCKET && ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
 }
 
 bool Client::ConnectWithin(uint16_t port, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     while (!Connect(port)) {
         if (Clock::now() >= deadline) return false;
-        ::usleep(10000);  // between attempts only; the wait is bounded by the deadline
+        std::this_thread::sleep_for(10ms);  // between attempts only; the wait is bounded by the deadline
     }
     return true;
 }
@@ -183,7 +138,7 @@ bool Client::ConnectWithin(uint16_t port, std::chrono::milliseconds timeout) {
 bool Client::Send(std::span<const uint8_t> bytes) {
     size_t sent = 0;
     while (sent < bytes.size()) {
-        const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        const long n = platform::SendSome(fd_, bytes.data() + sent, bytes.size() - sent);
         if (n <= 0) return false;
         sent += static_cast<size_t>(n);
     }
@@ -191,10 +146,9 @@ bool Client::Send(std::span<const uint8_t> bytes) {
 }
 
 std::optional<Bytes> Client::Receive(std::chrono::milliseconds timeout) {
-    pollfd fd{fd_, POLLIN, 0};
-    if (::poll(&fd, 1, static_cast<int>(timeout.count())) <= 0) return std::nullopt;
+    if (platform::WaitSocket(fd_, false, static_cast<int>(timeout.count())) <= 0) return std::nullopt;
     Bytes buffer(RECEIVE_BUFFER_SIZE);
-    const ssize_t n = ::recv(fd_, buffer.data(), buffer.size(), 0);
+    const long n = platform::ReceiveSome(fd_, buffer.data(), buffer.size());
     buffer.resize(n > 0 ? static_cast<size_t>(n) : 0);
     return buffer;
 }
@@ -249,8 +203,7 @@ std::vector<uint8_t> UploadSection(Client& client, std::span<const uint8_t> sect
 }
 
 ScratchDir::ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kbr-devsim-XXXXXX").string();
-    if (::mkdtemp(pattern.data())) path_ = pattern;
+    path_ = platform::MakeFreshFolder(std::filesystem::temp_directory_path().string(), "kbr-devsim-");
 }
 
 ScratchDir::~ScratchDir() {
@@ -265,14 +218,14 @@ std::optional<Bytes> ReadWholeFile(const std::string& path) {
 }
 
 uint16_t UnusedLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const platform::SocketHandle fd = platform::OpenSocket(SOCK_STREAM);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
+    platform::SocketLength length = sizeof address;
     (void)::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     (void)::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
+    platform::CloseSocket(fd);
     return ntohs(address.sin_port);
 }
 

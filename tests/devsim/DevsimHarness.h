@@ -2,8 +2,6 @@
 // Runs the real kbr3300-devsim as a child process on loopback and talks to it like the program
 // does: one request, one reply read. Every wait is bounded.
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -12,6 +10,8 @@
 #include <vector>
 
 #include "link/Messages.h"
+#include "platform/ChildProcess.h"
+#include "platform/Socket.h"
 
 namespace kbr::devsim::test {
 
@@ -33,7 +33,8 @@ public:
     // Waits until the simulator's standard error holds `needle`.
     [[nodiscard]] bool WaitForStderr(std::string_view needle, std::chrono::milliseconds timeout = 5s);
     const std::string& Stderr();
-    // SIGTERM and wait; returns the exit status (-1 if it had to be killed).
+    // Asks it to end (SIGTERM; Ctrl-Break on Windows) and waits; returns the exit status (-1 if it
+    // had to be killed).
     int Stop();
     // Waits for the process to end by itself (e.g. after a usage error); exit status or -1.
     int WaitForExit(std::chrono::milliseconds timeout = 5s);
@@ -41,9 +42,7 @@ public:
 private:
     void DrainStderr(int timeoutMs);
 
-    pid_t pid_ = -1;
-    int stdoutFd_ = -1;
-    int stderrFd_ = -1;
+    platform::ChildProcess process_;
     uint16_t port_ = 0;
     std::string firstLine_;
     std::string stderr_;
@@ -69,7 +68,7 @@ public:
     void Close();
 
 private:
-    int fd_ = -1;
+    platform::SocketHandle fd_ = platform::NO_SOCKET;
 };
 
 // Header fields of a reply (type 0xFF when shorter than a header).

@@ -1,8 +1,10 @@
 // What the simulator remembers across restarts, and how it refuses a bad command line.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <fstream>
 
@@ -84,6 +86,7 @@ TEST(DevsimState, UnwritableStateFileFailsTheSetAndKeepsTheSettings) {
     EXPECT_EQ(ChannelMask(client), 0x15554000u);
 }
 
+#ifndef _WIN32  // links and FIFOs planted in a shared folder
 // As reported: a link planted at the state file's old fixed temporary name got the state, the
 // passwords included, written into its target.
 TEST(DevsimState, APlantedLinkBesideTheStateFileGetsNothing) {
@@ -112,6 +115,7 @@ TEST(DevsimState, APlantedLinkBesideTheStateFileGetsNothing) {
     EXPECT_NE(std::string(written->begin(), written->end()).find("admPswd=s3cret"), std::string::npos);
     EXPECT_EQ(ReadWholeFile(dir.File("dump/section1.bin"))->size(), 300u);
 }
+#endif
 
 struct StartupErrorCase {
     const char* name;

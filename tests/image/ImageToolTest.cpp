@@ -2,11 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
-#include <cstdio>
 #include <string>
-#include <sys/wait.h>
+#include <vector>
 
 #include "link/UpgradeImage.h"
+#include "platform/ChildProcess.h"
 #include "tests/image/TempDir.h"
 
 namespace kbr {
@@ -17,28 +17,21 @@ struct ToolRun {
     std::string output;
 };
 
-// Runs the tool with arguments (already quoted for the shell), standard error joined to output.
-ToolRun Tool(const std::string& arguments) {
-    ToolRun run;
-    const std::string command = std::string("'") + KBR_IMAGE_TOOL + "' " + arguments + " 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[512];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+// Runs the tool with the arguments; its standard output, then its standard error, as output.
+ToolRun Tool(const std::vector<std::string>& arguments) {
+    const platform::ProgramRun run = platform::RunProgram(KBR_IMAGE_TOOL, arguments, 30000);
+    return {run.exitCode, run.output + run.errors};
 }
 
 class ImageTool : public testing::Test {
 protected:
-    std::string Quoted(const std::string& name) const { return "'" + dir_.File(name) + "'"; }
+    std::string Path(const std::string& name) const { return dir_.File(name); }
     test::TempDir dir_;
 };
 
 TEST_F(ImageTool, BuildsAnImageThatInfoAndTheReaderAccept) {
-    const ToolRun build = Tool("build --prod-id KBR3300 --version 1.2.3 --a-version 1.2.0 --size1 1K --size2 513 -o " +
-                           Quoted("fw.img"));
+    const ToolRun build = Tool({"build", "--prod-id", "KBR3300", "--version", "1.2.3", "--a-version", "1.2.0", "--size1", "1K", "--size2", "513",
+                                 "-o", Path("fw.img")});
     ASSERT_EQ(build.status, 0) << build.output;
 
     const auto one = LoadImageSection(dir_.File("fw.img"), 1, {});
@@ -48,7 +41,7 @@ TEST_F(ImageTool, BuildsAnImageThatInfoAndTheReaderAccept) {
     EXPECT_EQ(two->bytes.size(), 513u);
     EXPECT_EQ(ReadImageVersionTag(dir_.File("fw.img"), {}), "1.2.0");
 
-    const ToolRun info = Tool("info " + Quoted("fw.img"));
+    const ToolRun info = Tool({"info", Path("fw.img")});
     EXPECT_EQ(info.status, 0) << info.output;
     for (const char* expected : {"section 1  offset 12, 1024 bytes, CRC good", "section 2  offset 1036, 513 bytes, CRC good",
                                  "prod_id    \"KBR3300\"", "a:version  \"1.2.0\"", "version    \"1.2.3\"",
@@ -66,11 +59,10 @@ struct BrokenCase {
 class ImageToolBroken : public ImageTool, public testing::WithParamInterface<BrokenCase> {};
 
 TEST_P(ImageToolBroken, InfoExitsOneAndSaysWhy) {
-    ASSERT_EQ(Tool(std::string("build --prod-id KBR3300 --version 1 --break ") + GetParam().kind + " -o " +
-                   Quoted("bad.img"))
+    ASSERT_EQ(Tool({"build", "--prod-id", "KBR3300", "--version", "1", "--break", GetParam().kind, "-o", Path("bad.img")})
                   .status,
               0);
-    const ToolRun info = Tool("info " + Quoted("bad.img"));
+    const ToolRun info = Tool({"info", Path("bad.img")});
     EXPECT_EQ(info.status, 1) << info.output;
     EXPECT_NE(info.output.find(GetParam().expected), std::string::npos) << info.output;
 }
@@ -89,23 +81,23 @@ INSTANTIATE_TEST_SUITE_P(Kinds, ImageToolBroken,
                          });
 
 TEST_F(ImageTool, UnreadableFileExitsTwoWithTheFileErrorMessage) {
-    ToolRun info = Tool("info " + Quoted("absent.img"));
+    ToolRun info = Tool({"info", Path("absent.img")});
     EXPECT_EQ(info.status, 2);
     EXPECT_NE(info.output.find("The file could not be located."), std::string::npos) << info.output;
-    info = Tool("info '" + dir_.Path().string() + "'");
+    info = Tool({"info", dir_.Path().string()});
     EXPECT_EQ(info.status, 2);
     EXPECT_NE(info.output.find("The file could not be accessed."), std::string::npos) << info.output;
 }
 
 TEST_F(ImageTool, UsageErrors) {
-    EXPECT_EQ(Tool("").status, 64);
-    EXPECT_EQ(Tool("frobnicate").status, 64);
-    EXPECT_EQ(Tool("build --version 1 -o " + Quoted("x")).status, 64);          // no --prod-id
-    EXPECT_EQ(Tool("build --prod-id a --version 1 --size1 12Q -o " + Quoted("x")).status, 64);
-    EXPECT_EQ(Tool("build --prod-id a --version 1 --break sideways -o " + Quoted("x")).status, 64);
-    EXPECT_EQ(Tool("build --prod-id a --version 1 --size1 24 -o " + Quoted("x")).status, 1);  // too small
-    EXPECT_EQ(Tool("build --prod-id a --version 1 -o " + Quoted("no/such/folder/x")).status, 1);
-    EXPECT_EQ(Tool("--help").status, 0);
+    EXPECT_EQ(Tool({}).status, 64);
+    EXPECT_EQ(Tool({"frobnicate"}).status, 64);
+    EXPECT_EQ(Tool({"build", "--version", "1", "-o", Path("x")}).status, 64);          // no --prod-id
+    EXPECT_EQ(Tool({"build", "--prod-id", "a", "--version", "1", "--size1", "12Q", "-o", Path("x")}).status, 64);
+    EXPECT_EQ(Tool({"build", "--prod-id", "a", "--version", "1", "--break", "sideways", "-o", Path("x")}).status, 64);
+    EXPECT_EQ(Tool({"build", "--prod-id", "a", "--version", "1", "--size1", "24", "-o", Path("x")}).status, 1);  // too small
+    EXPECT_EQ(Tool({"build", "--prod-id", "a", "--version", "1", "-o", Path("no/such/folder/x")}).status, 1);
+    EXPECT_EQ(Tool({"--help"}).status, 0);
 }
 
 }  // namespace

@@ -1,18 +1,18 @@
 #pragma once
 // A fresh folder under the system's temporary folder, removed with everything in it.
-#include <cstdlib>
 #include <filesystem>
 #include <span>
 #include <string>
 #include <fstream>
+
+#include "platform/Platform.h"
 
 namespace kbr::test {
 
 class TempDir {
 public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kbr-image-XXXXXX").string();
-        if (::mkdtemp(pattern.data())) path_ = pattern;
+        path_ = platform::MakeFreshFolder(std::filesystem::temp_directory_path().string(), "kbr-image-");
     }
     ~TempDir() {
         std::error_code ignored;

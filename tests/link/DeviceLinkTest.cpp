@@ -1,11 +1,5 @@
 #include "link/DeviceLink.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -15,8 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/Socket.h"
+
 namespace kbr {
 namespace {
+
+namespace net = platform;
 
 using namespace std::chrono_literals;
 
@@ -24,23 +22,23 @@ using namespace std::chrono_literals;
 class Listener {
 public:
     explicit Listener(int backlog = 8) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        fd_ = net::OpenSocket(SOCK_STREAM);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
         ::listen(fd_, backlog);
-        socklen_t length = sizeof address;
+        net::SocketLength length = sizeof address;
         ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
         port_ = ntohs(address.sin_port);
     }
-    ~Listener() { ::close(fd_); }
+    ~Listener() { net::CloseSocket(fd_); }
     std::string Port() const { return std::to_string(port_); }
     // The peer's end of the next connection (the link has connected already: the kernel queued it).
-    int Accept() { return ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC); }
+    net::SocketHandle Accept() { return net::AcceptSocket(fd_, nullptr); }
 
 private:
-    int fd_ = -1;
+    net::SocketHandle fd_ = net::NO_SOCKET;
     uint16_t port_ = 0;
 };
 
@@ -78,26 +76,26 @@ private:
     std::vector<Event> events_;
 };
 
-void SendBytes(int fd, size_t count) {
+void SendBytes(net::SocketHandle fd, size_t count) {
     std::vector<uint8_t> data(count, 0x41);
-    ASSERT_EQ(::send(fd, data.data(), data.size(), MSG_NOSIGNAL), static_cast<ssize_t>(count));
+    ASSERT_EQ(net::SendSome(fd, data.data(), data.size()), static_cast<long>(count));
 }
 
 TEST(DeviceLinkOpen, SecondOpenFailsAndKeepsTheFirstConnection) {
     Listener listener;
     DeviceLink link;
     ASSERT_TRUE(link.Open("127.0.0.1", listener.Port()));
-    int peer = listener.Accept();
-    ASSERT_GE(peer, 0);
+    const net::SocketHandle peer = listener.Accept();
+    ASSERT_NE(peer, net::NO_SOCKET);
     EXPECT_FALSE(link.Open("127.0.0.1", listener.Port()));
     EXPECT_TRUE(link.IsOpen());
     // The first connection still carries data.
     const uint8_t byte = 7;
     EXPECT_EQ(link.Send(&byte, 1, DeviceLink::NO_TIME_LIMIT), 1);
     uint8_t got = 0;
-    EXPECT_EQ(::recv(peer, &got, 1, 0), 1);
+    EXPECT_EQ(net::ReceiveSome(peer, &got, 1), 1);
     EXPECT_EQ(got, 7);
-    ::close(peer);
+    net::CloseSocket(peer);
 }
 
 TEST(DeviceLinkOpen, FailsForTextsThatDoNotConvertOrNobodyListening) {
@@ -130,11 +128,11 @@ TEST(DeviceLinkOpen, GivesUpOnAPeerThatNeverAnswersAtTheLimit) {
     }
     DeviceLink link;
     const auto start = std::chrono::steady_clock::now();
-    errno = 0;
+    net::SetLastSocketError(0);
     EXPECT_FALSE(link.Open("127.0.0.1", listener.Port(), SOCK_STREAM, 300));
-    const int error = errno;
+    const int error = net::LastSocketError();
     const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_EQ(error, ETIMEDOUT);
+    EXPECT_EQ(error, net::TIMED_OUT);
     EXPECT_FALSE(link.IsOpen());
     EXPECT_GE(took, 300ms);
     EXPECT_LT(took, 10s);
@@ -147,16 +145,16 @@ TEST(DeviceLinkOpen, ARefusedConnectionSaysSoAtOnce) {
         port = closed.Port();
     }
     DeviceLink link;
-    errno = 0;
+    net::SetLastSocketError(0);
     EXPECT_FALSE(link.Open("127.0.0.1", port));
-    EXPECT_EQ(errno, ECONNREFUSED);
+    EXPECT_TRUE(net::IsConnectionRefused(net::LastSocketError())) << net::SocketErrorText(net::LastSocketError());
 }
 
 TEST(DeviceLinkOpen, ConnectedSocketBlocksAgain) {
     Listener listener;
     DeviceLink link;
     ASSERT_TRUE(link.Open("127.0.0.1", listener.Port()));
-    int peer = listener.Accept();
+    const net::SocketHandle peer = listener.Accept();
     // A receive with no time limit waits for the data rather than failing with EAGAIN.
     std::thread sender([peer] {
         std::this_thread::sleep_for(50ms);
@@ -165,7 +163,7 @@ TEST(DeviceLinkOpen, ConnectedSocketBlocksAgain) {
     uint8_t buffer[8];
     EXPECT_EQ(link.Receive(buffer, sizeof buffer, DeviceLink::NO_TIME_LIMIT), 3);
     sender.join();
-    ::close(peer);
+    net::CloseSocket(peer);
 }
 
 TEST(DeviceLinkOpen, PortIsReadLikeAtoi) {
@@ -178,7 +176,7 @@ TEST(DeviceLinkReceive, SixteenByteReadsAreReportedNotDelivered) {
     Listener listener;
     RecordingLink link;
     ASSERT_TRUE(link.Open("127.0.0.1", listener.Port()));
-    int peer = listener.Accept();
+    const net::SocketHandle peer = listener.Accept();
     ASSERT_TRUE(link.StartReceiver());
     // One read at a time: wait for each before sending the next, so reads are not joined.
     SendBytes(peer, 15);
@@ -195,16 +193,16 @@ TEST(DeviceLinkReceive, SixteenByteReadsAreReportedNotDelivered) {
     EXPECT_EQ(events[1].value, DeviceLink::LINK_READ16);
     EXPECT_EQ(events[2].kind, "receive");
     EXPECT_EQ(events[2].value, 17);
-    ::close(peer);
+    net::CloseSocket(peer);
 }
 
 TEST(DeviceLinkReceive, PeerCloseIsReportedOnceAsLinkLost) {
     Listener listener;
     RecordingLink link;
     ASSERT_TRUE(link.Open("127.0.0.1", listener.Port()));
-    int peer = listener.Accept();
+    const net::SocketHandle peer = listener.Accept();
     ASSERT_TRUE(link.StartReceiver());
-    ::close(peer);
+    net::CloseSocket(peer);
     ASSERT_TRUE(link.WaitForEvents(1));
     std::this_thread::sleep_for(300ms);  // several receive passes: the loss is not reported again
     link.Stop();
@@ -228,7 +226,7 @@ TEST(DeviceLinkStop, DuringTheReceiveWaitEndsTheThreadWithoutALossReport) {
     Listener listener;
     RecordingLink link;
     ASSERT_TRUE(link.Open("127.0.0.1", listener.Port()));
-    int peer = listener.Accept();
+    const net::SocketHandle peer = listener.Accept();
     ASSERT_TRUE(link.StartReceiver());
     std::this_thread::sleep_for(30ms);  // inside a 100 ms wait
     auto start = std::chrono::steady_clock::now();
@@ -237,7 +235,7 @@ TEST(DeviceLinkStop, DuringTheReceiveWaitEndsTheThreadWithoutALossReport) {
     EXPECT_FALSE(link.IsOpen());
     EXPECT_FALSE(link.IsReceiving());
     EXPECT_TRUE(link.Events().empty()) << "closing the link is not a lost link";
-    ::close(peer);
+    net::CloseSocket(peer);
 }
 
 TEST(DeviceLinkStop, AStoppedLinkOpensAgain) {
@@ -245,12 +243,12 @@ TEST(DeviceLinkStop, AStoppedLinkOpensAgain) {
     RecordingLink link;
     for (int round = 0; round < 3; ++round) {
         ASSERT_TRUE(link.Open("127.0.0.1", listener.Port())) << round;
-        int peer = listener.Accept();
+        const net::SocketHandle peer = listener.Accept();
         ASSERT_TRUE(link.StartReceiver());
         SendBytes(peer, 20);
         ASSERT_TRUE(link.WaitForEvents(static_cast<size_t>(round + 1)));
         link.Stop();
-        ::close(peer);
+        net::CloseSocket(peer);
     }
     for (const auto& event : link.Events()) EXPECT_EQ(event.kind, "receive");
 }
@@ -260,12 +258,12 @@ TEST(DeviceLinkReceiver, StartsOnceAndOnlyWhenOpen) {
     RecordingLink link;
     EXPECT_FALSE(link.StartReceiver()) << "not open";
     ASSERT_TRUE(link.Open("127.0.0.1", listener.Port()));
-    int peer = listener.Accept();
+    const net::SocketHandle peer = listener.Accept();
     EXPECT_TRUE(link.StartReceiver());
     EXPECT_FALSE(link.StartReceiver());
     EXPECT_TRUE(link.IsReceiving());
     link.Stop();
-    ::close(peer);
+    net::CloseSocket(peer);
 }
 
 TEST(DeviceLinkIo, DegenerateArgumentsTouchNothing) {
@@ -277,12 +275,12 @@ TEST(DeviceLinkIo, DegenerateArgumentsTouchNothing) {
     Listener listener;
     DeviceLink link;
     ASSERT_TRUE(link.Open("127.0.0.1", listener.Port()));
-    int peer = listener.Accept();
+    const net::SocketHandle peer = listener.Accept();
     EXPECT_EQ(link.Receive(buffer, 0, 10), 0);
     EXPECT_EQ(link.Receive(nullptr, 4, 10), 0);
     EXPECT_EQ(link.Send(nullptr, 4, 10), 0);
     EXPECT_EQ(link.Receive(buffer, 4, 20), 0) << "no data within the wait";
-    ::close(peer);
+    net::CloseSocket(peer);
     EXPECT_EQ(link.Receive(buffer, 4, 1000), -1) << "peer closed";
 }
 
@@ -290,13 +288,13 @@ TEST(DeviceLinkIo, SendWritesOnceAndReceiveReadsOnce) {
     Listener listener;
     DeviceLink link;
     ASSERT_TRUE(link.Open("127.0.0.1", listener.Port()));
-    int peer = listener.Accept();
+    const net::SocketHandle peer = listener.Accept();
     const std::vector<uint8_t> request(269, 0x5A);
     EXPECT_EQ(link.Send(request.data(), static_cast<int>(request.size()), DeviceLink::NO_TIME_LIMIT), 269);
     std::vector<uint8_t> got(269);
     size_t total = 0;
     while (total < got.size()) {
-        ssize_t n = ::recv(peer, got.data() + total, got.size() - total, 0);
+        const long n = net::ReceiveSome(peer, got.data() + total, got.size() - total);
         ASSERT_GT(n, 0);
         total += static_cast<size_t>(n);
     }
@@ -304,7 +302,7 @@ TEST(DeviceLinkIo, SendWritesOnceAndReceiveReadsOnce) {
     SendBytes(peer, 8);
     uint8_t reply[2024];
     EXPECT_EQ(link.Receive(reply, sizeof reply, 2000), 8);
-    ::close(peer);
+    net::CloseSocket(peer);
 }
 
 }  // namespace

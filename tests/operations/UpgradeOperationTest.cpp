@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <functional>
 
 #include "link/ImageBuilder.h"
+#include "platform/Platform.h"
 #include "link/UpgradeImage.h"
 #include "link/UpgradeOperation.h"
 #include "tests/operations/FakeContext.h"
@@ -32,7 +32,7 @@ constexpr std::string_view kProductId = "KBR3300-A";
 class ImageFiles {
 public:
     ImageFiles() {
-        dir_ = fs::temp_directory_path() / ("kbr-ops-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
+        dir_ = fs::temp_directory_path() / ("kbr-ops-" + std::to_string(platform::CurrentProcessId()) + "-" + std::to_string(counter_++));
         fs::create_directories(dir_);
     }
     ~ImageFiles() {

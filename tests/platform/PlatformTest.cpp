@@ -1,8 +1,6 @@
+// Processes: started (detached or waited for), found by executable name, and ended.
 #include "platform/Platform.h"
-
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "tests/platform/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +8,12 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <string>
 #include <thread>
+#include <vector>
 
-extern char** environ;
+#include "platform/ProgramNames.h"
 
 namespace kbr::platform {
 namespace {
@@ -20,18 +21,23 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// A folder with a copy of `sleep` under a chosen name, so a test can start a process that
+// A file name as this system's executables have it ("name" on Linux, "name.exe" on Windows).
+std::string Executable(const std::string& name) { return name + EXECUTABLE_SUFFIX; }
+
+// A folder with a copy of platform_helper under a chosen name, so a test can start a process that
 // looks like another program.
 class DummyProgram {
 public:
     explicit DummyProgram(const std::string& name) {
-        dir_ = fs::temp_directory_path() / ("kbr-platform-" + std::to_string(::getpid()) + "-" + name);
-        fs::create_directories(dir_);
-        path_ = dir_ / name;
-        fs::copy_file("/bin/sleep", path_, fs::copy_options::overwrite_existing);
+        dir_ = MakeFreshFolder(fs::temp_directory_path().string(), "kbr-platform-");
+        path_ = dir_ / Executable(name);
+        fs::copy_file(KBR_PLATFORM_HELPER, path_, fs::copy_options::overwrite_existing);
         fs::permissions(path_, fs::perms::owner_all);
     }
-    ~DummyProgram() { fs::remove_all(dir_); }
+    ~DummyProgram() {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
     std::string Path() const { return path_.string(); }
     std::string Dir() const { return dir_.string(); }
 
@@ -40,18 +46,11 @@ private:
     fs::path path_;
 };
 
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return condition();
-}
+using test::WaitUntil;
 
 // Names no other program on this machine has, so that processes other tests start (a wizard, the
 // configuration program) are never counted here.
-std::string UniqueName(const std::string& stem) { return "Kbr" + std::to_string(::getpid()) + "_" + stem; }
+std::string UniqueName(const std::string& stem) { return "Kbr" + std::to_string(CurrentProcessId()) + "_" + stem; }
 
 std::string Cased(std::string text, int (*change)(int)) {
     for (char& c : text) c = static_cast<char>(change(static_cast<unsigned char>(c)));
@@ -60,75 +59,95 @@ std::string Cased(std::string text, int (*change)(int)) {
 
 TEST(Processes, FoundByExecutableNameWithoutRegardToCaseAndEnded) {
     const std::string name = UniqueName("Wizardd");
+    const std::string file = Executable(name);
     DummyProgram dummy(name);
-    StartResult started = StartProcess(dummy.Path(), {"30"});
+    StartResult started = StartProcess(dummy.Path(), {"sleep", "30000"});
     ASSERT_TRUE(started.started) << started.error;
 
-    for (const std::string& asked : {name, Cased(name, ::tolower), Cased(name, ::toupper)}) {
+    for (const std::string& asked : {file, Cased(file, ::tolower), Cased(file, ::toupper)}) {
         ASSERT_TRUE(WaitUntil([&] { return !FindProcessesByName(asked).empty(); })) << asked;
     }
-    auto found = FindProcessesByName(Cased(name, ::tolower));
+    auto found = FindProcessesByName(Cased(file, ::tolower));
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].pid, started.pid);
-    EXPECT_EQ(found[0].executableName, name);
-    EXPECT_TRUE(FindProcessesByName(name.substr(0, name.size() - 1)).empty()) << "a prefix is not the name";
+    EXPECT_EQ(found[0].executableName, file);
+    EXPECT_TRUE(FindProcessesByName(Executable(name.substr(0, name.size() - 1))).empty()) << "a prefix is not the name";
 
     EXPECT_TRUE(TerminateAndWait(started.pid, 5000));
-    EXPECT_TRUE(FindProcessesByName(name).empty());
+    EXPECT_TRUE(WaitUntil([&] { return FindProcessesByName(file).empty(); }));
     EXPECT_FALSE(TerminateAndWait(started.pid, 100)) << "already gone";
-}
-
-// An ended process that its parent has not reaped yet still has a /proc entry, but it runs
-// nothing: a wizard that crashed and left such an entry must not count as running.
-TEST(Processes, AnEndedProcessNotYetReapedIsNotListed) {
-    const std::string name = UniqueName("Program");
-    DummyProgram dummy(name);
-    char* argv[] = {const_cast<char*>(name.c_str()), const_cast<char*>("0"), nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(::posix_spawn(&pid, dummy.Path().c_str(), nullptr, nullptr, argv, environ), 0);
-    const std::string statPath = "/proc/" + std::to_string(pid) + "/stat";
-    auto defunct = [&] {
-        std::ifstream stat(statPath);
-        std::string line;
-        std::getline(stat, line);
-        return line.find(") Z ") != std::string::npos;
-    };
-    ASSERT_TRUE(WaitUntil(defunct)) << "the child did not end";
-    EXPECT_TRUE(FindProcessesByName(name).empty());
-    int status = 0;
-    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
 }
 
 TEST(Processes, CurrentProcessIsListed) {
     auto self = CurrentExecutableName();
-    EXPECT_EQ(self, "platform_tests");
+    EXPECT_EQ(self, Executable("platform_tests"));
     bool listed = false;
     for (const auto& info : FindProcessesByName(self)) listed |= info.pid == CurrentProcessId();
     EXPECT_TRUE(listed);
 }
 
 TEST(StartProcess, WithoutTheSearchPathABareNameMeansTheWorkingDirectory) {
-    // "sleep" is on the search path but not in the working directory.
+    DummyProgram dummy("kbr-helper");
+    const std::string bare = Executable("kbr-helper");
     StartOptions options;
     options.wait = true;
-    options.workingDirectory = "/";
-    auto result = StartProcess("sleep", {"0"}, options);
+    options.workingDirectory = fs::temp_directory_path().string();  // not there
+    auto result = StartProcess(bare, {"exit", "0"}, options);
     EXPECT_FALSE(result.started);
     EXPECT_FALSE(result.error.empty());
 
+    options.workingDirectory = dummy.Dir();
+    result = StartProcess(bare, {"exit", "5"}, options);
+    EXPECT_TRUE(result.started) << result.error;
+    EXPECT_EQ(result.exitCode, 5);
+}
+
+TEST(StartProcess, TheSearchPathFindsTheSystemsPrograms) {
+    StartOptions options;
+    options.wait = true;
     options.searchPath = true;
-    result = StartProcess("sleep", {"0"}, options);
+#ifdef _WIN32
+    auto result = StartProcess("cmd.exe", {"/c", "exit 0"}, options);
+#else
+    auto result = StartProcess("sleep", {"0"}, options);
+#endif
     EXPECT_TRUE(result.started) << result.error;
     EXPECT_EQ(result.exitCode, 0);
 }
 
-TEST(StartProcess, PassesArgumentsAndReportsTheExitCode) {
+TEST(StartProcess, PassesArgumentsAsTheyAreAndReportsTheExitCode) {
     StartOptions options;
     options.wait = true;
-    options.searchPath = true;
-    auto result = StartProcess("sh", {"-c", "exit 7"}, options);
-    ASSERT_TRUE(result.started);
+    auto result = StartProcess(KBR_PLATFORM_HELPER, {"exit", "7"}, options);
+    ASSERT_TRUE(result.started) << result.error;
     EXPECT_EQ(result.exitCode, 7);
+
+    // Arguments that a command line has to quote come through unchanged.
+    const std::string dir = MakeFreshFolder(fs::temp_directory_path().string(), "kbr-args-");
+    ASSERT_FALSE(dir.empty());
+    const std::string file = (fs::path(dir) / "args.txt").string();
+    const std::vector<std::string> args = {"plain", "two words", "", "say \"hi\"", "back\\slash\\", "tab\there",
+                                           "C:\\fakepath\\osimage.bin", "/release"};
+    std::vector<std::string> all = {"args", file};
+    all.insert(all.end(), args.begin(), args.end());
+    result = StartProcess(KBR_PLATFORM_HELPER, all, options);
+    ASSERT_TRUE(result.started) << result.error;
+    EXPECT_EQ(result.exitCode, 0);
+    std::ifstream in(file, std::ios::binary);
+    std::vector<std::string> got;
+    for (std::string line; std::getline(in, line);) got.push_back(line);
+    EXPECT_EQ(got, args);
+    in.close();
+    fs::remove_all(dir);
+}
+
+TEST(StartProcess, DetachedStartsDoNotWait) {
+    const auto start = std::chrono::steady_clock::now();
+    auto result = StartProcess(KBR_PLATFORM_HELPER, {"sleep", "3000"});
+    ASSERT_TRUE(result.started) << result.error;
+    EXPECT_GT(result.pid, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_TRUE(TerminateAndWait(result.pid, 5000));
 }
 
 }  // namespace

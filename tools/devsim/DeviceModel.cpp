@@ -1,10 +1,10 @@
 #include "tools/devsim/DeviceModel.h"
 
-#include <unistd.h>
-
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
 
+#include "platform/Platform.h"
 #include "tools/devsim/ImageTags.h"
 #include "tools/devsim/StateFile.h"
 
@@ -231,12 +231,13 @@ void DeviceModel::DumpSection(int which) const {
     const std::string path = dumpDir_ + "/section" + std::to_string(which) + ".bin";
     const auto& data = Section(which);
     if (data.empty()) {
-        ::unlink(path.c_str());
+        std::error_code ignored;
+        std::filesystem::remove(path, ignored);
         return;
     }
     std::string error;
-    if (!WriteFileAtomically(path, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), 0644,
-                             &error)) {
+    if (!platform::WriteFileAtomically(path, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()),
+                                       &error)) {
         logger_->Problem(error);
     }
 }

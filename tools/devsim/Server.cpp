@@ -1,16 +1,6 @@
 #include "tools/devsim/Server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cstring>
 
@@ -20,6 +10,10 @@
 namespace kbr::devsim {
 
 namespace {
+
+namespace net = kbr::platform;
+
+std::string LastError() { return net::SocketErrorText(net::LastSocketError()); }
 
 bool SetError(std::string* error, std::string text) {
     if (error) *error = std::move(text);
@@ -49,7 +43,7 @@ bool SplitHostPort(std::string_view address, std::string& host, uint16_t& port) 
 }
 
 struct Server::Connection {
-    int fd = -1;
+    net::SocketHandle fd = net::NO_SOCKET;
     std::string peer;
     Session session;
     Bytes pending;  // the part of a reply the socket did not take yet
@@ -58,12 +52,10 @@ struct Server::Connection {
     bool droppingRest = false;  // the rest of an oversized message is still coming in
     Clock::time_point lastActive = Clock::now();  // a byte received or sent
 
-    Connection(int socket, std::string name, DeviceModel& device, std::span<const FaultSpec> faults,
+    Connection(net::SocketHandle socket, std::string name, DeviceModel& device, std::span<const FaultSpec> faults,
                const Logger* logger)
         : fd(socket), peer(name), session(device, faults, std::move(name), logger) {}
-    ~Connection() {
-        if (fd >= 0) ::close(fd);
-    }
+    ~Connection() { net::CloseSocket(fd); }
 };
 
 Server::Server(DeviceModel& device, std::vector<FaultSpec> faults, const Logger* logger,
@@ -72,19 +64,11 @@ Server::Server(DeviceModel& device, std::vector<FaultSpec> faults, const Logger*
       faults_(std::move(faults)),
       logger_(logger ? logger : &silent_),
       rebootTime_(rebootTime),
-      idleTimeout_(idleTimeout) {
-    int fds[2];
-    if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0) {
-        wakeRead_ = fds[0];
-        wakeWrite_ = fds[1];
-    }
-}
+      idleTimeout_(idleTimeout) {}
 
 Server::~Server() {
     connections_.clear();
-    for (int fd : {listenFd_, wakeRead_, wakeWrite_}) {
-        if (fd >= 0) ::close(fd);
-    }
+    net::CloseSocket(listenFd_);
 }
 
 bool Server::Listen(std::string_view address, std::string* error) {
@@ -93,7 +77,7 @@ bool Server::Listen(std::string_view address, std::string* error) {
     if (!SplitHostPort(address, host, port)) {
         return SetError(error, "--listen '" + std::string(address) + "' is not ADDR:PORT with a port 0-65535");
     }
-    if (wakeRead_ < 0) return SetError(error, std::string("cannot create the wake-up pipe: ") + std::strerror(errno));
+    if (!wake_.Valid()) return SetError(error, "cannot create the wake-up channel: " + LastError());
 
     addrinfo hints{};
     hints.ai_family = AF_INET;
@@ -110,7 +94,7 @@ bool Server::Listen(std::string_view address, std::string* error) {
 
     if (!OpenListener(bindAddress, error)) return false;
     sockaddr_in bound{};
-    socklen_t length = sizeof bound;
+    net::SocketLength length = sizeof bound;
     ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&bound), &length);
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &bound.sin_addr, text, sizeof text);
@@ -121,33 +105,27 @@ bool Server::Listen(std::string_view address, std::string* error) {
 
 bool Server::OpenListener(const sockaddr_in& address, std::string* error) {
     const std::string name = AddressText(address);
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return SetError(error, std::string("cannot create a socket: ") + std::strerror(errno));
-    const int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    const net::SocketHandle fd = net::OpenSocket(SOCK_STREAM, true);
+    if (fd == net::NO_SOCKET) return SetError(error, "cannot create a socket: " + LastError());
+    net::AllowQuickRebind(fd);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, SOMAXCONN) != 0) {
-        const int saved = errno;
-        ::close(fd);
-        std::string text = "cannot listen on " + name + ": " + std::strerror(saved);
-        if (saved == EADDRNOTAVAIL) {
+        const int saved = net::LastSocketError();
+        net::CloseSocket(fd);
+        std::string text = "cannot listen on " + name + ": " + net::SocketErrorText(saved);
+        if (net::IsAddressUnavailable(saved)) {
             text += " (the device address exists only inside a private network namespace; for tests use "
                     "--listen 127.0.0.1:0)";
         }
         return SetError(error, text);
     }
-    if (listenFd_ >= 0) ::close(listenFd_);
+    net::CloseSocket(listenFd_);
     listenFd_ = fd;
     return true;
 }
 
 std::string Server::ListenAddress() const { return host_ + ":" + std::to_string(port_); }
 
-void Server::Stop() {
-    if (wakeWrite_ >= 0) {
-        const char byte = 1;
-        [[maybe_unused]] ssize_t n = ::write(wakeWrite_, &byte, 1);
-    }
-}
+void Server::Stop() { wake_.Notify(); }
 
 bool Server::MayTimeOut(const Connection& connection) const {
     return idleTimeout_.count() > 0 && !connection.session.LoggedIn();
@@ -173,12 +151,8 @@ int Server::CloseIdle(Clock::time_point now) {
 void Server::MakeRoom() {
     if (connections_.size() < MAX_CONNECTIONS) return;
     // The longest idle of those that may time out; of all only when every one logged in.
-    auto idlest = connections_.end();
+    auto idlest = connections_.begin();
     for (auto it = connections_.begin(); it != connections_.end(); ++it) {
-        if (idlest == connections_.end()) {
-            idlest = it;
-            continue;
-        }
         const bool better = MayTimeOut(**it) != MayTimeOut(**idlest) ? MayTimeOut(**it)
                                                                       : (*it)->lastActive < (*idlest)->lastActive;
         if (better) idlest = it;
@@ -190,18 +164,15 @@ void Server::MakeRoom() {
 void Server::AcceptAll() {
     for (size_t accepted = 0; accepted < MAX_ACCEPTS_PER_ROUND; ++accepted) {
         sockaddr_in peer{};
-        socklen_t length = sizeof peer;
-        const int fd = ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) {
-            if (errno == EINTR || errno == ECONNABORTED) continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK) {
-                logger_->Problem(std::string("accept failed: ") + std::strerror(errno));
-            }
+        const net::SocketHandle fd = net::AcceptSocket(listenFd_, &peer, true);
+        if (fd == net::NO_SOCKET) {
+            const int error = net::LastSocketError();
+            if (net::IsInterrupted(error) || net::IsConnectionAborted(error)) continue;
+            if (!net::IsWouldBlock(error)) logger_->Problem("accept failed: " + net::SocketErrorText(error));
             return;
         }
         const std::string name = AddressText(peer);
-        const int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        net::SetSocketOption(fd, IPPROTO_TCP, TCP_NODELAY, 1);
         MakeRoom();
         logger_->Info(name + ": connected");
         connections_.push_back(std::make_unique<Connection>(fd, name, device_, faults_, logger_));
@@ -211,14 +182,15 @@ void Server::AcceptAll() {
 bool Server::DropRest(Connection& connection) {
     uint8_t rest[RECEIVE_BUFFER_SIZE];
     for (size_t dropped = 0; dropped < MAX_DROPPED_PER_ROUND;) {
-        const ssize_t n = ::recv(connection.fd, rest, sizeof rest, MSG_DONTWAIT);
+        const long n = net::ReceiveSome(connection.fd, rest, sizeof rest);  // non-blocking
         if (n > 0) {
             dropped += static_cast<size_t>(n);
             connection.lastActive = Clock::now();
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        const int error = n < 0 ? net::LastSocketError() : 0;
+        if (n < 0 && net::IsInterrupted(error)) continue;
+        if (n < 0 && net::IsWouldBlock(error)) {
             connection.droppingRest = false;  // all of it is gone: what comes next is a request
             return true;
         }
@@ -232,11 +204,13 @@ bool Server::ReadRequest(Connection& connection) {
     if (connection.droppingRest) return DropRest(connection);
     // One byte more than any request may be, so that an oversized one is recognised.
     uint8_t buffer[RECEIVE_BUFFER_SIZE + 1];
-    ssize_t n;
+    long n;
+    int readError = 0;
     do {
-        n = ::recv(connection.fd, buffer, sizeof buffer, 0);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK;
+        n = net::ReceiveSome(connection.fd, buffer, sizeof buffer);
+        readError = n < 0 ? net::LastSocketError() : 0;
+    } while (n < 0 && net::IsInterrupted(readError));
+    if (n < 0) return net::IsWouldBlock(readError);
     if (n == 0) {
         logger_->Info(connection.peer + ": closed by the client");
         return false;
@@ -265,8 +239,8 @@ bool Server::ReadRequest(Connection& connection) {
 
 void Server::BeginReboot() {
     // Listener first: once a client sees its connection end, new connections are refused.
-    ::close(listenFd_);
-    listenFd_ = -1;
+    net::CloseSocket(listenFd_);
+    listenFd_ = net::NO_SOCKET;
     connections_.clear();
     rebootRequested_ = false;
     listenAgainAt_ = std::chrono::steady_clock::now() + rebootTime_;
@@ -275,12 +249,13 @@ void Server::BeginReboot() {
 
 bool Server::Flush(Connection& connection) {
     while (connection.pendingOffset < connection.pending.size()) {
-        const ssize_t n = ::send(connection.fd, connection.pending.data() + connection.pendingOffset,
-                                 connection.pending.size() - connection.pendingOffset, MSG_NOSIGNAL);
+        const long n = net::SendSome(connection.fd, connection.pending.data() + connection.pendingOffset,
+                                     connection.pending.size() - connection.pendingOffset);
         if (n < 0) {
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) return true;  // the rest when the socket drains
-            logger_->Info(connection.peer + ": send failed: " + std::strerror(errno));
+            const int error = net::LastSocketError();
+            if (net::IsInterrupted(error)) continue;
+            if (net::IsWouldBlock(error)) return true;  // the rest when the socket drains
+            logger_->Info(connection.peer + ": send failed: " + net::SocketErrorText(error));
             return false;
         }
         connection.pendingOffset += static_cast<size_t>(n);
@@ -292,12 +267,12 @@ bool Server::Flush(Connection& connection) {
 }
 
 bool Server::Run() {
-    if (listenFd_ < 0) return false;
-    std::vector<pollfd> fds;
+    if (listenFd_ == net::NO_SOCKET) return false;
+    std::vector<net::SocketPollEntry> fds;
     std::vector<std::unique_ptr<Connection>> dropped;  // closed at the end of each round
     for (;;) {
         int timeoutMs = -1;
-        if (listenFd_ < 0) {
+        if (listenFd_ == net::NO_SOCKET) {
             // Rebooting: back on the same address when the time is up.
             const auto now = std::chrono::steady_clock::now();
             if (now >= listenAgainAt_) {
@@ -313,7 +288,7 @@ bool Server::Run() {
                     listenAgainAt_ = now + std::chrono::milliseconds(500);
                 }
             }
-            if (listenFd_ < 0) {
+            if (listenFd_ == net::NO_SOCKET) {
                 timeoutMs = static_cast<int>(
                     std::chrono::ceil<std::chrono::milliseconds>(listenAgainAt_ - std::chrono::steady_clock::now())
                         .count());
@@ -323,23 +298,25 @@ bool Server::Run() {
         const int idleMs = CloseIdle(Clock::now());
         if (idleMs >= 0 && (timeoutMs < 0 || idleMs < timeoutMs)) timeoutMs = idleMs;
         fds.clear();
-        fds.push_back({wakeRead_, POLLIN, 0});
-        // At the connection limit a new connection takes an idle one's place (MakeRoom).
-        fds.push_back({listenFd_, static_cast<short>(listenFd_ >= 0 ? POLLIN : 0), 0});
+        fds.push_back({wake_.Handle(), POLLIN, 0});
+        // While rebooting new connections wait in the backlog; at the connection limit a new one
+        // takes an idle one's place (MakeRoom).
+        const bool accepting = listenFd_ != net::NO_SOCKET;
+        if (accepting) fds.push_back({listenFd_, POLLIN, 0});
+        const size_t firstConnection = fds.size();
         for (const auto& connection : connections_) {
             // While a reply is still going out, the next request waits: one exchange at a time.
             const short events = connection->pending.empty() ? POLLIN : POLLOUT;
             fds.push_back({connection->fd, events, 0});
         }
-        if (::poll(fds.data(), fds.size(), timeoutMs) < 0) {
-            if (errno == EINTR) continue;
-            logger_->Problem(std::string("poll failed: ") + std::strerror(errno));
+        if (net::PollSockets(fds.data(), fds.size(), timeoutMs) < 0) {
+            const int error = net::LastSocketError();
+            if (net::IsInterrupted(error)) continue;
+            logger_->Problem("poll failed: " + net::SocketErrorText(error));
             return false;
         }
         if (fds[0].revents) {
-            char drain[64];
-            while (::read(wakeRead_, drain, sizeof drain) > 0) {
-            }
+            wake_.Drain();
             return true;
         }
         // Connections first (their indices match fds), new ones after. Ended connections are
@@ -347,7 +324,7 @@ bool Server::Run() {
         size_t kept = 0;
         for (size_t i = 0; i < connections_.size(); ++i) {
             Connection& connection = *connections_[i];
-            const short revents = fds[i + 2].revents;
+            const short revents = fds[firstConnection + i].revents;
             bool keep = true;
             if (revents & POLLOUT) {
                 keep = Flush(connection);
@@ -366,7 +343,7 @@ bool Server::Run() {
             // Before the rebooting connection closes, so that a client that sees it end finds
             // the device unreachable.
             BeginReboot();
-        } else if (fds[1].revents & POLLIN) {
+        } else if (accepting && (fds[1].revents & POLLIN)) {
             AcceptAll();
         }
         dropped.clear();

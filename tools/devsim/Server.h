@@ -10,10 +10,9 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Socket.h"
 #include "tools/devsim/DeviceModel.h"
 #include "tools/devsim/Faults.h"
-
-struct sockaddr_in;
 
 namespace kbr::devsim {
 
@@ -80,9 +79,8 @@ private:
     std::vector<FaultSpec> faults_;
     const Logger* logger_;
     Logger silent_;
-    int listenFd_ = -1;
-    int wakeRead_ = -1;
-    int wakeWrite_ = -1;
+    platform::SocketHandle listenFd_ = platform::NO_SOCKET;
+    platform::SocketWakeUp wake_;
     std::string host_;
     uint16_t port_ = 0;
     std::vector<std::unique_ptr<Connection>> connections_;

@@ -1,10 +1,9 @@
 #include "tools/devsim/StateFile.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
+#include <cstring>
 
-#include "platform/SafeFile.h"
+#include "platform/Platform.h"
 
 namespace kbr::devsim {
 
@@ -80,25 +79,21 @@ std::optional<StateValues> ParseStateText(std::string_view text, const std::stri
 }
 
 std::optional<StateValues> ReadStateFile(const std::string& path, std::string* error) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 && errno == ENOENT) return StateValues{};
-    // Not blocking on a FIFO, not through a link, and never more than a state file can hold.
-    const auto text = platform::ReadRegularFile(path, MAX_STATE_FILE_SIZE + 1);
-    if (!text) {
-        SetError(error, "cannot read state file " + path + ": not a regular file, or unreadable");
-        return std::nullopt;
-    }
-    if (text->size() > MAX_STATE_FILE_SIZE) {
+    // Without waiting on a pipe, and never more than a state file can hold.
+    const platform::WholeFile file = platform::ReadWholeFile(path, MAX_STATE_FILE_SIZE);
+    if (file.error == ENOENT) return StateValues{};
+    if (file.tooLarge) {
         SetError(error, "state file " + path + " is larger than " + std::to_string(MAX_STATE_FILE_SIZE) + " bytes");
         return std::nullopt;
     }
-    return ParseStateText(*text, path, error);
-}
-
-bool WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t mode, std::string* error) {
-    const size_t slash = path.rfind('/');
-    const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    return platform::ReplaceFile(directory, path.substr(slash == std::string::npos ? 0 : slash + 1), bytes, mode, error);
+    if (file.error != 0) {
+        const bool notAFile = file.error == EISDIR || file.error == ESPIPE;
+        SetError(error, "cannot read state file " + path + ": " +
+                            (notAFile ? std::string("not a regular file") : std::string(std::strerror(file.error))));
+        return std::nullopt;
+    }
+    return ParseStateText(std::string_view(reinterpret_cast<const char*>(file.bytes.data()), file.bytes.size()),
+                          path, error);
 }
 
 std::string StateText(const std::vector<std::pair<std::string, std::string>>& values) {
@@ -110,7 +105,7 @@ std::string StateText(const std::vector<std::pair<std::string, std::string>>& va
 bool WriteStateFile(const std::string& path, const std::vector<std::pair<std::string, std::string>>& values,
                     std::string* error) {
     // The state holds the device's passwords: for the owner's eyes only.
-    return WriteFileAtomically(path, StateText(values), 0600, error);
+    return platform::WriteFileAtomically(path, StateText(values), error, 0600);
 }
 
 }  // namespace kbr::devsim

@@ -5,8 +5,6 @@
 // so a crash never leaves half a file behind, and the folder may be shared with others: nothing
 // they plant there is written through.
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <map>
 #include <optional>
@@ -28,18 +26,12 @@ inline constexpr size_t MAX_STATE_FILE_SIZE = 64 * 1024;
 // line, for a malformed line.
 std::optional<StateValues> ParseStateText(std::string_view text, const std::string& name, std::string* error);
 // Reads the file. A missing file gives an empty map (a device that never stored anything); an
-// unreadable file, a link, one that is not a regular file or larger than MAX_STATE_FILE_SIZE, or
-// a malformed line gives nothing and an error.
+// unreadable file, one that is not a regular file or larger than MAX_STATE_FILE_SIZE, or a
+// malformed line gives nothing and an error.
 std::optional<StateValues> ReadStateFile(const std::string& path, std::string* error);
 // The text of a state file holding these values, which ParseStateText reads back.
 std::string StateText(const std::vector<std::pair<std::string, std::string>>& values);
 [[nodiscard]] bool WriteStateFile(const std::string& path, const std::vector<std::pair<std::string, std::string>>& values,
                                   std::string* error);
-
-// Writes bytes to path atomically (platform::ReplaceFile: a new file of its own beside it, created
-// exclusively and never through a link, with `mode`, flushed, then renamed over path). A link
-// planted at path is replaced, never followed.
-[[nodiscard]] bool WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t mode,
-                                       std::string* error);
 
 }  // namespace kbr::devsim

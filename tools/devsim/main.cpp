@@ -1,12 +1,11 @@
 // kbr3300-devsim: a simulated KBR3300 in configuration mode, serving the device protocol over TCP.
-#include <poll.h>
-#include <unistd.h>
-
 #include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "platform/Platform.h"
+#include "platform/Socket.h"
 #include "tools/devsim/DeviceModel.h"
 #include "tools/devsim/Options.h"
 #include "tools/devsim/Server.h"
@@ -15,7 +14,7 @@ namespace {
 
 kbr::devsim::Server* g_server = nullptr;
 
-void OnSignal(int) {
+void OnStopRequest() {
     if (g_server) g_server->Stop();
 }
 
@@ -24,8 +23,7 @@ void OnSignal(int) {
 // full, lines are counted instead of written, and the count is reported once it drains.
 void WriteLine(const std::string& text) {
     static unsigned long dropped = 0;
-    pollfd fd{STDERR_FILENO, POLLOUT, 0};
-    if (::poll(&fd, 1, 0) != 1 || !(fd.revents & POLLOUT)) {
+    if (!kbr::platform::StandardErrorWritable()) {
         ++dropped;
         return;
     }
@@ -35,12 +33,7 @@ void WriteLine(const std::string& text) {
         dropped = 0;
     }
     line += "kbr3300-devsim: " + text + "\n";
-    size_t written = 0;
-    while (written < line.size()) {
-        const ssize_t n = ::write(STDERR_FILENO, line.data() + written, line.size() - written);
-        if (n <= 0) return;
-        written += static_cast<size_t>(n);
-    }
+    kbr::platform::WriteStandardError(line);
 }
 
 }  // namespace
@@ -60,6 +53,10 @@ int main(int argc, char** argv) {
 
     Logger logger;
     logger.problem = WriteLine;
+    if (!kbr::platform::StartSockets(2, 2).started) {
+        WriteLine("cannot start the system's sockets");
+        return 1;
+    }
     if (options->verbose) logger.info = WriteLine;
 
     DeviceModel device(options->identity, options->settings, options->statePath, options->dumpDir, &logger);
@@ -73,13 +70,11 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::signal(SIGPIPE, SIG_IGN);
+#ifdef SIGPIPE
+    std::signal(SIGPIPE, SIG_IGN);  // a closed standard error must not end the device
+#endif
     g_server = &server;
-    struct sigaction action = {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    kbr::platform::CallOnStopRequest(OnStopRequest);
 
     std::printf("listening on %s\n", server.ListenAddress().c_str());
     std::fflush(stdout);

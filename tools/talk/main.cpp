@@ -11,6 +11,7 @@
 #include "link/DeviceLink.h"
 #include "link/Messages.h"
 #include "link/PrintableText.h"
+#include "platform/Socket.h"
 
 namespace {
 
@@ -64,6 +65,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string password = argc > 3 ? argv[3] : "";
+    // Version 1.1, as the configuration program starts them.
+    if (!kbr::platform::StartSockets(1, 1).started) {
+        std::fprintf(stderr, "cannot start the system's sockets\n");
+        return 1;
+    }
     kbr::DeviceLink link;
     if (!link.Open(argv[1], argv[2])) {
         std::fprintf(stderr, "cannot connect to %s:%s\n", argv[1], argv[2]);

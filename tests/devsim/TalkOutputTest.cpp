@@ -1,16 +1,15 @@
-// kbr3300-talk prints whatever a device sends: none of it may reach the terminal raw.
+// kbr3300-talk prints whatever a device sends: none of it may reach the terminal raw. The
+// escaping is the one the simulator's log uses too (PrintableText).
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <memory>
+#include <fstream>
 #include <string>
-#include <thread>
 
 #include "link/PrintableText.h"
-#include "tools/devsim/DeviceModel.h"
-#include "tools/devsim/Server.h"
+#include "platform/ChildProcess.h"
+#include "tests/devsim/DevsimHarness.h"
 
-namespace kbr {
+namespace kbr::devsim::test {
 namespace {
 
 struct PrintableCase {
@@ -38,46 +37,32 @@ INSTANTIATE_TEST_SUITE_P(
                       PrintableCase{"abcdef", 4, "abcd..."}, PrintableCase{"abcd", 4, "abcd"},
                       PrintableCase{"\x1b\x1b", 1, R"(\x1b...)"}));
 
-std::string RunTalk(uint16_t port, int& status) {
-    const std::string command = std::string("'") + KBR_TALK_PATH + "' 127.0.0.1 " + std::to_string(port) + " admin";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
-    std::string out;
-    if (!pipe) return out;
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0) out.append(buffer, n);
-    status = ::pclose(pipe.release());
-    return out;
-}
-
 // A device whose product id, firmware text and passwords carry terminal controls (a title
 // change, a screen clear, a bell, an 8-bit CSI).
 TEST(TalkOutput, DeviceTextIsPrintedEscaped) {
-    devsim::DeviceIdentity identity;
-    identity.productId = "\x1b]0;pwned\x07KBR";
-    identity.firmware.text = "1.0\x1b[2J";
-    devsim::DeviceSettings settings;
-    settings.admPswd = "admin";
-    settings.password = "\r\x1b[Knet\x9b" "5m";
-    devsim::DeviceModel device(identity, settings);
-    devsim::Server server(device, {});
+    ScratchDir dir;
+    const std::string state = dir.File("hostile.state");
+    std::ofstream(state) << "admPswd=admin\n"
+                            "password=%0D%1B[Knet%9B5m\n"
+                            "firmwareVersion=1.0.2.3\n"
+                            "firmwareText=1.0%1B[2J\n";
+    DevsimProcess device;
     std::string error;
-    ASSERT_TRUE(server.Listen("127.0.0.1:0", &error)) << error;
-    std::thread loop([&] { server.Run(); });
-    int status = -1;
-    const std::string out = RunTalk(server.Port(), status);
-    server.Stop();
-    loop.join();
-
-    EXPECT_EQ(status, 0) << out;
+    ASSERT_TRUE(device.Start({"--product-id", "\x1b]0;pwned\x07KBR", "--state", state}, &error)) << error;
+    const platform::ProgramRun run =
+        platform::RunProgram(KBR_TALK_PATH, {"127.0.0.1", std::to_string(device.Port()), "admin"}, 30000);
+    const std::string& out = run.output;
+    EXPECT_EQ(run.exitCode, 0) << out << run.errors;
     for (const char c : out) {
         const auto byte = static_cast<unsigned char>(c);
-        ASSERT_TRUE(c == '\n' || (byte >= 0x20 && byte < 0x7F)) << "raw byte " << int{byte} << " in:\n" << out;
+        ASSERT_TRUE(c == '\n' || c == '\r' || (byte >= 0x20 && byte < 0x7F)) << "raw byte " << int{byte} << " in:\n"
+                                                                             << out;
     }
     EXPECT_NE(out.find(R"(c:prod_id = "\x1b]0;pwned\x07KBR")"), std::string::npos) << out;
     EXPECT_NE(out.find(R"(a:version = "1.0\x1b[2J")"), std::string::npos) << out;
     EXPECT_NE(out.find(R"(B="\x0d\x1b[Knet\x9b5m")"), std::string::npos) << out;
+    EXPECT_EQ(device.Stop(), 0) << device.Stderr();
 }
 
 }  // namespace
-}  // namespace kbr
+}  // namespace kbr::devsim::test

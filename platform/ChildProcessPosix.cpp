@@ -1,0 +1,130 @@
+// A child program with piped output on Linux: posix_spawn, pipes, poll, waitpid.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "platform/ChildProcess.h"
+
+extern char** environ;
+
+namespace kbr::platform {
+
+ChildProcess::~ChildProcess() {
+    if (Started() && !Wait(0)) {
+        Kill();
+        Wait(-1);
+    }
+    ClosePipes();
+}
+
+bool ChildProcess::Started() const { return pid_ > 0; }
+
+bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& args, std::string* error) {
+    if (Started() && !exitCode_) {
+        if (error) *error = "a program is already running";
+        return false;
+    }
+    ClosePipes();
+    pid_ = 0;
+    exitCode_.reset();
+    int out[2];
+    int err[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) {
+        if (error) *error = std::string("pipe failed: ") + std::strerror(errno);
+        return false;
+    }
+    if (::pipe2(err, O_CLOEXEC) != 0) {
+        if (error) *error = std::string("pipe failed: ") + std::strerror(errno);
+        ::close(out[0]);
+        ::close(out[1]);
+        return false;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+
+    std::vector<std::string> all = {program};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& arg : all) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    ::close(err[1]);
+    output_ = out[0];
+    error_ = err[0];
+    ::fcntl(out[0], F_SETFL, O_NONBLOCK);
+    ::fcntl(err[0], F_SETFL, O_NONBLOCK);
+    if (rc != 0) {
+        ClosePipes();
+        if (error) *error = "cannot start " + program + ": " + std::strerror(rc);
+        return false;
+    }
+    pid_ = pid;
+    return true;
+}
+
+bool ChildProcess::Read(Stream stream, std::string& into, int timeoutMs) {
+    const int fd = static_cast<int>(stream == Stream::Output ? output_ : error_);
+    if (fd < 0) return false;
+    pollfd entry{fd, POLLIN, 0};
+    if (::poll(&entry, 1, timeoutMs < 0 ? -1 : timeoutMs) <= 0) return true;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            into.append(buffer, static_cast<size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);  // 0: the end of the stream
+    }
+}
+
+void ChildProcess::RequestStop() {
+    if (Started() && !exitCode_) ::kill(static_cast<pid_t>(pid_), SIGTERM);
+}
+
+void ChildProcess::Kill() {
+    if (Started() && !exitCode_) ::kill(static_cast<pid_t>(pid_), SIGKILL);
+}
+
+std::optional<int> ChildProcess::Wait(int timeoutMs) {
+    if (!Started() || exitCode_) return exitCode_;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        int status = 0;
+        const pid_t done = ::waitpid(static_cast<pid_t>(pid_), &status, WNOHANG);
+        if (done == static_cast<pid_t>(pid_)) {
+            exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            return exitCode_;
+        }
+        if (done < 0 && errno != EINTR) {
+            exitCode_ = -1;  // not ours to wait for any more
+            return exitCode_;
+        }
+        if (timeoutMs >= 0 && std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+        ::usleep(1000);
+    }
+}
+
+void ChildProcess::ClosePipes() {
+    for (intptr_t* fd : {&output_, &error_}) {
+        if (*fd >= 0) ::close(static_cast<int>(*fd));
+        *fd = -1;
+    }
+}
+
+}  // namespace kbr::platform

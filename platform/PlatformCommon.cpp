@@ -1,0 +1,141 @@
+// What every system's platform layer shares: the name comparison of the process search and the
+// bounded whole-file read over the system's own file calls.
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <new>
+#include <optional>
+#include <random>
+
+#include "platform/ChildProcess.h"
+#include "platform/FileAccess.h"
+#include "platform/Platform.h"
+
+namespace kbr::platform {
+
+namespace {
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// Closes a file descriptor on every way out.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (fd_ >= 0) file::Close(fd_);
+    }
+    int Get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+WholeFile Failed(int error) {
+    WholeFile result;
+    result.error = error;
+    return result;
+}
+
+}  // namespace
+
+std::vector<ProcessInfo> FindProcessesByName(std::string_view name) {
+    auto all = ListProcesses();
+    std::vector<ProcessInfo> found;
+    for (auto& info : all) {
+        if (EqualsNoCase(info.executableName, name)) found.push_back(std::move(info));
+    }
+    return found;
+}
+
+std::string MakeFreshFolder(const std::string& parent, std::string_view prefix) {
+    std::random_device seed;
+    std::mt19937_64 random((static_cast<uint64_t>(seed()) << 32) ^ seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto candidate = std::filesystem::path(parent) / (std::string(prefix) + std::to_string(random()));
+        std::error_code ec;
+        // create_directory is false for a folder that is there already: somebody else's.
+        if (std::filesystem::create_directory(candidate, ec)) return candidate.string();
+        if (ec) return {};
+    }
+    return {};
+}
+
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args, int timeoutMs) {
+    ProgramRun run;
+    ChildProcess child;
+    if (!child.Start(program, args, &run.errors)) return run;
+    run.started = true;
+    using Stream = ChildProcess::Stream;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    bool outputOpen = true;
+    bool errorOpen = true;
+    // Until the program has ended, not until its pipes do: a program it started may still hold
+    // them.
+    std::optional<int> ended;
+    while (!ended && std::chrono::steady_clock::now() < deadline) {
+        if (outputOpen) outputOpen = child.Read(Stream::Output, run.output, 5);
+        if (errorOpen) errorOpen = child.Read(Stream::Error, run.errors, 5);
+        ended = child.Wait(outputOpen || errorOpen ? 0 : 5);
+    }
+    if (!ended) {
+        child.Kill();
+        (void)child.Wait(-1);
+        return run;
+    }
+    // What it wrote just before it ended.
+    if (outputOpen) (void)child.Read(Stream::Output, run.output, 0);
+    if (errorOpen) (void)child.Read(Stream::Error, run.errors, 0);
+    run.exitCode = *ended;
+    return run;
+}
+
+WholeFile ReadWholeFile(const std::string& path, uint64_t maxSize) {
+    FileDescriptor fd(file::OpenForReading(path));
+    if (fd.Get() < 0) return Failed(errno);
+    uint64_t size = 0;
+    if (const int error = file::RegularFileSize(fd.Get(), size); error != 0) return Failed(error);
+
+    WholeFile result;
+    if (size > maxSize) {
+        result.tooLarge = true;
+        return result;
+    }
+    // The size is a hint only: the file may change while it is read. Read to its end, but never
+    // more than the bound.
+    try {
+        result.bytes.resize(static_cast<size_t>(size) + 1);
+        size_t total = 0;
+        for (;;) {
+            if (total == result.bytes.size()) {
+                if (total > maxSize) {
+                    result.bytes.clear();
+                    result.tooLarge = true;
+                    return result;
+                }
+                result.bytes.resize(static_cast<size_t>(std::min<uint64_t>(total * 2 + 4096, maxSize + 1)));
+            }
+            const long got = file::ReadSome(fd.Get(), result.bytes.data() + total, result.bytes.size() - total);
+            if (got < 0) {
+                if (errno == EINTR) continue;
+                return Failed(errno);
+            }
+            if (got == 0) break;
+            total += static_cast<size_t>(got);
+        }
+        result.bytes.resize(total);
+    } catch (const std::bad_alloc&) {
+        return Failed(ENOMEM);
+    }
+    return result;
+}
+
+}  // namespace kbr::platform

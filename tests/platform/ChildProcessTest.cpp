@@ -1,0 +1,82 @@
+// A program started with its output read through pipes: both streams, the exit code, a stop
+// request that the program honours, and a program that has to be ended.
+#include "platform/ChildProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+namespace kbr::platform {
+namespace {
+
+using Stream = ChildProcess::Stream;
+
+TEST(ChildProcess, ReadsBothStreamsAndTheExitCode) {
+    ChildProcess child;
+    std::string error;
+    ASSERT_TRUE(child.Start(KBR_PLATFORM_HELPER, {"print", "to output", "to error"}, &error)) << error;
+    EXPECT_GT(child.Pid(), 0);
+    EXPECT_EQ(child.Wait(10000), 3);
+    EXPECT_EQ(child.Wait(0), 3) << "the same answer once it has ended";
+    std::string output, errors;
+    (void)child.Read(Stream::Output, output, 1000);
+    (void)child.Read(Stream::Error, errors, 1000);
+    EXPECT_EQ(output, "to output") << "what it wrote stays readable after it ended";
+    EXPECT_EQ(errors, "to error");
+}
+
+TEST(ChildProcess, RunProgramCollectsBothStreamsAndTheExitCode) {
+    const ProgramRun run = RunProgram(KBR_PLATFORM_HELPER, {"print", "out", "err"}, 10000);
+    EXPECT_TRUE(run.started);
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_EQ(run.output, "out");
+    EXPECT_EQ(run.errors, "err");
+
+    const auto start = std::chrono::steady_clock::now();
+    const ProgramRun cut = RunProgram(KBR_PLATFORM_HELPER, {"sleep", "30000"}, 200);
+    EXPECT_TRUE(cut.started);
+    EXPECT_EQ(cut.exitCode, -1) << "ended at the limit";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+
+    EXPECT_FALSE(RunProgram("no-such-program-here", {}, 1000).started);
+}
+
+TEST(ChildProcess, AStopRequestReachesTheProgram) {
+    ChildProcess child;
+    std::string error;
+    ASSERT_TRUE(child.Start(KBR_PLATFORM_HELPER, {"until-stopped"}, &error)) << error;
+    std::string said;
+    for (int round = 0; round < 1000 && said.find("ready") == std::string::npos; ++round) {
+        ASSERT_TRUE(child.Read(Stream::Output, said, 10)) << said;
+    }
+    ASSERT_NE(said.find("ready"), std::string::npos);
+    EXPECT_FALSE(child.Wait(0)) << "still running";
+    child.RequestStop();
+    EXPECT_EQ(child.Wait(10000), 0) << "it ended by itself, as asked";
+}
+
+TEST(ChildProcess, KillEndsAProgramThatWaits) {
+    ChildProcess child;
+    std::string error;
+    ASSERT_TRUE(child.Start(KBR_PLATFORM_HELPER, {"sleep", "30000"}, &error)) << error;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(child.Wait(50));
+    child.Kill();
+    const auto code = child.Wait(10000);
+    ASSERT_TRUE(code.has_value());
+    EXPECT_NE(*code, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
+TEST(ChildProcess, AProgramThatIsNotThereIsReported) {
+    ChildProcess child;
+    std::string error;
+    EXPECT_FALSE(child.Start("no-such-program-here", {}, &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(child.Started());
+    EXPECT_FALSE(child.Wait(0));
+}
+
+}  // namespace
+}  // namespace kbr::platform

@@ -1,0 +1,108 @@
+// Facts of the running system and the file calls: version, error texts, whole-file reads, files
+// replaced in one step, fresh folders.
+#include "platform/Platform.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+
+#include "platform/ProgramNames.h"
+
+namespace kbr::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ScratchFolder {
+public:
+    ScratchFolder() : path_(MakeFreshFolder(fs::temp_directory_path().string(), "kbr-system-")) {}
+    ~ScratchFolder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    std::string File(const std::string& name) const { return (fs::path(path_) / name).string(); }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+std::string Contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST(System, VersionSaysWhichSystemItIs) {
+    const SystemVersion version = RunningSystemVersion();
+    EXPECT_EQ(version.windows, std::string(EXECUTABLE_SUFFIX) == ".exe");
+    if (version.windows) {
+        EXPECT_GE(version.major, 5);
+    } else {
+        EXPECT_EQ(version.major, 0);
+    }
+}
+
+TEST(System, ErrorTextsOfThePageCallCodes) {
+    const std::string text = SystemErrorText(0x80070057u).value_or("");
+    if (RunningSystemVersion().windows) {
+        // The system's message table, in its own words and language, with its line end.
+        EXPECT_GT(text.size(), 2u);
+        EXPECT_TRUE(text.ends_with("\r\n")) << text;
+    } else {
+        EXPECT_EQ(text, "The parameter is incorrect.\r\n") << "kept as Windows words it";
+    }
+    EXPECT_FALSE(SystemErrorText(0x8badf00du)) << "a code the system has no text for";
+}
+
+TEST(Files, WholeFileIsReadWithinItsBound) {
+    ScratchFolder folder;
+    const std::string path = folder.File("data.bin");
+    std::ofstream(path, std::ios::binary) << std::string("ab\0cd\r\n", 7);
+    WholeFile file = ReadWholeFile(path, 100);
+    EXPECT_EQ(file.error, 0);
+    EXPECT_FALSE(file.tooLarge);
+    EXPECT_EQ(std::string(file.bytes.begin(), file.bytes.end()), std::string("ab\0cd\r\n", 7)) << "read as binary";
+
+    file = ReadWholeFile(path, 6);
+    EXPECT_TRUE(file.tooLarge);
+    EXPECT_TRUE(file.bytes.empty());
+    EXPECT_EQ(file.error, 0);
+
+    EXPECT_EQ(ReadWholeFile(folder.File("absent"), 100).error, ENOENT);
+    const int folderError = ReadWholeFile(folder.Path(), 100).error;
+    EXPECT_TRUE(folderError == EISDIR || folderError == EACCES) << folderError;
+}
+
+TEST(Files, AtomicWriteReplacesAnExistingFileWhole) {
+    ScratchFolder folder;
+    const std::string path = folder.File("state");
+    std::string error;
+    ASSERT_TRUE(WriteFileAtomically(path, "first", &error)) << error;
+    ASSERT_TRUE(WriteFileAtomically(path, "second, longer", &error)) << error;
+    EXPECT_EQ(Contents(path), "second, longer");
+    EXPECT_FALSE(fs::exists(path + ".tmp"));
+
+    EXPECT_FALSE(WriteFileAtomically(folder.File("no-folder/state"), "x", &error));
+    EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
+    EXPECT_NE(error.find("no-folder"), std::string::npos) << error;
+}
+
+TEST(Files, FreshFoldersAreNeverShared) {
+    ScratchFolder parent;
+    std::set<std::string> made;
+    for (int i = 0; i < 20; ++i) {
+        const std::string folder = MakeFreshFolder(parent.Path(), "f-");
+        ASSERT_FALSE(folder.empty());
+        EXPECT_TRUE(fs::is_directory(folder));
+        EXPECT_TRUE(fs::is_empty(folder));
+        EXPECT_TRUE(made.insert(folder).second) << folder;
+    }
+    EXPECT_TRUE(MakeFreshFolder(parent.File("absent/deeper"), "f-").empty());
+}
+
+}  // namespace
+}  // namespace kbr::platform
