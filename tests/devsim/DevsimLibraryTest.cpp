@@ -2,11 +2,8 @@
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <sys/stat.h>
-#include <unistd.h>
 #endif
 
-#include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -83,36 +80,7 @@ TEST(DevsimLibrary, StateValuesSurviveEscaping) {
     EXPECT_FALSE(UnescapeStateValue("%zz").has_value());
 }
 
-#ifndef _WIN32  // links and FIFOs planted in a shared folder
-// The run folder may be shared: links planted at the old fixed temporary name and at the file
-// itself are replaced or passed by, never written through; no temporary file stays behind.
-TEST(DevsimLibrary, AtomicWritesNeverFollowPlantedLinks) {
-    ScratchDir dir;
-    const std::string victim = dir.File("victim");
-    const std::string otherVictim = dir.File("other-victim");
-    std::ofstream(victim) << "keep";
-    std::ofstream(otherVictim) << "keep too";
-    const std::string path = dir.File("st.state");
-    ASSERT_EQ(::symlink(victim.c_str(), (path + ".tmp").c_str()), 0);
-    ASSERT_EQ(::symlink(otherVictim.c_str(), path.c_str()), 0);
-
-    std::string error;
-    ASSERT_TRUE(WriteStateFile(path, {{"admPswd", "secret"}}, &error)) << error;
-    EXPECT_EQ(ReadWholeFile(victim), Bytes({'k', 'e', 'e', 'p'}));
-    const auto other = ReadWholeFile(otherVictim);
-    EXPECT_EQ(std::string(other->begin(), other->end()), "keep too");
-    struct stat info {};
-    ASSERT_EQ(::lstat(path.c_str(), &info), 0);
-    EXPECT_TRUE(S_ISREG(info.st_mode));
-    EXPECT_EQ(info.st_mode & 0777, 0600u);  // it holds the passwords
-    EXPECT_EQ(ReadStateFile(path, &error)->at("admPswd"), "secret");
-
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"other-victim", "st.state", "st.state.tmp", "victim"}));
-}
-
+#ifndef _WIN32  // FIFOs
 // The state is read without blocking and without limit only where it is a small regular file.
 TEST(DevsimLibrary, StateFileThatIsNoFileOrTooLargeIsRefused) {
     ScratchDir dir;

@@ -88,13 +88,17 @@ TEST(DevsimState, UnwritableStateFileFailsTheSetAndKeepsTheSettings) {
 
 #ifndef _WIN32  // links and FIFOs planted in a shared folder
 // As reported: a link planted at the state file's old fixed temporary name got the state, the
-// passwords included, written into its target.
-TEST(DevsimState, APlantedLinkBesideTheStateFileGetsNothing) {
+// passwords included, written into its target. Links there, at the state file itself and in the
+// dump folder are replaced or passed by, never written through.
+TEST(DevsimState, PlantedLinksGetNothingWritten) {
     ScratchDir dir;
     const std::string state = dir.File("st.state");
     const std::string victim = dir.File("victim");
+    const std::string linkedState = dir.File("linked-state");
     std::ofstream(victim) << "untouched";
+    std::ofstream(linkedState) << "# untouched too\n";
     ASSERT_EQ(::symlink(victim.c_str(), (state + ".tmp").c_str()), 0);
+    ASSERT_EQ(::symlink(linkedState.c_str(), state.c_str()), 0);
     ASSERT_EQ(::mkdir(dir.File("dump").c_str(), 0700), 0);
     ASSERT_EQ(::symlink(victim.c_str(), dir.File("dump/section1.bin.tmp").c_str()), 0);
 
@@ -110,8 +114,13 @@ TEST(DevsimState, APlantedLinkBesideTheStateFileGetsNothing) {
 
     const auto kept = ReadWholeFile(victim);
     EXPECT_EQ(std::string(kept->begin(), kept->end()), "untouched");
+    const auto keptToo = ReadWholeFile(linkedState);
+    EXPECT_EQ(std::string(keptToo->begin(), keptToo->end()), "# untouched too\n");
+    struct stat info {};
+    ASSERT_EQ(::lstat(state.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));     // the link itself was replaced
+    EXPECT_EQ(info.st_mode & 0777, 0600u);  // the state holds the passwords
     const auto written = ReadWholeFile(state);
-    ASSERT_TRUE(written);
     EXPECT_NE(std::string(written->begin(), written->end()).find("admPswd=s3cret"), std::string::npos);
     EXPECT_EQ(ReadWholeFile(dir.File("dump/section1.bin"))->size(), 300u);
 }
