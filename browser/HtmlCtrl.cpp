@@ -5,9 +5,11 @@
 #include "browser/ResScheme.h"
 
 #include <QAction>
+#include <QChildEvent>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QTimer>
 #include <QWebEngineProfile>
@@ -52,14 +54,25 @@ bool HtmlPage::acceptNavigationRequest(const QUrl& url, NavigationType type, boo
     const QString scheme = url.scheme().toLower();
     if (scheme == kResScheme || url.toString() == "about:blank") return true;
     if (IsRemote(url)) {
-        if (type == NavigationTypeLinkClicked && isMainFrame) {
+        // Script can make a navigation look like a clicked link: only the user's own gesture
+        // opens anything outside the program.
+        if (type == NavigationTypeLinkClicked && isMainFrame && TakeUserGesture()) {
             // Inside an engine callback: open it from the event loop.
             QTimer::singleShot(0, this, [this, url] { services_.OpenExternal(url); });
+        } else {
+            std::fprintf(stderr, "remote link not opened (no click): %s\n", qPrintable(url.toDisplayString()));
         }
         return false;
     }
     // Anything else only when the program itself asked for it (the page never gets the token).
     return type == NavigationTypeTyped && isMainFrame;
+}
+
+void HtmlPage::NoteUserGesture() { gestureAt_ = std::chrono::steady_clock::now(); }
+
+bool HtmlPage::TakeUserGesture() {
+    const auto at = std::exchange(gestureAt_, std::nullopt);
+    return at && std::chrono::steady_clock::now() - *at <= kGestureWindow;
 }
 
 QWebEnginePage* HtmlPage::createWindow(WebWindowType) { return nullptr; }
@@ -228,6 +241,27 @@ void CHtmlCtrl::contextMenuEvent(QContextMenuEvent* event) {
     }
     menu->setAttribute(Qt::WA_DeleteOnClose, true);
     menu->popup(event->globalPos());
+}
+
+void CHtmlCtrl::childEvent(QChildEvent* event) {
+    if (event->added() && event->child()->isWidgetType()) event->child()->installEventFilter(this);
+    QWebEngineView::childEvent(event);
+}
+
+bool CHtmlCtrl::eventFilter(QObject* watched, QEvent* event) {
+    if (page_) {
+        // A click is the button's release; a held key repeats, which is not another gesture.
+        if (event->type() == QEvent::MouseButtonRelease || event->type() == QEvent::TouchEnd) {
+            page_->NoteUserGesture();
+        } else if (event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if (!key->isAutoRepeat() &&
+                (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter || key->key() == Qt::Key_Space)) {
+                page_->NoteUserGesture();
+            }
+        }
+    }
+    return QWebEngineView::eventFilter(watched, event);
 }
 
 }  // namespace kbr

@@ -18,6 +18,8 @@
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +37,12 @@ class HtmlPage : public QWebEnginePage {
     Q_OBJECT
 public:
     HtmlPage(QWebEngineProfile* profile, HtmlHostEvents** events, HostServices& services, QObject* parent);
+
+    // A remote link is opened outside only for a real user gesture: a click (or Enter or Space)
+    // that the view saw within the last kGestureWindow, and once per gesture. Page script alone
+    // (location.href = ..., a.click()) opens nothing.
+    static constexpr std::chrono::milliseconds kGestureWindow{1000};
+    void NoteUserGesture();
 
     // The files chosen in this page's file inputs, latest last: the page itself only ever sees
     // "C:\fakepath\NAME". At most kMaxChosenFiles are kept, one per name.
@@ -55,9 +63,13 @@ protected:
 
 private:
     HtmlHostEvents* Events() const { return *events_; }
+    // True (once) while a gesture of the last kGestureWindow is unused.
+    bool TakeUserGesture();
+
     HtmlHostEvents** events_;
     HostServices& services_;
     std::vector<ChosenFile> chosenFiles_;
+    std::optional<std::chrono::steady_clock::time_point> gestureAt_;
 };
 
 class CHtmlCtrl : public QWebEngineView {
@@ -97,6 +109,9 @@ public:
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    // The engine's view widgets get the user's input: they are watched for gestures.
+    void childEvent(QChildEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void OnLoadFinished(bool ok);

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <exception>
 #include <fstream>
-#include <iterator>
 #include <system_error>
 
 #ifndef KBR_PAGE_DATADIR
@@ -35,6 +35,18 @@ std::optional<std::filesystem::path> FindPageLibrary() {
 }
 
 bool PageLibrary::Load(const std::filesystem::path& path) {
+    try {
+        return Read(path);
+    } catch (const std::exception&) {
+        loaded_ = false;
+        bytes_.clear();
+        bytes_.shrink_to_fit();
+        error_ = "out of memory";
+        return false;
+    }
+}
+
+bool PageLibrary::Read(const std::filesystem::path& path) {
     loaded_ = false;
     path_ = path;
     bytes_.clear();
@@ -48,9 +60,12 @@ bool PageLibrary::Load(const std::filesystem::path& path) {
         error_ = path.string() + " is too large (" + std::to_string(size) + " bytes)";
         return false;
     }
+    // No more than the size found: a file that grows meanwhile is not read on without end.
     std::ifstream in(path, std::ios::binary);
-    bytes_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (!in.good() && !in.eof()) {
+    bytes_.resize(static_cast<size_t>(size));
+    in.read(reinterpret_cast<char*>(bytes_.data()), static_cast<std::streamsize>(bytes_.size()));
+    if (!in) {
+        bytes_.clear();
         error_ = "cannot read " + path.string();
         return false;
     }

@@ -32,6 +32,7 @@ public:
     static constexpr uintmax_t kMaxFileSize = 64u * 1024 * 1024;
 
     // Reads and indexes the file. False, with Error(), when it cannot be read or is damaged.
+    // Never throws.
     [[nodiscard]] bool Load(const std::filesystem::path& path);
     bool Loaded() const { return loaded_; }
     const std::filesystem::path& Path() const { return path_; }
@@ -43,6 +44,8 @@ public:
     std::vector<std::string> Names() const;
 
 private:
+    bool Read(const std::filesystem::path& path);
+
     std::filesystem::path path_;
     std::vector<uint8_t> bytes_;
     PeResourceReader reader_;

@@ -1,8 +1,11 @@
 #include "browser/PeResources.h"
 
+#include "browser/Utf8.h"
 #include "link/ByteReader.h"
 
 #include <algorithm>
+#include <array>
+#include <exception>
 
 namespace kbr {
 namespace {
@@ -55,26 +58,9 @@ std::optional<std::pair<size_t, size_t>> MapRva(const std::vector<Section>& sect
     return std::nullopt;
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-std::string Utf16ToUtf8(const std::vector<uint16_t>& units) {
+std::string Utf16ToUtf8(std::span<const uint16_t> units) {
     std::string out;
+    out.reserve(units.size() * 3);
     for (size_t i = 0; i < units.size(); ++i) {
         uint32_t u = units[i];
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
@@ -111,6 +97,19 @@ const PeResource* PeResourceReader::Find(std::string_view name) const {
 }
 
 bool PeResourceReader::Parse(std::span<const uint8_t> file, uint32_t type) {
+    // The walk is bounded, so this is only a last line: whatever a file holds, the caller gets an
+    // answer, never an exception.
+    try {
+        return Walk(file, type);
+    } catch (const std::exception&) {
+        resources_.clear();
+        resources_.shrink_to_fit();
+        error_ = "out of memory";
+        return false;
+    }
+}
+
+bool PeResourceReader::Walk(std::span<const uint8_t> file, uint32_t type) {
     resources_.clear();
     error_.clear();
     ByteReader r(file);
@@ -163,6 +162,10 @@ bool PeResourceReader::Parse(std::span<const uint8_t> file, uint32_t type) {
     const std::span<const uint8_t> rsrc = file.subspan(area->first, std::min<size_t>(area->second, resourceSize));
     ByteReader rr(rsrc);
     size_t budget = kMaxEntries;
+    // Name bytes (length words and UTF-16 units) decoded over the walk. Each name of a real library
+    // is stored once, so all of them take less room than the file; many entries that point at the
+    // same long string are what this stops.
+    size_t nameBudget = file.size();
 
     auto readDirectory = [&](uint32_t offset, std::vector<DirEntry>& out) -> bool {
         uint16_t named = 0, ids = 0;
@@ -194,11 +197,18 @@ bool PeResourceReader::Parse(std::span<const uint8_t> file, uint32_t type) {
             PeResource res;
             uint16_t length = 0;
             if (!rr.Seek(nameEntry.nameOrId) || !ReadU16LE(rr, length)) return Fail("damaged resource name: " + rr.Error());
-            std::vector<uint16_t> units(length);
-            for (uint16_t& u : units) {
-                if (!ReadU16LE(rr, u)) return Fail("resource name past the end of the area");
+            if (length > kMaxNameUnits) {
+                return Fail("resource name of " + std::to_string(length) + " units (at most " +
+                            std::to_string(kMaxNameUnits) + ")");
             }
-            res.name = Utf16ToUtf8(units);
+            const size_t nameBytes = 2 + size_t{length} * 2;
+            if (nameBytes > nameBudget) return Fail("resource names take more room than the file holds");
+            nameBudget -= nameBytes;
+            std::array<uint16_t, kMaxNameUnits> units;
+            for (uint16_t i = 0; i < length; ++i) {
+                if (!ReadU16LE(rr, units[i])) return Fail("resource name past the end of the area");
+            }
+            res.name = Utf16ToUtf8(std::span<const uint16_t>(units.data(), length));
 
             // One more level: languages. The first language entry is the one served.
             uint32_t dataEntryOffset = nameEntry.target;

@@ -24,8 +24,13 @@ struct PeResource {
 
 class PeResourceReader {
 public:
+    // Longest resource name read, in UTF-16 units: resource names are short identifiers.
+    static constexpr size_t kMaxNameUnits = 255;
+
     // Collects the named resources of one type (first language of each). False, with Error(),
-    // when the file is not a PE file or its resource directory is damaged.
+    // when the file is not a PE file or its resource directory is damaged or asks for more work
+    // than its size accounts for (at most 65536 directory entries, names of at most
+    // kMaxNameUnits units and, all together, no larger than the file). Never throws.
     [[nodiscard]] bool Parse(std::span<const uint8_t> file, uint32_t type = RT_HTML_TYPE);
 
     const std::vector<PeResource>& Resources() const { return resources_; }
@@ -34,6 +39,7 @@ public:
     const std::string& Error() const { return error_; }
 
 private:
+    bool Walk(std::span<const uint8_t> file, uint32_t type);
     bool Fail(std::string message);
 
     std::vector<PeResource> resources_;

@@ -54,11 +54,14 @@ function(kbr_add_gtest name)
   endif()
 endfunction()
 
-# kbr_add_fuzz_target(NAME SOURCES ... LIBS ... CORPUS dir)
+# kbr_add_fuzz_target(NAME SOURCES ... LIBS ... CORPUS dir [SEEDS dir])
 # The target file defines LLVMFuzzerTestOneInput. Without libFuzzer it is linked with a small
-# driver that runs every file of the corpus once, and CTest runs that replay.
+# driver that runs every file of the corpus once, and CTest runs that replay. SEEDS is the
+# committed folder that fuzzing runs grow (default: CORPUS; give it when CORPUS is a copy made in
+# the build tree). With libFuzzer every target is listed in <build>/fuzz-targets.txt, one line
+# each: name, program, corpus and seeds, separated by tabs; scripts/fuzz runs what it lists.
 function(kbr_add_fuzz_target name)
-  cmake_parse_arguments(ARG "" "CORPUS" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "CORPUS;SEEDS" "SOURCES;LIBS" ${ARGN})
   add_executable(${name}_replay ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/fuzz/replay_main.cpp)
   target_link_libraries(${name}_replay PRIVATE ${ARG_LIBS} kbr_options)
   if(KBR_BUILD_TESTS AND ARG_CORPUS)
@@ -72,5 +75,21 @@ function(kbr_add_fuzz_target name)
     add_executable(${name} ${ARG_SOURCES})
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} kbr_options)
+    if(NOT ARG_SEEDS)
+      set(ARG_SEEDS ${ARG_CORPUS})
+    endif()
+    set_property(GLOBAL APPEND_STRING PROPERTY KBR_FUZZ_MANIFEST
+      "${name}\t$<TARGET_FILE:${name}>\t${ARG_CORPUS}\t${ARG_SEEDS}\n")
+    get_property(_deferred GLOBAL PROPERTY KBR_FUZZ_MANIFEST_DEFERRED)
+    if(NOT _deferred)
+      set_property(GLOBAL PROPERTY KBR_FUZZ_MANIFEST_DEFERRED TRUE)
+      # Written once the whole project is configured, so targets of every folder are in it.
+      cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL _kbr_write_fuzz_manifest)
+    endif()
   endif()
+endfunction()
+
+function(_kbr_write_fuzz_manifest)
+  get_property(_content GLOBAL PROPERTY KBR_FUZZ_MANIFEST)
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/fuzz-targets.txt CONTENT "${_content}")
 endfunction()

@@ -316,7 +316,7 @@ bool WriteNewFile(const std::string& path, std::string_view bytes, std::string& 
 
 }  // namespace
 
-bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::string* error) {
+bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::string* error, unsigned) {
     const std::string temporary = path + ".tmp";
     std::string reason;
     std::string what;

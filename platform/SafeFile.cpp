@@ -1,6 +1,7 @@
 #include "platform/SafeFile.h"
 
 #include <cerrno>
+#include <cstring>
 #include <random>
 
 #ifndef _WIN32
@@ -56,8 +57,13 @@ std::optional<std::string> ReadRegularFile(const std::string& path, size_t maxBy
     return content;
 }
 
-bool ReplaceFile(const std::string& directory, const std::string& name, std::string_view content, unsigned mode) {
+bool ReplaceFile(const std::string& directory, const std::string& name, std::string_view content, unsigned mode,
+                 std::string* error) {
     const std::string base = (directory.empty() ? std::string(".") : directory) + "/";
+    const auto fail = [error](const std::string& what, int code) {
+        if (error) *error = what + ": " + std::strerror(code);
+        return false;
+    };
     std::random_device rng;
     for (int attempt = 0; attempt < 16; ++attempt) {
         const std::string temporary = base + "." + name + "." + std::to_string(rng()) + ".new";
@@ -65,16 +71,23 @@ bool ReplaceFile(const std::string& directory, const std::string& name, std::str
                               static_cast<mode_t>(mode));
         if (fd < 0) {
             if (errno == EEXIST) continue;
-            return false;
+            return fail("cannot write " + temporary, errno);
         }
-        const bool written = WriteAll(fd, content) && ::fchmod(fd, static_cast<mode_t>(mode)) == 0;
+        const bool written = WriteAll(fd, content) && ::fchmod(fd, static_cast<mode_t>(mode)) == 0 && ::fsync(fd) == 0;
+        int code = errno;
         const bool closed = ::close(fd) == 0;
+        if (written && !closed) code = errno;
         // rename() replaces a link named `name` itself; it never writes to the link's target.
-        if (written && closed && ::rename(temporary.c_str(), (base + name).c_str()) == 0) return true;
+        if (written && closed) {
+            if (::rename(temporary.c_str(), (base + name).c_str()) == 0) return true;
+            code = errno;
+            ::unlink(temporary.c_str());
+            return fail("cannot replace " + base + name, code);
+        }
         ::unlink(temporary.c_str());
-        return false;
+        return fail("cannot write " + temporary, code);
     }
-    return false;
+    return fail("cannot write a new file beside " + base + name, EEXIST);
 }
 
 bool EnsurePrivateDirectory(const std::string& path) {
@@ -97,18 +110,23 @@ std::optional<std::string> ReadRegularFile(const std::string& path, size_t maxBy
     return content;
 }
 
-bool ReplaceFile(const std::string& directory, const std::string& name, std::string_view content, unsigned) {
+bool ReplaceFile(const std::string& directory, const std::string& name, std::string_view content, unsigned,
+                 std::string* error) {
     const std::filesystem::path target = std::filesystem::path(directory.empty() ? "." : directory) / name;
     std::filesystem::path temporary = target;
     temporary += ".new";
     {
         std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        if (!file.write(content.data(), static_cast<std::streamsize>(content.size()))) return false;
+        if (!file.write(content.data(), static_cast<std::streamsize>(content.size()))) {
+            if (error) *error = "cannot write " + temporary.string();
+            return false;
+        }
     }
-    std::error_code error;
-    std::filesystem::rename(temporary, target, error);
-    if (!error) return true;
-    std::filesystem::remove(temporary, error);
+    std::error_code failure;
+    std::filesystem::rename(temporary, target, failure);
+    if (!failure) return true;
+    if (error) *error = "cannot replace " + target.string() + ": " + failure.message();
+    std::filesystem::remove(temporary, failure);
     return false;
 }
 

@@ -15,11 +15,11 @@ namespace kbr::platform {
 std::optional<std::string> ReadRegularFile(const std::string& path, size_t maxBytes, bool ownedByUs = false);
 
 // Writes `content` as `directory`/`name`: into a new file of its own in the same folder (created
-// exclusively, never through a link), then renamed over `name`. A link planted as `name` is
-// replaced, not followed, and a reader never sees half a file. False on any failure (nothing is
-// left behind then).
+// exclusively, never through a link), flushed to the disk, then renamed over `name`. A link
+// planted as `name` is replaced, not followed, and neither a reader nor a crash ever leaves half a
+// file. False on any failure (nothing is left behind then), with what failed in `error` if given.
 [[nodiscard]] bool ReplaceFile(const std::string& directory, const std::string& name, std::string_view content,
-                               unsigned mode = 0644);
+                               unsigned mode = 0644, std::string* error = nullptr);
 
 // A folder of this user's only (made 0700 when missing). False when it is a link, not a folder,
 // another user's, or open to others.

@@ -1,6 +1,10 @@
 // The simulator's library on its own: embedding the server in-process, and the small parsers.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
+#include <fstream>
 #include <thread>
 
 #include "link/UpgradeImage.h"
@@ -75,6 +79,25 @@ TEST(DevsimLibrary, StateValuesSurviveEscaping) {
     EXPECT_FALSE(UnescapeStateValue("%4").has_value());
     EXPECT_FALSE(UnescapeStateValue("%zz").has_value());
 }
+
+#ifndef _WIN32  // FIFOs
+// The state is read without blocking and without limit only where it is a small regular file.
+TEST(DevsimLibrary, StateFileThatIsNoFileOrTooLargeIsRefused) {
+    ScratchDir dir;
+    std::string error;
+    const std::string fifo = dir.File("fifo.state");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(ReadStateFile(fifo, &error));
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+    EXPECT_FALSE(ReadStateFile(dir.Path(), &error));
+
+    const std::string large = dir.File("large.state");
+    std::ofstream(large) << std::string(MAX_STATE_FILE_SIZE, '#') << "\n";
+    EXPECT_FALSE(ReadStateFile(large, &error));
+    EXPECT_NE(error.find("larger than"), std::string::npos) << error;
+    EXPECT_EQ(ReadStateFile(dir.File("missing.state"), &error), StateValues{});
+}
+#endif
 
 TEST(DevsimLibrary, SectionTagsAreFoundAndWalksStayInside) {
     const Bytes section = MakeSection(200, {{"prod_id", "KBR3300"}, {"version", "2.0.1.7"}}, 1);

@@ -1,6 +1,11 @@
 // What the simulator remembers across restarts, and how it refuses a bad command line.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <fstream>
 
 #include "tests/devsim/DevsimHarness.h"
@@ -80,6 +85,46 @@ TEST(DevsimState, UnwritableStateFileFailsTheSetAndKeepsTheSettings) {
     EXPECT_TRUE(device.WaitForStderr("cannot write"));
     EXPECT_EQ(ChannelMask(client), 0x15554000u);
 }
+
+#ifndef _WIN32  // links and FIFOs planted in a shared folder
+// As reported: a link planted at the state file's old fixed temporary name got the state, the
+// passwords included, written into its target. Links there, at the state file itself and in the
+// dump folder are replaced or passed by, never written through.
+TEST(DevsimState, PlantedLinksGetNothingWritten) {
+    ScratchDir dir;
+    const std::string state = dir.File("st.state");
+    const std::string victim = dir.File("victim");
+    const std::string linkedState = dir.File("linked-state");
+    std::ofstream(victim) << "untouched";
+    std::ofstream(linkedState) << "# untouched too\n";
+    ASSERT_EQ(::symlink(victim.c_str(), (state + ".tmp").c_str()), 0);
+    ASSERT_EQ(::symlink(linkedState.c_str(), state.c_str()), 0);
+    ASSERT_EQ(::mkdir(dir.File("dump").c_str(), 0700), 0);
+    ASSERT_EQ(::symlink(victim.c_str(), dir.File("dump/section1.bin.tmp").c_str()), 0);
+
+    DevsimProcess device;
+    std::string error;
+    ASSERT_TRUE(device.Start({"--state", state, "--dump-dir", dir.File("dump")}, &error)) << error;
+    Client client;
+    ASSERT_TRUE(client.Connect(device.Port()));
+    const std::vector<ConfigEntry> entries = {MakeTextEntry("admPswd", "admin", "s3cret", 8)};
+    ASSERT_EQ(HeaderOf(client.Exchange(BuildSetConfigRequest(entries))).status, 0);
+    ASSERT_EQ(UploadSection(client, MakeSection(300, {{"prod_id", "KBR3300"}}, 1)).back(), REP_UPGRADE_END);
+    EXPECT_EQ(device.Stop(), 0);
+
+    const auto kept = ReadWholeFile(victim);
+    EXPECT_EQ(std::string(kept->begin(), kept->end()), "untouched");
+    const auto keptToo = ReadWholeFile(linkedState);
+    EXPECT_EQ(std::string(keptToo->begin(), keptToo->end()), "# untouched too\n");
+    struct stat info {};
+    ASSERT_EQ(::lstat(state.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));     // the link itself was replaced
+    EXPECT_EQ(info.st_mode & 0777, 0600u);  // the state holds the passwords
+    const auto written = ReadWholeFile(state);
+    EXPECT_NE(std::string(written->begin(), written->end()).find("admPswd=s3cret"), std::string::npos);
+    EXPECT_EQ(ReadWholeFile(dir.File("dump/section1.bin"))->size(), 300u);
+}
+#endif
 
 struct StartupErrorCase {
     const char* name;

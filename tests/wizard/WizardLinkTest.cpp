@@ -106,6 +106,16 @@ bool OpenWithoutDescriptorsIsTraced(const std::string& port) {
     Traces traces;
     WizardLink link("127.0.0.1", port, traces.Sink());
     traces.lines.reserve(4);
+    // An open and a refused open first, with descriptors to spare: UndefinedBehaviorSanitizer
+    // checks an object's type on its first calls with the help of a pipe, which it cannot make
+    // once no descriptor is left, and then reports the object as invalid. Its later checks of the
+    // same types need nothing.
+    {
+        WizardLink warmUp("127.0.0.1", port, [](std::string_view) {});
+        if (warmUp.Open()) warmUp.Close();
+        WizardLink refused("127.0.0.1", "1", [](std::string_view) {});
+        (void)refused.Open();
+    }
     const int lowestFree = dup(0);
     close(lowestFree);
     rlimit limit{};

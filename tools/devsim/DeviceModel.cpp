@@ -96,9 +96,12 @@ DeviceModel::DeviceModel(DeviceIdentity identity, DeviceSettings factorySettings
 bool DeviceModel::LoadState(std::string* error) {
     if (statePath_.empty()) return true;
     auto values = ReadStateFile(statePath_, error);
-    if (!values) return false;
+    return values && TakeState(*values, error);
+}
+
+bool DeviceModel::TakeState(const StateValues& values, std::string* error) {
     DeviceSettings settings = settings_;
-    for (const auto& [key, value] : *values) {
+    for (const auto& [key, value] : values) {
         const std::string where = "state file " + statePath_ + ": ";
         if (const SettableParameter* parameter = FindSettable(key)) {
             if (parameter->isText) {
@@ -116,20 +119,24 @@ bool DeviceModel::LoadState(std::string* error) {
             logger_->Problem(where + "unknown key '" + key + "' ignored");
         }
     }
-    auto versionIt = values->find("firmwareVersion");
-    if (versionIt != values->end()) {
+    auto versionIt = values.find("firmwareVersion");
+    if (versionIt != values.end()) {
         auto bytes = DottedBytes(versionIt->second, 4);
         if (!bytes) return SetError(error, "state file " + statePath_ + ": firmwareVersion is not A.B.C.D");
-        auto textIt = values->find("firmwareText");
-        identity_.firmware = FirmwareVersion{*bytes, textIt != values->end() ? textIt->second : versionIt->second};
+        auto textIt = values.find("firmwareText");
+        identity_.firmware = FirmwareVersion{*bytes, textIt != values.end() ? textIt->second : versionIt->second};
         firmwareInstalled_ = true;
     }
     settings_ = settings;
     return true;
 }
 
-bool DeviceModel::SaveState(const DeviceSettings& settings, const FirmwareVersion& firmware, std::string* error) const {
-    if (statePath_.empty()) return true;
+std::vector<std::pair<std::string, std::string>> DeviceModel::RememberedValues() const {
+    return RememberedValues(settings_, identity_.firmware);
+}
+
+std::vector<std::pair<std::string, std::string>> DeviceModel::RememberedValues(const DeviceSettings& settings,
+                                                                               const FirmwareVersion& firmware) const {
     std::vector<std::pair<std::string, std::string>> values = {
         {"admPswd", settings.admPswd},
         {"channelMask", std::to_string(settings.channelMask)},
@@ -142,7 +149,12 @@ bool DeviceModel::SaveState(const DeviceSettings& settings, const FirmwareVersio
         values.emplace_back("firmwareVersion", VersionText(firmware.bytes));
         values.emplace_back("firmwareText", firmware.text);
     }
-    return WriteStateFile(statePath_, values, error);
+    return values;
+}
+
+bool DeviceModel::SaveState(const DeviceSettings& settings, const FirmwareVersion& firmware, std::string* error) const {
+    if (statePath_.empty()) return true;
+    return WriteStateFile(statePath_, RememberedValues(settings, firmware), error);
 }
 
 std::vector<ConfigEntry> DeviceModel::ConfigEntries() const {
@@ -225,7 +237,8 @@ void DeviceModel::DumpSection(int which) const {
         return;
     }
     std::string error;
-    if (!platform::WriteFileAtomically(path, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), &error)) {
+    if (!platform::WriteFileAtomically(path, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()),
+                                       &error)) {
         logger_->Problem(error);
     }
 }

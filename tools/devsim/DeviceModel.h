@@ -15,6 +15,7 @@
 
 #include "link/ConfigEntry.h"
 #include "link/Messages.h"
+#include "tools/devsim/StateFile.h"
 
 namespace kbr::devsim {
 
@@ -84,6 +85,10 @@ public:
     // Takes what the state file remembers (settings, an installed firmware version) over the
     // factory values. A missing file is not an error.
     [[nodiscard]] bool LoadState(std::string* error);
+    // The same from values already read; all or nothing.
+    [[nodiscard]] bool TakeState(const StateValues& values, std::string* error);
+    // What the state file gets: the settings, and the firmware version once one was installed.
+    std::vector<std::pair<std::string, std::string>> RememberedValues() const;
 
     const std::array<uint8_t, 4>& VersionBytes() const { return identity_.firmware.bytes; }
     const std::string& FirmwareText() const { return identity_.firmware.text; }
@@ -117,6 +122,8 @@ public:
     unsigned BootCount() const { return bootCount_; }
 
 private:
+    std::vector<std::pair<std::string, std::string>> RememberedValues(const DeviceSettings& settings,
+                                                                      const FirmwareVersion& firmware) const;
     [[nodiscard]] bool SaveState(const DeviceSettings& settings, const FirmwareVersion& firmware,
                                  std::string* error) const;
     void DumpSection(int which) const;

@@ -11,12 +11,20 @@ bool SetError(std::string* error, std::string text) {
     return false;
 }
 
+// A whole decimal number from 0 to max, nothing else.
+std::optional<unsigned> WholeNumber(const std::string& text, unsigned max) {
+    unsigned value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value > max) return std::nullopt;
+    return value;
+}
+
 }  // namespace
 
 std::string UsageText() {
     return "usage: kbr3300-devsim [--listen ADDR:PORT] [--password PW] [--product-id ID]\n"
            "                      [--firmware-version A.B.C.D] [--state FILE] [--fault REQ:N:ACTION]...\n"
-           "                      [--dump-dir DIR] [--reboot-time MS] [--verbose]\n"
+           "                      [--dump-dir DIR] [--reboot-time MS] [--idle-timeout S] [--verbose]\n"
            "\n"
            "A simulated KBR3300 in configuration mode: serves the device protocol over TCP.\n"
            "\n"
@@ -35,6 +43,8 @@ std::string UsageText() {
            "  --dump-dir DIR        write each completely received upgrade section to DIR/section1.bin and\n"
            "                        DIR/section2.bin\n"
            "  --reboot-time MS      how long a reboot keeps the device unreachable (default 2000 ms)\n"
+           "  --idle-timeout S      close a connection that has said nothing for S seconds, unless it logged\n"
+           "                        in (default 60; 0: never)\n"
            "  --verbose             one line on standard error per request\n"
            "\n"
            "The first line on standard output is \"listening on ADDR:PORT\" with the port in use.\n"
@@ -107,13 +117,21 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         } else if (name == "--reboot-time") {
             auto v = value();
             if (!v) return std::nullopt;
-            unsigned ms = 0;
-            auto [end, ec] = std::from_chars(v->data(), v->data() + v->size(), ms);
-            if (v->empty() || ec != std::errc() || end != v->data() + v->size() || ms > 600000) {
+            const auto ms = WholeNumber(*v, 600000);
+            if (!ms) {
                 SetError(error, "--reboot-time: '" + *v + "' is not a number of milliseconds 0-600000");
                 return std::nullopt;
             }
-            options.rebootTime = std::chrono::milliseconds(ms);
+            options.rebootTime = std::chrono::milliseconds(*ms);
+        } else if (name == "--idle-timeout") {
+            auto v = value();
+            if (!v) return std::nullopt;
+            const auto seconds = WholeNumber(*v, 86400);
+            if (!seconds) {
+                SetError(error, "--idle-timeout: '" + *v + "' is not a number of seconds 0-86400");
+                return std::nullopt;
+            }
+            options.idleTimeout = std::chrono::seconds(*seconds);
         } else if (name == "--fault") {
             auto v = value();
             if (!v) return std::nullopt;

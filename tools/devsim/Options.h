@@ -23,6 +23,7 @@ struct Options {
     std::string dumpDir;
     std::vector<FaultSpec> faults;
     std::chrono::milliseconds rebootTime{2000};
+    std::chrono::seconds idleTimeout{60};  // 0: connections may stay silent for ever
     bool verbose = false;
     bool help = false;
 };

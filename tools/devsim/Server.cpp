@@ -49,6 +49,8 @@ struct Server::Connection {
     Bytes pending;  // the part of a reply the socket did not take yet
     size_t pendingOffset = 0;
     bool closeAfterFlush = false;
+    bool droppingRest = false;  // the rest of an oversized message is still coming in
+    Clock::time_point lastActive = Clock::now();  // a byte received or sent
 
     Connection(net::SocketHandle socket, std::string name, DeviceModel& device, std::span<const FaultSpec> faults,
                const Logger* logger)
@@ -57,8 +59,12 @@ struct Server::Connection {
 };
 
 Server::Server(DeviceModel& device, std::vector<FaultSpec> faults, const Logger* logger,
-               std::chrono::milliseconds rebootTime)
-    : device_(device), faults_(std::move(faults)), logger_(logger ? logger : &silent_), rebootTime_(rebootTime) {}
+               std::chrono::milliseconds rebootTime, std::chrono::seconds idleTimeout)
+    : device_(device),
+      faults_(std::move(faults)),
+      logger_(logger ? logger : &silent_),
+      rebootTime_(rebootTime),
+      idleTimeout_(idleTimeout) {}
 
 Server::~Server() {
     connections_.clear();
@@ -121,8 +127,42 @@ std::string Server::ListenAddress() const { return host_ + ":" + std::to_string(
 
 void Server::Stop() { wake_.Notify(); }
 
+bool Server::MayTimeOut(const Connection& connection) const {
+    return idleTimeout_.count() > 0 && !connection.session.LoggedIn();
+}
+
+int Server::CloseIdle(Clock::time_point now) {
+    if (idleTimeout_.count() == 0) return -1;
+    Clock::duration next = Clock::duration::max();
+    std::erase_if(connections_, [&](const std::unique_ptr<Connection>& connection) {
+        if (!MayTimeOut(*connection)) return false;
+        const Clock::duration left = connection->lastActive + idleTimeout_ - now;
+        if (left <= Clock::duration::zero()) {
+            logger_->Info(connection->peer + ": closed, idle for " + std::to_string(idleTimeout_.count()) + " s");
+            return true;
+        }
+        next = std::min(next, left);
+        return false;
+    });
+    if (next == Clock::duration::max()) return -1;
+    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(next).count());
+}
+
+void Server::MakeRoom() {
+    if (connections_.size() < MAX_CONNECTIONS) return;
+    // The longest idle of those that may time out; of all only when every one logged in.
+    auto idlest = connections_.begin();
+    for (auto it = connections_.begin(); it != connections_.end(); ++it) {
+        const bool better = MayTimeOut(**it) != MayTimeOut(**idlest) ? MayTimeOut(**it)
+                                                                      : (*it)->lastActive < (*idlest)->lastActive;
+        if (better) idlest = it;
+    }
+    logger_->Info((*idlest)->peer + ": closed to make room for a new connection");
+    connections_.erase(idlest);
+}
+
 void Server::AcceptAll() {
-    while (connections_.size() < MAX_CONNECTIONS) {
+    for (size_t accepted = 0; accepted < MAX_ACCEPTS_PER_ROUND; ++accepted) {
         sockaddr_in peer{};
         const net::SocketHandle fd = net::AcceptSocket(listenFd_, &peer, true);
         if (fd == net::NO_SOCKET) {
@@ -133,12 +173,35 @@ void Server::AcceptAll() {
         }
         const std::string name = AddressText(peer);
         net::SetSocketOption(fd, IPPROTO_TCP, TCP_NODELAY, 1);
+        MakeRoom();
         logger_->Info(name + ": connected");
         connections_.push_back(std::make_unique<Connection>(fd, name, device_, faults_, logger_));
     }
 }
 
+bool Server::DropRest(Connection& connection) {
+    uint8_t rest[RECEIVE_BUFFER_SIZE];
+    for (size_t dropped = 0; dropped < MAX_DROPPED_PER_ROUND;) {
+        const long n = net::ReceiveSome(connection.fd, rest, sizeof rest);  // non-blocking
+        if (n > 0) {
+            dropped += static_cast<size_t>(n);
+            connection.lastActive = Clock::now();
+            continue;
+        }
+        const int error = n < 0 ? net::LastSocketError() : 0;
+        if (n < 0 && net::IsInterrupted(error)) continue;
+        if (n < 0 && net::IsWouldBlock(error)) {
+            connection.droppingRest = false;  // all of it is gone: what comes next is a request
+            return true;
+        }
+        if (n == 0) logger_->Info(connection.peer + ": closed by the client");
+        return false;
+    }
+    return true;  // more next round
+}
+
 bool Server::ReadRequest(Connection& connection) {
+    if (connection.droppingRest) return DropRest(connection);
     // One byte more than any request may be, so that an oversized one is recognised.
     uint8_t buffer[RECEIVE_BUFFER_SIZE + 1];
     long n;
@@ -152,12 +215,14 @@ bool Server::ReadRequest(Connection& connection) {
         logger_->Info(connection.peer + ": closed by the client");
         return false;
     }
+    connection.lastActive = Clock::now();
     if (static_cast<size_t>(n) > RECEIVE_BUFFER_SIZE) {
-        // Drop the rest of the oversized message that is already here (the session only looks at
-        // its size), before the session reports it.
-        uint8_t rest[RECEIVE_BUFFER_SIZE];
-        while (net::ReceiveSome(connection.fd, rest, sizeof rest) > 0) {  // non-blocking: only what is here
-        }
+        // Drop the rest of the oversized message (the session only looks at its size) before the
+        // session reports it: what is already here now, what is still to come in the following
+        // rounds, a bounded amount each, so that a client streaming without pause cannot keep
+        // the others waiting.
+        connection.droppingRest = true;
+        if (!DropRest(connection)) return false;
     }
     Outcome outcome = connection.session.Handle(std::span<const uint8_t>(buffer, static_cast<size_t>(n)));
     if (outcome.reply) {
@@ -194,6 +259,7 @@ bool Server::Flush(Connection& connection) {
             return false;
         }
         connection.pendingOffset += static_cast<size_t>(n);
+        connection.lastActive = Clock::now();
     }
     connection.pending.clear();
     connection.pendingOffset = 0;
@@ -229,10 +295,13 @@ bool Server::Run() {
                 timeoutMs = std::max(timeoutMs, 0);
             }
         }
+        const int idleMs = CloseIdle(Clock::now());
+        if (idleMs >= 0 && (timeoutMs < 0 || idleMs < timeoutMs)) timeoutMs = idleMs;
         fds.clear();
         fds.push_back({wake_.Handle(), POLLIN, 0});
-        // At the connection limit (and while rebooting) new connections wait in the backlog.
-        const bool accepting = listenFd_ != net::NO_SOCKET && connections_.size() < MAX_CONNECTIONS;
+        // While rebooting new connections wait in the backlog; at the connection limit a new one
+        // takes an idle one's place (MakeRoom).
+        const bool accepting = listenFd_ != net::NO_SOCKET;
         if (accepting) fds.push_back({listenFd_, POLLIN, 0});
         const size_t firstConnection = fds.size();
         for (const auto& connection : connections_) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "link/PrintableText.h"
+
 namespace kbr::devsim {
 
 namespace {
@@ -17,16 +19,8 @@ uint8_t WrongTypeFor(uint8_t requestType) {
     return ReplyTypeFor(requestType) == REP_SET_CONFIG ? REP_ACTION : REP_SET_CONFIG;
 }
 
-// A client's text for a log line: at most 64 characters, anything unprintable as '?'.
-std::string Quoted(std::string_view text) {
-    std::string out = "'";
-    for (size_t i = 0; i < text.size() && i < 64; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        out.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?');
-    }
-    if (text.size() > 64) out += "...";
-    return out + "'";
-}
+// A client's text for a log line: at most 64 characters, made printable.
+std::string Quoted(std::string_view text) { return "'" + PrintableText(text, 64) + "'"; }
 
 }  // namespace
 
@@ -134,6 +128,7 @@ Bytes Session::HandleLogin(std::span<const uint8_t> request) {
     if (!login) return BadRequest(REQ_LOGIN, login.error);
     NoteTrailingBytes(REQ_LOGIN, request.size(), login.length);
     const bool accepted = device_.CheckPassword(login->password);
+    if (accepted) loggedIn_ = true;
     if (!accepted) logger_->Info(peer_ + ": login refused");
     return Reply(*ReplyTypeFor(REQ_LOGIN), accepted ? 0 : 1);
 }

@@ -29,6 +29,9 @@ public:
     Session(DeviceModel& device, std::span<const FaultSpec> faults, std::string peer, const Logger* logger = nullptr);
 
     Outcome Handle(std::span<const uint8_t> request);
+    // A login with the right password was made on this connection (by the configuration program,
+    // which keeps its connection for its whole run).
+    bool LoggedIn() const { return loggedIn_; }
 
 private:
     // The upgrade transfer of this connection. A REQ_UPGRADE_START begins section 1 of a new image,
@@ -65,6 +68,7 @@ private:
     Logger silent_;
     std::array<unsigned, 256> requestCounts_{};
     bool rebooting_ = false;
+    bool loggedIn_ = false;
     Transfer transfer_;
 };
 

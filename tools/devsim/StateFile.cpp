@@ -1,10 +1,7 @@
 #include "tools/devsim/StateFile.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "platform/Platform.h"
 
@@ -58,43 +55,57 @@ std::optional<std::string> UnescapeStateValue(std::string_view escaped) {
     return out;
 }
 
-std::optional<StateValues> ReadStateFile(const std::string& path, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (errno == ENOENT) return StateValues{};
-        SetError(error, "cannot read state file " + path + ": " + std::strerror(errno));
-        return std::nullopt;
-    }
+std::optional<StateValues> ParseStateText(std::string_view text, const std::string& name, std::string* error) {
     StateValues values;
-    std::string line;
     int number = 0;
-    while (std::getline(in, line)) {
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
         ++number;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (line.empty() || line[0] == '#') continue;
         const size_t equals = line.find('=');
         std::optional<std::string> value;
-        if (equals != std::string::npos && equals > 0) value = UnescapeStateValue(std::string_view(line).substr(equals + 1));
+        if (equals != std::string_view::npos && equals > 0) value = UnescapeStateValue(line.substr(equals + 1));
         if (!value) {
-            SetError(error, "state file " + path + ", line " + std::to_string(number) + ": expected key=value, got '" +
-                                line + "'");
+            SetError(error, "state file " + name + ", line " + std::to_string(number) + ": expected key=value, got '" +
+                                std::string(line) + "'");
             return std::nullopt;
         }
-        values[line.substr(0, equals)] = *value;
-    }
-    if (in.bad()) {
-        SetError(error, "cannot read state file " + path);
-        return std::nullopt;
+        values[std::string(line.substr(0, equals))] = std::move(*value);
     }
     return values;
 }
 
+std::optional<StateValues> ReadStateFile(const std::string& path, std::string* error) {
+    // Without waiting on a pipe, and never more than a state file can hold.
+    const platform::WholeFile file = platform::ReadWholeFile(path, MAX_STATE_FILE_SIZE);
+    if (file.error == ENOENT) return StateValues{};
+    if (file.tooLarge) {
+        SetError(error, "state file " + path + " is larger than " + std::to_string(MAX_STATE_FILE_SIZE) + " bytes");
+        return std::nullopt;
+    }
+    if (file.error != 0) {
+        const bool notAFile = file.error == EISDIR || file.error == ESPIPE;
+        SetError(error, "cannot read state file " + path + ": " +
+                            (notAFile ? std::string("not a regular file") : std::string(std::strerror(file.error))));
+        return std::nullopt;
+    }
+    return ParseStateText(std::string_view(reinterpret_cast<const char*>(file.bytes.data()), file.bytes.size()),
+                          path, error);
+}
+
+std::string StateText(const std::vector<std::pair<std::string, std::string>>& values) {
+    std::string text = "# kbr3300-devsim state: what the simulated device remembers across restarts\n";
+    for (const auto& [key, value] : values) text += key + '=' + EscapeStateValue(value) + '\n';
+    return text;
+}
+
 bool WriteStateFile(const std::string& path, const std::vector<std::pair<std::string, std::string>>& values,
                     std::string* error) {
-    std::ostringstream text;
-    text << "# kbr3300-devsim state: what the simulated device remembers across restarts\n";
-    for (const auto& [key, value] : values) text << key << '=' << EscapeStateValue(value) << '\n';
-    return platform::WriteFileAtomically(path, text.str(), error);
+    // The state holds the device's passwords: for the owner's eyes only.
+    return platform::WriteFileAtomically(path, StateText(values), error, 0600);
 }
 
 }  // namespace kbr::devsim

@@ -1,6 +1,8 @@
 // kbr3300-talk: a short scripted exchange with a device (or the simulator), printing every
 // request and reply. For developers checking a device or the simulator by hand:
 //   kbr3300-talk ADDRESS PORT [PASSWORD]
+// Every text the device sent is printed escaped (PrintableText): a device cannot drive the
+// terminal.
 
 #include <cstdio>
 #include <string>
@@ -8,6 +10,7 @@
 
 #include "link/DeviceLink.h"
 #include "link/Messages.h"
+#include "link/PrintableText.h"
 #include "platform/Socket.h"
 
 namespace {
@@ -45,7 +48,7 @@ bool Exchange(kbr::DeviceLink& link, const kbr::Bytes& request, kbr::Bytes& repl
     reply.resize(static_cast<size_t>(n));
     const auto header = kbr::ReadReplyHeader(reply);
     if (!header) {
-        std::printf("< malformed reply: %s\n", header.error.c_str());
+        std::printf("< malformed reply: %s\n", kbr::PrintableText(header.error).c_str());
         return false;
     }
     std::printf("< %-18s %3zu bytes  status %u, firmware %s\n", Describe(header->type).c_str(), reply.size(),
@@ -76,26 +79,31 @@ int main(int argc, char** argv) {
     bool ok = Exchange(link, kbr::BuildLoginRequest(password), reply);
     for (auto key : {kbr::KEY_PRODUCT_ID, kbr::KEY_FIRMWARE_VERSION}) {
         if (ok && (ok = Exchange(link, kbr::BuildGetValueRequest(key), reply))) {
-            if (auto value = kbr::ReadValueReply(reply)) std::printf("  %s = \"%s\"\n", key.data(), value->c_str());
+            if (auto value = kbr::ReadValueReply(reply)) {
+                std::printf("  %s = \"%s\"\n", key.data(), kbr::PrintableText(*value).c_str());
+            }
         }
     }
     if (ok && (ok = Exchange(link, kbr::BuildGetConfigRequest(), reply))) {
         const auto config = kbr::ReadConfigReply(reply);
         for (const auto& entry : config->entries) {
+            const std::string name = kbr::PrintableText(entry.name);
             if (entry.width == 4) {
-                std::printf("  %-13s A=%s B=%s\n", entry.name.c_str(),
+                std::printf("  %-13s A=%s B=%s\n", name.c_str(),
                             kbr::SignedDecimal(kbr::DecodeNumber(entry.valueA)).c_str(),
                             kbr::SignedDecimal(kbr::DecodeNumber(entry.valueB)).c_str());
             } else {
-                std::printf("  %-13s A=\"%s\" B=\"%s\"\n", entry.name.c_str(), kbr::DecodeText(entry.valueA).c_str(),
-                            kbr::DecodeText(entry.valueB).c_str());
+                std::printf("  %-13s A=\"%s\" B=\"%s\"\n", name.c_str(),
+                            kbr::PrintableText(kbr::DecodeText(entry.valueA)).c_str(),
+                            kbr::PrintableText(kbr::DecodeText(entry.valueB)).c_str());
             }
         }
-        if (!config) std::printf("  configuration cut short: %s\n", config.error.c_str());
+        if (!config) std::printf("  configuration cut short: %s\n", kbr::PrintableText(config.error).c_str());
     }
     if (ok && (ok = Exchange(link, kbr::BuildGetDiagRequest(), reply))) {
         if (auto texts = kbr::ReadDiagReply(reply)) {
-            std::printf("  diagnostics: \"%s\" / \"%s\"\n", texts->first.c_str(), texts->second.c_str());
+            std::printf("  diagnostics: \"%s\" / \"%s\"\n", kbr::PrintableText(texts->first).c_str(),
+                        kbr::PrintableText(texts->second).c_str());
         }
     }
     link.Stop();

@@ -99,9 +99,12 @@ class Simulator:
 
     def start(self, timeout=20):
         log = open(self.log_path, "a")
+        # No idle timeout: the configuration program's connection says nothing until the first
+        # login, and a person at the login page of the demo may take their time.
         self.process = subprocess.Popen(
             [self.program, "--listen", "%s:%d" % (DEVICE_ADDRESS, DEVICE_PORT), "--password", self.password,
-             "--state", self.state, "--dump-dir", self.dump_dir, "--reboot-time", "1000", "--verbose"],
+             "--state", self.state, "--dump-dir", self.dump_dir, "--reboot-time", "1000", "--idle-timeout", "0",
+             "--verbose"],
             stdout=subprocess.PIPE, stderr=log, text=True)
         log.close()
         line = self.process.stdout.readline()  # the first line is flushed at once
