@@ -93,9 +93,6 @@ WholeFile ReadWholeFile(const std::string& path, uint64_t maxSize);
 // A new, empty folder in parent whose name starts with prefix and is nobody else's (made in one
 // step, so two callers never get the same one). Its path, or empty on failure.
 std::string MakeFreshFolder(const std::string& parent, std::string_view prefix);
-// Writes bytes to path + ".tmp", flushes it to the disk and puts it in the place of path in one
-// step, so that a reader sees the old file or the new one, never half a file. False (with the
-// reason, naming the file) on any failure; the temporary file is then removed.
-[[nodiscard]] bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::string* error);
+// (A file is replaced in one step, never written through a link, with ReplaceFile in SafeFile.h.)
 
 }  // namespace kbr::platform

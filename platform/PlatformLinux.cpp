@@ -44,11 +44,6 @@ std::string ExecutableBaseName(const std::filesystem::path& procDir) {
     return name;
 }
 
-bool Failed(std::string* error, std::string text) {
-    if (error) *error = std::move(text);
-    return false;
-}
-
 // A process that has ended but not yet been reaped by its parent (state Z in /proc/PID/stat, the
 // letter after the command name's closing parenthesis) runs nothing any more.
 bool IsDefunct(const std::filesystem::path& procDir) {
@@ -225,35 +220,6 @@ std::optional<std::string> SystemErrorText(uint32_t code) {
 }
 
 bool RunsAsSuperuser() { return ::geteuid() == 0; }
-
-bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::string* error) {
-    const std::string temporary = path + ".tmp";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return Failed(error, "cannot write " + temporary + ": " + std::strerror(errno));
-    size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const int saved = errno;
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return Failed(error, "cannot write " + temporary + ": " + std::strerror(saved));
-        }
-        written += static_cast<size_t>(n);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        const int saved = errno;
-        ::unlink(temporary.c_str());
-        return Failed(error, "cannot write " + temporary + ": " + std::strerror(saved));
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int saved = errno;
-        ::unlink(temporary.c_str());
-        return Failed(error, "cannot replace " + path + ": " + std::strerror(saved));
-    }
-    return true;
-}
 
 namespace file {
 

@@ -3,10 +3,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
-#include "platform/Platform.h"
+#include "platform/SafeFile.h"
 
 namespace kbr::devsim {
 
@@ -89,12 +90,19 @@ std::optional<StateValues> ReadStateFile(const std::string& path, std::string* e
     return values;
 }
 
+bool WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t mode, std::string* error) {
+    // The system's own separators (Windows: either slash).
+    const std::filesystem::path file(path);
+    const std::string directory = file.has_parent_path() ? file.parent_path().string() : std::string(".");
+    return platform::ReplaceFile(directory, file.filename().string(), bytes, mode, error);
+}
+
 bool WriteStateFile(const std::string& path, const std::vector<std::pair<std::string, std::string>>& values,
                     std::string* error) {
     std::ostringstream text;
     text << "# kbr3300-devsim state: what the simulated device remembers across restarts\n";
     for (const auto& [key, value] : values) text << key << '=' << EscapeStateValue(value) << '\n';
-    return platform::WriteFileAtomically(path, text.str(), error);
+    return WriteFileAtomically(path, text.str(), 0644, error);
 }
 
 }  // namespace kbr::devsim

@@ -4,6 +4,8 @@
 // stores comes back unchanged. The file is replaced atomically (temporary file, fsync, rename),
 // so a crash never leaves half a file behind.
 
+#include <sys/types.h>
+
 #include <map>
 #include <optional>
 #include <string>
@@ -22,5 +24,11 @@ std::optional<std::string> UnescapeStateValue(std::string_view escaped);
 std::optional<StateValues> ReadStateFile(const std::string& path, std::string* error);
 [[nodiscard]] bool WriteStateFile(const std::string& path, const std::vector<std::pair<std::string, std::string>>& values,
                                   std::string* error);
+
+// Writes bytes to path atomically (platform::ReplaceFile: a new file of its own beside it, created
+// exclusively and never through a link, with `mode`, flushed, then renamed over path). A link
+// planted at path is replaced, never followed.
+[[nodiscard]] bool WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t mode,
+                                       std::string* error);
 
 }  // namespace kbr::devsim
