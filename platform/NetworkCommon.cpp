@@ -1,11 +1,24 @@
-// What the network facts of every system share: the text of a hardware address, and the reading
-// of a Linux route table (plain text, so both builds check it).
+// What the network facts of every system share: the texts of addresses, and the reading of a
+// Linux route table (plain text, so both builds check it).
 
 #include <sstream>
 
+#include "platform/AddressText.h"
 #include "platform/Network.h"
 
 namespace kbr::platform {
+
+std::string AddressText(const sockaddr* address, const std::string& zone) {
+    char text[INET6_ADDRSTRLEN] = "";
+    if (address->sa_family == AF_INET) {
+        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
+        return text;
+    }
+    const auto& v6 = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
+    ::inet_ntop(AF_INET6, &v6, text, sizeof text);
+    const bool linkLocal = v6.s6_addr[0] == 0xfe && (v6.s6_addr[1] & 0xc0) == 0x80;  // fe80::/10
+    return linkLocal ? std::string(text) + "%" + zone : std::string(text);
+}
 
 std::string HardwareAddressText(const unsigned char* bytes, size_t length) {
     static constexpr char DIGITS[] = "0123456789ABCDEF";

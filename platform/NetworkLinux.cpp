@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/AddressText.h"
 #include "platform/Network.h"
 #include "platform/SafeFile.h"
 
@@ -121,16 +122,6 @@ std::vector<NetworkInterface> ListLinks() {
     }
 }
 
-std::string AddressText(const sockaddr* address) {
-    char text[INET6_ADDRSTRLEN] = "";
-    if (address->sa_family == AF_INET) {
-        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
-    } else {
-        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text, sizeof text);
-    }
-    return text;
-}
-
 int PrefixLength(const sockaddr* mask) {
     if (mask == nullptr) return 0;
     const unsigned char* bytes = nullptr;
@@ -147,10 +138,6 @@ int PrefixLength(const sockaddr* mask) {
     return bits;
 }
 
-bool IsLinkLocal(const sockaddr_in6& address) {
-    return address.sin6_addr.s6_addr[0] == 0xfe && (address.sin6_addr.s6_addr[1] & 0xc0) == 0x80;
-}
-
 }  // namespace
 
 std::vector<NetworkInterface> ListNetworkInterfaces() {
@@ -162,12 +149,8 @@ std::vector<NetworkInterface> ListNetworkInterfaces() {
         if (address == nullptr || (address->sa_family != AF_INET && address->sa_family != AF_INET6)) continue;
         for (NetworkInterface& facts : interfaces) {
             if (facts.name != entry->ifa_name) continue;
-            std::string text = AddressText(address);
-            if (address->sa_family == AF_INET) {
-                facts.ipv4.push_back(text);
-            } else if (IsLinkLocal(*reinterpret_cast<const sockaddr_in6*>(address))) {
-                text += "%" + facts.name;
-            }
+            const std::string text = AddressText(address, facts.name);
+            if (address->sa_family == AF_INET) facts.ipv4.push_back(text);
             facts.addresses.push_back(text + "/" + std::to_string(PrefixLength(entry->ifa_netmask)));
             break;
         }

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdint>
 
+#include "platform/AddressText.h"
 #include "platform/Network.h"
 
 namespace kbr::platform {
@@ -46,20 +47,6 @@ std::string Narrow(const wchar_t* text) {
     return narrow;
 }
 
-std::string AddressText(const SOCKADDR* address) {
-    char text[INET6_ADDRSTRLEN] = "";
-    if (address->sa_family == AF_INET) {
-        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
-    } else {
-        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text, sizeof text);
-    }
-    return text;
-}
-
-bool IsLinkLocal(const sockaddr_in6& address) {
-    return address.sin6_addr.s6_addr[0] == 0xfe && (address.sin6_addr.s6_addr[1] & 0xc0) == 0x80;
-}
-
 std::vector<Adapter> ListAdapters() {
     std::vector<Adapter> adapters;
     const SocketsInUse sockets;
@@ -93,12 +80,11 @@ std::vector<Adapter> ListAdapters() {
         for (auto* unicast = entry->FirstUnicastAddress; unicast != nullptr; unicast = unicast->Next) {
             const SOCKADDR* address = unicast->Address.lpSockaddr;
             if (address == nullptr || (address->sa_family != AF_INET && address->sa_family != AF_INET6)) continue;
-            std::string text = AddressText(address);
-            if (address->sa_family == AF_INET) {
-                facts.ipv4.push_back(text);
-            } else if (const auto* v6 = reinterpret_cast<const sockaddr_in6*>(address); IsLinkLocal(*v6)) {
-                text += "%" + std::to_string(v6->sin6_scope_id);  // the system's zone: the interface index
-            }
+            // The system's zone of a link-local address: the interface index.
+            const auto* v6 = reinterpret_cast<const sockaddr_in6*>(address);
+            const std::string zone = address->sa_family == AF_INET6 ? std::to_string(v6->sin6_scope_id) : std::string();
+            const std::string text = AddressText(address, zone);
+            if (address->sa_family == AF_INET) facts.ipv4.push_back(text);
             facts.addresses.push_back(text + "/" + std::to_string(unicast->OnLinkPrefixLength));
         }
         adapters.push_back(std::move(adapter));
