@@ -1,21 +1,25 @@
 #!/usr/bin/env bash
-# nwinf.exe under Wine, in a private network namespace with interfaces made for the test (run
-# through scripts/netns-run --bare, which refuses to run on the host): "wan0" carries the default
-# route, "cable0" holds the adaptor's 192.168.0.x address. The start-up run records cable0 (the
-# interface Windows' best route to 192.168.0.20 leaves from), the refresh renews it by name through
-# the stand-in renewal program; nothing renews a real lease.
+# nwinf.exe under Wine, in a private network namespace with interfaces made for the test (it
+# enters one through scripts/netns-run --bare, and refuses to run on the host): "wan0" carries the
+# default route, "cable0" holds the adaptor's 192.168.0.x address. The start-up run records cable0
+# (the interface Windows' best route to 192.168.0.20 leaves from), the refresh renews it by name
+# through the stand-in renewal program; nothing renews a real lease.
 #   nwinf_under_wine.sh WINE_RUN NWINF_EXE RENEW_STUB_EXE
-# Wine's own services report the network of the namespace they run in, so this test's Wine server
-# is started here and ended at the end (CTest runs it alone: RUN_SERIAL).
+# Wine's own services report the network of the namespace they run in, so the Wine server of the
+# caller's namespace is ended first (CTest runs this test alone: RUN_SERIAL), and the one started
+# inside ends with it.
 set -euo pipefail
 wine_run=$1
 nwinf=$2
 stub=$3
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
-[[ $$ -eq 1 ]] || fail "not inside a namespace of its own (run it through scripts/netns-run)"
+if [[ $$ -ne 1 ]]; then
+    # Here, where that server's process can be signalled; inside a new pid namespace it cannot.
+    "$wine_run" --stop-server
+    exec "$(dirname "$0")/../../scripts/netns-run" --bare "$0" "$@"
+fi
 
-"$wine_run" --stop-server  # one serving another namespace
 work=$(mktemp -d)
 trap '"$wine_run" --stop-server; rm -rf "$work"' EXIT
 

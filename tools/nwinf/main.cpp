@@ -35,6 +35,8 @@ constexpr auto ADDRESS_POLL = 250ms;
 constexpr size_t NICINFO_READ_MAX = 64 * 1024;
 // The adaptor's own address in its configuration mode.
 constexpr const char* ADAPTOR_ADDRESS = "192.168.0.20";
+// Where the files go: the current folder.
+const std::string HERE = ".";
 
 // The interface named in nicinfo.tmp by an earlier run, if it is still there.
 std::string RecordedInterface(const std::string& here, const std::vector<InterfaceFacts>& interfaces) {
@@ -59,7 +61,9 @@ std::string SettledAddress(const std::string& interface, bool wait, Clock::time_
     }
 }
 
-// The current folder, where the files go; "." when the system cannot name it.
+// The current folder's name, for messages ("." when the system cannot name it). The files
+// themselves are named relative to it (HERE), so a folder whose name the program's single-byte
+// text cannot spell still works.
 std::string CurrentFolder() {
     std::error_code error;
     const std::filesystem::path folder = std::filesystem::current_path(error);
@@ -80,12 +84,11 @@ int main(int argc, char* argv[]) {
     const char* noRenew = std::getenv(NO_RENEW_VARIABLE);
     if (noRenew != nullptr && std::string(noRenew) == "1") options->renew = false;
 
-    const std::string here = CurrentFolder();
     const auto interfaces = platform::ListNetworkInterfaces();
     // The interface that faces the adaptor: found at start-up, remembered for the refresh.
     const std::string adaptor = options->mode == 1
                                     ? AdaptorInterface(interfaces, platform::RouteInterfaceTowards(ADAPTOR_ADDRESS))
-                                    : RecordedInterface(here, interfaces);
+                                    : RecordedInterface(HERE, interfaces);
 
     RenewalStatus renewal;
     std::vector<std::string> renewed;
@@ -119,10 +122,10 @@ int main(int argc, char* argv[]) {
     const auto now = platform::ListNetworkInterfaces();
     // ipinfo.tmp last: whoever waits for it finds nicinfo.tmp already there.
     std::string error;
-    if (!platform::ReplaceFile(here, NICINFO_FILE, FormatNicInfo(now, platform::DefaultRouteInterface(), adaptor,
+    if (!platform::ReplaceFile(HERE, NICINFO_FILE, FormatNicInfo(now, platform::DefaultRouteInterface(), adaptor,
                                                                  renewal), 0644, &error) ||
-        !platform::ReplaceFile(here, IPINFO_FILE, FormatIpInfo(address, renewal), 0644, &error)) {
-        Say("could not write the information files in " + here + ": " + error);
+        !platform::ReplaceFile(HERE, IPINFO_FILE, FormatIpInfo(address, renewal), 0644, &error)) {
+        Say("could not write the information files in " + CurrentFolder() + ": " + error);
         return 1;
     }
     return 0;
