@@ -124,7 +124,7 @@ bool WriteAll(HANDLE file, std::string_view content) {
 std::optional<std::string> ReadRegularFile(const std::string& path, size_t maxBytes, bool) {
     // The link itself is opened, not what it points to, and then refused.
     Handle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+                              nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     BY_HANDLE_FILE_INFORMATION information {};
     if (!file.Valid() || ::GetFileType(file.Get()) != FILE_TYPE_DISK ||
         !::GetFileInformationByHandle(file.Get(), &information) ||
@@ -155,8 +155,8 @@ bool ReplaceFile(const std::string& directory, const std::string& name, std::str
     for (int attempt = 0; attempt < 16; ++attempt) {
         const std::string temporary = base + "." + name + "." + std::to_string(rng()) + ".new";
         // CREATE_NEW: a name that is taken, by a file or a link, is never opened.
-        Handle file(::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr));
+        Handle file(
+            ::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.Valid()) {
             if (::GetLastError() == ERROR_FILE_EXISTS) continue;
             return fail("cannot write " + temporary);
