@@ -12,15 +12,17 @@ namespace kbr::platform {
 
 struct ProgramRun {
     bool started = false;
-    int exitCode = -1;   // -1 also when it had to be ended at the time limit
-    std::string output;  // what it wrote to standard output
-    std::string errors;  // to standard error, or why it could not be started
+    int exitCode = -1;      // -1 also when it had to be ended at the time limit
+    bool timedOut = false;  // it was ended at the time limit
+    std::string output;     // what it wrote to standard output
+    std::string errors;     // to standard error, or why it could not be started
 };
 
 // Runs the program to its end, at most timeoutMs (then it is ended), and collects both streams:
 // what it wrote until it ended (a program that it started and that keeps the pipes open is not
-// waited for).
-ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args, int timeoutMs);
+// waited for). With searchPath, a program named without a folder is looked up as Start does.
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args, int timeoutMs,
+                      bool searchPath = false);
 
 class ChildProcess {
 public:
@@ -32,9 +34,12 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // Starts the program (a path, not looked up on the search path) with the arguments. False
-    // with the reason when it could not be started (or one is already running).
-    [[nodiscard]] bool Start(const std::string& program, const std::vector<std::string>& args, std::string* error);
+    // Starts the program with the arguments: a path, or with searchPath a program named without a
+    // folder is looked up on the search path (Windows: the system's CreateProcess search, which
+    // also adds ".exe"). False with the reason when it could not be started (or one is already
+    // running).
+    [[nodiscard]] bool Start(const std::string& program, const std::vector<std::string>& args, std::string* error,
+                             bool searchPath = false);
     bool Started() const;
     int64_t Pid() const { return pid_; }
 

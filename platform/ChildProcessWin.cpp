@@ -36,7 +36,8 @@ ChildProcess::~ChildProcess() {
 
 bool ChildProcess::Started() const { return pid_ > 0; }
 
-bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& args, std::string* error) {
+bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& args, std::string* error,
+                         bool searchPath) {
     if (Started() && !exitCode_) {
         if (error) *error = "a program is already running";
         return false;
@@ -72,9 +73,10 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     startup.hStdOutput = outWrite;
     startup.hStdError = errWrite;
     PROCESS_INFORMATION started{};
-    // A process group of its own, so that a Ctrl-Break can be sent to it alone.
-    const BOOL ok = ::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                     CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &started);
+    // A process group of its own, so that a Ctrl-Break can be sent to it alone. Without an
+    // application name the system looks the program up from the command line's first word.
+    const BOOL ok = ::CreateProcessA(searchPath ? nullptr : program.c_str(), commandLine.data(), nullptr, nullptr,
+                                     TRUE, CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &started);
     const std::string reason = ok ? std::string() : win::LastErrorText();
     ::CloseHandle(outWrite);
     ::CloseHandle(errWrite);

@@ -93,13 +93,6 @@ WholeFile ReadWholeFile(const std::string& path, uint64_t maxSize);
 // A new, empty folder in parent whose name starts with prefix and is nobody else's (made in one
 // step, so two callers never get the same one). Its path, or empty on failure.
 std::string MakeFreshFolder(const std::string& parent, std::string_view prefix);
-// Writes bytes to a new file of its own beside path (created exclusively, never through a link
-// planted there: ReplaceFile of SafeFile.h), flushes it to the disk and puts it in the place of
-// path in one step, so that a reader sees the old file or the new one, never half a file, and a
-// link at path is replaced, not written through. `mode` is the new file's permission bits (not
-// used on Windows). False (with the reason, naming the file) on any failure; the temporary file
-// is then removed.
-[[nodiscard]] bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::string* error,
-                                       unsigned mode = 0644);
+// (A file is replaced in one step, never written through a link, with ReplaceFile in SafeFile.h.)
 
 }  // namespace kbr::platform

@@ -69,10 +69,11 @@ std::string MakeFreshFolder(const std::string& parent, std::string_view prefix) 
     return {};
 }
 
-ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args, int timeoutMs) {
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args, int timeoutMs,
+                      bool searchPath) {
     ProgramRun run;
     ChildProcess child;
-    if (!child.Start(program, args, &run.errors)) return run;
+    if (!child.Start(program, args, &run.errors, searchPath)) return run;
     run.started = true;
     using Stream = ChildProcess::Stream;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -89,6 +90,7 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     if (!ended) {
         child.Kill();
         (void)child.Wait(-1);
+        run.timedOut = true;
         return run;
     }
     // What it wrote just before it ended.

@@ -222,13 +222,6 @@ std::optional<std::string> SystemErrorText(uint32_t code) {
 
 bool RunsAsSuperuser() { return ::geteuid() == 0; }
 
-bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::string* error, unsigned mode) {
-    const size_t slash = path.rfind('/');
-    const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    return ReplaceFile(directory, name, bytes, mode, error);
-}
-
 namespace file {
 
 // Non-blocking, so that naming a pipe cannot hang the caller in open(); it is refused by its kind.

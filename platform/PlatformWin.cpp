@@ -24,21 +24,7 @@ namespace kbr::platform {
 
 namespace {
 
-// Closes a handle on every way out.
-class Handle {
-public:
-    explicit Handle(HANDLE handle) : handle_(handle) {}
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    ~Handle() {
-        if (Valid()) ::CloseHandle(handle_);
-    }
-    bool Valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
+using win::Handle;
 
 std::string BaseName(const std::string& path) {
     const size_t slash = path.find_last_of("\\/");
@@ -294,44 +280,6 @@ std::optional<std::string> SystemErrorText(uint32_t code) {
 }
 
 bool RunsAsSuperuser() { return false; }
-
-namespace {
-
-// Writes the whole of bytes to a new file at path; false with the system's reason.
-bool WriteNewFile(const std::string& path, std::string_view bytes, std::string& reason) {
-    Handle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    bool ok = file.Valid();
-    for (size_t written = 0; ok && written < bytes.size();) {
-        const size_t left = bytes.size() - written;
-        DWORD n = 0;
-        ok = ::WriteFile(file.Get(), bytes.data() + written, static_cast<DWORD>(left > (1u << 30) ? 1u << 30 : left), &n,
-                         nullptr) &&
-             n > 0;
-        written += n;
-    }
-    ok = ok && ::FlushFileBuffers(file.Get());
-    if (!ok) reason = LastErrorText();
-    return ok;
-}
-
-}  // namespace
-
-bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::string* error, unsigned) {
-    const std::string temporary = path + ".tmp";
-    std::string reason;
-    std::string what;
-    if (!WriteNewFile(temporary, bytes, reason)) {
-        what = "cannot write " + temporary;
-    } else if (!::MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        reason = LastErrorText();
-        what = "cannot replace " + path;
-    } else {
-        return true;
-    }
-    ::DeleteFileA(temporary.c_str());
-    if (error) *error = what + ": " + reason;
-    return false;
-}
 
 namespace file {
 

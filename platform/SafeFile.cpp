@@ -9,8 +9,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #else
+#include <windows.h>
+
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
+
+#include "platform/WinSupport.h"
+// windows.h makes ReplaceFile a macro for a function of its own (ReplaceFileA): not ours.
+#undef ReplaceFile
 #endif
 
 namespace kbr::platform {
@@ -97,37 +103,85 @@ bool EnsurePrivateDirectory(const std::string& path) {
            (info.st_mode & 0077) == 0;
 }
 
-#else  // Windows: no FIFOs or links to fear in the run folder; plain file operations.
+#else  // Windows: links (reparse points) refused or replaced, never followed; no FIFOs to fear.
+
+namespace {
+
+using win::Handle;
+
+bool WriteAll(HANDLE file, std::string_view content) {
+    while (!content.empty()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(content.size(), 1u << 30));
+        DWORD written = 0;
+        if (!::WriteFile(file, content.data(), chunk, &written, nullptr) || written == 0) return false;
+        content.remove_prefix(written);
+    }
+    return true;
+}
+
+}  // namespace
 
 std::optional<std::string> ReadRegularFile(const std::string& path, size_t maxBytes, bool) {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return std::nullopt;
+    // The link itself is opened, not what it points to, and then refused.
+    Handle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION information {};
+    if (!file.Valid() || ::GetFileType(file.Get()) != FILE_TYPE_DISK ||
+        !::GetFileInformationByHandle(file.Get(), &information) ||
+        (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+        return std::nullopt;
+    }
     std::string content(maxBytes, '\0');
-    file.read(content.data(), static_cast<std::streamsize>(maxBytes));
-    content.resize(static_cast<size_t>(file.gcount()));
+    size_t got = 0;
+    while (got < maxBytes) {
+        DWORD n = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(maxBytes - got, 1u << 30));
+        if (!::ReadFile(file.Get(), content.data() + got, chunk, &n, nullptr)) return std::nullopt;
+        if (n == 0) break;
+        got += n;
+    }
+    content.resize(got);
     return content;
 }
 
 bool ReplaceFile(const std::string& directory, const std::string& name, std::string_view content, unsigned,
                  std::string* error) {
-    const std::filesystem::path target = std::filesystem::path(directory.empty() ? "." : directory) / name;
-    std::filesystem::path temporary = target;
-    temporary += ".new";
-    {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        if (!file.write(content.data(), static_cast<std::streamsize>(content.size()))) {
-            if (error) *error = "cannot write " + temporary.string();
-            return false;
+    const std::string base = (directory.empty() ? std::string(".") : directory) + "\\";
+    const auto fail = [error](const std::string& what) {
+        if (error) *error = what + ": " + win::LastErrorText();
+        return false;
+    };
+    std::random_device rng;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const std::string temporary = base + "." + name + "." + std::to_string(rng()) + ".new";
+        // CREATE_NEW: a name that is taken, by a file or a link, is never opened.
+        Handle file(
+            ::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.Valid()) {
+            if (::GetLastError() == ERROR_FILE_EXISTS) continue;
+            return fail("cannot write " + temporary);
         }
+        const bool written = WriteAll(file.Get(), content) && ::FlushFileBuffers(file.Get());
+        DWORD code = ::GetLastError();
+        const bool closed = file.Close();
+        if (written && !closed) code = ::GetLastError();
+        // Renaming over a link replaces the link itself; it never writes to the link's target.
+        if (written && closed) {
+            if (::MoveFileExA(temporary.c_str(), (base + name).c_str(),
+                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+                return true;
+            }
+            code = ::GetLastError();
+            ::DeleteFileA(temporary.c_str());
+            ::SetLastError(code);
+            return fail("cannot replace " + base + name);
+        }
+        ::DeleteFileA(temporary.c_str());
+        ::SetLastError(code);
+        return fail("cannot write " + temporary);
     }
-    std::error_code failure;
-    std::filesystem::rename(temporary, target, failure);
-    if (!failure) return true;
-    if (error) *error = "cannot replace " + target.string() + ": " + failure.message();
-    std::filesystem::remove(temporary, failure);
-    return false;
+    ::SetLastError(ERROR_FILE_EXISTS);
+    return fail("cannot write a new file beside " + base + name);
 }
 
 bool EnsurePrivateDirectory(const std::string& path) {

@@ -1,11 +1,34 @@
 #pragma once
-// Inside platform/ only, on Windows: what the Windows files share (defined in PlatformWin.cpp).
+// Inside platform/ only, on Windows: what the Windows files share (the functions are defined in
+// PlatformWin.cpp).
+
+#include <windows.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace kbr::platform::win {
+
+// Closes a handle on every way out.
+class Handle {
+public:
+    explicit Handle(HANDLE handle) : handle_(handle) {}
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    ~Handle() { Close(); }
+    bool Valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return handle_; }
+    // Closes it now; false when the system reports a failure (a write it could not finish).
+    bool Close() {
+        const bool closed = !Valid() || ::CloseHandle(handle_);
+        handle_ = nullptr;
+        return closed;
+    }
+
+private:
+    HANDLE handle_;
+};
 
 // The program and its arguments as one command line that the C runtime splits back into the
 // same argv: an argument is quoted when it holds a blank, a tab or a quote (or is empty), quotes

@@ -229,15 +229,32 @@ class Browser {
         // The browser's helpers (renderers, the crash handler) can outlive it for a moment and
         // still write into the profile: wait until every process of this run is gone.
         await waitForProcessesUsing(this.profile, 10000);
-        // Removing a folder that something still fills fails with ENOTEMPTY; try again briefly.
-        fs.rmSync(this.profile, { recursive: true, force: true, maxRetries: 5, retryDelay: 200 });
+        // Removing a folder that something still fills fails with ENOTEMPTY; try again for a while.
+        await removeFolder(this.profile, 10000);
     }
 }
 
-// Processes whose command line names this profile folder (every process of one browser run does).
+// Removes a folder, trying again while something still writes into it, up to limitMs.
+async function removeFolder(folder, limitMs)
+{
+    const deadline = Date.now() + limitMs;
+    for (;;) {
+        try {
+            fs.rmSync(folder, { recursive: true, force: true });
+            return;
+        } catch (e) {
+            if (Date.now() >= deadline || !['ENOTEMPTY', 'EBUSY', 'EPERM'].includes(e.code))
+                throw e;
+        }
+        await new Promise((r) => setTimeout(r, 100));
+    }
+}
+
+// Processes whose command line names this profile folder: every process of one browser run does,
+// as --user-data-dir or inside another argument (the crash handler's database, for one).
 function processesUsing(profile)
 {
-    const needle = '--user-data-dir=' + profile;
+    const needle = profile;
     const found = [];
     let entries = [];
     try {
@@ -254,7 +271,7 @@ function processesUsing(profile)
         } catch (e) {
             continue;  // gone meanwhile, or not ours to read
         }
-        if (cmdline.split('\0').includes(needle))
+        if (Number(name) !== process.pid && cmdline.split('\0').some((arg) => arg.includes(needle)))
             found.push(Number(name));
     }
     return found;

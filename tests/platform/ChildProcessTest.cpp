@@ -32,14 +32,28 @@ TEST(ChildProcess, RunProgramCollectsBothStreamsAndTheExitCode) {
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_EQ(run.output, "out");
     EXPECT_EQ(run.errors, "err");
+    EXPECT_FALSE(run.timedOut);
 
     const auto start = std::chrono::steady_clock::now();
     const ProgramRun cut = RunProgram(KBR_PLATFORM_HELPER, {"sleep", "30000"}, 200);
     EXPECT_TRUE(cut.started);
     EXPECT_EQ(cut.exitCode, -1) << "ended at the limit";
+    EXPECT_TRUE(cut.timedOut);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 
     EXPECT_FALSE(RunProgram("no-such-program-here", {}, 1000).started);
+    EXPECT_FALSE(RunProgram("no-such-program-here", {}, 1000, /*searchPath=*/true).started);
+}
+
+TEST(ChildProcess, AProgramNamedWithoutAFolderIsLookedUp) {
+#ifdef _WIN32
+    // The system's search: beside the program that starts it first, ".exe" added.
+    const ProgramRun run = RunProgram("platform_helper", {"exit", "5"}, 10000, /*searchPath=*/true);
+#else
+    const ProgramRun run = RunProgram("sh", {"-c", "exit 5"}, 10000, /*searchPath=*/true);
+#endif
+    EXPECT_TRUE(run.started) << run.errors;
+    EXPECT_EQ(run.exitCode, 5);
 }
 
 TEST(ChildProcess, AStopRequestReachesTheProgram) {

@@ -1,5 +1,5 @@
 // Facts of the running system and the file calls: version, error texts, whole-file reads, files
-// replaced in one step, fresh folders.
+// replaced in one step and read back, fresh folders.
 #include "platform/Platform.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/ProgramNames.h"
+#include "platform/SafeFile.h"
 
 namespace kbr::platform {
 namespace {
@@ -77,18 +78,29 @@ TEST(Files, WholeFileIsReadWithinItsBound) {
     EXPECT_TRUE(folderError == EISDIR || folderError == EACCES) << folderError;
 }
 
-TEST(Files, AtomicWriteReplacesAnExistingFileWhole) {
+TEST(Files, ReplaceFileReplacesAnExistingFileWhole) {
     ScratchFolder folder;
-    const std::string path = folder.File("state");
     std::string error;
-    ASSERT_TRUE(WriteFileAtomically(path, "first", &error)) << error;
-    ASSERT_TRUE(WriteFileAtomically(path, "second, longer", &error)) << error;
-    EXPECT_EQ(Contents(path), "second, longer");
-    EXPECT_FALSE(fs::exists(path + ".tmp"));
+    ASSERT_TRUE(ReplaceFile(folder.Path(), "state", "first", 0644, &error)) << error;
+    ASSERT_TRUE(ReplaceFile(folder.Path(), "state", std::string("second,\0 longer\r\n", 17), 0644, &error)) << error;
+    EXPECT_EQ(Contents(folder.File("state")), std::string("second,\0 longer\r\n", 17)) << "written as binary";
+    EXPECT_EQ(ReadRegularFile(folder.File("state"), 100), std::string("second,\0 longer\r\n", 17));
+    EXPECT_EQ(ReadRegularFile(folder.File("state"), 6), "second");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path()), fs::directory_iterator()), 1)
+        << "nothing of the writing is left behind";
 
-    EXPECT_FALSE(WriteFileAtomically(folder.File("no-folder/state"), "x", &error));
+    EXPECT_FALSE(ReplaceFile(folder.File("no-folder"), "state", "x", 0644, &error));
     EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
     EXPECT_NE(error.find("no-folder"), std::string::npos) << error;
+    // A folder in the way is not replaced.
+    fs::create_directory(folder.File("taken"));
+    EXPECT_FALSE(ReplaceFile(folder.Path(), "taken", "x", 0644, &error));
+    EXPECT_NE(error.find("cannot replace"), std::string::npos) << error;
+    EXPECT_TRUE(fs::is_directory(folder.File("taken")));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path()), fs::directory_iterator()), 2);
+
+    EXPECT_FALSE(ReadRegularFile(folder.File("absent"), 100));
+    EXPECT_FALSE(ReadRegularFile(folder.File("taken"), 100)) << "a folder";
 }
 
 TEST(Files, FreshFoldersAreNeverShared) {

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "platform/Platform.h"
 #include "tools/devsim/ImageTags.h"
 #include "tools/devsim/StateFile.h"
 
@@ -237,8 +236,8 @@ void DeviceModel::DumpSection(int which) const {
         return;
     }
     std::string error;
-    if (!platform::WriteFileAtomically(path, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()),
-                                       &error)) {
+    if (!WriteFileAtomically(path, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), 0644,
+                             &error)) {
         logger_->Problem(error);
     }
 }

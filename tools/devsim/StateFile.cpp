@@ -2,8 +2,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "platform/Platform.h"
+#include "platform/SafeFile.h"
 
 namespace kbr::devsim {
 
@@ -102,10 +104,17 @@ std::string StateText(const std::vector<std::pair<std::string, std::string>>& va
     return text;
 }
 
+bool WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t mode, std::string* error) {
+    // The system's own separators (Windows: either slash).
+    const std::filesystem::path file(path);
+    const std::string directory = file.has_parent_path() ? file.parent_path().string() : std::string(".");
+    return platform::ReplaceFile(directory, file.filename().string(), bytes, mode, error);
+}
+
 bool WriteStateFile(const std::string& path, const std::vector<std::pair<std::string, std::string>>& values,
                     std::string* error) {
     // The state holds the device's passwords: for the owner's eyes only.
-    return platform::WriteFileAtomically(path, StateText(values), error, 0600);
+    return WriteFileAtomically(path, StateText(values), 0600, error);
 }
 
 }  // namespace kbr::devsim

@@ -6,6 +6,8 @@
 // they plant there is written through.
 
 #include <cstddef>
+#include <sys/types.h>
+
 #include <map>
 #include <optional>
 #include <string>
@@ -33,5 +35,11 @@ std::optional<StateValues> ReadStateFile(const std::string& path, std::string* e
 std::string StateText(const std::vector<std::pair<std::string, std::string>>& values);
 [[nodiscard]] bool WriteStateFile(const std::string& path, const std::vector<std::pair<std::string, std::string>>& values,
                                   std::string* error);
+
+// Writes bytes to path atomically (platform::ReplaceFile: a new file of its own beside it, created
+// exclusively and never through a link, with `mode`, flushed, then renamed over path). A link
+// planted at path is replaced, never followed.
+[[nodiscard]] bool WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t mode,
+                                       std::string* error);
 
 }  // namespace kbr::devsim

@@ -8,31 +8,16 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Network.h"
+
 namespace kbr::nwinf {
 
 inline constexpr const char* NO_ADDRESS = "0.0.0.0";
 inline constexpr const char* IPINFO_FILE = "ipinfo.tmp";
 inline constexpr const char* NICINFO_FILE = "nicinfo.tmp";
 
-struct InterfaceFacts {
-    std::string name;
-    std::string hardwareAddress;
-    bool up = false;
-    bool running = false;
-    bool loopback = false;
-    int mtu = 0;
-    std::vector<std::string> ipv4;   // dotted, e.g. "192.168.1.33"
-    std::vector<std::string> other;  // every address with its prefix length, e.g. "fe80::1/64"
-};
-
-// The interfaces as the operating system reports them now.
-std::vector<InterfaceFacts> CollectInterfaces();
-
-// Name of the interface that carries the IPv4 default route, from a Linux /proc/net/route table
-// (lowest metric wins); empty when there is none or the text is not such a table.
-std::string DefaultRouteInterfaceFromTable(std::string_view routeTable);
-// The same for this machine (empty where the table is not available).
-std::string DefaultRouteInterface();
+// An interface as the system reports it (platform/Network.h).
+using InterfaceFacts = platform::NetworkInterface;
 
 // The PC's primary IPv4 address in dotted form, NO_ADDRESS when it has none. Only interfaces
 // that are up and running and not loopback count. The default-route interface comes first; among
@@ -43,12 +28,9 @@ std::string PrimaryIPv4(const std::vector<InterfaceFacts>& interfaces, std::stri
 std::string PrimaryInterface(const std::vector<InterfaceFacts>& interfaces, std::string_view defaultRouteInterface);
 
 // The interface that faces the adaptor in its configuration mode: of those that are up and hold an
-// address of the adaptor's 192.168.0.x network, the one holding `routeSource` (the address this
-// PC sends from towards 192.168.0.20), else the first; empty when none does.
-std::string AdaptorInterface(const std::vector<InterfaceFacts>& interfaces, std::string_view routeSource = {});
-// The local address the system would send from towards `address` (no packet is sent); empty when
-// there is no route.
-std::string SourceAddressTowards(const std::string& address);
+// address of the adaptor's 192.168.0.x network, `routeInterface` (the one the route towards
+// 192.168.0.20 leaves from), else the first; empty when none does.
+std::string AdaptorInterface(const std::vector<InterfaceFacts>& interfaces, std::string_view routeInterface = {});
 // The IPv4 address `name` holds (a routable one before a link-local one), NO_ADDRESS when it is
 // down, missing or holds none.
 std::string AddressOf(const std::vector<InterfaceFacts>& interfaces, std::string_view name);
@@ -73,14 +55,27 @@ std::string FormatIpInfo(std::string_view address, const RenewalStatus& renewal 
 // block per interface.
 std::string FormatNicInfo(const std::vector<InterfaceFacts>& interfaces, std::string_view defaultRouteInterface,
                           std::string_view adaptorInterface = {}, const RenewalStatus& renewal = {});
-// The adaptor's interface as an earlier nicinfo.tmp recorded it; empty when it did not.
-std::string RecordedAdaptorInterface(std::string_view nicinfo);
+
+// What a system may name an interface, so that a recorded name that could pass for an option, a
+// path or (for ipconfig) a pattern is never used: Linux's names (at most 15 bytes, no '/', ':' or
+// blanks), or Windows' connection names (at most 255 characters, blanks allowed, none of '*', '?'
+// or '"', not starting with '/' or '-').
+enum class NameRules { Linux, Windows };
+#ifdef _WIN32
+inline constexpr NameRules SYSTEM_NAME_RULES = NameRules::Windows;
+#else
+inline constexpr NameRules SYSTEM_NAME_RULES = NameRules::Linux;
+#endif
+bool IsInterfaceName(std::string_view name, NameRules rules = SYSTEM_NAME_RULES);
+
+// The adaptor's interface as an earlier nicinfo.tmp recorded it; empty when it did not, or when
+// what it recorded is no interface name by `rules`.
+std::string RecordedAdaptorInterface(std::string_view nicinfo, NameRules rules = SYSTEM_NAME_RULES);
 inline constexpr const char* ADAPTOR_INTERFACE_KEY = "adaptor_interface=";
 
-// Writes `content` to `directory`/`name` through a new file of its own and a rename, so a reader
-// never sees half a file and a link planted as `name` is replaced, never written through. False
-// on any failure.
-[[nodiscard]] bool WriteFileWhole(const std::string& directory, const std::string& name, std::string_view content);
+// Why a renewal program failed, for the files and the log: "PROGRAM failed", followed by ": " and
+// the last line of what it wrote to standard error (at most 200 characters) when it wrote any.
+std::string FailureReason(const std::string& program, std::string_view errors);
 
 struct Options {
     int mode = 0;              // 1: at program start-up (report only), 2: refresh (renew, then report)
