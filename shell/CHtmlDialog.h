@@ -71,7 +71,6 @@ public:
     static constexpr int kQueueTickMs = 250;
 
     static constexpr const char* kPageLibraryUrl = "res://PgPack.dll/";
-    static constexpr const char* kAppVersion = "1.0.0.0";
     // The first resize places the window here (screen coordinates of its outer frame).
     static constexpr int kFirstLeft = 30;
     static constexpr int kFirstTop = 20;
