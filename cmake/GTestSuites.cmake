@@ -2,7 +2,7 @@
 # per suite, each running that suite's tests in one process. Used for the programs whose every
 # process pays for starting a browser engine.
 #   cmake -D EXECUTABLE=... -D PREFIX=... -D OUTPUT=... -D TIMEOUT=... -D LABELS=a,b
-#         -D WORKING_DIRECTORY=... -P GTestSuites.cmake
+#         -D WORKING_DIRECTORY=... [-D PROCESSORS=n] -P GTestSuites.cmake
 execute_process(COMMAND "${EXECUTABLE}" --gtest_list_tests
                 OUTPUT_VARIABLE listing RESULT_VARIABLE result TIMEOUT 120)
 if(NOT result EQUAL 0)
@@ -11,6 +11,9 @@ endif()
 string(REPLACE ";" "\\;" listing "${listing}")
 string(REPLACE "\n" ";" lines "${listing}")
 string(REPLACE "," ";" labels "${LABELS}")
+if(NOT PROCESSORS)
+  set(PROCESSORS 1)
+endif()
 set(content "# Written by GTestSuites.cmake from ${EXECUTABLE}\n")
 foreach(line IN LISTS lines)
   # Suite lines start in the first column and end with '.', perhaps followed by "  # TypeParam".
@@ -20,7 +23,7 @@ foreach(line IN LISTS lines)
     string(APPEND content
       "add_test([=[${test}]=] [==[${EXECUTABLE}]==] [==[--gtest_filter=${suite}.*]==])\n"
       "set_tests_properties([=[${test}]=] PROPERTIES TIMEOUT ${TIMEOUT} LABELS [==[${labels}]==]"
-      " WORKING_DIRECTORY [==[${WORKING_DIRECTORY}]==])\n")
+      " PROCESSORS ${PROCESSORS} WORKING_DIRECTORY [==[${WORKING_DIRECTORY}]==])\n")
   endif()
 endforeach()
 file(WRITE "${OUTPUT}" "${content}")
