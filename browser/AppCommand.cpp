@@ -9,12 +9,12 @@
 namespace kbr {
 
 std::optional<std::string_view> MatchAppUrl(std::string_view url) {
-    static constexpr std::string_view kPrefix = "app:";
-    if (url.size() < kPrefix.size()) return std::nullopt;
-    for (size_t i = 0; i < kPrefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(url[i])) != kPrefix[i]) return std::nullopt;
+    static constexpr std::string_view PREFIX = "app:";
+    if (url.size() < PREFIX.size()) return std::nullopt;
+    for (size_t i = 0; i < PREFIX.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(url[i])) != PREFIX[i]) return std::nullopt;
     }
-    return url.substr(kPrefix.size());
+    return url.substr(PREFIX.size());
 }
 
 int32_t LeadingInt(std::string_view text) {
@@ -43,13 +43,13 @@ namespace {
 
 // Length of "X:\fakepath\" at the start of text, or 0 when it is not there.
 size_t FakePathPrefix(std::string_view text) {
-    static constexpr std::string_view kFolder = ":\\fakepath\\";
-    if (text.size() < 1 + kFolder.size()) return 0;
+    static constexpr std::string_view FOLDER = ":\\fakepath\\";
+    if (text.size() < 1 + FOLDER.size()) return 0;
     if (!std::isalpha(static_cast<unsigned char>(text[0]))) return 0;
-    for (size_t i = 0; i < kFolder.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[1 + i])) != kFolder[i]) return 0;
+    for (size_t i = 0; i < FOLDER.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[1 + i])) != FOLDER[i]) return 0;
     }
-    return 1 + kFolder.size();
+    return 1 + FOLDER.size();
 }
 
 bool CarriesFilePath(int function) { return function == 8 || function == 14; }

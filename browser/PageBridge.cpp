@@ -83,8 +83,8 @@ void PageBridge::HandleRequest(QWebEngineUrlRequestJob* job) {
     const QString text = query.queryItemValue(QStringLiteral("a"), QUrl::FullyDecoded);
     const QUrl initiator = job->initiator();
     // Only our own pages: a `res` document of this control. Anything else gets nothing done.
-    if (token.isEmpty() || token != token_ || initiator.scheme() != QLatin1String(kResScheme) ||
-        initiator.host().compare(kPageLibraryHost, Qt::CaseInsensitive) != 0) {
+    if (token.isEmpty() || token != token_ || initiator.scheme() != QLatin1String(RES_SCHEME) ||
+        initiator.host().compare(PAGE_LIBRARY_HOST, Qt::CaseInsensitive) != 0) {
         job->fail(QWebEngineUrlRequestJob::RequestDenied);
         return;
     }
@@ -106,7 +106,7 @@ void PageBridge::HandleRequest(QWebEngineUrlRequestJob* job) {
     QTimer::singleShot(0, this, [this, pending, kind, text] { Run(pending, kind, text); });
 }
 
-void PageBridge::Run(QPointer<QWebEngineUrlRequestJob> job, Kind kind, const QString& text) {
+void PageBridge::Run(const QPointer<QWebEngineUrlRequestJob>& job, Kind kind, const QString& text) {
     const QPointer<PageBridge> self(this);
     QJsonObject answer;
     switch (kind) {

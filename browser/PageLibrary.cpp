@@ -29,9 +29,9 @@ std::optional<std::filesystem::path> FindPageLibrary() {
     std::error_code ec;
     const auto current = std::filesystem::current_path(ec);
     if (!ec) {
-        if (auto found = FindFileIgnoringCase(current, kPageLibraryName)) return found;
+        if (auto found = FindFileIgnoringCase(current, PAGE_LIBRARY_NAME)) return found;
     }
-    return FindFileIgnoringCase(PageLibraryDataDirectory(), kPageLibraryName);
+    return FindFileIgnoringCase(PageLibraryDataDirectory(), PAGE_LIBRARY_NAME);
 }
 
 bool PageLibrary::Load(const std::filesystem::path& path) {
@@ -56,7 +56,7 @@ bool PageLibrary::Read(const std::filesystem::path& path) {
         error_ = "cannot read " + path.string() + ": " + ec.message();
         return false;
     }
-    if (size > kMaxFileSize) {
+    if (size > MAX_FILE_SIZE) {
         error_ = path.string() + " is too large (" + std::to_string(size) + " bytes)";
         return false;
     }
@@ -102,13 +102,13 @@ std::string MimeTypeForName(std::string_view name) {
     if (dot == std::string_view::npos) return "text/javascript";
     std::string ext(file.substr(dot + 1));
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    static const std::pair<const char*, const char*> kTypes[] = {
+    static const std::pair<const char*, const char*> MIME_TYPES[] = {
         {"html", "text/html"}, {"htm", "text/html"},        {"js", "text/javascript"}, {"css", "text/css"},
         {"gif", "image/gif"},  {"png", "image/png"},        {"jpg", "image/jpeg"},     {"jpeg", "image/jpeg"},
         {"bmp", "image/bmp"},  {"ico", "image/x-icon"},     {"svg", "image/svg+xml"},  {"txt", "text/plain"},
         {"xml", "text/xml"},   {"json", "application/json"},
     };
-    for (const auto& [e, type] : kTypes) {
+    for (const auto& [e, type] : MIME_TYPES) {
         if (ext == e) return type;
     }
     return "application/octet-stream";

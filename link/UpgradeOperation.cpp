@@ -18,7 +18,7 @@ MessageSink MessagesOf(OperationContext& context) {
 }
 
 std::span<const uint8_t> TagArea(std::span<const uint8_t> section) {
-    return section.subspan(std::min(section.size(), kImageSectionStartSize));
+    return section.subspan(std::min(section.size(), IMAGE_SECTION_START_SIZE));
 }
 
 }  // namespace
@@ -116,7 +116,7 @@ void UpgradeOperation::OnVersion(std::span<const uint8_t> received) {
     std::optional<std::string> version;
     if (const auto& productId2 = image_->productIds[1]) {
         context.State().imageProductId = *productId2;
-        version = FindImageTag(TagArea(image_->Section(2)), kImageTagVersion);
+        version = FindImageTag(TagArea(image_->Section(2)), IMAGE_TAG_VERSION);
     }
     if (!version) {
         // Nothing is outstanding and nothing will come: end now rather than after the timer.
@@ -246,7 +246,7 @@ void ReadImageVersion::Start(std::string_view path) {
     std::optional<ImageSection> section = LoadImageSection(path, 1, MessagesOf(context));
     if (!section) return;
     context.State().imageProductId = section->productId;
-    if (auto version = FindImageTag(TagArea(section->bytes), kImageTagAppVersion)) {
+    if (auto version = FindImageTag(TagArea(section->bytes), IMAGE_TAG_APP_VERSION)) {
         context.State().imageVersion = std::move(*version);
     }
 }

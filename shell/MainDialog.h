@@ -26,13 +26,13 @@ namespace kbr {
 class MainDialog : public CHtmlDialog, public DeviceLink {
     Q_OBJECT
 public:
-    static constexpr const char* kStartUrl = "res://PgPack.dll//Index.html";
-    static constexpr const char* kDeviceAddress = "192.168.0.20";
-    static constexpr const char* kDevicePort = "52121";
-    static constexpr const char* kReconnectQuestion =
+    static constexpr const char* START_URL = "res://PgPack.dll//Index.html";
+    static constexpr const char* DEVICE_ADDRESS = "192.168.0.20";
+    static constexpr const char* DEVICE_PORT = "52121";
+    static constexpr const char* RECONNECT_QUESTION =
         "Lost connection to device.  Select 'Yes' to attempt to reconnect?  Select 'No' to close application.";
     // Shown after a reconnect: one slash, lower-case "index.html" (the start URL differs).
-    static constexpr const char* kReconnectUrl = "res://PgPack.dll/index.html";
+    static constexpr const char* RECONNECT_URL = "res://PgPack.dll/index.html";
 
     // `services` must outlive the window.
     explicit MainDialog(ConfigServices& services, QWidget* parent = nullptr);

@@ -193,7 +193,7 @@ TEST(PageLibraryLookup, FileNameIgnoresCaseAndMimeFollowsTheExtension) {
     EXPECT_TRUE(std::filesystem::equivalent(*found, dir / "pgpack.DLL"));
     std::filesystem::remove_all(dir);
 
-    const std::pair<const char*, const char*> kTypes[] = {
+    const std::pair<const char*, const char*> MIME_TYPES[] = {
         {"Index.html", "text/html"}, {"ECB.JS", "text/javascript"}, {"STYLE.CSS", "text/css"},
         {"IMG/DOT.GIF", "image/gif"}, {"BREBOOT.PNG", "image/png"},
         // The data scripts of the page set have no extension and are loaded with <script src>.
@@ -201,7 +201,7 @@ TEST(PageLibraryLookup, FileNameIgnoresCaseAndMimeFollowsTheExtension) {
         {"1P", "text/javascript"}, {"//1P", "text/javascript"}, {"data.d/1", "text/javascript"},
         {"img.d/dot.gif", "image/gif"}, {"ARCHIVE.BIN", "application/octet-stream"}, {"x.", "application/octet-stream"},
     };
-    for (const auto& [name, type] : kTypes) EXPECT_EQ(MimeTypeForName(name), type) << name;
+    for (const auto& [name, type] : MIME_TYPES) EXPECT_EQ(MimeTypeForName(name), type) << name;
 }
 
 }  // namespace

@@ -20,7 +20,7 @@
 namespace kbr::test {
 namespace {
 
-const QString kStart = QStringLiteral("res://PgPack.dll//Index.html");
+const QString START = QStringLiteral("res://PgPack.dll//Index.html");
 
 QString Json(const QVariant& value) { return QString::fromUtf8(QJsonDocument::fromVariant(value).toJson(QJsonDocument::Compact)); }
 
@@ -28,9 +28,9 @@ class BrowserHost : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(host.created);
-        ASSERT_TRUE(host.LoadAndWait(kStart));
+        ASSERT_TRUE(host.LoadAndWait(START));
         ASSERT_TRUE(host.lastLoadOk);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return host.documentReady == 1; }, kLoadTimeoutMs));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return host.documentReady == 1; }, LOAD_TIMEOUT_MS));
     }
     // Calls a page function and waits for the delivery to finish.
     std::pair<bool, std::string> Call(const std::string& name, const PageScript::StringList& args, bool asArray) {
@@ -45,7 +45,7 @@ protected:
                                   : host.control->Script().CallFunction(name, args, &result, callback);
         EXPECT_TRUE(sent);
         EXPECT_EQ(result, "");  // results arrive through the callback
-        EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, kLoadTimeoutMs));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, LOAD_TIMEOUT_MS));
         return outcome;
     }
     TestHost host;
@@ -90,7 +90,7 @@ TEST(BrowserHostUnbound, ADamagedPageLibraryServesNothing) {
     }
     TestHost host;
     host.services.pageLibraryPath = damaged;
-    const bool loaded = host.LoadAndWait(kStart);
+    const bool loaded = host.LoadAndWait(START);
     std::filesystem::remove(damaged);
     ASSERT_TRUE(loaded);
     EXPECT_FALSE(host.lastLoadOk);
@@ -130,7 +130,7 @@ TEST_F(BrowserHost, ResultsMissingAndRaisingFunctions) {
 
 TEST_F(BrowserHost, HostileStringsArriveUnchanged) {
     const PageScript::StringList hostile = {"\"); window.pwned = 1; (\"", "back\\slash'quote", "line\nbreak\r\n",
-                                            "</script><script>window.pwned=2</script>", "sep\xE2\x80\xA8" "arator",
+                                            "</script><script>window.pwned=2</script>", "sep\xE2\x80\xA8" "arator",  // NOLINT(bugprone-suspicious-missing-comma): split to end the escape
                                             "${x}`tick`"};
     EXPECT_TRUE(Call("record", hostile, false).first);
     EXPECT_TRUE(Call("noSuch\"]); window.pwned = 3; (x[\"", {}, false).first == false);
@@ -157,7 +157,7 @@ TEST_F(BrowserHost, ScriptBoxesAreTitledCaption) {
 // A page of the library reaches its boxes through the bridge; a document without the bridge's
 // token through the engine's own alert, confirm and prompt. Both end in the same boxes.
 TEST_F(BrowserHost, ScriptBoxesAreTheSameWithAndWithoutTheBridge) {
-    for (const QString& url : {kStart, QStringLiteral("data:text/html,<title>data</title><body>no token</body>")}) {
+    for (const QString& url : {START, QStringLiteral("data:text/html,<title>data</title><body>no token</body>")}) {
         SCOPED_TRACE(url.toStdString());
         ASSERT_TRUE(host.LoadAndWait(url));
         FakeHostServices& services = host.services;
@@ -238,7 +238,7 @@ TEST_F(BrowserHost, CallsMadeDuringACommandAreAppliedBeforeNavigateReturns) {
     EXPECT_EQ(boxes.boxes[0].text, "Exception occurred.\r\n");
     EXPECT_EQ(boxes.boxes[0].caption, "KBR3300");
     // The outcomes, read back from the page afterwards, in order; the raising call's box once.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ran.size() == 4; }, kLoadTimeoutMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ran.size() == 4; }, LOAD_TIMEOUT_MS));
     EXPECT_EQ(ran, (std::vector<bool>{true, false, false, true}));
     EXPECT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(Json(Eval(host.control, "log")), R"([["first","x"],{"dims":1,"first":"b","items":["b","a"],"lbound":0,"ubound":1}])");
@@ -257,7 +257,7 @@ TEST_F(BrowserHost, CallsSentBeforeThePageBlocksRunBeforeThoseOfItsCommand) {
     Eval(host.control, "log = []");
     host.control->page()->runJavaScript("window.navigate('app:1701@'); log.push(['after-navigate']);");
     ASSERT_TRUE(host.control->Script().CallFunction("record", {"queued"}, nullptr, outcome("queued")));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return done.size() == 2; }, kLoadTimeoutMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done.size() == 2; }, LOAD_TIMEOUT_MS));
     EXPECT_EQ(done, (std::vector<std::string>{"queued", "during"}));
     EXPECT_EQ(Json(Eval(host.control, "log")), R"([["queued"],["during"],["after-navigate"]])");
 }
@@ -320,7 +320,7 @@ TEST(BrowserHostDelivery, CallsAroundTheFirstLoadArriveInOrder) {
     });
     host.control->Navigate("res://PgPack.dll/onload.html");
     EXPECT_TRUE(call("before-load"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return done.size() == 3; }, kLoadTimeoutMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done.size() == 3; }, LOAD_TIMEOUT_MS));
     EXPECT_EQ(done, (std::vector<std::string>{"before-load", "during-onload", "at-load-finished"}));
     EXPECT_EQ(Json(Eval(host.control, "log")), R"(["before-load","during-onload","onload-returned","at-load-finished"])");
     EXPECT_EQ(host.control->PageTitle(), "Onload Command");
@@ -349,7 +349,7 @@ TEST(BrowserHostFiles, CommandsNameTheChosenFileByItsFullPath) {
         QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(20, 20));
     };
     clickInput();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !host.commands.empty(); }, kLoadTimeoutMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !host.commands.empty(); }, LOAD_TIMEOUT_MS));
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(host.commands[0].code, 1003);
     EXPECT_EQ(host.commands[0].argument, "8:" + file.string());
@@ -374,9 +374,9 @@ TEST(BrowserHostFiles, CommandsNameTheChosenFileByItsFullPath) {
     }
     Eval(host.control, "document.getElementById('f').multiple = true");
     clickInput();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return host.commands.size() == 5; }, kLoadTimeoutMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return host.commands.size() == 5; }, LOAD_TIMEOUT_MS));
     const auto& kept = static_cast<HtmlPage*>(host.control->page())->ChosenFiles();
-    ASSERT_EQ(kept.size(), HtmlPage::kMaxChosenFiles);
+    ASSERT_EQ(kept.size(), HtmlPage::MAX_CHOSEN_FILES);
     EXPECT_EQ(kept.back().name, "more19.img");
     EXPECT_EQ(kept.front().name, "more4.img");
 
@@ -423,7 +423,7 @@ TEST_F(BrowserHost, ModalChildWindowRunsToItsEndInsideTheCommand) {
         };
         child.control->Navigate(QString::fromStdString("res://PgPack.dll/" + command.argument));
         child.exec();
-        events.push_back("child closed");
+        events.emplace_back("child closed");
         host.control->Script().CallFunction("record", {"after-child"});
     };
     EXPECT_EQ(Eval(host.control, "openChild()").toString(), "returned");
@@ -446,7 +446,7 @@ TEST_F(BrowserHost, OtherOriginsCannotIssueCommands) {
     EXPECT_FALSE(host.lastLoadOk);  // file loads are refused in page windows
 
     // A res page with a wrong token gets nothing either.
-    ASSERT_TRUE(host.LoadAndWait(kStart));
+    ASSERT_TRUE(host.LoadAndWait(START));
     EXPECT_EQ(Eval(host.control,
                    "(function(){var x=new XMLHttpRequest();"
                    "x.open('GET','/.kbr-bridge?t=0123&k=app&a=app%3A1000%40',false);"
@@ -511,7 +511,7 @@ TEST(HtmlHostEventsDefaults, ResultsAreThePlatformCodes) {
     EXPECT_EQ(info.dwFlags, 0x0004000Cu);
     EXPECT_EQ(info.dwDoubleClick, 0u);
     EXPECT_EQ(info.pchHostCss, reinterpret_cast<OLECHAR*>(&info));
-    IDispatch* external = reinterpret_cast<IDispatch*>(&info);
+    auto* external = reinterpret_cast<IDispatch*>(&info);
     EXPECT_EQ(events.GetExternal(&external), KBR_E_NOTIMPL);
     EXPECT_EQ(external, nullptr);
     EXPECT_EQ(events.ShowContextMenu(0, nullptr, nullptr, nullptr), KBR_E_NOTIMPL);

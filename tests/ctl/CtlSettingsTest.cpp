@@ -269,11 +269,11 @@ TEST_P(BadBackup, IsRefusedWithAReason) {
     EXPECT_NE(error.find(GetParam().error), std::string::npos) << error;
 }
 
-const std::string kDevice = R"("device": {"product_id": "KBR3300"})";
+const std::string DEVICE = R"("device": {"product_id": "KBR3300"})";
 std::string WithSettings(const std::string& settings) {
-    return R"({"kbr3300-settings-backup": 1, )" + kDevice + R"(, "settings": {)" + settings + "}}";
+    return R"({"kbr3300-settings-backup": 1, )" + DEVICE + R"(, "settings": {)" + settings + "}}";
 }
-const std::string kNumbers = R"("DiplexerMode": 0, "channelMask": 1, "scanMask": 2, "SwConfig": 3)";
+const std::string NUMBERS = R"("DiplexerMode": 0, "channelMask": 1, "scanMask": 2, "SwConfig": 3)";
 
 INSTANTIATE_TEST_SUITE_P(
     Table, BadBackup,
@@ -293,11 +293,11 @@ INSTANTIATE_TEST_SUITE_P(
                       "settings.DiplexerMode is not a number"},
         BadBackupCase{"diplexerTwo", WithSettings(R"("DiplexerMode": 2, "channelMask": 1, "scanMask": 2, "SwConfig": 3)"),
                       "settings.DiplexerMode is not 0 (MoCA D Band) or 1 (All Pass)"},
-        BadBackupCase{"unknownSetting", WithSettings(kNumbers + R"(, "TxPower": 5)"),
+        BadBackupCase{"unknownSetting", WithSettings(NUMBERS + R"(, "TxPower": 5)"),
                       "settings.TxPower is not a setting of the adaptor"},
-        BadBackupCase{"badAdminPassword", WithSettings(kNumbers + R"(, "admPswd": "ab")"),
+        BadBackupCase{"badAdminPassword", WithSettings(NUMBERS + R"(, "admPswd": "ab")"),
                       "settings.admPswd: Your password must be at least 4"},
-        BadBackupCase{"badNetworkPassword", WithSettings(kNumbers + R"(, "password": "12345678901x")"),
+        BadBackupCase{"badNetworkPassword", WithSettings(NUMBERS + R"(, "password": "12345678901x")"),
                       "settings.password: The 12th char x is invalid !"}),
     CaseName);
 

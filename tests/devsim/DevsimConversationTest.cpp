@@ -31,7 +31,7 @@ const ConfigEntry* FindEntry(const ConfigMessage& reply, std::string_view name) 
 
 class DevsimConversation : public ::testing::Test {
 protected:
-    void StartDevice(std::vector<std::string> args = {}) {
+    void StartDevice(const std::vector<std::string>& args = {}) {
         std::string error;
         ASSERT_TRUE(device_.Start(args, &error)) << error;
         ASSERT_TRUE(client_.Connect(device_.Port()));
@@ -363,6 +363,7 @@ TEST_F(DevsimConversation, BareProbesComeAndGoWhileTheConfigurationConnectionSta
     StartDevice();
     ASSERT_EQ(HeaderOf(client_.Exchange(BuildLoginRequest("admin"))).status, 0);
     std::vector<std::thread> probers;
+    probers.reserve(4);
     for (int t = 0; t < 4; ++t) {
         probers.emplace_back([port = device_.Port()] {
             for (int i = 0; i < 25; ++i) {

@@ -170,15 +170,15 @@ std::string ValueText(std::span<const uint8_t> reply) {
 
 Bytes MakeSection(size_t size, const std::vector<std::pair<std::string, std::string>>& tags, uint8_t seed) {
     Bytes section;
-    for (size_t i = 0; i < kImageSectionStartSize; ++i) section.push_back(static_cast<uint8_t>(seed + i));
+    for (size_t i = 0; i < IMAGE_SECTION_START_SIZE; ++i) section.push_back(static_cast<uint8_t>(seed + i));
     for (const auto& [name, value] : tags) {
         const Bytes record = EncodeImageTag(name, value);
         section.insert(section.end(), record.begin(), record.end());
     }
-    for (size_t i = 0; section.size() + kImageCrcSize < size; ++i) {
+    for (size_t i = 0; section.size() + IMAGE_CRC_SIZE < size; ++i) {
         section.push_back(static_cast<uint8_t>(seed * 7 + i * 13));
     }
-    section.resize(section.size() + kImageCrcSize);
+    section.resize(section.size() + IMAGE_CRC_SIZE);
     SealImageSection(section);
     return section;
 }

@@ -144,7 +144,7 @@ TEST_P(DevsimStartupError, ExitsWithAClearMessage) {
     std::vector<std::string> args = c.args;
     if (!c.stateText.empty()) {
         std::ofstream(dir.File("device.state")) << c.stateText;
-        args.push_back("--state");
+        args.emplace_back("--state");
         args.push_back(dir.File("device.state"));
     }
     DevsimProcess device;

@@ -20,7 +20,7 @@ namespace {
 using devsim::test::DevsimProcess;
 using devsim::test::ScratchDir;
 
-constexpr int kWaitMs = 20000;
+constexpr int WAIT_MS = 20000;
 
 std::string Hex(const Bytes& bytes) {
     std::string text;
@@ -40,7 +40,7 @@ size_t CountType(const std::vector<Bytes>& requests, uint8_t type) {
 class PageSide {
 public:
     explicit PageSide(uint16_t port) : main_(services_, port) {}
-    bool Open() { return main_.Open() && QTest::qWaitFor([&] { return main_.IsOpen(); }, kWaitMs); }
+    bool Open() { return main_.Open() && QTest::qWaitFor([&] { return main_.IsOpen(); }, WAIT_MS); }
     // A function that completes: it gets the completion callback and is waited for.
     bool Complete(const std::string& command) {
         main_.Send("app:1006@CallbackLocal");
@@ -53,7 +53,7 @@ public:
                            return line.rfind("CallbackLocal", 0) == 0;
                        })) >= completions_;
             },
-            kWaitMs);
+            WAIT_MS);
     }
     // A pending value: queued, and run before the next function.
     void Store(const std::string& command) { main_.Send("app:1003@" + command); }

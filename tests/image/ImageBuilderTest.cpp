@@ -69,7 +69,7 @@ TEST(ImageBuilder, RefusesWhatCannotBeBuilt) {
     shortHeader.headerSize = 11;
     EXPECT_FALSE(BuildUpgradeImage(shortHeader, &error));
 
-    EXPECT_FALSE(BuildUpgradeImage(StandardImageSpec("KBR3300", "1", "1", kMaxImageFileSize, 0), &error));
+    EXPECT_FALSE(BuildUpgradeImage(StandardImageSpec("KBR3300", "1", "1", MAX_IMAGE_FILE_SIZE, 0), &error));
 }
 
 struct DefectCase {

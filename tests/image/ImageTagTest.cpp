@@ -67,8 +67,8 @@ Bytes WithTrailer(Bytes data, const Bytes& trailer) {
     return data;
 }
 
-const std::string k127(127, 'n');
-const std::string k128(128, 'n');
+const std::string NAME_127(127, 'n');
+const std::string NAME_128(128, 'n');
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, FindImageTagCases,
@@ -89,8 +89,8 @@ INSTANTIATE_TEST_SUITE_P(
                 WithTrailer(Record(4, WithTrailer(Text("abc"), {0xFF}), {'x', 0, 0}),
                             EncodeImageTag("version", "3")),
                 "version", "3"},
-        TagCase{"LongestNameFound", EncodeImageTag(k127, "v"), k127, "v"},
-        TagCase{"OverlongNameEndsTheWalk", WithTrailer(EncodeImageTag(k128, "v"), EncodeImageTag("prod_id", "x")),
+        TagCase{"LongestNameFound", EncodeImageTag(NAME_127, "v"), NAME_127, "v"},
+        TagCase{"OverlongNameEndsTheWalk", WithTrailer(EncodeImageTag(NAME_128, "v"), EncodeImageTag("prod_id", "x")),
                 "prod_id", std::nullopt},
         TagCase{"ValueFieldPastTheEnd", Record(64, Text(std::string("prod_id\0", 8)), Text("abc")), "prod_id",
                 std::nullopt},

@@ -26,7 +26,7 @@ public:
     std::string File(const std::string& name) const { return (path_ / name).string(); }
 
     std::string Write(const std::string& name, std::span<const uint8_t> bytes) const {
-        const std::string path = File(name);
+        std::string path = File(name);
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return path;

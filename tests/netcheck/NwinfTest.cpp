@@ -250,7 +250,7 @@ protected:
     // First line: a dotted IPv4 address, 0.0.0.0 for none.
     static void ExpectWellFormedIpInfo(const std::string& content) {
         const std::string firstLine = content.substr(0, content.find('\n'));
-        static const std::regex dotted("^(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})$");
+        static const std::regex dotted(R"(^(\d{1,3})\.(\d{1,3})\.(\d{1,3})\.(\d{1,3})$)");
         std::smatch match;
         ASSERT_TRUE(std::regex_match(firstLine, match, dotted)) << firstLine;
         for (int i = 1; i <= 4; ++i) EXPECT_LE(std::stoi(match[i].str()), 255);

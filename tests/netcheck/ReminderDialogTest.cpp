@@ -323,7 +323,7 @@ class HelperProgram : public Netcheck {
 protected:
     // Writes an executable shell script named `name` into the test directory.
     QString Script(const QString& name, const QByteArray& body) {
-        const QString path = dir_.filePath(name);
+        QString path = dir_.filePath(name);
         WriteFile(path, "#!/bin/sh\n" + body);
         QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner | QFileDevice::ExeUser);
         return path;

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
+#include <stdlib.h>  // NOLINT(modernize-deprecated-headers): mkdtemp is POSIX, not in <cstdlib>
 #include <sys/stat.h>
 
 #include <chrono>

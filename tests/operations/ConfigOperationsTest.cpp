@@ -20,17 +20,17 @@ void PrintTo(const Case& c, std::ostream* os) {
 
 using Calls = std::vector<PageCallRecord>;
 using Strings = std::vector<std::string>;
-constexpr auto kArray = PageCallForm::CallFunctionWithArray;
+constexpr auto ARRAY = PageCallForm::CallFunctionWithArray;
 
 Bytes ConfigReply(std::vector<ConfigEntry> entries, uint8_t status = 0) {
-    return BuildConfigReply(kDeviceVersion, status, entries);
+    return BuildConfigReply(DEVICE_VERSION, status, entries);
 }
 
 ConfigEntry RawNumberEntry(std::string name, Bytes a, Bytes b) {
     return ConfigEntry{std::move(name), static_cast<uint8_t>(a.size()), std::move(a), std::move(b)};
 }
 
-PageCallRecord VersionCall() { return {"storeConfig", {"100", "1.2.3.4"}, kArray}; }
+PageCallRecord VersionCall() { return {"storeConfig", {"100", "1.2.3.4"}, ARRAY}; }
 PageCallRecord DisplayCall() { return {"display_config", {}, PageCallForm::CallFunction}; }
 
 TEST(GetConfigOperation, VersionWithoutEntries) {
@@ -58,7 +58,7 @@ TEST_P(ConfigEntryDecode, StoreConfigListAndRecord) {
     FakeContext ctx;
     ctx.Run(1);
     ctx.Reply(ConfigReply({c.entry}));
-    EXPECT_EQ(ctx.pageCalls, (Calls{VersionCall(), {"storeConfig", c.storeConfig, kArray}, DisplayCall()}));
+    EXPECT_EQ(ctx.pageCalls, (Calls{VersionCall(), {"storeConfig", c.storeConfig, ARRAY}, DisplayCall()}));
     if (c.record) {
         const ConfigParameter* record = FindParameter(ctx.state.parameters, c.entry.name);
         ASSERT_NE(record, nullptr);
@@ -89,7 +89,7 @@ TEST(GetConfigOperation, UnknownEntryIsSkippedAndTheNextReadCorrectly) {
     FakeContext ctx;
     ctx.Run(1);
     ctx.Reply(ConfigReply({MakeNumberEntry("Mystery", 7, 8), MakeNumberEntry("channelMask", 1, 2)}));
-    EXPECT_EQ(ctx.pageCalls, (Calls{VersionCall(), {"storeConfig", {"4", "2"}, kArray}, DisplayCall()}));
+    EXPECT_EQ(ctx.pageCalls, (Calls{VersionCall(), {"storeConfig", {"4", "2"}, ARRAY}, DisplayCall()}));
     // Names are case-sensitive.
     FakeContext ctx2;
     ctx2.Run(1);
@@ -292,7 +292,7 @@ TEST(SetConfigOperation, TimeoutCompletesWithOneAndKeepsTheRecords) {
 // ---- Diagnostics
 
 Bytes DiagReply(std::string_view first, std::string_view second, uint8_t status = 0) {
-    return BuildDiagReply(kDeviceVersion, status, first, second);
+    return BuildDiagReply(DEVICE_VERSION, status, first, second);
 }
 
 TEST(DiagOperation, PollsAsFastAsTheDeviceAnswersForTenSecondsThenStopsSilently) {
@@ -310,7 +310,7 @@ TEST(DiagOperation, PollsAsFastAsTheDeviceAnswersForTenSecondsThenStopsSilently)
     EXPECT_EQ(ctx.now, 10000u);
     EXPECT_EQ(answered, 499);  // answers at 20, 40, ... 9980 ms
     EXPECT_EQ(ctx.pageCalls.size(), 499u);
-    EXPECT_EQ(ctx.pageCalls.back(), (PageCallRecord{"display_diag", {"snr 498", "phy", "extra", "12"}, kArray}));
+    EXPECT_EQ(ctx.pageCalls.back(), (PageCallRecord{"display_diag", {"snr 498", "phy", "extra", "12"}, ARRAY}));
     EXPECT_TRUE(ctx.completions.empty());
     EXPECT_EQ(ctx.timerStarts, std::vector<uint32_t>{10000});
 }
@@ -337,7 +337,7 @@ TEST(DiagOperation, ShortReplyIsReadOnlyAsFarAsReceived) {
     Bytes reply = DiagReply("abc", "xyz");
     reply.resize(11);  // header and "abc", nothing more
     ctx.Reply(reply);
-    EXPECT_EQ(ctx.pageCalls, (Calls{{"display_diag", {"abc", "", "extra", "12"}, kArray}}));
+    EXPECT_EQ(ctx.pageCalls, (Calls{{"display_diag", {"abc", "", "extra", "12"}, ARRAY}}));
     EXPECT_EQ(ctx.sent.size(), 2u);
 }
 

@@ -123,7 +123,7 @@ struct ValueFunction {
     std::string_view key;
     const char* callback;
 };
-constexpr ValueFunction kValueFunctions[] = {
+constexpr ValueFunction VALUE_FUNCTIONS[] = {
     {12, "c:prod_id", "CallbackProdID"}, {13, "a:version", "CallbackImageVer"}, {15, "a:version", "CallbackFwVer"}};
 
 struct ValueReplyCase {
@@ -133,7 +133,7 @@ struct ValueReplyCase {
     int result;
 };
 
-Bytes ValueReplyBytes(uint8_t status, std::string_view text) { return BuildValueReply(kDeviceVersion, status, text); }
+Bytes ValueReplyBytes(uint8_t status, std::string_view text) { return BuildValueReply(DEVICE_VERSION, status, text); }
 
 class ValueRead : public testing::TestWithParam<std::tuple<ValueFunction, ValueReplyCase>> {};
 
@@ -166,7 +166,7 @@ Bytes WithoutTextField() {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ValueRead,
-    testing::Combine(testing::ValuesIn(kValueFunctions),
+    testing::Combine(testing::ValuesIn(VALUE_FUNCTIONS),
                      testing::Values(ValueReplyCase{"accepted", ValueReplyBytes(0, "2.1.0.5"), "2.1.0.5", 0},
                                      ValueReplyCase{"status1", ValueReplyBytes(1, "2.1.0.5"), std::nullopt, 1},
                                      ValueReplyCase{"wrongType", Reply(REP_ACTION), std::nullopt, 1},

@@ -24,7 +24,7 @@ namespace kbr::test {
 namespace {
 
 // The pages ask for windows up to this size.
-const QSize kPageWindowSize(825, 700);
+const QSize PAGE_WINDOW_SIZE(825, 700);
 
 using Commands = std::vector<std::pair<int, std::string>>;
 
@@ -69,7 +69,7 @@ protected:
                 ++done;
             });
         host.control->Script().CallFunction("display_config", {}, nullptr, [&done](bool, const std::string&) { ++done; });
-        ASSERT_TRUE(QTest::qWaitFor([&] { return done == static_cast<int>(values.size()) + 1; }, kLoadTimeoutMs));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return done == static_cast<int>(values.size()) + 1; }, LOAD_TIMEOUT_MS));
     }
 
     // Message boxes are recorded, never shown: none may come.
@@ -81,7 +81,7 @@ protected:
         EXPECT_EQ(boxes, std::vector<std::string>());
     }
 
-    TestHost host{nullptr, kPageWindowSize};
+    TestHost host{nullptr, PAGE_WINDOW_SIZE};
     std::string confirmAnswer = "1";
 };
 
@@ -89,7 +89,7 @@ TEST_F(PagesInHost, LoginPageLoadsWithItsScriptsStyleAndImages) {
     ASSERT_TRUE(host.LoadAndWait("res://PgPack.dll//Index.html"));
     ASSERT_TRUE(host.lastLoadOk);
     EXPECT_EQ(Taken(), (Commands{{1001, "825@550"}}));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return host.control->IsBound(); }, kLoadTimeoutMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return host.control->IsBound(); }, LOAD_TIMEOUT_MS));
     EXPECT_EQ(host.control->PageTitle(), "Ethernet Coax Bridge - Login");
     // Data scripts without an extension ("1") and version.js ran after ecb.js.
     EXPECT_EQ(Eval(host.control, "typeof bridge_Id + ':' + fware_ver + ':' + typeof MFCLogin").toString(),
@@ -97,7 +97,7 @@ TEST_F(PagesInHost, LoginPageLoadsWithItsScriptsStyleAndImages) {
     EXPECT_EQ(Eval(host.control, "getComputedStyle(document.body).backgroundColor").toString(), "rgb(188, 191, 192)");
     EXPECT_TRUE(QTest::qWaitFor([&] {
         return Eval(host.control, "Array.from(document.images).every((i) => i.complete && i.naturalWidth > 0)").toBool();
-    }, kLoadTimeoutMs));
+    }, LOAD_TIMEOUT_MS));
 }
 
 TEST_F(PagesInHost, LoginSendsThePasswordAndAcceptedLoginGoesToSetup) {
@@ -108,7 +108,7 @@ TEST_F(PagesInHost, LoginSendsThePasswordAndAcceptedLoginGoesToSetup) {
     const int before = host.loads;
     bool done = false;
     host.control->Script().CallFunction("CallbackLogin", {"0"}, nullptr, [&](bool, const std::string&) { done = true; });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return done && host.loads > before; }, kLoadTimeoutMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done && host.loads > before; }, LOAD_TIMEOUT_MS));
     EXPECT_TRUE(Eval(host.control, "location.pathname").toString().endsWith("setup.html"));
     EXPECT_EQ(Taken(), (Commands{{1001, "825@725"}, {1003, "1:"}}));
 }
@@ -156,8 +156,8 @@ TEST_F(PagesInHost, FactoryResetReadsTheConfirmationAnswerDuringTheCommand) {
     // The completion, as CompleteOperation delivers it.
     bool done = false;
     host.control->Script().CallFunction("CallbackLocal", {"0"}, nullptr, [&](bool, const std::string&) { done = true; });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, kLoadTimeoutMs));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return host.commands.size() >= 3; }, kLoadTimeoutMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, LOAD_TIMEOUT_MS));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return host.commands.size() >= 3; }, LOAD_TIMEOUT_MS));
     EXPECT_EQ(Taken(), (Commands{{1004, "Setup,Operation%20Successful!"}, {1006, ""}, {1003, "1:"}}));
     EXPECT_FALSE(Eval(host.control, "document.getElementsByName('controlDisable')[0].disabled").toBool());
 }

@@ -138,7 +138,7 @@ TEST_F(WizardWindowsTest, FailureDialogButtonsAndKeys) {
     EXPECT_EQ(help.count(), 1);
     EXPECT_TRUE(dialog.isVisible());
 
-    for (auto close : std::initializer_list<std::function<void()>>{
+    for (const auto& close : std::initializer_list<std::function<void()>>{
              [&] { PressKey(&dialog, Qt::Key_Escape); }, [&] { dialog.close(); },
              [&] { dialog.CancelButton()->click(); }}) {
         dialog.setResult(0);

@@ -489,6 +489,7 @@ int Session::ConfigRestore() {
     const auto left = Differences(after, backup->settings);
     if (!left.empty()) {
         std::vector<std::string> names;
+        names.reserve(left.size());
         for (const auto& difference : left) names.push_back(difference.name);
         return Fail(EXIT_REFUSED, "the adaptor reports other values after the write for " + Joined(names, ", "));
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <cmath>
 
 namespace kbr::ctl {
 
@@ -87,7 +88,7 @@ void UpgradeProgressView::Show(bool force) {
     while (step > lastStep_) {
         ++lastStep_;
         Json fields = {{"percent", lastStep_ * 5}, {"bytes", done}, {"total", total}};
-        if (leftKnown) fields["seconds_left"] = static_cast<int64_t>(leftSeconds + 0.5);
+        if (leftKnown) fields["seconds_left"] = static_cast<int64_t>(std::llround(leftSeconds));
         reporter_.Event("progress", std::move(fields));
     }
     if (!bar_) return;
@@ -97,7 +98,7 @@ void UpgradeProgressView::Show(bool force) {
     lastDrawn_ = now;
     drawn_ = true;
     std::string line = "\r";
-    line += BarLine(done, total, std::chrono::seconds(static_cast<int64_t>(leftSeconds + 0.5)), leftKnown);
+    line += BarLine(done, total, std::chrono::seconds(std::llround(leftSeconds)), leftKnown);
     line += "  ";
     std::fwrite(line.data(), 1, line.size(), reporter_.ErrorStream());
     std::fflush(reporter_.ErrorStream());

@@ -1,14 +1,15 @@
 #include "tools/ctl/ToolContext.h"
 
 #include <algorithm>
+#include <ranges>
 
 #include "link/OperationFactory.h"
 
 namespace kbr::ctl {
 
 const std::vector<std::string>* RunOutcome::LastCall(std::string_view function) const {
-    for (auto it = pageCalls.rbegin(); it != pageCalls.rend(); ++it) {
-        if (it->function == function) return &it->args;
+    for (const auto& call : std::views::reverse(pageCalls)) {
+        if (call.function == function) return &call.args;
     }
     return nullptr;
 }

@@ -201,7 +201,7 @@ Bytes Session::HandleUpgradeData(std::span<const uint8_t> request) {
         return reject("an earlier chunk of this section was rejected; waiting for REQ_UPGRADE_START");
     }
     const uint32_t index = transfer_.nextIndex;
-    const uint16_t expectedOffset = static_cast<uint16_t>(index * UPGRADE_CHUNK_SIZE);
+    const auto expectedOffset = static_cast<uint16_t>(index * UPGRADE_CHUNK_SIZE);
     if (chunk.offset != expectedOffset) {
         return reject("chunk " + std::to_string(index) + " has offset " + std::to_string(chunk.offset) + ", expected " +
                       std::to_string(expectedOffset));

@@ -53,7 +53,7 @@ std::string SettledAddress(const std::string& interface, bool wait, Clock::time_
     const auto until = Clock::now() + (wait ? Left(deadline, ADDRESS_WAIT_LIMIT) : 0ms);
     for (;;) {
         const auto interfaces = platform::ListNetworkInterfaces();
-        const std::string address = interface.empty() ? PrimaryIPv4(interfaces, platform::DefaultRouteInterface())
+        std::string address = interface.empty() ? PrimaryIPv4(interfaces, platform::DefaultRouteInterface())
                                                       : AddressOf(interfaces, interface);
         const bool settled = address != NO_ADDRESS && address.rfind("169.254.", 0) != 0;
         if (settled || Clock::now() >= until) return address;

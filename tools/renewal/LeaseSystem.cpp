@@ -7,7 +7,7 @@
 #include <net/if_arp.h>
 #include <netpacket/packet.h>
 #include <poll.h>
-#include <signal.h>
+#include <signal.h>  // NOLINT(modernize-deprecated-headers): POSIX kill() and sigaction() are declared here
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -27,7 +27,7 @@
 
 #include "platform/SafeFile.h"
 
-extern char** environ;
+extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX has the program declare it
 
 namespace kbr::renewal {
 
@@ -342,6 +342,7 @@ CommandResult RunCommand(const std::vector<std::string>& command, std::chrono::m
     CommandResult result;
     if (command.empty()) return result;
     std::vector<char*> argv;
+    argv.reserve(command.size() + 1);
     for (const auto& argument : command) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
 
