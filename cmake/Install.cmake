@@ -28,7 +28,7 @@ include(GNUInstallDirs)
 # and its bash completion:
 #   <prefix>/share/man/man1/kbr3300ctl.1.gz
 #   <prefix>/share/bash-completion/completions/kbr3300ctl
-if(TARGET kbr3300ctl)
+if(NOT WIN32)  # kbr3300ctl is built for Linux only
   set(_kbr_ctl_man ${PROJECT_SOURCE_DIR}/packaging/kbr3300ctl.1)
   find_program(KBR_GZIP gzip)
   if(KBR_GZIP)
@@ -54,12 +54,10 @@ endif()
 set(KBR_INSTALL_HELPDIR ${CMAKE_INSTALL_DATADIR}/kbr3300/doc)
 set(KBR_INSTALL_FULL_HELPDIR ${CMAKE_INSTALL_FULL_DATADIR}/kbr3300/doc)
 
-if(TARGET nwinf)
-  install(TARGETS nwinf RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
+install(TARGETS nwinf RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-file(GLOB _kbr_help_docs ${PROJECT_SOURCE_DIR}/doc/*.htm)
-install(FILES ${_kbr_help_docs} DESTINATION ${KBR_INSTALL_HELPDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/doc/xp.htm ${PROJECT_SOURCE_DIR}/doc/vista.htm ${PROJECT_SOURCE_DIR}/doc/linux.htm
+        DESTINATION ${KBR_INSTALL_HELPDIR})
 
 configure_file(${PROJECT_SOURCE_DIR}/packaging/kbr3300.in ${CMAKE_BINARY_DIR}/packaging/kbr3300 @ONLY)
 install(PROGRAMS ${CMAKE_BINARY_DIR}/packaging/kbr3300 DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -1,11 +1,10 @@
-# Adds every immediate sub-folder of the current folder that has a CMakeLists.txt, so that each
-# area keeps its own tests, benchmarks and fuzz targets in a folder of its own.
-function(kbr_add_subfolders)
-  file(GLOB _children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
-  list(SORT _children)
-  foreach(child IN LISTS _children)
-    if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${child} AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
-      add_subdirectory(${child})
+# kbr_require_targets(AREA target ...)
+# Stops the configuration when a target that AREA's tests need is missing, instead of leaving those
+# tests out without a word.
+function(kbr_require_targets area)
+  foreach(_target IN LISTS ARGN)
+    if(NOT TARGET ${_target})
+      message(FATAL_ERROR "${area}: ${_target} is not in the build, so its tests cannot be built")
     endif()
   endforeach()
 endfunction()

@@ -44,12 +44,9 @@ function(kbr_add_page_library)
   get_filename_component(_base "${ARG_BASEDIR}" ABSOLUTE)
   get_filename_component(_out "${ARG_OUTPUT}" ABSOLUTE BASE_DIR ${CMAKE_CURRENT_BINARY_DIR})
   if(NOT KBR_WINDRES OR NOT KBR_MINGW_LD)
-    message(WARNING "MinGW-w64 windres/ld not found: ${ARG_TARGET} (PgPack.dll) is not built "
-                    "(install binutils-mingw-w64-x86-64)")
-    add_custom_target(${ARG_TARGET})
-    set_target_properties(${ARG_TARGET} PROPERTIES KBR_PAGE_BASEDIR "${_base}" KBR_PAGE_FILES "${ARG_FILES}"
-                                                   KBR_PAGE_DLL "")
-    return()
+    # Without it the program has no pages and their tests could not run: say so, do not skip them.
+    message(FATAL_ERROR "MinGW-w64 windres/ld not found: ${ARG_TARGET} (PgPack.dll) cannot be built "
+                        "(run scripts/install-deps, or install binutils-mingw-w64-x86-64)")
   endif()
 
   # One line per file: NAME 23 "absolute path". The names are written in capitals ourselves, so

@@ -1,5 +1,6 @@
 #include "shell/AboutDialog.h"
 
+#include "ProgramVersion.h"
 #include "shell/ProgramIcon.h"
 
 #include <QDialogButtonBox>
@@ -15,7 +16,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     icon->setPixmap(ProgramIcon().pixmap(32, 32));
     version_ = new QLabel(QStringLiteral("KBR3300 Version 1.0.0"), this);
     version_->setProperty("controlId", 1008);
-    version_->setText(QString::asprintf("%s", kVersion));
+    version_->setText(QString::asprintf("%s", PROGRAM_VERSION));
     auto* line = new QLabel(QStringLiteral("KBR3300 configuration program"), this);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);

@@ -10,7 +10,6 @@ namespace kbr {
 class AboutDialog : public QDialog {
     Q_OBJECT
 public:
-    static constexpr const char* kVersion = "1.0.0.0";
     explicit AboutDialog(QWidget* parent = nullptr);
     QLabel* VersionLabel() const { return version_; }
 

@@ -1,5 +1,6 @@
 #include "shell/CHtmlDialog.h"
 
+#include "ProgramVersion.h"
 #include "browser/AppCommand.h"
 #include "link/DeviceLink.h"
 #include "link/OperationFactory.h"
@@ -116,7 +117,7 @@ void CHtmlDialog::OnAppCommand(const AppCommand& command) {
             DropActiveOperation();
             break;
         case EVENT_SET_CALLBACK: completionCallback_ = command.argument; break;
-        case EVENT_GET_APP_VER: CallPage("CallbackAppVer", {kAppVersion}); break;
+        case EVENT_GET_APP_VER: CallPage("CallbackAppVer", {PROGRAM_VERSION}); break;
         case EVENT_CONFIRM: ShowPageBox(command.argument, true); break;
         default: break;  // other codes (the page set also sends 2000) mean nothing here
     }

@@ -71,7 +71,6 @@ public:
     static constexpr int QUEUE_TICK_MS = 250;
 
     static constexpr const char* PAGE_LIBRARY_URL = "res://PgPack.dll/";
-    static constexpr const char* kAppVersion = "1.0.0.0";
     // The first resize places the window here (screen coordinates of its outer frame).
     static constexpr int FIRST_LEFT = 30;
     static constexpr int FIRST_TOP = 20;

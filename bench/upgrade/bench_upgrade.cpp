@@ -46,8 +46,8 @@
 #include "link/ReplyHandOver.h"
 #include "link/UpgradeImage.h"
 #include "link/UpgradeOperation.h"
-#include "tests/devsim/DevsimHarness.h"
-#include "tests/operations/LinkContext.h"
+#include "testkit/DevsimHarness.h"
+#include "testkit/LinkContext.h"
 #include "tools/ctl/ToolContext.h"
 
 #ifdef KBR_BENCH_QT

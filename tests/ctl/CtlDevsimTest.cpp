@@ -10,7 +10,7 @@
 
 #include "link/ImageBuilder.h"
 #include "tests/ctl/CtlProcess.h"
-#include "tests/devsim/DevsimHarness.h"
+#include "testkit/DevsimHarness.h"
 
 namespace kbr::ctl::test {
 namespace {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/Socket.h"
-#include "tests/devsim/DevsimHarness.h"
+#include "testkit/DevsimHarness.h"
 
 namespace kbr::devsim::test {
 namespace {

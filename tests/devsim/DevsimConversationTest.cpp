@@ -4,7 +4,7 @@
 #include <regex>
 #include <thread>
 
-#include "tests/devsim/DevsimHarness.h"
+#include "testkit/DevsimHarness.h"
 #include "tools/devsim/DeviceModel.h"
 
 namespace kbr::devsim::test {

@@ -1,7 +1,7 @@
 // Injected faults: the N-th request of a type on a connection gets the fault instead of its answer.
 #include <gtest/gtest.h>
 
-#include "tests/devsim/DevsimHarness.h"
+#include "testkit/DevsimHarness.h"
 
 namespace kbr::devsim::test {
 namespace {

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "link/UpgradeImage.h"
-#include "tests/devsim/DevsimHarness.h"
+#include "testkit/DevsimHarness.h"
 #include "tools/devsim/DeviceModel.h"
 #include "tools/devsim/Faults.h"
 #include "tools/devsim/ImageTags.h"

@@ -8,7 +8,7 @@
 
 #include <fstream>
 
-#include "tests/devsim/DevsimHarness.h"
+#include "testkit/DevsimHarness.h"
 
 namespace kbr::devsim::test {
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/ChildProcess.h"
-#include "tests/devsim/DevsimHarness.h"
+#include "testkit/DevsimHarness.h"
 
 namespace kbr::devsim::test {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "link/PrintableText.h"
 #include "platform/ChildProcess.h"
-#include "tests/devsim/DevsimHarness.h"
+#include "testkit/DevsimHarness.h"
 
 namespace kbr::devsim::test {
 namespace {

@@ -8,7 +8,7 @@
 #include "link/ImageBuilder.h"
 #include "tests/ctl/CtlProcess.h"
 #include "tests/ctl/RequestRecorder.h"
-#include "tests/devsim/DevsimHarness.h"
+#include "testkit/DevsimHarness.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include "link/ImageBuilder.h"
 #include "link/Operation.h"
 #include "shell/UpgradeProgressDialog.h"
-#include "tests/devsim/DevsimHarness.h"
+#include "testkit/DevsimHarness.h"
 
 #include <QShowEvent>
 #include <QTimer>

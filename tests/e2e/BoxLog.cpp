@@ -6,7 +6,7 @@
 
 #include "shell/ConfigApp.h"
 #include "shell/SystemServices.h"
-#include "tests/browser/EngineSanitizerDefaults.h"
+#include "testkit/EngineSanitizerDefaults.h"
 
 #include <QByteArray>
 #include <QFile>

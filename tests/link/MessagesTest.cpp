@@ -1,3 +1,4 @@
+#include "testkit/HexText.h"
 #include "link/Messages.h"
 
 #include <gtest/gtest.h>
@@ -246,15 +247,7 @@ TEST(MessageTypes, EveryRequestHasAReplyType) {
 // ---- Round trips: what a builder writes, the matching reader gives back field by field, and
 // every byte of it belongs to a field.
 
-std::string Hex(std::span<const uint8_t> bytes) {
-    std::string text;
-    char two[3];
-    for (const uint8_t byte : bytes) {
-        std::snprintf(two, sizeof two, "%02x", byte);
-        text += two;
-    }
-    return text;
-}
+std::string Hex(std::span<const uint8_t> bytes) { return test::HexText(bytes); }
 
 std::string HeaderText(const MessageHeader& h) {
     return "type " + std::to_string(h.type) + " version " + VersionText(h.version) + " status " +

@@ -10,21 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "testkit/HexText.h"
 #include "link/ConfigEntry.h"
 #include "link/Messages.h"
 
 namespace kbr {
 namespace {
 
-std::string Hex(const Bytes& bytes) {
-    std::string text;
-    char two[3];
-    for (const uint8_t byte : bytes) {
-        std::snprintf(two, sizeof two, "%02x", byte);
-        text += two;
-    }
-    return text;
-}
+std::string Hex(std::span<const uint8_t> bytes) { return test::HexText(bytes); }
 
 // "name hexbytes" per line; '#' starts a comment line.
 std::map<std::string, std::string> ReadTable() {

@@ -9,8 +9,8 @@
 
 #include "link/ImageBuilder.h"
 #include "link/UpgradeImage.h"
-#include "tests/devsim/DevsimHarness.h"
-#include "tests/operations/LinkContext.h"
+#include "testkit/DevsimHarness.h"
+#include "testkit/LinkContext.h"
 
 namespace kbr::test {
 namespace {

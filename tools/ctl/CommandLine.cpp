@@ -7,6 +7,8 @@
 #include <cmath>
 #include <map>
 
+#include "ProgramVersion.h"
+
 namespace kbr::ctl {
 
 namespace {
@@ -225,7 +227,7 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& args,
     return out;
 }
 
-std::string VersionText() { return "kbr3300ctl 1.0.0.0\n"; }
+std::string VersionText() { return std::string("kbr3300ctl ") + PROGRAM_VERSION + "\n"; }
 
 std::string HelpText() {
     return R"(Usage: kbr3300ctl [--address ADDR:PORT] [--json] [--password-file FILE]

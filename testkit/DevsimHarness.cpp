@@ -1,4 +1,4 @@
-#include "tests/devsim/DevsimHarness.h"
+#include "testkit/DevsimHarness.h"
 
 #include <cstdlib>
 #include <filesystem>

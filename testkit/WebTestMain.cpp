@@ -1,7 +1,7 @@
 // Entry of the WebEngine tests: the engine is prepared (res scheme, --no-sandbox only as root)
 // before the application object, and pages run offscreen unless a display platform is chosen.
 // Each test's page library is the one its FakeHostServices serves (TestPageLibrary()).
-#include "tests/browser/EngineSanitizerDefaults.h"
+#include "testkit/EngineSanitizerDefaults.h"
 #include "browser/ResScheme.h"
 
 #include <QApplication>

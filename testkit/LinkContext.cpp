@@ -1,4 +1,4 @@
-#include "tests/operations/LinkContext.h"
+#include "testkit/LinkContext.h"
 
 #include "link/OperationFactory.h"
 
