@@ -1,17 +1,15 @@
 #include "tools/ctl/ToolContext.h"
 
 #include <algorithm>
-#include <ranges>
 
 #include "link/OperationFactory.h"
 
 namespace kbr::ctl {
 
 const std::vector<std::string>* RunOutcome::LastCall(std::string_view function) const {
-    for (const auto& call : std::views::reverse(pageCalls)) {
-        if (call.function == function) return &call.args;
-    }
-    return nullptr;
+    const auto last = std::find_if(pageCalls.rbegin(), pageCalls.rend(),
+                                   [function](const PageCallRecord& call) { return call.function == function; });
+    return last == pageCalls.rend() ? nullptr : &last->args;
 }
 
 bool ToolContext::Connect(const std::string& address, const std::string& port, uint32_t connectLimitMs) {
