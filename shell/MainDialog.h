@@ -1,8 +1,8 @@
 #pragma once
 // The program's one main window: a page window on the start page of the page library, with the
 // About entry and the program icon, and the program's one device link. It connects while the
-// window is initialised, before it is shown, hands every read of the link to the page window that is its ActivePage, and
-// asks whether to reconnect when the connection is lost.
+// window is initialised, before it is shown, hands every read of the link to the page window that
+// is its ActivePage, and asks whether to reconnect when the connection is lost.
 //
 // Where the About entry is: Linux window managers have no system menu that a program can extend,
 // so "&About KBR3300" is appended, after a separator, to the page's context menu (right click

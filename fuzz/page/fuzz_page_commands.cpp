@@ -1,7 +1,7 @@
 // What a page can send and get back: any text as an "app:" URL through the command parse
 // (AppCommand, then ParseFunctionCommand for a function command, with the chosen file's path put
-// back where a function takes a file), and any text through the one escaping of page-call arguments, which must give a string
-// literal that decodes to the text itself.
+// back where a function takes a file), and any text through the one escaping of page-call
+// arguments, which must give a string literal that decodes to the text itself.
 //
 // Checked besides the sanitizers:
 //   - the argument is the text after the first "@" (a blank without one), the code is the
