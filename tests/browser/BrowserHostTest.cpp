@@ -130,7 +130,7 @@ TEST_F(BrowserHost, ResultsMissingAndRaisingFunctions) {
 
 TEST_F(BrowserHost, HostileStringsArriveUnchanged) {
     const PageScript::StringList hostile = {"\"); window.pwned = 1; (\"", "back\\slash'quote", "line\nbreak\r\n",
-                                            "</script><script>window.pwned=2</script>", "sep\xE2\x80\xA8" "arator",  // NOLINT(bugprone-suspicious-missing-comma): split to end the escape
+                                            "</script><script>window.pwned=2</script>", "sep\u2028arator",
                                             "${x}`tick`"};
     EXPECT_TRUE(Call("record", hostile, false).first);
     EXPECT_TRUE(Call("noSuch\"]); window.pwned = 3; (x[\"", {}, false).first == false);
