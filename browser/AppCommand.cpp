@@ -23,7 +23,8 @@ int32_t LeadingInt(std::string_view text) {
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
     int64_t value = 0;
-    const int64_t limit = negative ? -int64_t{std::numeric_limits<int32_t>::min()} : std::numeric_limits<int32_t>::max();
+    const int64_t limit =
+        negative ? -int64_t{std::numeric_limits<int32_t>::min()} : std::numeric_limits<int32_t>::max();
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
         value = value * 10 + (text[i] - '0');
         if (value > limit) value = limit;  // saturate; keep consuming digits
@@ -71,8 +72,9 @@ std::string WithChosenFilePath(std::string_view text, const std::vector<ChosenFi
     const size_t prefix = FakePathPrefix(args);
     if (prefix == 0) return std::string(text);
     const std::string_view name = args.substr(prefix);
-    const auto latest = std::find_if(chosen.rbegin(), chosen.rend(),
-                                     [name](const ChosenFile& file) { return !file.name.empty() && file.name == name; });
+    const auto latest = std::find_if(chosen.rbegin(), chosen.rend(), [name](const ChosenFile& file) {
+        return !file.name.empty() && file.name == name;
+    });
     if (latest == chosen.rend()) return std::string(text);
     return std::string(text.substr(0, argsStart)) + latest->path;
 }

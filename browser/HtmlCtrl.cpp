@@ -44,10 +44,9 @@ bool IsRemote(const QUrl& url) {
 
 HtmlPage::HtmlPage(QWebEngineProfile* profile, HtmlHostEvents** events, HostServices& services, QObject* parent)
     : QWebEnginePage(profile, parent), events_(events), services_(services) {
-    connect(this, &QWebEnginePage::featurePermissionRequested, this,
-            [this](const QUrl& origin, Feature feature) {
-                setFeaturePermission(origin, feature, PermissionDeniedByUser);
-            });
+    connect(this, &QWebEnginePage::featurePermissionRequested, this, [this](const QUrl& origin, Feature feature) {
+        setFeaturePermission(origin, feature, PermissionDeniedByUser);
+    });
 }
 
 bool HtmlPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) {
@@ -150,7 +149,8 @@ bool CHtmlCtrl::Create(QWidget* parent, const QRect& rect, int controlId) {
     if (!profile_) {
         // Each page window has its own profile: a renderer blocked in a bridge call blocks every
         // page in its process, and a child window must load while its opener waits.
-        profile_ = new QWebEngineProfile(static_cast<QObject*>(nullptr));  // off the record: nothing of it is kept on disk
+        profile_ =
+            new QWebEngineProfile(static_cast<QObject*>(nullptr));  // off the record: nothing of it is kept on disk
         if (events_) {
             LPOLESTR key = nullptr;
             if (events_->GetOptionKeyPath(&key, 0) == KBR_S_OK && key) {

@@ -36,7 +36,9 @@ const QString& BridgeSource() {
     return source;
 }
 
-std::u16string ToU16(const QString& s) { return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()), s.size()); }
+std::u16string ToU16(const QString& s) {
+    return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()), s.size());
+}
 
 LRESULT ShowScriptBox(HtmlHostEvents* events, const QString& message, DWORD type) {
     LRESULT answer = 0;
@@ -119,13 +121,15 @@ void PageBridge::Run(const QPointer<QWebEngineUrlRequestJob>& job, Kind kind, co
         case Kind::Confirm: answer.insert("value", Confirm(control_.Events(), text)); break;
         case Kind::Prompt: {
             const QJsonArray parts = QJsonDocument::fromJson(text.toUtf8()).array();
-            const std::optional<QString> value = Prompt(control_.Services(), parts.at(0).toString(), parts.at(1).toString());
+            const std::optional<QString> value =
+                Prompt(control_.Services(), parts.at(0).toString(), parts.at(1).toString());
             answer.insert("value", value ? QJsonValue(*value) : QJsonValue());
             break;
         }
         case Kind::Error:
             std::fprintf(stderr, "script error in %s\n", qPrintable(text));
-            control_.Script().ReportScriptError(PageScript::SystemErrorText(static_cast<uint32_t>(KBR_DISP_E_EXCEPTION)));
+            control_.Script().ReportScriptError(
+                PageScript::SystemErrorText(static_cast<uint32_t>(KBR_DISP_E_EXCEPTION)));
             break;
     }
     if (!self) {  // the window went away with its command

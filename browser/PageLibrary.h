@@ -22,7 +22,8 @@ inline constexpr const char* PAGE_LIBRARY_NAME = "PgPack.dll";
 // The installation's data directory searched after the current directory.
 std::filesystem::path PageLibraryDataDirectory();
 // A file named `name` in `directory`, compared without regard to ASCII case.
-std::optional<std::filesystem::path> FindFileIgnoringCase(const std::filesystem::path& directory, std::string_view name);
+std::optional<std::filesystem::path> FindFileIgnoringCase(const std::filesystem::path& directory,
+                                                          std::string_view name);
 // The current directory first, then the data directory; nothing when neither has the file.
 std::optional<std::filesystem::path> FindPageLibrary();
 

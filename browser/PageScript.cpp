@@ -22,8 +22,8 @@ std::string ToUtf8(const std::string& ansi) { return QString::fromLocal8Bit(ansi
 
 // The application's standard box: captioned with its name, stop icon, OK.
 void ShowScriptError(MessageBoxes& boxes, const std::string& text) {
-    (void)boxes.ShowBox({nullptr, QString::fromLocal8Bit(text), QString::fromLatin1(PROGRAM_CAPTION),
-                         MBOX_OK | MBOX_ICONHAND});
+    (void)boxes.ShowBox(
+        {nullptr, QString::fromLocal8Bit(text), QString::fromLatin1(PROGRAM_CAPTION), MBOX_OK | MBOX_ICONHAND});
 }
 
 QJsonArray ToJson(const PageScript::StringList& list) {
@@ -115,7 +115,8 @@ void PageScript::SendWaiting() {
 
 void PageScript::Send(Pending& call) {
     call.sent = true;
-    const QString source = QString::fromStdString(CallSource(call.name, call.args, call.asArray, call.seq, call.answered));
+    const QString source =
+        QString::fromStdString(CallSource(call.name, call.args, call.asArray, call.seq, call.answered));
     const std::weak_ptr<State> state = state_;
     const uint64_t seq = call.seq;
     page_->runJavaScript(source, QWebEngineScript::MainWorld, [state, seq](const QVariant& value) {

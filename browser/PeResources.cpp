@@ -40,8 +40,8 @@ struct DirEntry {
     uint32_t target = 0;  // offset within the resource area
 };
 
-constexpr size_t MAX_SECTIONS = 96;       // the PE format's own limit
-constexpr size_t MAX_ENTRIES = 1 << 16;   // budget over the whole walk: no fan-out blow-up
+constexpr size_t MAX_SECTIONS = 96;      // the PE format's own limit
+constexpr size_t MAX_ENTRIES = 1 << 16;  // budget over the whole walk: no fan-out blow-up
 constexpr uint32_t HIGH_BIT = 0x80000000u;
 
 // File offset and the number of raw bytes available from a relative virtual address.
@@ -151,8 +151,8 @@ bool PeResourceReader::Walk(std::span<const uint8_t> file, uint32_t type) {
     std::vector<Section> sections(sectionCount);
     if (!r.Seek(optionalStart + optionalSize)) return Fail("section table past the end of the file");
     for (Section& s : sections) {
-        if (!r.Skip(8) || !ReadU32LE(r, s.virtualSize) || !ReadU32LE(r, s.virtualAddress) ||
-            !ReadU32LE(r, s.rawSize) || !ReadU32LE(r, s.rawOffset) || !r.Skip(16)) {
+        if (!r.Skip(8) || !ReadU32LE(r, s.virtualSize) || !ReadU32LE(r, s.virtualAddress) || !ReadU32LE(r, s.rawSize) ||
+            !ReadU32LE(r, s.rawOffset) || !r.Skip(16)) {
             return Fail("truncated section table");
         }
     }
@@ -196,7 +196,8 @@ bool PeResourceReader::Walk(std::span<const uint8_t> file, uint32_t type) {
             if (!nameEntry.isName) continue;  // numbered resources have no name to serve them by
             PeResource res;
             uint16_t length = 0;
-            if (!rr.Seek(nameEntry.nameOrId) || !ReadU16LE(rr, length)) return Fail("damaged resource name: " + rr.Error());
+            if (!rr.Seek(nameEntry.nameOrId) || !ReadU16LE(rr, length))
+                return Fail("damaged resource name: " + rr.Error());
             if (length > MAX_NAME_UNITS) {
                 return Fail("resource name of " + std::to_string(length) + " units (at most " +
                             std::to_string(MAX_NAME_UNITS) + ")");
@@ -214,8 +215,10 @@ bool PeResourceReader::Walk(std::span<const uint8_t> file, uint32_t type) {
             uint32_t dataEntryOffset = nameEntry.target;
             if (nameEntry.isDirectory) {
                 std::vector<DirEntry> languages;
-                if (!readDirectory(nameEntry.target, languages)) return Fail("damaged language directory: " + rr.Error());
-                auto first = std::find_if(languages.begin(), languages.end(), [](const DirEntry& e) { return !e.isDirectory; });
+                if (!readDirectory(nameEntry.target, languages))
+                    return Fail("damaged language directory: " + rr.Error());
+                auto first =
+                    std::find_if(languages.begin(), languages.end(), [](const DirEntry& e) { return !e.isDirectory; });
                 if (first == languages.end()) continue;
                 res.language = static_cast<uint16_t>(first->nameOrId);
                 dataEntryOffset = first->target;

@@ -16,9 +16,9 @@ namespace kbr {
 constexpr uint32_t RT_HTML_TYPE = 23;
 
 struct PeResource {
-    std::string name;        // the stored name (UTF-8; the resource compiler stores capitals)
-    uint16_t language = 0;   // language id of the first language entry
-    size_t offset = 0;       // where the bytes are in the file
+    std::string name;       // the stored name (UTF-8; the resource compiler stores capitals)
+    uint16_t language = 0;  // language id of the first language entry
+    size_t offset = 0;      // where the bytes are in the file
     size_t size = 0;
 };
 

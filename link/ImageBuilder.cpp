@@ -68,7 +68,8 @@ size_t MinimumImageSectionSize(const std::vector<ImageTagText>& tags) {
 
 void SealImageSection(std::span<uint8_t> section) {
     if (section.size() < IMAGE_SECTION_START_SIZE + IMAGE_CRC_SIZE) return;
-    const auto covered = section.subspan(IMAGE_SECTION_START_SIZE, section.size() - IMAGE_SECTION_START_SIZE - IMAGE_CRC_SIZE);
+    const auto covered =
+        section.subspan(IMAGE_SECTION_START_SIZE, section.size() - IMAGE_SECTION_START_SIZE - IMAGE_CRC_SIZE);
     (void)StoreU32BE(section.last(IMAGE_CRC_SIZE), ImageCrc(covered));
 }
 
@@ -158,20 +159,13 @@ std::optional<std::vector<uint8_t>> BuildUpgradeImage(const ImageSpec& plan, std
         image[at] ^= 0x5A;
     };
     switch (plan.defect) {
-    case ImageDefect::None:
-    case ImageDefect::NoProductId:
-    case ImageDefect::EmptySection2:  // in the header written above
-    case ImageDefect::HugeOffset:
-        break;
-    case ImageDefect::Section1Crc:
-        spoil(off1 + 1, section1->size());
-        break;
-    case ImageDefect::Section2Crc:
-        spoil(off2 + 1, section2->size());
-        break;
-    case ImageDefect::Truncated:
-        image.pop_back();
-        break;
+        case ImageDefect::None:
+        case ImageDefect::NoProductId:
+        case ImageDefect::EmptySection2:  // in the header written above
+        case ImageDefect::HugeOffset: break;
+        case ImageDefect::Section1Crc: spoil(off1 + 1, section1->size()); break;
+        case ImageDefect::Section2Crc: spoil(off2 + 1, section2->size()); break;
+        case ImageDefect::Truncated: image.pop_back(); break;
     }
     return image;
 }

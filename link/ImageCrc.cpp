@@ -46,9 +46,7 @@ inline uint32_t LoadBE32(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
 }
 
-inline uint32_t Step(uint32_t crc, uint8_t byte) {
-    return (crc << 8) ^ TABLES[0][(crc >> 24) ^ byte];
-}
+inline uint32_t Step(uint32_t crc, uint8_t byte) { return (crc << 8) ^ TABLES[0][(crc >> 24) ^ byte]; }
 
 #if KBR_CRC_HAVE_FOLDED
 
@@ -144,9 +142,8 @@ uint32_t Sliced(std::span<const uint8_t> data, uint32_t crc) {
     const auto& t = TABLES;
     while (n >= SLICES) {
         const uint32_t a = crc ^ LoadBE32(p);
-        crc = t[15][a >> 24] ^ t[14][(a >> 16) & 0xFF] ^ t[13][(a >> 8) & 0xFF] ^ t[12][a & 0xFF] ^
-              t[11][p[4]] ^ t[10][p[5]] ^ t[9][p[6]] ^ t[8][p[7]] ^
-              t[7][p[8]] ^ t[6][p[9]] ^ t[5][p[10]] ^ t[4][p[11]] ^
+        crc = t[15][a >> 24] ^ t[14][(a >> 16) & 0xFF] ^ t[13][(a >> 8) & 0xFF] ^ t[12][a & 0xFF] ^ t[11][p[4]] ^
+              t[10][p[5]] ^ t[9][p[6]] ^ t[8][p[7]] ^ t[7][p[8]] ^ t[6][p[9]] ^ t[5][p[10]] ^ t[4][p[11]] ^
               t[3][p[12]] ^ t[2][p[13]] ^ t[1][p[14]] ^ t[0][p[15]];
         p += SLICES;
         n -= SLICES;

@@ -25,57 +25,38 @@ ImageFileData FileError(int error) {
 
 FileErrorCause FileErrorCauseFromErrno(int error) {
     switch (error) {
-    case 0:
-        return FileErrorCause::Unspecified;
-    case ENOENT:
-        return FileErrorCause::NotFound;
-    case ENOTDIR:
-    case ENAMETOOLONG:
-    case ELOOP:
-        return FileErrorCause::BadPath;
-    case EMFILE:
-    case ENFILE:
-        return FileErrorCause::TooManyOpenFiles;
-    case EACCES:
-    case EPERM:
-    case EISDIR:  // what opening a folder as a file gives on Windows, too
-        return FileErrorCause::AccessDenied;
-    case EBADF:
-        return FileErrorCause::InvalidHandle;
-    case ESPIPE:
-        return FileErrorCause::BadSeek;
-    case EIO:
-        return FileErrorCause::HardwareError;
-    case ETXTBSY:
-    case EBUSY:
-        return FileErrorCause::SharingViolation;
-    default:
-        return FileErrorCause::Other;
+        case 0: return FileErrorCause::Unspecified;
+        case ENOENT: return FileErrorCause::NotFound;
+        case ENOTDIR:
+        case ENAMETOOLONG:
+        case ELOOP: return FileErrorCause::BadPath;
+        case EMFILE:
+        case ENFILE: return FileErrorCause::TooManyOpenFiles;
+        case EACCES:
+        case EPERM:
+        case EISDIR:  // what opening a folder as a file gives on Windows, too
+            return FileErrorCause::AccessDenied;
+        case EBADF: return FileErrorCause::InvalidHandle;
+        case ESPIPE: return FileErrorCause::BadSeek;
+        case EIO: return FileErrorCause::HardwareError;
+        case ETXTBSY:
+        case EBUSY: return FileErrorCause::SharingViolation;
+        default: return FileErrorCause::Other;
     }
 }
 
 std::string_view FileErrorMessage(FileErrorCause cause) {
     switch (cause) {
-    case FileErrorCause::Unspecified:
-        return "An unspecified error occurred.";
-    case FileErrorCause::NotFound:
-        return "The file could not be located.";
-    case FileErrorCause::BadPath:
-        return "All or part of the path is invalid.";
-    case FileErrorCause::TooManyOpenFiles:
-        return "The permitted number of open files was exceeded.";
-    case FileErrorCause::AccessDenied:
-        return "The file could not be accessed.";
-    case FileErrorCause::InvalidHandle:
-        return "There was an attempt to use an invalid file handle.";
-    case FileErrorCause::BadSeek:
-        return "There was an error trying to set the file pointer.";
-    case FileErrorCause::HardwareError:
-        return "There was a hardware error.";
-    case FileErrorCause::SharingViolation:
-        return "Sharing Violation.";
-    case FileErrorCause::Other:
-        break;
+        case FileErrorCause::Unspecified: return "An unspecified error occurred.";
+        case FileErrorCause::NotFound: return "The file could not be located.";
+        case FileErrorCause::BadPath: return "All or part of the path is invalid.";
+        case FileErrorCause::TooManyOpenFiles: return "The permitted number of open files was exceeded.";
+        case FileErrorCause::AccessDenied: return "The file could not be accessed.";
+        case FileErrorCause::InvalidHandle: return "There was an attempt to use an invalid file handle.";
+        case FileErrorCause::BadSeek: return "There was an error trying to set the file pointer.";
+        case FileErrorCause::HardwareError: return "There was a hardware error.";
+        case FileErrorCause::SharingViolation: return "Sharing Violation.";
+        case FileErrorCause::Other: break;
     }
     return "File Open Error.";
 }
@@ -149,7 +130,8 @@ ImageLayout InspectImage(std::span<const uint8_t> file) {
             }
             continue;
         }
-        const auto covered = file.subspan(section.offset + IMAGE_SECTION_START_SIZE, section.size - IMAGE_SECTION_START_SIZE);
+        const auto covered =
+            file.subspan(section.offset + IMAGE_SECTION_START_SIZE, section.size - IMAGE_SECTION_START_SIZE);
         section.crcGood = ImageCrc(covered) == 0;
         if (!section.crcGood && layout.problem.empty()) {
             layout.problem = "section " + std::to_string(i + 1) + " fails its CRC";
@@ -263,7 +245,8 @@ std::optional<ImageSection> LoadImageSection(std::string_view path, int which, c
 std::optional<std::string> ReadImageVersionTag(std::string_view path, const MessageSink& showMessage) {
     const auto section = LoadImageSection(path, 1, showMessage);
     if (!section) return std::nullopt;
-    return FindImageTag(std::span<const uint8_t>(section->bytes).subspan(IMAGE_SECTION_START_SIZE), IMAGE_TAG_APP_VERSION);
+    return FindImageTag(std::span<const uint8_t>(section->bytes).subspan(IMAGE_SECTION_START_SIZE),
+                        IMAGE_TAG_APP_VERSION);
 }
 
 }  // namespace kbr

@@ -40,8 +40,8 @@ inline constexpr size_t MAX_IMAGE_TAG_NAME_LENGTH = 127;
 // each section is held in memory whole.
 inline constexpr uint64_t MAX_IMAGE_FILE_SIZE = 64ull << 20;
 
-inline constexpr std::string_view IMAGE_TAG_PRODUCT_ID = "prod_id";   // both sections
-inline constexpr std::string_view IMAGE_TAG_VERSION = "version";     // section 2
+inline constexpr std::string_view IMAGE_TAG_PRODUCT_ID = "prod_id";     // both sections
+inline constexpr std::string_view IMAGE_TAG_VERSION = "version";        // section 2
 inline constexpr std::string_view IMAGE_TAG_APP_VERSION = "a:version";  // section 1
 
 struct ImageSection {

@@ -23,9 +23,7 @@ std::span<const uint8_t> TagArea(std::span<const uint8_t> section) {
 
 }  // namespace
 
-uint32_t ChunkCount(size_t size) {
-    return static_cast<uint32_t>((size + UPGRADE_CHUNK_SIZE - 1) / UPGRADE_CHUNK_SIZE);
-}
+uint32_t ChunkCount(size_t size) { return static_cast<uint32_t>((size + UPGRADE_CHUNK_SIZE - 1) / UPGRADE_CHUNK_SIZE); }
 
 // ---- UpgradeOperation
 
@@ -196,8 +194,8 @@ void UpgradeOperation::SendNextChunk() {
         context.StartOperationTimer(STEP_TIMER_MS);
     } else {
         // The last chunk: its unused bytes go out as zeros.
-        const size_t size = section_.size() % UPGRADE_CHUNK_SIZE == 0 ? UPGRADE_CHUNK_SIZE
-                                                                     : section_.size() % UPGRADE_CHUNK_SIZE;
+        const size_t size =
+            section_.size() % UPGRADE_CHUNK_SIZE == 0 ? UPGRADE_CHUNK_SIZE : section_.size() % UPGRADE_CHUNK_SIZE;
         const auto data = rest.first(std::min(rest.size(), size));
         context.Send(BuildUpgradeDataRequest(0, static_cast<uint32_t>(offset), static_cast<uint32_t>(size), data));
         remaining_ = -1;

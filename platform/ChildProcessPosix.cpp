@@ -61,8 +61,8 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     for (auto& arg : all) argv.push_back(arg.data());
     argv.push_back(nullptr);
     pid_t pid = 0;
-    const int rc = (searchPath ? ::posix_spawnp : ::posix_spawn)(&pid, program.c_str(), &actions, nullptr,
-                                                                 argv.data(), environ);
+    const int rc =
+        (searchPath ? ::posix_spawnp : ::posix_spawn)(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     ::close(err[1]);

@@ -254,7 +254,8 @@ bool CHtmlDialog::event(QEvent* event) {
 // ---- Closing -------------------------------------------------------------------------------------
 
 void CHtmlDialog::PostClose() {
-    QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { close(); }, Qt::QueuedConnection);
 }
 
 void CHtmlDialog::closeEvent(QCloseEvent* event) {

@@ -38,7 +38,8 @@ bool DevsimProcess::Start(const std::vector<std::string>& args, std::string* err
 
     const auto deadline = Clock::now() + 10s;
     while (firstLine_.find('\n') == std::string::npos) {
-        if (!process_.Read(platform::ChildProcess::Stream::Output, firstLine_, std::min(MillisecondsLeft(deadline), 50))) {
+        if (!process_.Read(platform::ChildProcess::Stream::Output, firstLine_,
+                           std::min(MillisecondsLeft(deadline), 50))) {
             return SetError(error, "simulator ended before its first line; stderr: " + Stderr());
         }
         if (firstLine_.find('\n') == std::string::npos && Clock::now() >= deadline) {

@@ -593,7 +593,8 @@ void SideBySide(int rounds, int wantedCpu, const std::string& only) {
     }
     std::printf("target <= 1.30 x the plain client: %s\n", verdicts.c_str());
     if (oneHopRatio > 0) {
-        std::printf("floor of any design whose receive thread hands each reply to the sending thread: %.2f\n", oneHopRatio);
+        std::printf("floor of any design whose receive thread hands each reply to the sending thread: %.2f\n",
+                    oneHopRatio);
     }
 }
 

@@ -22,7 +22,9 @@ namespace {
 
 const QString START = QStringLiteral("res://PgPack.dll//Index.html");
 
-QString Json(const QVariant& value) { return QString::fromUtf8(QJsonDocument::fromVariant(value).toJson(QJsonDocument::Compact)); }
+QString Json(const QVariant& value) {
+    return QString::fromUtf8(QJsonDocument::fromVariant(value).toJson(QJsonDocument::Compact));
+}
 
 class BrowserHost : public ::testing::Test {
 protected:
@@ -54,7 +56,8 @@ protected:
 TEST_F(BrowserHost, BindsTheFirstDocumentAndKeepsItsTitle) {
     EXPECT_EQ(host.control->PageTitle(), "Login Test");
     EXPECT_TRUE(host.control->IsBound());
-    EXPECT_TRUE(Eval(host.control, "ecbLoaded === true && getComputedStyle(document.body).fontFamily.length > 0").toBool());
+    EXPECT_TRUE(
+        Eval(host.control, "ecbLoaded === true && getComputedStyle(document.body).fontFamily.length > 0").toBool());
 
     ASSERT_TRUE(host.LoadAndWait("res://PgPack.dll/second.html"));
     EXPECT_TRUE(host.lastLoadOk);
@@ -83,7 +86,8 @@ TEST(BrowserHostUnbound, AFailedFirstLoadLeavesTheControlUnbound) {
 }
 
 TEST(BrowserHostUnbound, ADamagedPageLibraryServesNothing) {
-    const auto damaged = std::filesystem::temp_directory_path() / ("kbr-damaged-" + std::to_string(::getpid()) + ".dll");
+    const auto damaged =
+        std::filesystem::temp_directory_path() / ("kbr-damaged-" + std::to_string(::getpid()) + ".dll");
     {
         std::ofstream out(damaged, std::ios::binary);
         out << "MZ this is not a page library";
@@ -129,8 +133,11 @@ TEST_F(BrowserHost, ResultsMissingAndRaisingFunctions) {
 }
 
 TEST_F(BrowserHost, HostileStringsArriveUnchanged) {
-    const PageScript::StringList hostile = {"\"); window.pwned = 1; (\"", "back\\slash'quote", "line\nbreak\r\n",
-                                            "</script><script>window.pwned=2</script>", "sep\u2028arator",
+    const PageScript::StringList hostile = {"\"); window.pwned = 1; (\"",
+                                            "back\\slash'quote",
+                                            "line\nbreak\r\n",
+                                            "</script><script>window.pwned=2</script>",
+                                            "sep\u2028arator",
                                             "${x}`tick`"};
     EXPECT_TRUE(Call("record", hostile, false).first);
     EXPECT_TRUE(Call("noSuch\"]); window.pwned = 3; (x[\"", {}, false).first == false);
@@ -174,7 +181,8 @@ TEST_F(BrowserHost, ScriptBoxesAreTheSameWithAndWithoutTheBridge) {
             EXPECT_EQ(services.boxes[i].owner, nullptr);
             EXPECT_EQ(services.boxes[i].caption, "Caption");
             EXPECT_EQ(services.boxes[i].text, i == 0 ? "A" : "C");
-            EXPECT_EQ(services.boxes[i].type, i == 0 ? MBOX_OK | MBOX_ICONEXCLAMATION : MBOX_OKCANCEL | MBOX_ICONQUESTION);
+            EXPECT_EQ(services.boxes[i].type,
+                      i == 0 ? MBOX_OK | MBOX_ICONEXCLAMATION : MBOX_OKCANCEL | MBOX_ICONQUESTION);
         }
 
         services.promptAnswer = QStringLiteral("typed");
@@ -241,7 +249,8 @@ TEST_F(BrowserHost, CallsMadeDuringACommandAreAppliedBeforeNavigateReturns) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return ran.size() == 4; }, LOAD_TIMEOUT_MS));
     EXPECT_EQ(ran, (std::vector<bool>{true, false, false, true}));
     EXPECT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(Json(Eval(host.control, "log")), R"([["first","x"],{"dims":1,"first":"b","items":["b","a"],"lbound":0,"ubound":1}])");
+    EXPECT_EQ(Json(Eval(host.control, "log")),
+              R"([["first","x"],{"dims":1,"first":"b","items":["b","a"],"lbound":0,"ubound":1}])");
 }
 
 // A call sent while the page is busy and then blocks in a command (still queued behind it) runs
@@ -285,14 +294,16 @@ TEST_F(BrowserHost, CallsMadeWhileACommandShowsABoxArriveBeforeNavigateReturns) 
         host.control->Script().CallFunction("record", {"during-alert"});
         return ANSWER_OK;
     };
-    const QString logged = Eval(host.control, "(function(){log=[];alert('x');return JSON.stringify(log);})()").toString();
+    const QString logged =
+        Eval(host.control, "(function(){log=[];alert('x');return JSON.stringify(log);})()").toString();
     host.services.onBox = nullptr;
     EXPECT_EQ(logged, R"([["during-alert"]])");
 }
 
 TEST_F(BrowserHost, DataScriptsAreServedAsScripts) {
-    EXPECT_EQ(Eval(host.control, "(function(){var x=new XMLHttpRequest();x.open('GET','1D',false);x.send(null);"
-                                 "return x.getResponseHeader('Content-Type');})()")
+    EXPECT_EQ(Eval(host.control,
+                   "(function(){var x=new XMLHttpRequest();x.open('GET','1D',false);x.send(null);"
+                   "return x.getResponseHeader('Content-Type');})()")
                   .toString(),
               "text/javascript");
     EXPECT_TRUE(Eval(host.control, "dataScriptLoaded === true").toBool());
@@ -304,9 +315,10 @@ TEST(BrowserHostDelivery, CallsAroundTheFirstLoadArriveInOrder) {
     TestHost host;
     std::vector<std::string> done;
     const auto call = [&](const std::string& tag) {
-        return host.control->Script().CallFunction("record", {tag}, nullptr, [&done, tag](bool ran, const std::string&) {
-            done.push_back(tag + (ran ? "" : ": not run"));
-        });
+        return host.control->Script().CallFunction("record", {tag}, nullptr,
+                                                   [&done, tag](bool ran, const std::string&) {
+                                                       done.push_back(tag + (ran ? "" : ": not run"));
+                                                   });
     };
     host.onCommand = [&](const AppCommand& command) {
         if (command.code == 1900) {
@@ -322,7 +334,8 @@ TEST(BrowserHostDelivery, CallsAroundTheFirstLoadArriveInOrder) {
     EXPECT_TRUE(call("before-load"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return done.size() == 3; }, LOAD_TIMEOUT_MS));
     EXPECT_EQ(done, (std::vector<std::string>{"before-load", "during-onload", "at-load-finished"}));
-    EXPECT_EQ(Json(Eval(host.control, "log")), R"(["before-load","during-onload","onload-returned","at-load-finished"])");
+    EXPECT_EQ(Json(Eval(host.control, "log")),
+              R"(["before-load","during-onload","onload-returned","at-load-finished"])");
     EXPECT_EQ(host.control->PageTitle(), "Onload Command");
 }
 
@@ -357,9 +370,10 @@ TEST(BrowserHostFiles, CommandsNameTheChosenFileByItsFullPath) {
 
     // The image version read (function 14) too, any letter case of the prefix; names not chosen
     // stay as sent, and so does every command that takes no file path.
-    Eval(host.control, "window.navigate('app:1003@14:c:\\\\FAKEPATH\\\\fw image 1.img'); "
-                       "window.navigate('app:1003@14:C:\\\\fakepath\\\\other.img'); "
-                       "window.navigate('app:1003@5:C:\\\\fakepath\\\\fw image 1.img')");
+    Eval(host.control,
+         "window.navigate('app:1003@14:c:\\\\FAKEPATH\\\\fw image 1.img'); "
+         "window.navigate('app:1003@14:C:\\\\fakepath\\\\other.img'); "
+         "window.navigate('app:1003@5:C:\\\\fakepath\\\\fw image 1.img')");
     ASSERT_EQ(host.commands.size(), 4u);
     EXPECT_EQ(host.commands[1].argument, "14:" + file.string());
     EXPECT_EQ(host.commands[2].argument, "14:C:\\fakepath\\other.img");
@@ -402,7 +416,7 @@ TEST(PageScriptDelivery, AnswersCarryEveryWaitingCallAndUndeliverableCallsEndAsN
     script.BeginBridgeCall();
     EXPECT_TRUE(script.CallFunction("third", {}, nullptr, outcome("page gone")));
     EXPECT_TRUE(script.EndBridgeCall(false).isEmpty());  // the page went away during its command
-    script.DocumentFailed();                            // and its document never came
+    script.DocumentFailed();                             // and its document never came
     ASSERT_TRUE(QTest::qWaitFor([&] { return done.size() == 3; }, 5000));
     EXPECT_EQ(done, (std::vector<std::string>{"page gone: not run", "waiting: not run", "answered: not run"}));
     EXPECT_FALSE(script.CallFunction("f", {}));
@@ -434,11 +448,12 @@ TEST_F(BrowserHost, ModalChildWindowRunsToItsEndInsideTheCommand) {
 // Pages of any other origin get nothing done, even with the control's token.
 TEST_F(BrowserHost, OtherOriginsCannotIssueCommands) {
     const QString token = host.control->BridgeToken();
-    const QString steal = QStringLiteral(
-        "(function(){try{var x=new XMLHttpRequest();"
-        "x.open('GET','res://pgpack.dll/.kbr-bridge?t=%1&k=app&a=app%3A1000%40',false);x.send(null);}catch(e){}"
-        "try{window.navigate('app:1000@');}catch(e){} return 'tried';})()")
-                              .arg(token);
+    const QString steal =
+        QStringLiteral(
+            "(function(){try{var x=new XMLHttpRequest();"
+            "x.open('GET','res://pgpack.dll/.kbr-bridge?t=%1&k=app&a=app%3A1000%40',false);x.send(null);}catch(e){}"
+            "try{window.navigate('app:1000@');}catch(e){} return 'tried';})()")
+            .arg(token);
     ASSERT_TRUE(host.LoadAndWait("data:text/html,<title>data</title><body>data page</body>"));
     EXPECT_EQ(Eval(host.control, steal).toString(), "tried");
 

@@ -27,9 +27,8 @@ TEST(DevsimState, SettingsAndInstalledFirmwareSurviveARestart) {
     {
         DevsimProcess device;
         std::string error;
-        ASSERT_TRUE(device.Start({"--state", state, "--password", "first", "--firmware-version", "1.0.0.0",
-                                  "--verbose"},
-                                 &error))
+        ASSERT_TRUE(device.Start(
+            {"--state", state, "--password", "first", "--firmware-version", "1.0.0.0", "--verbose"}, &error))
             << error;
         Client client;
         ASSERT_TRUE(client.Connect(device.Port()));

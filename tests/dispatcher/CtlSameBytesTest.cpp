@@ -33,14 +33,16 @@ std::string Hex(const Bytes& bytes) {
 }
 
 size_t CountType(const std::vector<Bytes>& requests, uint8_t type) {
-    return static_cast<size_t>(std::count_if(requests.begin(), requests.end(),
-                                             [&](const Bytes& r) { return !r.empty() && r[0] == type; }));
+    return static_cast<size_t>(
+        std::count_if(requests.begin(), requests.end(), [&](const Bytes& r) { return !r.empty() && r[0] == type; }));
 }
 
 class PageSide {
 public:
     explicit PageSide(uint16_t port) : main_(services_, port) {}
-    bool Open() { return main_.Open() && QTest::qWaitFor([&] { return main_.IsOpen(); }, WAIT_MS); }
+    bool Open() {
+        return main_.Open() && QTest::qWaitFor([&] { return main_.IsOpen(); }, WAIT_MS);
+    }
     // A function that completes: it gets the completion callback and is waited for.
     bool Complete(const std::string& command) {
         main_.Send("app:1006@CallbackLocal");
@@ -137,8 +139,8 @@ TEST(CtlSameBytes, PagesAndToolSendTheSameRequests) {
     const std::vector<Bytes> fromTool = toolRecorder.Requests();
     ASSERT_EQ(fromTool.size(), fromPages.size());
     for (size_t i = 0; i < fromPages.size(); ++i) {
-        ASSERT_EQ(fromTool[i], fromPages[i]) << "request " << i << "\n pages: " << Hex(fromPages[i])
-                                             << "\n tool:  " << Hex(fromTool[i]);
+        ASSERT_EQ(fromTool[i], fromPages[i])
+            << "request " << i << "\n pages: " << Hex(fromPages[i]) << "\n tool:  " << Hex(fromTool[i]);
     }
     // What was compared: four logins, five reads, two writes of all six settings, the whole upgrade.
     EXPECT_EQ(CountType(fromPages, REQ_LOGIN), 4u);

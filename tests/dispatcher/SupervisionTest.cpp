@@ -169,8 +169,9 @@ TEST_P(DeviceAbsent, QuestionAfterTheWindowShowsUntilNo) {
     EXPECT_EQ(shown, std::vector<bool>(c.questions, true));
     ASSERT_FALSE(questions.boxes.empty());
     const MessageBoxRequest& first = questions.boxes[0];
-    EXPECT_EQ(first.text, "Lost connection to device.  Select 'Yes' to attempt to reconnect?  Select 'No' to close "
-                          "application.");
+    EXPECT_EQ(first.text,
+              "Lost connection to device.  Select 'Yes' to attempt to reconnect?  Select 'No' to close "
+              "application.");
     EXPECT_EQ(first.caption, "KBR3300");
     EXPECT_EQ(first.type, MBOX_YESNO | MBOX_ICONEXCLAMATION);
     EXPECT_EQ(first.owner, &main);
@@ -338,14 +339,15 @@ TEST_F(Supervision, ClosingDuringAnUpgradeAsksFirst) {
         return answer;
     };
     main->Send("app:1003@8:" + image);
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return main->UpgradeProgress() && main->UpgradeProgress()->Position() >= 1; }, WAIT_MS));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return main->UpgradeProgress() && main->UpgradeProgress()->Position() >= 1; }, WAIT_MS));
     ASSERT_NE(main->ActiveOperation(), nullptr);
 
     main->close();  // No: the window and the upgrade stay
     ASSERT_EQ(asked.size(), 1u);
-    EXPECT_EQ(asked[0].text, "Closing upgrade window now will halt upgrade and can leave the device in an unusable "
-                             "state.  Continue?");
+    EXPECT_EQ(asked[0].text,
+              "Closing upgrade window now will halt upgrade and can leave the device in an unusable "
+              "state.  Continue?");
     EXPECT_EQ(asked[0].caption, "KBR3300");
     EXPECT_EQ(asked[0].type, MBOX_YESNO);
     EXPECT_TRUE(main->isVisible());
@@ -384,8 +386,8 @@ TEST_F(Supervision, TheTransferGoesOnWhileTheReminderIsUp) {
     };
     main->Send("app:1006@CallbackLocal");
     main->Send("app:1003@8:" + image);
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return main->UpgradeProgress() && main->UpgradeProgress()->Position() >= 1; }, WAIT_MS));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return main->UpgradeProgress() && main->UpgradeProgress()->Position() >= 1; }, WAIT_MS));
 
     bool runningAtReminder = false;
     Lines logAfterReminder;

@@ -20,8 +20,8 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr size_t SIZE1 = 300;
 constexpr size_t SIZE2 = 200;
-constexpr size_t SECTION1 = 12;             // first byte of section 1
-constexpr size_t SECTION2 = 12 + SIZE1;    // first byte of section 2
+constexpr size_t SECTION1 = 12;          // first byte of section 1
+constexpr size_t SECTION2 = 12 + SIZE1;  // first byte of section 2
 
 Bytes StandardImage() {
     auto image = BuildUpgradeImage(StandardImageSpec("KBR3300", "1.0.7", "1.0.6", SIZE1, SIZE2));
@@ -79,7 +79,12 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, ImageValidation,
     testing::Values(
         LayoutCase{"Valid", [](Bytes&) {}, true, true},
-        LayoutCase{"HeaderWordZeroNotExamined", [](Bytes& b) { b[0] ^= 0xFF; b[3] ^= 0x01; }, true, true},
+        LayoutCase{"HeaderWordZeroNotExamined",
+                   [](Bytes& b) {
+                       b[0] ^= 0xFF;
+                       b[3] ^= 0x01;
+                   },
+                   true, true},
         LayoutCase{"Off2IsLastByteSoSection2IsEmpty", [](Bytes& b) { SetU32(b, 8, uint32_t(b.size() - 1)); }, false,
                    false},
         LayoutCase{"Off2IsFileLength", [](Bytes& b) { SetU32(b, 8, uint32_t(b.size())); }, false, false},
@@ -89,12 +94,20 @@ INSTANTIATE_TEST_SUITE_P(
         LayoutCase{"Off1AllOnes", [](Bytes& b) { SetU32(b, 4, 0xFFFFFFFFu); }, false, false},
         LayoutCase{"Section1ByteAfterStartChanged", [](Bytes& b) { b[SECTION1 + 16] ^= 0x01; }, false, false},
         LayoutCase{"Section1CrcChanged", [](Bytes& b) { b[SECTION2 - 1] ^= 0x80; }, false, false},
-        LayoutCase{"Section1StartChanged", [](Bytes& b) { b[SECTION1] ^= 0xFF; b[SECTION1 + 15] ^= 0x01; }, true,
-                   true},
+        LayoutCase{"Section1StartChanged",
+                   [](Bytes& b) {
+                       b[SECTION1] ^= 0xFF;
+                       b[SECTION1 + 15] ^= 0x01;
+                   },
+                   true, true},
         LayoutCase{"Section2ByteAfterStartChanged", [](Bytes& b) { b[SECTION2 + 16] ^= 0x01; }, false, false},
         LayoutCase{"Section2LastByteChanged", [](Bytes& b) { b.back() ^= 0x01; }, false, false},
-        LayoutCase{"Section2StartChanged", [](Bytes& b) { b[SECTION2] ^= 0xFF; b[SECTION2 + 15] ^= 0x01; }, true,
-                   true},
+        LayoutCase{"Section2StartChanged",
+                   [](Bytes& b) {
+                       b[SECTION2] ^= 0xFF;
+                       b[SECTION2 + 15] ^= 0x01;
+                   },
+                   true, true},
         LayoutCase{"Truncated", [](Bytes& b) { b.pop_back(); }, false, false},
         LayoutCase{"Empty", [](Bytes& b) { b.clear(); }, false, false},
         LayoutCase{"ShorterThanHeader", [](Bytes& b) { b.resize(11); }, false, false},

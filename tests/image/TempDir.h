@@ -11,9 +11,7 @@ namespace kbr::test {
 
 class TempDir {
 public:
-    TempDir() {
-        path_ = platform::MakeFreshFolder(std::filesystem::temp_directory_path().string(), "kbr-image-");
-    }
+    TempDir() { path_ = platform::MakeFreshFolder(std::filesystem::temp_directory_path().string(), "kbr-image-"); }
     ~TempDir() {
         std::error_code ignored;
         std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);

@@ -36,18 +36,18 @@ const B LOGIN_START = {0x00, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x01, 0x08};
 
 INSTANTIATE_TEST_SUITE_P(
     Requests, RequestLayout,
-    ::testing::Values(
-        RequestCase{"LoginThreeCharacters", BuildLoginRequest("abc"), WithText(LOGIN_START, "abc", 17)},
-        RequestCase{"LoginEmpty", BuildLoginRequest(""), WithText(LOGIN_START, "", 17)},
-        RequestCase{"LoginTenCharactersCutToEight", BuildLoginRequest("0123456789"),
-                    WithText(LOGIN_START, "01234567", 17)},
-        RequestCase{"GetConfig", BuildGetConfigRequest(), B{0x02, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x0A}},
-        RequestCase{"GetDiag", BuildGetDiagRequest(), B{0x08, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x00}},
-        RequestCase{"Action", BuildActionRequest(), B{0x0F, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x00}},
-        RequestCase{"UpgradeStart", BuildUpgradeStartRequest(),
-                    B{0x0A, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
-        RequestCase{"GetValueProductId", BuildGetValueRequest("c:prod_id"),
-                    WithText({0x40, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x00}, "c:prod_id", 18)}),
+    ::testing::Values(RequestCase{"LoginThreeCharacters", BuildLoginRequest("abc"), WithText(LOGIN_START, "abc", 17)},
+                      RequestCase{"LoginEmpty", BuildLoginRequest(""), WithText(LOGIN_START, "", 17)},
+                      RequestCase{"LoginTenCharactersCutToEight", BuildLoginRequest("0123456789"),
+                                  WithText(LOGIN_START, "01234567", 17)},
+                      RequestCase{"GetConfig", BuildGetConfigRequest(),
+                                  B{0x02, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x0A}},
+                      RequestCase{"GetDiag", BuildGetDiagRequest(), B{0x08, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x00}},
+                      RequestCase{"Action", BuildActionRequest(), B{0x0F, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x00}},
+                      RequestCase{"UpgradeStart", BuildUpgradeStartRequest(),
+                                  B{0x0A, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
+                      RequestCase{"GetValueProductId", BuildGetValueRequest("c:prod_id"),
+                                  WithText({0x40, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x00}, "c:prod_id", 18)}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(UpgradeDataRequest, CarriesFieldsAtFixedOffsetsAndZeroFillsTheLastChunk) {
@@ -75,9 +75,9 @@ TEST(UpgradeDataRequest, NeverCopiesMoreThanOneChunk) {
 
 TEST(SetConfigRequest, OfTheSixRecordsIs156Bytes) {
     const std::vector<ConfigEntry> entries = {
-        MakeTextEntry("admPswd", "old", "new", 8),      MakeNumberEntry("channelMask", 1, 0x55554000),
-        MakeNumberEntry("scanMask", 0, 0xFFFFFFFF),     MakeNumberEntry("SwConfig", 0x1000, 1),
-        MakeTextEntry("password", "", "secret", 17),    MakeNumberEntry("DiplexerMode", 0, 1),
+        MakeTextEntry("admPswd", "old", "new", 8),   MakeNumberEntry("channelMask", 1, 0x55554000),
+        MakeNumberEntry("scanMask", 0, 0xFFFFFFFF),  MakeNumberEntry("SwConfig", 0x1000, 1),
+        MakeTextEntry("password", "", "secret", 17), MakeNumberEntry("DiplexerMode", 0, 1),
     };
     Bytes request = BuildSetConfigRequest(entries);
     EXPECT_EQ(request.size(), 156u);
@@ -198,9 +198,7 @@ TEST(ConfigReply, DecodesEntriesAndStopsCleanlyWhenTheyRunPastTheRead) {
     EXPECT_TRUE(bad->entries.empty());
 }
 
-TEST(VersionText, FormatsEachByteAsUnsignedDecimal) {
-    EXPECT_EQ(VersionText({255, 0, 10, 7}), "255.0.10.7");
-}
+TEST(VersionText, FormatsEachByteAsUnsignedDecimal) { EXPECT_EQ(VersionText({255, 0, 10, 7}), "255.0.10.7"); }
 
 TEST(DeviceSideReaders, RejectWrongTypesAndTruncation) {
     const Decoded<LoginRequest> login = ReadLoginRequest(BuildLoginRequest("pw"));
@@ -235,8 +233,8 @@ TEST(DeviceSideReaders, RejectWrongTypesAndTruncation) {
 }
 
 TEST(MessageTypes, EveryRequestHasAReplyType) {
-    for (uint8_t type : {REQ_LOGIN, REQ_GET_CONFIG, REQ_SET_CONFIG, REQ_GET_DIAG, REQ_UPGRADE_START,
-                         REQ_UPGRADE_DATA, REQ_ACTION, REQ_GET_VALUE}) {
+    for (uint8_t type : {REQ_LOGIN, REQ_GET_CONFIG, REQ_SET_CONFIG, REQ_GET_DIAG, REQ_UPGRADE_START, REQ_UPGRADE_DATA,
+                         REQ_ACTION, REQ_GET_VALUE}) {
         EXPECT_TRUE(IsRequestType(type)) << int(type);
         EXPECT_NE(MessageTypeName(type), nullptr);
     }
@@ -256,7 +254,8 @@ std::string HeaderText(const MessageHeader& h) {
 
 std::string EntriesText(const std::vector<ConfigEntry>& entries) {
     std::string text;
-    for (const auto& e : entries) text += " | " + e.name + "/" + std::to_string(e.width) + " " + Hex(e.valueA) + " " + Hex(e.valueB);
+    for (const auto& e : entries)
+        text += " | " + e.name + "/" + std::to_string(e.width) + " " + Hex(e.valueA) + " " + Hex(e.valueB);
     return text;
 }
 
@@ -345,8 +344,8 @@ INSTANTIATE_TEST_SUITE_P(
                           });
                       },
                       "type 6 version 0.1.2.3 status 0 param 6" + SIX_ENTRIES_TEXT},
-        RoundTripCase{"UpgradeDataFull", BuildUpgradeDataRequest(2, 512, 256, CHUNK), UPGRADE_DATA_REQUEST_SIZE,
-                      Chunk, "type 12 remaining 2 offset 512 size 256 data " + Hex(CHUNK) + " then zeros"},
+        RoundTripCase{"UpgradeDataFull", BuildUpgradeDataRequest(2, 512, 256, CHUNK), UPGRADE_DATA_REQUEST_SIZE, Chunk,
+                      "type 12 remaining 2 offset 512 size 256 data " + Hex(CHUNK) + " then zeros"},
         RoundTripCase{"UpgradeDataLastAndShort", BuildUpgradeDataRequest(0, 299u * 256u, 3, THREE_BYTES),
                       UPGRADE_DATA_REQUEST_SIZE, Chunk,
                       "type 12 remaining 0 offset 11008 size 3 data aabbcc then zeros"},
@@ -404,7 +403,8 @@ Bytes WithByte(Bytes bytes, size_t at, uint8_t value) {
 INSTANTIATE_TEST_SUITE_P(
     Messages, ReaderErrors,
     ::testing::Values(
-        ErrorCase{"ValueReplyOfAnotherType", [] { return ReadValueReply(BuildReply(REP_SET_CONFIG, VERSION, 0, 0)).error; },
+        ErrorCase{"ValueReplyOfAnotherType",
+                  [] { return ReadValueReply(BuildReply(REP_SET_CONFIG, VERSION, 0, 0)).error; },
                   "expected type 65, got 7 at offset 0"},
         ErrorCase{"ValueReplyRefused", [] { return ReadValueReply(BuildValueReply(VERSION, 1, "x")).error; },
                   "expected status 0, got 1 at offset 5"},
@@ -414,9 +414,12 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"DiagReplyRefused", [] { return ReadDiagReply(BuildDiagReply(VERSION, 2, "a", "b")).error; },
                   "expected status 0, got 2 at offset 5"},
         ErrorCase{"ChunkLargerThanItsField",
-                  [] { return ReadUpgradeDataRequest(WithByte(BuildUpgradeDataRequest(0, 0, 256, CHUNK), 12, 1)).error; },
+                  [] {
+                      return ReadUpgradeDataRequest(WithByte(BuildUpgradeDataRequest(0, 0, 256, CHUNK), 12, 1)).error;
+                  },
                   "chunk size 257 exceeds 256 at offset 11"},
-        ErrorCase{"ChunkCutShort", [] { return ReadUpgradeDataRequest(Cut(BuildUpgradeDataRequest(0, 0, 3, THREE_BYTES), 100)).error; },
+        ErrorCase{"ChunkCutShort",
+                  [] { return ReadUpgradeDataRequest(Cut(BuildUpgradeDataRequest(0, 0, 3, THREE_BYTES), 100)).error; },
                   "expected 256 bytes at offset 13, only 87 left"},
         ErrorCase{"EntryCountPastTheEntries",
                   [] { return ReadSetConfigRequest(WithByte(BuildSetConfigRequest({}), 7, 2)).error; },
@@ -437,7 +440,8 @@ TEST(ExpectedReplyType, FollowsTheRequestAndTheLastChunk) {
         {"get value", BuildGetValueRequest(KEY_FIRMWARE_VERSION), REP_VALUE},
         {"chunk with more to come", BuildUpgradeDataRequest(1, 0, 256, CHUNK), REP_UPGRADE_DATA},
         {"last chunk", BuildUpgradeDataRequest(0, 256, 3, THREE_BYTES), REP_UPGRADE_END},
-        {"chunk cut inside its remaining count", Cut(BuildUpgradeDataRequest(0, 0, 3, THREE_BYTES), 8), REP_UPGRADE_DATA},
+        {"chunk cut inside its remaining count", Cut(BuildUpgradeDataRequest(0, 0, 3, THREE_BYTES), 8),
+         REP_UPGRADE_DATA},
         {"chunk cut after its remaining count", Cut(BuildUpgradeDataRequest(0, 0, 3, THREE_BYTES), 9), REP_UPGRADE_END},
         {"a reply's type", BuildReply(REP_VALUE, VERSION, 0, 0), std::nullopt},
         {"nothing", Bytes{}, std::nullopt},

@@ -14,9 +14,7 @@ namespace {
 // Test names in CTest show the case's name instead of its bytes.
 template <typename Case>
     requires requires(const Case& c) { c.name; }
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.name;
-}
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 using Calls = std::vector<PageCallRecord>;
 using Strings = std::vector<std::string>;
@@ -71,18 +69,27 @@ TEST_P(ConfigEntryDecode, StoreConfigListAndRecord) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, ConfigEntryDecode,
     testing::Values(
-        EntryCase{"channelMask", RawNumberEntry("channelMask", {0, 0, 0, 1}, {0x15, 0x55, 0x40, 0x00}),
-                  {"4", "357908480"}, std::pair{"1", "357908480"}},
-        EntryCase{"SwConfigOr", RawNumberEntry("SwConfig", {0, 0, 0x10, 0}, {0, 0, 0, 1}), {"3", "4097"},
+        EntryCase{"channelMask",
+                  RawNumberEntry("channelMask", {0, 0, 0, 1}, {0x15, 0x55, 0x40, 0x00}),
+                  {"4", "357908480"},
+                  std::pair{"1", "357908480"}},
+        EntryCase{"SwConfigOr",
+                  RawNumberEntry("SwConfig", {0, 0, 0x10, 0}, {0, 0, 0, 1}),
+                  {"3", "4097"},
                   std::pair{"4096", "4097"}},
-        EntryCase{"TxPowerFold", RawNumberEntry("TxPower", {1, 2, 3, 4}, {0, 0, 0, 9}), {"0", "4660", "9"},
-                  std::nullopt},
-        EntryCase{"scanMaskNegative", RawNumberEntry("scanMask", {0, 0, 0, 0}, {0xFF, 0xFF, 0xFF, 0xFF}), {"6", "-1"},
+        EntryCase{
+            "TxPowerFold", RawNumberEntry("TxPower", {1, 2, 3, 4}, {0, 0, 0, 9}), {"0", "4660", "9"}, std::nullopt},
+        EntryCase{"scanMaskNegative",
+                  RawNumberEntry("scanMask", {0, 0, 0, 0}, {0xFF, 0xFF, 0xFF, 0xFF}),
+                  {"6", "-1"},
                   std::pair{"0", "-1"}},
         EntryCase{"DiplexerMode", MakeNumberEntry("DiplexerMode", 0, 2), {"1", "2"}, std::pair{"0", "2"}},
-        EntryCase{"admPswdText", MakeTextEntry("admPswd", "old", "admin", 8), {"2", "admin"}, std::pair{"old", "admin"}},
-        EntryCase{"passwordFullWidth", MakeTextEntry("password", "", "12345678901234567", 17),
-                  {"5", "12345678901234567"}, std::pair{"", "12345678901234567"}}),
+        EntryCase{
+            "admPswdText", MakeTextEntry("admPswd", "old", "admin", 8), {"2", "admin"}, std::pair{"old", "admin"}},
+        EntryCase{"passwordFullWidth",
+                  MakeTextEntry("password", "", "12345678901234567", 17),
+                  {"5", "12345678901234567"},
+                  std::pair{"", "12345678901234567"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(GetConfigOperation, UnknownEntryIsSkippedAndTheNextReadCorrectly) {
@@ -174,8 +181,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, StoreValue,
 TEST(ConfigParameters, RecordsInWireOrderWithWidthsAndKinds) {
     const ConfigParameters records = MakeConfigParameters();
     const std::vector<std::tuple<std::string, int, bool>> expected = {
-        {"admPswd", 8, true},  {"channelMask", 4, false}, {"scanMask", 4, false},
-        {"SwConfig", 4, false}, {"password", 17, true},   {"DiplexerMode", 4, false}};
+        {"admPswd", 8, true},   {"channelMask", 4, false}, {"scanMask", 4, false},
+        {"SwConfig", 4, false}, {"password", 17, true},    {"DiplexerMode", 4, false}};
     for (size_t i = 0; i < records.size(); ++i) {
         EXPECT_EQ(std::tuple(records[i].name, int{records[i].width}, records[i].isText), expected[i]) << i;
         EXPECT_TRUE(records[i].valueA.empty() && records[i].valueB.empty());
@@ -225,7 +232,8 @@ TEST(SetConfigOperation, ReadValuesGoBackUnchangedAndNegativeScanMaskRoundTrips)
     FakeContext ctx;
     ctx.Run(1);
     ctx.Reply(ConfigReply({RawNumberEntry("scanMask", {0x80, 0, 0, 1}, {0xFF, 0xFF, 0xFF, 0xFF}),
-                           MakeTextEntry("admPswd", "adm", "pw", 8), RawNumberEntry("SwConfig", {0, 0, 0x10, 0}, {0, 0, 0, 1})}));
+                           MakeTextEntry("admPswd", "adm", "pw", 8),
+                           RawNumberEntry("SwConfig", {0, 0, 0x10, 0}, {0, 0, 0, 1})}));
     ctx.Run(7);
     const auto entries = SentEntries(ctx.sent.at(1));
     EXPECT_EQ(entries[2].valueA, (Bytes{0x80, 0, 0, 1}));

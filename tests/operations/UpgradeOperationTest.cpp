@@ -20,9 +20,7 @@ namespace {
 // Test names in CTest show the case's name instead of its bytes.
 template <typename Case>
     requires requires(const Case& c) { c.name; }
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.name;
-}
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 namespace fs = std::filesystem;
 
@@ -32,7 +30,8 @@ constexpr std::string_view PRODUCT_ID = "KBR3300-A";
 class ImageFiles {
 public:
     ImageFiles() {
-        dir_ = fs::temp_directory_path() / ("kbr-ops-" + std::to_string(platform::CurrentProcessId()) + "-" + std::to_string(counter_++));
+        dir_ = fs::temp_directory_path() /
+               ("kbr-ops-" + std::to_string(platform::CurrentProcessId()) + "-" + std::to_string(counter_++));
         fs::create_directories(dir_);
     }
     ~ImageFiles() {
@@ -81,7 +80,7 @@ struct ScriptedDevice {
     std::string version = "1.0.0.0";
     std::function<std::optional<Bytes>(size_t number, const Bytes& request)> override;
 
-    std::vector<Bytes> sections;        // each completed section, in order
+    std::vector<Bytes> sections;             // each completed section, in order
     std::vector<std::vector<Chunk>> chunks;  // chunk fields per started pass
     std::vector<bool> lastChunkPaddingZero;
     Bytes assembling;
@@ -346,8 +345,9 @@ TEST_P(InvalidFile, UpgradeFailedAndNothingSent) {
     FakeContext ctx;
     ctx.Run(8, path);
     EXPECT_EQ(ctx.messages, GetParam().messages);
-    EXPECT_EQ(ctx.pageCalls, (std::vector<PageCallRecord>{
-                                 {"upgradeFailed", {"Not a valid upgrade file!"}, PageCallForm::CallFunctionWithArray}}));
+    EXPECT_EQ(ctx.pageCalls,
+              (std::vector<PageCallRecord>{
+                  {"upgradeFailed", {"Not a valid upgrade file!"}, PageCallForm::CallFunctionWithArray}}));
     EXPECT_EQ(ctx.completions, std::vector<int>{1});
     EXPECT_TRUE(ctx.sent.empty());
     EXPECT_TRUE(ctx.Idle());
@@ -355,14 +355,13 @@ TEST_P(InvalidFile, UpgradeFailedAndNothingSent) {
     EXPECT_EQ(ctx.progressShows, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, InvalidFile,
-    testing::Values(InvalidFileCase{"missing", std::nullopt, {"The file could not be located."}},
-                    InvalidFileCase{"crc1", ImageDefect::Section1Crc, {}},
-                    InvalidFileCase{"crc2", ImageDefect::Section2Crc, {}},
-                    InvalidFileCase{"emptySection2", ImageDefect::EmptySection2, {}},
-                    InvalidFileCase{"noProductId", ImageDefect::NoProductId, {}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, InvalidFile,
+                         testing::Values(InvalidFileCase{"missing", std::nullopt, {"The file could not be located."}},
+                                         InvalidFileCase{"crc1", ImageDefect::Section1Crc, {}},
+                                         InvalidFileCase{"crc2", ImageDefect::Section2Crc, {}},
+                                         InvalidFileCase{"emptySection2", ImageDefect::EmptySection2, {}},
+                                         InvalidFileCase{"noProductId", ImageDefect::NoProductId, {}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(UpgradeOperation, MissingVersionTagEndsAtOnceInsteadOfWaitingForTheTimer) {
     ImageFiles files;

@@ -16,9 +16,7 @@ namespace {
 // Test names in CTest show the case's name instead of its bytes.
 template <typename Case>
     requires requires(const Case& c) { c.name; }
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.name;
-}
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 using Calls = std::vector<PageCallRecord>;
 
@@ -54,14 +52,13 @@ TEST_P(LoginReply, StatusDecidesCallbackThenCompletionZero) {
     EXPECT_TRUE(ctx.messages.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, LoginReply,
-    testing::Values(LoginReplyCase{"status0", Reply(REP_ACTION, 0), "0"},
-                    LoginReplyCase{"status5", Reply(REP_ACTION, 5), "1"},
-                    LoginReplyCase{"anyTypeStatus0", Reply(REP_DIAG, 0), "0"},
-                    // A read too short to carry a status cannot be an acceptance.
-                    LoginReplyCase{"fiveBytes", Bytes{0, 0, 1, 2, 3}, "1"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, LoginReply,
+                         testing::Values(LoginReplyCase{"status0", Reply(REP_ACTION, 0), "0"},
+                                         LoginReplyCase{"status5", Reply(REP_ACTION, 5), "1"},
+                                         LoginReplyCase{"anyTypeStatus0", Reply(REP_DIAG, 0), "0"},
+                                         // A read too short to carry a status cannot be an acceptance.
+                                         LoginReplyCase{"fiveBytes", Bytes{0, 0, 1, 2, 3}, "1"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LoginOperation, TimeoutShowsUnableToLoginAndCallsNothing) {
     FakeContext ctx;
@@ -182,8 +179,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ReadValueOperation, ProdIdRequestIsEighteenBytes) {
     FakeContext ctx;
     ctx.Run(12);
-    EXPECT_EQ(ctx.sent.at(0), (Bytes{0x40, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x00, 'c', ':', 'p', 'r', 'o', 'd', '_',
-                                     'i', 'd', 0}));
+    EXPECT_EQ(ctx.sent.at(0),
+              (Bytes{0x40, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x00, 'c', ':', 'p', 'r', 'o', 'd', '_', 'i', 'd', 0}));
 }
 
 TEST(ReadValueOperation, NoAnswerWithin200sCompletesWithOneAndNoCallback) {

@@ -27,9 +27,7 @@ inline bool NoticeShown() {
     return false;
 }
 
-inline std::string WithNotice(const std::string& event) {
-    return NoticeShown() ? event + " +notice" : event;
-}
+inline std::string WithNotice(const std::string& event) { return NoticeShown() ? event + " +notice" : event; }
 
 class FakeServices : public WizardServices {
 public:

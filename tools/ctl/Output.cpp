@@ -55,9 +55,8 @@ void UpgradeProgressView::PassStarted(int pass) {
     pass_ = pass;
     inPass_ = 0;
     if (pass >= 1 && pass <= 2) {
-        reporter_.Event("phase", {{"phase", pass == 1 ? "pass1" : "pass2"},
-                                  {"section_bytes", sizes_[pass - 1]},
-                                  {"again", again}});
+        reporter_.Event(
+            "phase", {{"phase", pass == 1 ? "pass1" : "pass2"}, {"section_bytes", sizes_[pass - 1]}, {"again", again}});
     }
     // A pass that starts again goes back; its 5% steps are reported again as it climbs.
     lastStep_ = static_cast<int>(Done() * 20 / std::max<uint64_t>(1, sizes_[0] + sizes_[1]));

@@ -67,7 +67,7 @@ RunOutcome ToolContext::Run(OperationHandler& operation, std::string_view args) 
         }
         const int n = link_.Receive(buffer_.data(), static_cast<int>(buffer_.size()), waitMs);
         if (n < 0) {
-            link_.Close();  // reported at the top of the loop
+            link_.Close();                                                   // reported at the top of the loop
         } else if (n > 0 && n != static_cast<int>(UNDELIVERED_READ_SIZE)) {  // never delivered
             const std::span<const uint8_t> reply(buffer_.data(), static_cast<size_t>(n));
             if (const auto header = ReadReplyHeader(reply)) outcome.lastReply = *header;

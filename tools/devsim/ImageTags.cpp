@@ -13,7 +13,8 @@ std::optional<std::string> FindSectionTag(std::span<const uint8_t> section, std:
 }
 
 bool SectionCrcIsGood(std::span<const uint8_t> section) {
-    return section.size() > IMAGE_SECTION_START_SIZE + IMAGE_CRC_SIZE && ImageCrc(section.subspan(IMAGE_SECTION_START_SIZE)) == 0;
+    return section.size() > IMAGE_SECTION_START_SIZE + IMAGE_CRC_SIZE &&
+           ImageCrc(section.subspan(IMAGE_SECTION_START_SIZE)) == 0;
 }
 
 }  // namespace kbr::devsim

@@ -100,8 +100,8 @@ int Info(const std::string& path) {
                     layout.off2);
         for (size_t i = 0; i < 2; ++i) {
             const auto& section = layout.sections[i];
-            std::printf("section %zu  offset %llu, %llu bytes, ", i + 1, static_cast<unsigned long long>(section.offset),
-                        static_cast<unsigned long long>(section.size));
+            std::printf("section %zu  offset %llu, %llu bytes, ", i + 1,
+                        static_cast<unsigned long long>(section.offset), static_cast<unsigned long long>(section.size));
             if (!section.insideFile) {
                 std::printf("not inside the file\n");
             } else if (section.size < kbr::IMAGE_SECTION_START_SIZE) {
@@ -139,8 +139,8 @@ int Info(const std::string& path) {
 
 int Build(const std::vector<std::string_view>& args) {
     std::map<std::string_view, std::string_view> options;
-    static const std::vector<std::string_view> known = {"--prod-id", "--version", "--a-version", "--size1",
-                                                        "--size2",   "--header-size", "--break", "-o"};
+    static const std::vector<std::string_view> known = {"--prod-id", "--version",     "--a-version", "--size1",
+                                                        "--size2",   "--header-size", "--break",     "-o"};
     for (size_t i = 0; i < args.size(); i += 2) {
         if (std::find(known.begin(), known.end(), args[i]) == known.end()) {
             return Usage("unknown option " + std::string(args[i]));
@@ -167,12 +167,9 @@ int Build(const std::vector<std::string_view>& args) {
     plan.headerSize = sizes[2];
     if (options.contains("--break")) {
         static const std::map<std::string_view, kbr::ImageDefect> defects = {
-            {"crc1", kbr::ImageDefect::Section1Crc},
-            {"crc2", kbr::ImageDefect::Section2Crc},
-            {"no-prod-id", kbr::ImageDefect::NoProductId},
-            {"empty-section2", kbr::ImageDefect::EmptySection2},
-            {"truncated", kbr::ImageDefect::Truncated},
-            {"huge-offset", kbr::ImageDefect::HugeOffset},
+            {"crc1", kbr::ImageDefect::Section1Crc},       {"crc2", kbr::ImageDefect::Section2Crc},
+            {"no-prod-id", kbr::ImageDefect::NoProductId}, {"empty-section2", kbr::ImageDefect::EmptySection2},
+            {"truncated", kbr::ImageDefect::Truncated},    {"huge-offset", kbr::ImageDefect::HugeOffset},
         };
         const auto defect = defects.find(options["--break"]);
         if (defect == defects.end()) return Usage("unknown --break kind " + std::string(options["--break"]));
