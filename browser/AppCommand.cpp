@@ -9,12 +9,12 @@
 namespace kbr {
 
 std::optional<std::string_view> MatchAppUrl(std::string_view url) {
-    static constexpr std::string_view kPrefix = "app:";
-    if (url.size() < kPrefix.size()) return std::nullopt;
-    for (size_t i = 0; i < kPrefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(url[i])) != kPrefix[i]) return std::nullopt;
+    static constexpr std::string_view PREFIX = "app:";
+    if (url.size() < PREFIX.size()) return std::nullopt;
+    for (size_t i = 0; i < PREFIX.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(url[i])) != PREFIX[i]) return std::nullopt;
     }
-    return url.substr(kPrefix.size());
+    return url.substr(PREFIX.size());
 }
 
 int32_t LeadingInt(std::string_view text) {
@@ -23,7 +23,8 @@ int32_t LeadingInt(std::string_view text) {
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
     int64_t value = 0;
-    const int64_t limit = negative ? -int64_t{std::numeric_limits<int32_t>::min()} : std::numeric_limits<int32_t>::max();
+    const int64_t limit =
+        negative ? -int64_t{std::numeric_limits<int32_t>::min()} : std::numeric_limits<int32_t>::max();
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
         value = value * 10 + (text[i] - '0');
         if (value > limit) value = limit;  // saturate; keep consuming digits
@@ -43,13 +44,13 @@ namespace {
 
 // Length of "X:\fakepath\" at the start of text, or 0 when it is not there.
 size_t FakePathPrefix(std::string_view text) {
-    static constexpr std::string_view kFolder = ":\\fakepath\\";
-    if (text.size() < 1 + kFolder.size()) return 0;
+    static constexpr std::string_view FOLDER = ":\\fakepath\\";
+    if (text.size() < 1 + FOLDER.size()) return 0;
     if (!std::isalpha(static_cast<unsigned char>(text[0]))) return 0;
-    for (size_t i = 0; i < kFolder.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[1 + i])) != kFolder[i]) return 0;
+    for (size_t i = 0; i < FOLDER.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[1 + i])) != FOLDER[i]) return 0;
     }
-    return 1 + kFolder.size();
+    return 1 + FOLDER.size();
 }
 
 bool CarriesFilePath(int function) { return function == 8 || function == 14; }
@@ -71,8 +72,9 @@ std::string WithChosenFilePath(std::string_view text, const std::vector<ChosenFi
     const size_t prefix = FakePathPrefix(args);
     if (prefix == 0) return std::string(text);
     const std::string_view name = args.substr(prefix);
-    const auto latest = std::find_if(chosen.rbegin(), chosen.rend(),
-                                     [name](const ChosenFile& file) { return !file.name.empty() && file.name == name; });
+    const auto latest = std::find_if(chosen.rbegin(), chosen.rend(), [name](const ChosenFile& file) {
+        return !file.name.empty() && file.name == name;
+    });
     if (latest == chosen.rend()) return std::string(text);
     return std::string(text.substr(0, argsStart)) + latest->path;
 }

@@ -28,8 +28,8 @@ class LocalOnlyFilter : public QWebEngineUrlRequestInterceptor {
 public:
     using QWebEngineUrlRequestInterceptor::QWebEngineUrlRequestInterceptor;
     void interceptRequest(QWebEngineUrlRequestInfo& info) override {
-        static const QStringList kRefused = {"http", "https", "ws", "wss", "file", "ftp"};
-        if (kRefused.contains(info.requestUrl().scheme(), Qt::CaseInsensitive)) info.block(true);
+        static const QStringList REFUSED_SCHEMES = {"http", "https", "ws", "wss", "file", "ftp"};
+        if (REFUSED_SCHEMES.contains(info.requestUrl().scheme(), Qt::CaseInsensitive)) info.block(true);
     }
 };
 
@@ -44,15 +44,14 @@ bool IsRemote(const QUrl& url) {
 
 HtmlPage::HtmlPage(QWebEngineProfile* profile, HtmlHostEvents** events, HostServices& services, QObject* parent)
     : QWebEnginePage(profile, parent), events_(events), services_(services) {
-    connect(this, &QWebEnginePage::featurePermissionRequested, this,
-            [this](const QUrl& origin, Feature feature) {
-                setFeaturePermission(origin, feature, PermissionDeniedByUser);
-            });
+    connect(this, &QWebEnginePage::featurePermissionRequested, this, [this](const QUrl& origin, Feature feature) {
+        setFeaturePermission(origin, feature, PermissionDeniedByUser);
+    });
 }
 
 bool HtmlPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) {
     const QString scheme = url.scheme().toLower();
-    if (scheme == kResScheme || url.toString() == "about:blank") return true;
+    if (scheme == RES_SCHEME || url.toString() == "about:blank") return true;
     if (IsRemote(url)) {
         // Script can make a navigation look like a clicked link: only the user's own gesture
         // opens anything outside the program.
@@ -72,7 +71,7 @@ void HtmlPage::NoteUserGesture() { gestureAt_ = std::chrono::steady_clock::now()
 
 bool HtmlPage::TakeUserGesture() {
     const auto at = std::exchange(gestureAt_, std::nullopt);
-    return at && std::chrono::steady_clock::now() - *at <= kGestureWindow;
+    return at && std::chrono::steady_clock::now() - *at <= GESTURE_WINDOW;
 }
 
 QWebEnginePage* HtmlPage::createWindow(WebWindowType) { return nullptr; }
@@ -82,7 +81,7 @@ QStringList HtmlPage::chooseFiles(FileSelectionMode mode, const QStringList& old
     const auto engineDialog = [this, mode, oldFiles, acceptedMimeTypes] {
         return QWebEnginePage::chooseFiles(mode, oldFiles, acceptedMimeTypes);
     };
-    const QStringList chosen = services_.ChooseFiles({mode, oldFiles, acceptedMimeTypes, engineDialog});
+    QStringList chosen = services_.ChooseFiles({mode, oldFiles, acceptedMimeTypes, engineDialog});
     // The page sees only the name: remember where the file is, so its commands can name it.
     for (const QString& path : chosen) {
         const QString name = QFileInfo(path).fileName();
@@ -90,7 +89,7 @@ QStringList HtmlPage::chooseFiles(FileSelectionMode mode, const QStringList& old
         ChosenFile file{name.toLocal8Bit().toStdString(), QDir::toNativeSeparators(path).toLocal8Bit().toStdString()};
         std::erase_if(chosenFiles_, [&file](const ChosenFile& old) { return old.name == file.name; });
         chosenFiles_.push_back(std::move(file));
-        if (chosenFiles_.size() > kMaxChosenFiles) chosenFiles_.erase(chosenFiles_.begin());
+        if (chosenFiles_.size() > MAX_CHOSEN_FILES) chosenFiles_.erase(chosenFiles_.begin());
     }
     return chosen;
 }
@@ -150,7 +149,8 @@ bool CHtmlCtrl::Create(QWidget* parent, const QRect& rect, int controlId) {
     if (!profile_) {
         // Each page window has its own profile: a renderer blocked in a bridge call blocks every
         // page in its process, and a child window must load while its opener waits.
-        profile_ = new QWebEngineProfile(static_cast<QObject*>(nullptr));  // off the record: nothing of it is kept on disk
+        profile_ =
+            new QWebEngineProfile(static_cast<QObject*>(nullptr));  // off the record: nothing of it is kept on disk
         if (events_) {
             LPOLESTR key = nullptr;
             if (events_->GetOptionKeyPath(&key, 0) == KBR_S_OK && key) {
@@ -160,7 +160,7 @@ bool CHtmlCtrl::Create(QWidget* parent, const QRect& rect, int controlId) {
         }
         profile_->setUrlRequestInterceptor(new LocalOnlyFilter(profile_));
         handler_ = new ResSchemeHandler(services_, &bridge_, profile_);
-        profile_->installUrlSchemeHandler(kResScheme, handler_);
+        profile_->installUrlSchemeHandler(RES_SCHEME, handler_);
         page_ = new HtmlPage(profile_, &events_, services_, nullptr);
 
         QWebEngineSettings* s = page_->settings();

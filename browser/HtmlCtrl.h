@@ -39,14 +39,14 @@ public:
     HtmlPage(QWebEngineProfile* profile, HtmlHostEvents** events, HostServices& services, QObject* parent);
 
     // A remote link is opened outside only for a real user gesture: a click (or Enter or Space)
-    // that the view saw within the last kGestureWindow, and once per gesture. Page script alone
+    // that the view saw within the last GESTURE_WINDOW, and once per gesture. Page script alone
     // (location.href = ..., a.click()) opens nothing.
-    static constexpr std::chrono::milliseconds kGestureWindow{1000};
+    static constexpr std::chrono::milliseconds GESTURE_WINDOW{1000};
     void NoteUserGesture();
 
     // The files chosen in this page's file inputs, latest last: the page itself only ever sees
-    // "C:\fakepath\NAME". At most kMaxChosenFiles are kept, one per name.
-    static constexpr size_t kMaxChosenFiles = 16;
+    // "C:\fakepath\NAME". At most MAX_CHOSEN_FILES are kept, one per name.
+    static constexpr size_t MAX_CHOSEN_FILES = 16;
     const std::vector<ChosenFile>& ChosenFiles() const { return chosenFiles_; }
 
 protected:
@@ -63,7 +63,7 @@ protected:
 
 private:
     HtmlHostEvents* Events() const { return *events_; }
-    // True (once) while a gesture of the last kGestureWindow is unused.
+    // True (once) while a gesture of the last GESTURE_WINDOW is unused.
     bool TakeUserGesture();
 
     HtmlHostEvents** events_;

@@ -30,13 +30,13 @@ HRESULT HtmlHostEvents::GetHostInfo(DOCHOSTUIINFO* info) {
 
 HRESULT HtmlHostEvents::GetOptionKeyPath(LPOLESTR* key, DWORD) {
     if (!key) return KBR_E_INVALIDARG;
-    const size_t bytes = sizeof(kOptionKeyPath);  // 2 x length + 2: with its terminator
+    const size_t bytes = sizeof(OPTION_KEY_PATH);  // 2 x length + 2: with its terminator
     auto* copy = static_cast<OLECHAR*>(TaskMemAlloc(bytes));
     if (!copy) {
         *key = nullptr;
         return KBR_E_OUTOFMEMORY;
     }
-    std::memcpy(copy, kOptionKeyPath, bytes);
+    std::memcpy(copy, OPTION_KEY_PATH, bytes);
     *key = copy;
     return KBR_S_OK;
 }

@@ -61,6 +61,6 @@ private:
 };
 
 // The option key handed to the engine.
-inline constexpr char16_t kOptionKeyPath[] = u"Software\\CHtmlDialog";
+inline constexpr char16_t OPTION_KEY_PATH[] = u"Software\\CHtmlDialog";
 
 }  // namespace kbr

@@ -36,7 +36,9 @@ const QString& BridgeSource() {
     return source;
 }
 
-std::u16string ToU16(const QString& s) { return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()), s.size()); }
+std::u16string ToU16(const QString& s) {
+    return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()), s.size());
+}
 
 LRESULT ShowScriptBox(HtmlHostEvents* events, const QString& message, DWORD type) {
     LRESULT answer = 0;
@@ -83,8 +85,8 @@ void PageBridge::HandleRequest(QWebEngineUrlRequestJob* job) {
     const QString text = query.queryItemValue(QStringLiteral("a"), QUrl::FullyDecoded);
     const QUrl initiator = job->initiator();
     // Only our own pages: a `res` document of this control. Anything else gets nothing done.
-    if (token.isEmpty() || token != token_ || initiator.scheme() != QLatin1String(kResScheme) ||
-        initiator.host().compare(kPageLibraryHost, Qt::CaseInsensitive) != 0) {
+    if (token.isEmpty() || token != token_ || initiator.scheme() != QLatin1String(RES_SCHEME) ||
+        initiator.host().compare(PAGE_LIBRARY_HOST, Qt::CaseInsensitive) != 0) {
         job->fail(QWebEngineUrlRequestJob::RequestDenied);
         return;
     }
@@ -106,7 +108,7 @@ void PageBridge::HandleRequest(QWebEngineUrlRequestJob* job) {
     QTimer::singleShot(0, this, [this, pending, kind, text] { Run(pending, kind, text); });
 }
 
-void PageBridge::Run(QPointer<QWebEngineUrlRequestJob> job, Kind kind, const QString& text) {
+void PageBridge::Run(const QPointer<QWebEngineUrlRequestJob>& job, Kind kind, const QString& text) {
     const QPointer<PageBridge> self(this);
     QJsonObject answer;
     switch (kind) {
@@ -119,13 +121,15 @@ void PageBridge::Run(QPointer<QWebEngineUrlRequestJob> job, Kind kind, const QSt
         case Kind::Confirm: answer.insert("value", Confirm(control_.Events(), text)); break;
         case Kind::Prompt: {
             const QJsonArray parts = QJsonDocument::fromJson(text.toUtf8()).array();
-            const std::optional<QString> value = Prompt(control_.Services(), parts.at(0).toString(), parts.at(1).toString());
+            const std::optional<QString> value =
+                Prompt(control_.Services(), parts.at(0).toString(), parts.at(1).toString());
             answer.insert("value", value ? QJsonValue(*value) : QJsonValue());
             break;
         }
         case Kind::Error:
             std::fprintf(stderr, "script error in %s\n", qPrintable(text));
-            control_.Script().ReportScriptError(PageScript::SystemErrorText(static_cast<uint32_t>(KBR_DISP_E_EXCEPTION)));
+            control_.Script().ReportScriptError(
+                PageScript::SystemErrorText(static_cast<uint32_t>(KBR_DISP_E_EXCEPTION)));
             break;
     }
     if (!self) {  // the window went away with its command

@@ -58,7 +58,7 @@ public:
 
 private:
     enum class Kind { App, Alert, Confirm, Prompt, Error };
-    void Run(QPointer<QWebEngineUrlRequestJob> job, Kind kind, const QString& text);
+    void Run(const QPointer<QWebEngineUrlRequestJob>& job, Kind kind, const QString& text);
 
     CHtmlCtrl& control_;
     QString token_;

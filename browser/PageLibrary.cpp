@@ -14,7 +14,8 @@ namespace kbr {
 
 std::filesystem::path PageLibraryDataDirectory() { return std::filesystem::path(KBR_PAGE_DATADIR); }
 
-std::optional<std::filesystem::path> FindFileIgnoringCase(const std::filesystem::path& directory, std::string_view name) {
+std::optional<std::filesystem::path> FindFileIgnoringCase(const std::filesystem::path& directory,
+                                                          std::string_view name) {
     std::error_code ec;
     const auto exact = directory / std::string(name);
     if (std::filesystem::is_regular_file(exact, ec)) return exact;
@@ -29,9 +30,9 @@ std::optional<std::filesystem::path> FindPageLibrary() {
     std::error_code ec;
     const auto current = std::filesystem::current_path(ec);
     if (!ec) {
-        if (auto found = FindFileIgnoringCase(current, kPageLibraryName)) return found;
+        if (auto found = FindFileIgnoringCase(current, PAGE_LIBRARY_NAME)) return found;
     }
-    return FindFileIgnoringCase(PageLibraryDataDirectory(), kPageLibraryName);
+    return FindFileIgnoringCase(PageLibraryDataDirectory(), PAGE_LIBRARY_NAME);
 }
 
 bool PageLibrary::Load(const std::filesystem::path& path) {
@@ -56,7 +57,7 @@ bool PageLibrary::Read(const std::filesystem::path& path) {
         error_ = "cannot read " + path.string() + ": " + ec.message();
         return false;
     }
-    if (size > kMaxFileSize) {
+    if (size > MAX_FILE_SIZE) {
         error_ = path.string() + " is too large (" + std::to_string(size) + " bytes)";
         return false;
     }
@@ -101,14 +102,15 @@ std::string MimeTypeForName(std::string_view name) {
     // which the pages load with <script src>: they are served as scripts.
     if (dot == std::string_view::npos) return "text/javascript";
     std::string ext(file.substr(dot + 1));
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    static const std::pair<const char*, const char*> kTypes[] = {
-        {"html", "text/html"}, {"htm", "text/html"},        {"js", "text/javascript"}, {"css", "text/css"},
-        {"gif", "image/gif"},  {"png", "image/png"},        {"jpg", "image/jpeg"},     {"jpeg", "image/jpeg"},
-        {"bmp", "image/bmp"},  {"ico", "image/x-icon"},     {"svg", "image/svg+xml"},  {"txt", "text/plain"},
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    static const std::pair<const char*, const char*> MIME_TYPES[] = {
+        {"html", "text/html"}, {"htm", "text/html"},         {"js", "text/javascript"}, {"css", "text/css"},
+        {"gif", "image/gif"},  {"png", "image/png"},         {"jpg", "image/jpeg"},     {"jpeg", "image/jpeg"},
+        {"bmp", "image/bmp"},  {"ico", "image/x-icon"},      {"svg", "image/svg+xml"},  {"txt", "text/plain"},
         {"xml", "text/xml"},   {"json", "application/json"},
     };
-    for (const auto& [e, type] : kTypes) {
+    for (const auto& [e, type] : MIME_TYPES) {
         if (ext == e) return type;
     }
     return "application/octet-stream";

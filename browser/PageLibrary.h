@@ -17,19 +17,20 @@
 
 namespace kbr {
 
-inline constexpr const char* kPageLibraryName = "PgPack.dll";
+inline constexpr const char* PAGE_LIBRARY_NAME = "PgPack.dll";
 
 // The installation's data directory searched after the current directory.
 std::filesystem::path PageLibraryDataDirectory();
 // A file named `name` in `directory`, compared without regard to ASCII case.
-std::optional<std::filesystem::path> FindFileIgnoringCase(const std::filesystem::path& directory, std::string_view name);
+std::optional<std::filesystem::path> FindFileIgnoringCase(const std::filesystem::path& directory,
+                                                          std::string_view name);
 // The current directory first, then the data directory; nothing when neither has the file.
 std::optional<std::filesystem::path> FindPageLibrary();
 
 class PageLibrary {
 public:
     // Largest library read into memory.
-    static constexpr uintmax_t kMaxFileSize = 64u * 1024 * 1024;
+    static constexpr uintmax_t MAX_FILE_SIZE = 64u * 1024 * 1024;
 
     // Reads and indexes the file. False, with Error(), when it cannot be read or is damaged.
     // Never throws.

@@ -22,8 +22,8 @@ std::string ToUtf8(const std::string& ansi) { return QString::fromLocal8Bit(ansi
 
 // The application's standard box: captioned with its name, stop icon, OK.
 void ShowScriptError(MessageBoxes& boxes, const std::string& text) {
-    (void)boxes.ShowBox({nullptr, QString::fromLocal8Bit(text), QString::fromLatin1(kProgramCaption),
-                         MBOX_OK | MBOX_ICONHAND});
+    (void)boxes.ShowBox(
+        {nullptr, QString::fromLocal8Bit(text), QString::fromLatin1(PROGRAM_CAPTION), MBOX_OK | MBOX_ICONHAND});
 }
 
 QJsonArray ToJson(const PageScript::StringList& list) {
@@ -75,7 +75,7 @@ std::string PageScript::CallSource(const std::string& name, const StringList& ar
     const std::string quotedName = JsStringLiteral(ToUtf8(name));
     const char* form = asArray ? "true" : "false";
     // Without the host's script (a document it did not reach) the call runs on its own.
-    const std::string plain =
+    std::string plain =
         "(function(n,a,v){var f=window[n];if(typeof f!=='function')return{ran:false};"
         "try{var r=v?f.call(window,new VBArray(a)):f.apply(window,a);"
         "return{ran:true,result:typeof r==='string'?r:''};}"
@@ -115,7 +115,8 @@ void PageScript::SendWaiting() {
 
 void PageScript::Send(Pending& call) {
     call.sent = true;
-    const QString source = QString::fromStdString(CallSource(call.name, call.args, call.asArray, call.seq, call.answered));
+    const QString source =
+        QString::fromStdString(CallSource(call.name, call.args, call.asArray, call.seq, call.answered));
     const std::weak_ptr<State> state = state_;
     const uint64_t seq = call.seq;
     page_->runJavaScript(source, QWebEngineScript::MainWorld, [state, seq](const QVariant& value) {

@@ -126,7 +126,7 @@ private:
     bool Call(const std::string& name, const StringList& args, bool asArray, std::string* result, Done done);
     void Send(Pending& call);
     void SendWaiting();
-    static void Finish(const std::weak_ptr<State>& state, uint64_t seq, bool ran, const std::string& result,
+    static void Finish(const std::weak_ptr<State>& weak, uint64_t seq, bool ran, const std::string& result,
                        const std::string& error);
     static void Deliver(const std::shared_ptr<State>& state, Outcome outcome);
     // Takes the calls `which` selects out of the delivery and ends them with done(false) from the

@@ -40,9 +40,9 @@ struct DirEntry {
     uint32_t target = 0;  // offset within the resource area
 };
 
-constexpr size_t kMaxSections = 96;       // the PE format's own limit
-constexpr size_t kMaxEntries = 1 << 16;   // budget over the whole walk: no fan-out blow-up
-constexpr uint32_t kHighBit = 0x80000000u;
+constexpr size_t MAX_SECTIONS = 96;      // the PE format's own limit
+constexpr size_t MAX_ENTRIES = 1 << 16;  // budget over the whole walk: no fan-out blow-up
+constexpr uint32_t HIGH_BIT = 0x80000000u;
 
 // File offset and the number of raw bytes available from a relative virtual address.
 std::optional<std::pair<size_t, size_t>> MapRva(const std::vector<Section>& sections, uint32_t rva, size_t fileSize) {
@@ -147,12 +147,12 @@ bool PeResourceReader::Walk(std::span<const uint8_t> file, uint32_t type) {
     }
     if (resourceRva == 0 || resourceSize == 0) return true;
 
-    if (sectionCount > kMaxSections) return Fail("too many sections: " + std::to_string(sectionCount));
+    if (sectionCount > MAX_SECTIONS) return Fail("too many sections: " + std::to_string(sectionCount));
     std::vector<Section> sections(sectionCount);
     if (!r.Seek(optionalStart + optionalSize)) return Fail("section table past the end of the file");
     for (Section& s : sections) {
-        if (!r.Skip(8) || !ReadU32LE(r, s.virtualSize) || !ReadU32LE(r, s.virtualAddress) ||
-            !ReadU32LE(r, s.rawSize) || !ReadU32LE(r, s.rawOffset) || !r.Skip(16)) {
+        if (!r.Skip(8) || !ReadU32LE(r, s.virtualSize) || !ReadU32LE(r, s.virtualAddress) || !ReadU32LE(r, s.rawSize) ||
+            !ReadU32LE(r, s.rawOffset) || !r.Skip(16)) {
             return Fail("truncated section table");
         }
     }
@@ -161,7 +161,7 @@ bool PeResourceReader::Walk(std::span<const uint8_t> file, uint32_t type) {
     if (!area) return Fail("resource directory is outside every section");
     const std::span<const uint8_t> rsrc = file.subspan(area->first, std::min<size_t>(area->second, resourceSize));
     ByteReader rr(rsrc);
-    size_t budget = kMaxEntries;
+    size_t budget = MAX_ENTRIES;
     // Name bytes (length words and UTF-16 units) decoded over the walk. Each name of a real library
     // is stored once, so all of them take less room than the file; many entries that point at the
     // same long string are what this stops.
@@ -178,10 +178,10 @@ bool PeResourceReader::Walk(std::span<const uint8_t> file, uint32_t type) {
         for (DirEntry& e : out) {
             uint32_t name = 0, target = 0;
             if (!ReadU32LE(rr, name) || !ReadU32LE(rr, target)) return false;
-            e.isName = (name & kHighBit) != 0;
-            e.nameOrId = name & ~kHighBit;
-            e.isDirectory = (target & kHighBit) != 0;
-            e.target = target & ~kHighBit;
+            e.isName = (name & HIGH_BIT) != 0;
+            e.nameOrId = name & ~HIGH_BIT;
+            e.isDirectory = (target & HIGH_BIT) != 0;
+            e.target = target & ~HIGH_BIT;
         }
         return true;
     };
@@ -196,15 +196,16 @@ bool PeResourceReader::Walk(std::span<const uint8_t> file, uint32_t type) {
             if (!nameEntry.isName) continue;  // numbered resources have no name to serve them by
             PeResource res;
             uint16_t length = 0;
-            if (!rr.Seek(nameEntry.nameOrId) || !ReadU16LE(rr, length)) return Fail("damaged resource name: " + rr.Error());
-            if (length > kMaxNameUnits) {
+            if (!rr.Seek(nameEntry.nameOrId) || !ReadU16LE(rr, length))
+                return Fail("damaged resource name: " + rr.Error());
+            if (length > MAX_NAME_UNITS) {
                 return Fail("resource name of " + std::to_string(length) + " units (at most " +
-                            std::to_string(kMaxNameUnits) + ")");
+                            std::to_string(MAX_NAME_UNITS) + ")");
             }
             const size_t nameBytes = 2 + size_t{length} * 2;
             if (nameBytes > nameBudget) return Fail("resource names take more room than the file holds");
             nameBudget -= nameBytes;
-            std::array<uint16_t, kMaxNameUnits> units;
+            std::array<uint16_t, MAX_NAME_UNITS> units;
             for (uint16_t i = 0; i < length; ++i) {
                 if (!ReadU16LE(rr, units[i])) return Fail("resource name past the end of the area");
             }
@@ -214,8 +215,10 @@ bool PeResourceReader::Walk(std::span<const uint8_t> file, uint32_t type) {
             uint32_t dataEntryOffset = nameEntry.target;
             if (nameEntry.isDirectory) {
                 std::vector<DirEntry> languages;
-                if (!readDirectory(nameEntry.target, languages)) return Fail("damaged language directory: " + rr.Error());
-                auto first = std::find_if(languages.begin(), languages.end(), [](const DirEntry& e) { return !e.isDirectory; });
+                if (!readDirectory(nameEntry.target, languages))
+                    return Fail("damaged language directory: " + rr.Error());
+                auto first =
+                    std::find_if(languages.begin(), languages.end(), [](const DirEntry& e) { return !e.isDirectory; });
                 if (first == languages.end()) continue;
                 res.language = static_cast<uint16_t>(first->nameOrId);
                 dataEntryOffset = first->target;

@@ -16,21 +16,21 @@ namespace kbr {
 constexpr uint32_t RT_HTML_TYPE = 23;
 
 struct PeResource {
-    std::string name;        // the stored name (UTF-8; the resource compiler stores capitals)
-    uint16_t language = 0;   // language id of the first language entry
-    size_t offset = 0;       // where the bytes are in the file
+    std::string name;       // the stored name (UTF-8; the resource compiler stores capitals)
+    uint16_t language = 0;  // language id of the first language entry
+    size_t offset = 0;      // where the bytes are in the file
     size_t size = 0;
 };
 
 class PeResourceReader {
 public:
     // Longest resource name read, in UTF-16 units: resource names are short identifiers.
-    static constexpr size_t kMaxNameUnits = 255;
+    static constexpr size_t MAX_NAME_UNITS = 255;
 
     // Collects the named resources of one type (first language of each). False, with Error(),
     // when the file is not a PE file or its resource directory is damaged or asks for more work
     // than its size accounts for (at most 65536 directory entries, names of at most
-    // kMaxNameUnits units and, all together, no larger than the file). Never throws.
+    // MAX_NAME_UNITS units and, all together, no larger than the file). Never throws.
     [[nodiscard]] bool Parse(std::span<const uint8_t> file, uint32_t type = RT_HTML_TYPE);
 
     const std::vector<PeResource>& Resources() const { return resources_; }

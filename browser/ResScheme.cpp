@@ -17,7 +17,7 @@ void RegisterResScheme() {
     static bool registered = false;
     if (registered) return;
     registered = true;
-    QWebEngineUrlScheme scheme(kResScheme);
+    QWebEngineUrlScheme scheme(RES_SCHEME);
     scheme.setSyntax(QWebEngineUrlScheme::Syntax::Host);
     scheme.setDefaultPort(QWebEngineUrlScheme::PortUnspecified);
     // Not LocalScheme: a local scheme's pages could load nothing of their own scheme without
@@ -46,12 +46,12 @@ ResSchemeHandler::ResSchemeHandler(HostServices& services, PageBridge* bridge, Q
 
 void ResSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {
     const QUrl url = job->requestUrl();
-    if (job->requestMethod() != "GET" || url.host().compare(kPageLibraryHost, Qt::CaseInsensitive) != 0) {
+    if (job->requestMethod() != "GET" || url.host().compare(PAGE_LIBRARY_HOST, Qt::CaseInsensitive) != 0) {
         job->fail(QWebEngineUrlRequestJob::UrlNotFound);
         return;
     }
     const QString path = url.path(QUrl::FullyDecoded);
-    if (path == QLatin1String(kBridgePath)) {
+    if (path == QLatin1String(BRIDGE_PATH)) {
         if (bridge_) {
             bridge_->HandleRequest(job);
         } else {

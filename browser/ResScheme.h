@@ -10,10 +10,10 @@ namespace kbr {
 class HostServices;
 class PageBridge;
 
-inline constexpr const char* kResScheme = "res";
-inline constexpr const char* kPageLibraryHost = "pgpack.dll";
+inline constexpr const char* RES_SCHEME = "res";
+inline constexpr const char* PAGE_LIBRARY_HOST = "pgpack.dll";
 // Path of the bridge calls on the library's host (same origin as the pages).
-inline constexpr const char* kBridgePath = "/.kbr-bridge";
+inline constexpr const char* BRIDGE_PATH = "/.kbr-bridge";
 
 // Registers the scheme (secure only, host syntax). Must run before the application object is
 // made; later calls do nothing.

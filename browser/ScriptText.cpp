@@ -37,8 +37,9 @@ size_t DecodeUtf8(std::string_view text, size_t i, uint32_t& cp) {
         if ((byte(i + k) & 0xC0) != 0x80) return 0;
         cp = (cp << 6) | (byte(i + k) & 0x3F);
     }
-    static constexpr uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < kMin[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;  // overlong or not a character
+    static constexpr uint32_t MIN_CODE_POINT[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < MIN_CODE_POINT[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;  // overlong or not a character
     return length;
 }
 

@@ -40,8 +40,8 @@ bool ByteReader::ReadU16BE(uint16_t& out) {
 
 bool ByteReader::ReadU32BE(uint32_t& out) {
     if (!Need(4)) return false;
-    out = (uint32_t{data_[offset_]} << 24) | (uint32_t{data_[offset_ + 1]} << 16) | (uint32_t{data_[offset_ + 2]} << 8) |
-          uint32_t{data_[offset_ + 3]};
+    out = (uint32_t{data_[offset_]} << 24) | (uint32_t{data_[offset_ + 1]} << 16) |
+          (uint32_t{data_[offset_ + 2]} << 8) | uint32_t{data_[offset_ + 3]};
     offset_ += 4;
     return true;
 }

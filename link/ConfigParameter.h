@@ -16,6 +16,7 @@
 namespace kbr {
 
 // Index order is the page's key order.
+// NOLINTNEXTLINE(readability-identifier-naming): the name the whole program knows this table by
 inline constexpr std::array<std::string_view, 7> ParameterNames = {
     "TxPower", "DiplexerMode", "admPswd", "SwConfig", "channelMask", "password", "scanMask",
 };

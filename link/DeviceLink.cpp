@@ -61,8 +61,7 @@ bool ConnectWithin(platform::SocketHandle fd, const sockaddr_in& peer, uint32_t 
         if (!platform::IsConnectInProgress(error) && !platform::IsInterrupted(error)) return false;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
         for (;;) {
-            const auto left =
-                std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0) {
                 platform::SetLastSocketError(platform::TIMED_OUT);
                 return false;
@@ -160,8 +159,8 @@ void DeviceLink::ReapReceiver(uint32_t waitMs) {
         bool finished;
         {
             std::unique_lock lock(receiver_->mutex);
-            finished = receiver_->ended.wait_for(lock, std::chrono::milliseconds(waitMs),
-                                                 [&] { return receiver_->finished; });
+            finished =
+                receiver_->ended.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return receiver_->finished; });
         }
         if (finished || receiver_->thread.get_id() == std::this_thread::get_id()) {
             if (receiver_->thread.get_id() == std::this_thread::get_id()) {

@@ -23,7 +23,7 @@ bool Fail(std::string* error, std::string message) {
 }
 
 bool CheckTag(const ImageTagText& tag, std::string* error) {
-    if (tag.name.empty() || tag.name.size() > kMaxImageTagNameLength) {
+    if (tag.name.empty() || tag.name.size() > MAX_IMAGE_TAG_NAME_LENGTH) {
         return Fail(error, "tag name \"" + tag.name + "\" must have 1 to 127 characters");
     }
     auto bad = [](char c) { return c == '\0' || static_cast<uint8_t>(c) == 0xFF; };
@@ -41,11 +41,11 @@ bool CheckTag(const ImageTagText& tag, std::string* error) {
 ImageSpec StandardImageSpec(std::string_view productId, std::string_view version, std::string_view appVersion,
                             size_t size1, size_t size2) {
     ImageSpec plan;
-    plan.section1.tags = {{std::string(kImageTagProductId), std::string(productId)},
-                          {std::string(kImageTagAppVersion), std::string(appVersion)}};
+    plan.section1.tags = {{std::string(IMAGE_TAG_PRODUCT_ID), std::string(productId)},
+                          {std::string(IMAGE_TAG_APP_VERSION), std::string(appVersion)}};
     plan.section1.size = size1;
-    plan.section2.tags = {{std::string(kImageTagProductId), std::string(productId)},
-                          {std::string(kImageTagVersion), std::string(version)}};
+    plan.section2.tags = {{std::string(IMAGE_TAG_PRODUCT_ID), std::string(productId)},
+                          {std::string(IMAGE_TAG_VERSION), std::string(version)}};
     plan.section2.size = size2;
     return plan;
 }
@@ -61,15 +61,16 @@ std::vector<uint8_t> EncodeImageTag(std::string_view name, std::string_view valu
 }
 
 size_t MinimumImageSectionSize(const std::vector<ImageTagText>& tags) {
-    size_t size = kImageSectionStartSize + kImageCrcSize;
+    size_t size = IMAGE_SECTION_START_SIZE + IMAGE_CRC_SIZE;
     for (const auto& tag : tags) size += EncodeImageTag(tag.name, tag.value).size();
     return size;
 }
 
 void SealImageSection(std::span<uint8_t> section) {
-    if (section.size() < kImageSectionStartSize + kImageCrcSize) return;
-    const auto covered = section.subspan(kImageSectionStartSize, section.size() - kImageSectionStartSize - kImageCrcSize);
-    (void)StoreU32BE(section.last(kImageCrcSize), ImageCrc(covered));
+    if (section.size() < IMAGE_SECTION_START_SIZE + IMAGE_CRC_SIZE) return;
+    const auto covered =
+        section.subspan(IMAGE_SECTION_START_SIZE, section.size() - IMAGE_SECTION_START_SIZE - IMAGE_CRC_SIZE);
+    (void)StoreU32BE(section.last(IMAGE_CRC_SIZE), ImageCrc(covered));
 }
 
 std::optional<std::vector<uint8_t>> BuildImageSection(const ImageSectionSpec& plan, int which, std::string* error) {
@@ -83,7 +84,7 @@ std::optional<std::vector<uint8_t>> BuildImageSection(const ImageSectionSpec& pl
                         " bytes for its tags, " + std::to_string(size) + " asked for");
         return std::nullopt;
     }
-    if (size > kMaxImageFileSize) {
+    if (size > MAX_IMAGE_FILE_SIZE) {
         Fail(error, "section " + std::to_string(which) + " is larger than an image may be");
         return std::nullopt;
     }
@@ -92,7 +93,7 @@ std::optional<std::vector<uint8_t>> BuildImageSection(const ImageSectionSpec& pl
     section.reserve(size);
     // The start is not examined by the reader; a readable marker helps when looking at a dump.
     const std::string start = "KBR3300-SECTION" + std::to_string(which);
-    section.insert(section.end(), start.begin(), start.begin() + kImageSectionStartSize);
+    section.insert(section.end(), start.begin(), start.begin() + IMAGE_SECTION_START_SIZE);
     for (const auto& tag : plan.tags) {
         const auto record = EncodeImageTag(tag.name, tag.value);
         section.insert(section.end(), record.begin(), record.end());
@@ -100,7 +101,7 @@ std::optional<std::vector<uint8_t>> BuildImageSection(const ImageSectionSpec& pl
     // Payload: a fixed pseudo-random pattern, so that images are reproducible and a transfer that
     // moves or drops bytes shows.
     uint32_t state = 0x9E3779B9u * static_cast<uint32_t>(which);
-    while (section.size() < size - kImageCrcSize) {
+    while (section.size() < size - IMAGE_CRC_SIZE) {
         state ^= state << 13;
         state ^= state >> 17;
         state ^= state << 5;
@@ -112,22 +113,22 @@ std::optional<std::vector<uint8_t>> BuildImageSection(const ImageSectionSpec& pl
 }
 
 std::optional<std::vector<uint8_t>> BuildUpgradeImage(const ImageSpec& plan, std::string* error) {
-    if (plan.headerSize < kImageHeaderSize) {
-        Fail(error, "the header needs at least " + std::to_string(kImageHeaderSize) + " bytes");
+    if (plan.headerSize < IMAGE_HEADER_SIZE) {
+        Fail(error, "the header needs at least " + std::to_string(IMAGE_HEADER_SIZE) + " bytes");
         return std::nullopt;
     }
     ImageSectionSpec first = plan.section1;
     if (plan.defect == ImageDefect::NoProductId) {
-        std::erase_if(first.tags, [](const ImageTagText& tag) { return tag.name == kImageTagProductId; });
+        std::erase_if(first.tags, [](const ImageTagText& tag) { return tag.name == IMAGE_TAG_PRODUCT_ID; });
     }
     // Refuse an oversized image before spending time on its payload.
     auto plannedSize = [](const ImageSectionSpec& section) {
         return uint64_t{section.size == 0 ? MinimumImageSectionSize(section.tags) : section.size};
     };
     const uint64_t total = uint64_t{plan.headerSize} + plannedSize(first) + plannedSize(plan.section2);
-    if (total > kMaxImageFileSize) {
+    if (total > MAX_IMAGE_FILE_SIZE) {
         Fail(error, "the image would be " + std::to_string(total) + " bytes, more than the " +
-                        std::to_string(kMaxImageFileSize) + " an image may have");
+                        std::to_string(MAX_IMAGE_FILE_SIZE) + " an image may have");
         return std::nullopt;
     }
     auto section1 = BuildImageSection(first, 1, error);
@@ -147,31 +148,24 @@ std::optional<std::vector<uint8_t>> BuildUpgradeImage(const ImageSpec& plan, std
     file.WriteBytes(marker);
     file.WriteU32BE(off1);
     file.WriteU32BE(writtenOff2);
-    file.WriteZeros(plan.headerSize - kImageHeaderSize);
+    file.WriteZeros(plan.headerSize - IMAGE_HEADER_SIZE);
     file.WriteBytes(*section1);
     file.WriteBytes(*section2);
     std::vector<uint8_t> image = file.Take();
 
     // A changed byte just past the tags, inside the CRC-covered part.
     auto spoil = [&image](size_t sectionOffset, size_t sectionSize) {
-        const size_t at = sectionOffset + std::min(sectionSize - 1, kImageSectionStartSize + 1);
+        const size_t at = sectionOffset + std::min(sectionSize - 1, IMAGE_SECTION_START_SIZE + 1);
         image[at] ^= 0x5A;
     };
     switch (plan.defect) {
-    case ImageDefect::None:
-    case ImageDefect::NoProductId:
-    case ImageDefect::EmptySection2:  // in the header written above
-    case ImageDefect::HugeOffset:
-        break;
-    case ImageDefect::Section1Crc:
-        spoil(off1 + 1, section1->size());
-        break;
-    case ImageDefect::Section2Crc:
-        spoil(off2 + 1, section2->size());
-        break;
-    case ImageDefect::Truncated:
-        image.pop_back();
-        break;
+        case ImageDefect::None:
+        case ImageDefect::NoProductId:
+        case ImageDefect::EmptySection2:  // in the header written above
+        case ImageDefect::HugeOffset: break;
+        case ImageDefect::Section1Crc: spoil(off1 + 1, section1->size()); break;
+        case ImageDefect::Section2Crc: spoil(off2 + 1, section2->size()); break;
+        case ImageDefect::Truncated: image.pop_back(); break;
     }
     return image;
 }

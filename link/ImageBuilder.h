@@ -40,7 +40,7 @@ enum class ImageDefect {
 struct ImageSpec {
     ImageSectionSpec section1;
     ImageSectionSpec section2;
-    size_t headerSize = kImageHeaderSize;  // bytes before section 1, at least 12 (off1 = headerSize - 1)
+    size_t headerSize = IMAGE_HEADER_SIZE;  // bytes before section 1, at least 12 (off1 = headerSize - 1)
     ImageDefect defect = ImageDefect::None;
 };
 

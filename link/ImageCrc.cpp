@@ -13,10 +13,10 @@
 namespace kbr {
 namespace {
 
-constexpr uint32_t kPolynomial = 0x04C11DB7u;
-constexpr size_t kSlices = 16;
+constexpr uint32_t POLYNOMIAL = 0x04C11DB7u;
+constexpr size_t SLICES = 16;
 
-using CrcTables = std::array<std::array<uint32_t, 256>, kSlices>;
+using CrcTables = std::array<std::array<uint32_t, 256>, SLICES>;
 
 // tables[0][i] is the CRC of the single byte i; tables[k][i] is the CRC of byte i followed by k
 // zero bytes. With them sixteen input bytes are folded into the CRC with sixteen independent
@@ -26,11 +26,11 @@ constexpr CrcTables MakeTables() {
     for (uint32_t i = 0; i < 256; ++i) {
         uint32_t crc = i << 24;
         for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 0x80000000u) ? (crc << 1) ^ kPolynomial : crc << 1;
+            crc = (crc & 0x80000000u) ? (crc << 1) ^ POLYNOMIAL : crc << 1;
         }
         tables[0][i] = crc;
     }
-    for (size_t k = 1; k < kSlices; ++k) {
+    for (size_t k = 1; k < SLICES; ++k) {
         for (size_t i = 0; i < 256; ++i) {
             const uint32_t previous = tables[k - 1][i];
             tables[k][i] = (previous << 8) ^ tables[0][previous >> 24];
@@ -39,16 +39,14 @@ constexpr CrcTables MakeTables() {
     return tables;
 }
 
-constexpr CrcTables kTables = MakeTables();
-static_assert(kTables[0][1] == kPolynomial);
+constexpr CrcTables TABLES = MakeTables();
+static_assert(TABLES[0][1] == POLYNOMIAL);
 
 inline uint32_t LoadBE32(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
 }
 
-inline uint32_t Step(uint32_t crc, uint8_t byte) {
-    return (crc << 8) ^ kTables[0][(crc >> 24) ^ byte];
-}
+inline uint32_t Step(uint32_t crc, uint8_t byte) { return (crc << 8) ^ TABLES[0][(crc >> 24) ^ byte]; }
 
 #if KBR_CRC_HAVE_FOLDED
 
@@ -57,7 +55,7 @@ constexpr uint64_t XPowModP(unsigned n) {
     uint64_t r = 1;
     for (unsigned i = 0; i < n; ++i) {
         r <<= 1;
-        if (r & 0x100000000ull) r ^= 0x100000000ull | kPolynomial;
+        if (r & 0x100000000ull) r ^= 0x100000000ull | POLYNOMIAL;
     }
     return r;
 }
@@ -71,8 +69,8 @@ struct FoldConstants {
 };
 constexpr FoldConstants FoldBy(unsigned bits) { return {XPowModP(bits + 64), XPowModP(bits)}; }
 
-constexpr FoldConstants kFold512 = FoldBy(512);
-constexpr FoldConstants kFold128 = FoldBy(128);
+constexpr FoldConstants FOLD512 = FoldBy(512);
+constexpr FoldConstants FOLD128 = FoldBy(128);
 
 __attribute__((target("pclmul,sse4.1"))) inline __m128i Fold(__m128i block, __m128i k) {
     return _mm_xor_si128(_mm_clmulepi64_si128(block, k, 0x11), _mm_clmulepi64_si128(block, k, 0x00));
@@ -89,8 +87,8 @@ __attribute__((target("pclmul,sse4.1"))) uint32_t FoldedImpl(const uint8_t* p, s
     // Short inputs are not worth the set-up.
     if (n < 128) return crc_detail::Sliced({p, n}, crc);
 
-    const __m128i k512 = _mm_set_epi64x(static_cast<long long>(kFold512.high), static_cast<long long>(kFold512.low));
-    const __m128i k128 = _mm_set_epi64x(static_cast<long long>(kFold128.high), static_cast<long long>(kFold128.low));
+    const __m128i fold512 = _mm_set_epi64x(static_cast<long long>(FOLD512.high), static_cast<long long>(FOLD512.low));
+    const __m128i fold128 = _mm_set_epi64x(static_cast<long long>(FOLD128.high), static_cast<long long>(FOLD128.low));
 
     // Continuing from crc is the same as adding it to the message's first 32 bits.
     __m128i x0 = _mm_xor_si128(LoadBlock(p), _mm_set_epi32(static_cast<int>(crc), 0, 0, 0));
@@ -102,19 +100,19 @@ __attribute__((target("pclmul,sse4.1"))) uint32_t FoldedImpl(const uint8_t* p, s
 
     // Four independent lanes keep the multiplier busy; each lane folds onto its block 64 bytes on.
     while (n >= 64) {
-        x0 = _mm_xor_si128(Fold(x0, k512), LoadBlock(p));
-        x1 = _mm_xor_si128(Fold(x1, k512), LoadBlock(p + 16));
-        x2 = _mm_xor_si128(Fold(x2, k512), LoadBlock(p + 32));
-        x3 = _mm_xor_si128(Fold(x3, k512), LoadBlock(p + 48));
+        x0 = _mm_xor_si128(Fold(x0, fold512), LoadBlock(p));
+        x1 = _mm_xor_si128(Fold(x1, fold512), LoadBlock(p + 16));
+        x2 = _mm_xor_si128(Fold(x2, fold512), LoadBlock(p + 32));
+        x3 = _mm_xor_si128(Fold(x3, fold512), LoadBlock(p + 48));
         p += 64;
         n -= 64;
     }
 
-    __m128i x = _mm_xor_si128(Fold(x0, k128), x1);
-    x = _mm_xor_si128(Fold(x, k128), x2);
-    x = _mm_xor_si128(Fold(x, k128), x3);
+    __m128i x = _mm_xor_si128(Fold(x0, fold128), x1);
+    x = _mm_xor_si128(Fold(x, fold128), x2);
+    x = _mm_xor_si128(Fold(x, fold128), x3);
     while (n >= 16) {
-        x = _mm_xor_si128(Fold(x, k128), LoadBlock(p));
+        x = _mm_xor_si128(Fold(x, fold128), LoadBlock(p));
         p += 16;
         n -= 16;
     }
@@ -141,15 +139,14 @@ uint32_t Bytewise(std::span<const uint8_t> data, uint32_t crc) {
 uint32_t Sliced(std::span<const uint8_t> data, uint32_t crc) {
     const uint8_t* p = data.data();
     size_t n = data.size();
-    const auto& t = kTables;
-    while (n >= kSlices) {
+    const auto& t = TABLES;
+    while (n >= SLICES) {
         const uint32_t a = crc ^ LoadBE32(p);
-        crc = t[15][a >> 24] ^ t[14][(a >> 16) & 0xFF] ^ t[13][(a >> 8) & 0xFF] ^ t[12][a & 0xFF] ^
-              t[11][p[4]] ^ t[10][p[5]] ^ t[9][p[6]] ^ t[8][p[7]] ^
-              t[7][p[8]] ^ t[6][p[9]] ^ t[5][p[10]] ^ t[4][p[11]] ^
+        crc = t[15][a >> 24] ^ t[14][(a >> 16) & 0xFF] ^ t[13][(a >> 8) & 0xFF] ^ t[12][a & 0xFF] ^ t[11][p[4]] ^
+              t[10][p[5]] ^ t[9][p[6]] ^ t[8][p[7]] ^ t[7][p[8]] ^ t[6][p[9]] ^ t[5][p[10]] ^ t[4][p[11]] ^
               t[3][p[12]] ^ t[2][p[13]] ^ t[1][p[14]] ^ t[0][p[15]];
-        p += kSlices;
-        n -= kSlices;
+        p += SLICES;
+        n -= SLICES;
     }
     while (n-- > 0) crc = Step(crc, *p++);
     return crc;

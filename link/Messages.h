@@ -80,7 +80,7 @@ constexpr size_t DIAG_TEXT_FIELD = 512;
 
 // The lengths those descriptions give the fixed-size messages (MessagesTest checks each against
 // its builder), for checks of what was received.
-constexpr size_t MESSAGE_START_SIZE = 1 + 4 + 1 + 1;  // type, version, status, reserved
+constexpr size_t MESSAGE_START_SIZE = 1 + 4 + 1 + 1;            // type, version, status, reserved
 constexpr size_t MESSAGE_HEADER_SIZE = MESSAGE_START_SIZE + 1;  // and param
 constexpr size_t LOGIN_REQUEST_SIZE = MESSAGE_HEADER_SIZE + 1 + LOGIN_PASSWORD_FIELD;
 constexpr size_t GET_CONFIG_REQUEST_SIZE = MESSAGE_HEADER_SIZE;
@@ -151,7 +151,7 @@ struct UpgradeDataRequest {
     MessageHeader header;  // param is not sent: remaining takes its place
     uint16_t remaining = 0;
     uint16_t offset = 0;
-    uint16_t size = 0;               // at most 256
+    uint16_t size = 0;              // at most 256
     std::span<const uint8_t> data;  // the whole 256-byte field
 };
 

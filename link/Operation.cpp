@@ -8,9 +8,7 @@ namespace kbr {
 
 void OperationHandler::Handle(OperationEvent event, std::span<const uint8_t> data) {
     switch (event) {
-        case OP_START:
-            Start(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
-            break;
+        case OP_START: Start(std::string_view(reinterpret_cast<const char*>(data.data()), data.size())); break;
         case OP_TIMEOUT: OnTimeout(); break;
         case OP_REPLY: OnReply(data); break;
     }

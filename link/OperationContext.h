@@ -81,7 +81,7 @@ public:
     virtual OperationHandler* ActiveOperation() const = 0;
 
     // ---- The user (modal; caption DEFAULT_CAPTION)
-    virtual void ShowMessage(std::string_view text) = 0;  // OK button only
+    virtual void ShowMessage(std::string_view text) = 0;   // OK button only
     virtual bool AskYesNo(std::string_view question) = 0;  // true for Yes
 
     // ---- The upgrade progress window ("Upgrade Progress")

@@ -12,7 +12,8 @@
 namespace kbr {
 
 std::unique_ptr<OperationHandler> MakeOperation(int function, OperationContext& context) {
-    if (auto name = StoredParameterName(function)) return std::make_unique<StoreValueOperation>(context, function, *name);
+    if (auto name = StoredParameterName(function))
+        return std::make_unique<StoreValueOperation>(context, function, *name);
     switch (function) {
         case 0: return std::make_unique<LoginOperation>(context);
         case 1: return std::make_unique<GetConfigOperation>(context);

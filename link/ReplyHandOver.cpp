@@ -77,7 +77,8 @@ void ReplyHandOver::Sleep(uint32_t seen, std::optional<Clock::time_point> deadli
             const auto since = deadline->time_since_epoch();
             const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since);
             until.tv_sec = static_cast<time_t>(seconds.count());
-            until.tv_nsec = static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(since - seconds).count());
+            until.tv_nsec =
+                static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(since - seconds).count());
         }
         ::syscall(SYS_futex, reinterpret_cast<uint32_t*>(&sequence_), FUTEX_WAIT_BITSET_PRIVATE, seen,
                   deadline ? &until : nullptr, nullptr, FUTEX_BITSET_MATCH_ANY);

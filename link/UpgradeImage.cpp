@@ -25,57 +25,38 @@ ImageFileData FileError(int error) {
 
 FileErrorCause FileErrorCauseFromErrno(int error) {
     switch (error) {
-    case 0:
-        return FileErrorCause::Unspecified;
-    case ENOENT:
-        return FileErrorCause::NotFound;
-    case ENOTDIR:
-    case ENAMETOOLONG:
-    case ELOOP:
-        return FileErrorCause::BadPath;
-    case EMFILE:
-    case ENFILE:
-        return FileErrorCause::TooManyOpenFiles;
-    case EACCES:
-    case EPERM:
-    case EISDIR:  // what opening a folder as a file gives on Windows, too
-        return FileErrorCause::AccessDenied;
-    case EBADF:
-        return FileErrorCause::InvalidHandle;
-    case ESPIPE:
-        return FileErrorCause::BadSeek;
-    case EIO:
-        return FileErrorCause::HardwareError;
-    case ETXTBSY:
-    case EBUSY:
-        return FileErrorCause::SharingViolation;
-    default:
-        return FileErrorCause::Other;
+        case 0: return FileErrorCause::Unspecified;
+        case ENOENT: return FileErrorCause::NotFound;
+        case ENOTDIR:
+        case ENAMETOOLONG:
+        case ELOOP: return FileErrorCause::BadPath;
+        case EMFILE:
+        case ENFILE: return FileErrorCause::TooManyOpenFiles;
+        case EACCES:
+        case EPERM:
+        case EISDIR:  // what opening a folder as a file gives on Windows, too
+            return FileErrorCause::AccessDenied;
+        case EBADF: return FileErrorCause::InvalidHandle;
+        case ESPIPE: return FileErrorCause::BadSeek;
+        case EIO: return FileErrorCause::HardwareError;
+        case ETXTBSY:
+        case EBUSY: return FileErrorCause::SharingViolation;
+        default: return FileErrorCause::Other;
     }
 }
 
 std::string_view FileErrorMessage(FileErrorCause cause) {
     switch (cause) {
-    case FileErrorCause::Unspecified:
-        return "An unspecified error occurred.";
-    case FileErrorCause::NotFound:
-        return "The file could not be located.";
-    case FileErrorCause::BadPath:
-        return "All or part of the path is invalid.";
-    case FileErrorCause::TooManyOpenFiles:
-        return "The permitted number of open files was exceeded.";
-    case FileErrorCause::AccessDenied:
-        return "The file could not be accessed.";
-    case FileErrorCause::InvalidHandle:
-        return "There was an attempt to use an invalid file handle.";
-    case FileErrorCause::BadSeek:
-        return "There was an error trying to set the file pointer.";
-    case FileErrorCause::HardwareError:
-        return "There was a hardware error.";
-    case FileErrorCause::SharingViolation:
-        return "Sharing Violation.";
-    case FileErrorCause::Other:
-        break;
+        case FileErrorCause::Unspecified: return "An unspecified error occurred.";
+        case FileErrorCause::NotFound: return "The file could not be located.";
+        case FileErrorCause::BadPath: return "All or part of the path is invalid.";
+        case FileErrorCause::TooManyOpenFiles: return "The permitted number of open files was exceeded.";
+        case FileErrorCause::AccessDenied: return "The file could not be accessed.";
+        case FileErrorCause::InvalidHandle: return "There was an attempt to use an invalid file handle.";
+        case FileErrorCause::BadSeek: return "There was an error trying to set the file pointer.";
+        case FileErrorCause::HardwareError: return "There was a hardware error.";
+        case FileErrorCause::SharingViolation: return "Sharing Violation.";
+        case FileErrorCause::Other: break;
     }
     return "File Open Error.";
 }
@@ -97,7 +78,7 @@ std::string DecodeImagePath(std::string_view path) {
 }
 
 ImageFileData ReadImageFile(const std::string& path) {
-    platform::WholeFile file = platform::ReadWholeFile(path, kMaxImageFileSize);
+    platform::WholeFile file = platform::ReadWholeFile(path, MAX_IMAGE_FILE_SIZE);
     if (file.error != 0) return FileError(file.error);
     ImageFileData result;
     result.tooLarge = file.tooLarge;
@@ -114,7 +95,7 @@ ImageLayout InspectImage(std::span<const uint8_t> file) {
     ByteReader header(file);
     uint32_t notExamined = 0;
     if (!header.ReadU32BE(notExamined) || !header.ReadU32BE(layout.off1) || !header.ReadU32BE(layout.off2)) {
-        layout.problem = "the file is shorter than its " + std::to_string(kImageHeaderSize) + "-byte header";
+        layout.problem = "the file is shorter than its " + std::to_string(IMAGE_HEADER_SIZE) + "-byte header";
         return layout;
     }
     layout.headerComplete = true;
@@ -142,14 +123,15 @@ ImageLayout InspectImage(std::span<const uint8_t> file) {
     for (size_t i = 0; i < 2; ++i) {
         auto& section = layout.sections[i];
         if (!section.insideFile) continue;
-        if (section.size < kImageSectionStartSize) {
+        if (section.size < IMAGE_SECTION_START_SIZE) {
             if (layout.problem.empty()) {
                 layout.problem = "section " + std::to_string(i + 1) + " is shorter than its " +
-                                 std::to_string(kImageSectionStartSize) + "-byte start";
+                                 std::to_string(IMAGE_SECTION_START_SIZE) + "-byte start";
             }
             continue;
         }
-        const auto covered = file.subspan(section.offset + kImageSectionStartSize, section.size - kImageSectionStartSize);
+        const auto covered =
+            file.subspan(section.offset + IMAGE_SECTION_START_SIZE, section.size - IMAGE_SECTION_START_SIZE);
         section.crcGood = ImageCrc(covered) == 0;
         if (!section.crcGood && layout.problem.empty()) {
             layout.problem = "section " + std::to_string(i + 1) + " fails its CRC";
@@ -181,7 +163,7 @@ std::optional<std::string> FindImageTag(std::span<const uint8_t> data, std::stri
         // 0xFF byte (no padding); without either within 128 bytes it is too long or runs out.
         const size_t nameStart = record.Offset();
         std::span<const uint8_t> window;
-        if (!record.ReadUpTo(kMaxImageTagNameLength + 1, window)) return std::nullopt;
+        if (!record.ReadUpTo(MAX_IMAGE_TAG_NAME_LENGTH + 1, window)) return std::nullopt;
         const auto end = std::find_if(window.begin(), window.end(), [](uint8_t b) { return b == 0 || b == 0xFF; });
         if (end == window.end()) return std::nullopt;
         const auto nameLength = static_cast<size_t>(end - window.begin());
@@ -200,11 +182,11 @@ std::optional<std::string> FindImageTag(std::span<const uint8_t> data, std::stri
 
 ImageSectionTags ReadKnownImageTags(std::span<const uint8_t> section) {
     ImageSectionTags tags;
-    if (section.size() < kImageSectionStartSize) return tags;
-    const auto data = section.subspan(kImageSectionStartSize);
-    tags.productId = FindImageTag(data, kImageTagProductId);
-    tags.version = FindImageTag(data, kImageTagVersion);
-    tags.appVersion = FindImageTag(data, kImageTagAppVersion);
+    if (section.size() < IMAGE_SECTION_START_SIZE) return tags;
+    const auto data = section.subspan(IMAGE_SECTION_START_SIZE);
+    tags.productId = FindImageTag(data, IMAGE_TAG_PRODUCT_ID);
+    tags.version = FindImageTag(data, IMAGE_TAG_VERSION);
+    tags.appVersion = FindImageTag(data, IMAGE_TAG_APP_VERSION);
     return tags;
 }
 
@@ -215,7 +197,7 @@ ImageDescription DescribeImage(std::span<const uint8_t> file) {
     for (int which = 1; which <= 2; ++which) {
         const auto bytes = ImageSectionBytes(file, description.layout, which);
         auto& tags = description.tags[static_cast<size_t>(which - 1)];
-        if (bytes.size() >= kImageSectionStartSize) tags = ReadKnownImageTags(bytes);
+        if (bytes.size() >= IMAGE_SECTION_START_SIZE) tags = ReadKnownImageTags(bytes);
         productIds = productIds && tags && tags->productId;
     }
     description.upgradeImage = description.layout.valid && productIds;
@@ -248,7 +230,7 @@ std::optional<LoadedImage> LoadImage(std::string_view path, const MessageSink& s
     image.file = std::move(data.bytes);
     for (int which = 1; which <= 2; ++which) {
         image.productIds[static_cast<size_t>(which - 1)] =
-            FindImageTag(image.Section(which).subspan(kImageSectionStartSize), kImageTagProductId);
+            FindImageTag(image.Section(which).subspan(IMAGE_SECTION_START_SIZE), IMAGE_TAG_PRODUCT_ID);
     }
     return image;
 }
@@ -263,7 +245,8 @@ std::optional<ImageSection> LoadImageSection(std::string_view path, int which, c
 std::optional<std::string> ReadImageVersionTag(std::string_view path, const MessageSink& showMessage) {
     const auto section = LoadImageSection(path, 1, showMessage);
     if (!section) return std::nullopt;
-    return FindImageTag(std::span<const uint8_t>(section->bytes).subspan(kImageSectionStartSize), kImageTagAppVersion);
+    return FindImageTag(std::span<const uint8_t>(section->bytes).subspan(IMAGE_SECTION_START_SIZE),
+                        IMAGE_TAG_APP_VERSION);
 }
 
 }  // namespace kbr

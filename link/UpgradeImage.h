@@ -14,8 +14,8 @@
 //
 // Where the layout leaves room for harm the reader is strict: sections shorter than 16 bytes,
 // sections that do not lie inside the file, offsets whose differences wrap around, and files
-// larger than kMaxImageFileSize are not valid images; a tag walk that would leave the section, and
-// a name longer than kMaxImageTagNameLength characters, end the lookup as "not found".
+// larger than MAX_IMAGE_FILE_SIZE are not valid images; a tag walk that would leave the section, and
+// a name longer than MAX_IMAGE_TAG_NAME_LENGTH characters, end the lookup as "not found".
 
 #include <array>
 #include <cstddef>
@@ -32,17 +32,17 @@ namespace kbr {
 // Shows one message box with an OK button.
 using MessageSink = std::function<void(const std::string&)>;
 
-inline constexpr size_t kImageHeaderSize = 12;
-inline constexpr size_t kImageSectionStartSize = 16;  // sent, but not covered by the CRC
-inline constexpr size_t kImageCrcSize = 4;
-inline constexpr size_t kMaxImageTagNameLength = 127;
+inline constexpr size_t IMAGE_HEADER_SIZE = 12;
+inline constexpr size_t IMAGE_SECTION_START_SIZE = 16;  // sent, but not covered by the CRC
+inline constexpr size_t IMAGE_CRC_SIZE = 4;
+inline constexpr size_t MAX_IMAGE_TAG_NAME_LENGTH = 127;
 // Larger files are refused before they are read: firmware for this adaptor is far smaller, and
 // each section is held in memory whole.
-inline constexpr uint64_t kMaxImageFileSize = 64ull << 20;
+inline constexpr uint64_t MAX_IMAGE_FILE_SIZE = 64ull << 20;
 
-inline constexpr std::string_view kImageTagProductId = "prod_id";   // both sections
-inline constexpr std::string_view kImageTagVersion = "version";     // section 2
-inline constexpr std::string_view kImageTagAppVersion = "a:version";  // section 1
+inline constexpr std::string_view IMAGE_TAG_PRODUCT_ID = "prod_id";     // both sections
+inline constexpr std::string_view IMAGE_TAG_VERSION = "version";        // section 2
+inline constexpr std::string_view IMAGE_TAG_APP_VERSION = "a:version";  // section 1
 
 struct ImageSection {
     std::vector<uint8_t> bytes;  // the whole section, its 16-byte start included
@@ -90,7 +90,7 @@ struct ImageFileData {
     std::vector<uint8_t> bytes;
     std::optional<FileErrorCause> error;  // set when the file could not be read
     int errorNumber = 0;                  // the errno behind error
-    bool tooLarge = false;                // larger than kMaxImageFileSize: not read, not an error
+    bool tooLarge = false;                // larger than MAX_IMAGE_FILE_SIZE: not read, not an error
 };
 
 // Reads a regular file whole, in binary. The path is used as given (no "%20" decoding). Paths

@@ -18,14 +18,12 @@ MessageSink MessagesOf(OperationContext& context) {
 }
 
 std::span<const uint8_t> TagArea(std::span<const uint8_t> section) {
-    return section.subspan(std::min(section.size(), kImageSectionStartSize));
+    return section.subspan(std::min(section.size(), IMAGE_SECTION_START_SIZE));
 }
 
 }  // namespace
 
-uint32_t ChunkCount(size_t size) {
-    return static_cast<uint32_t>((size + UPGRADE_CHUNK_SIZE - 1) / UPGRADE_CHUNK_SIZE);
-}
+uint32_t ChunkCount(size_t size) { return static_cast<uint32_t>((size + UPGRADE_CHUNK_SIZE - 1) / UPGRADE_CHUNK_SIZE); }
 
 // ---- UpgradeOperation
 
@@ -116,7 +114,7 @@ void UpgradeOperation::OnVersion(std::span<const uint8_t> received) {
     std::optional<std::string> version;
     if (const auto& productId2 = image_->productIds[1]) {
         context.State().imageProductId = *productId2;
-        version = FindImageTag(TagArea(image_->Section(2)), kImageTagVersion);
+        version = FindImageTag(TagArea(image_->Section(2)), IMAGE_TAG_VERSION);
     }
     if (!version) {
         // Nothing is outstanding and nothing will come: end now rather than after the timer.
@@ -196,8 +194,8 @@ void UpgradeOperation::SendNextChunk() {
         context.StartOperationTimer(STEP_TIMER_MS);
     } else {
         // The last chunk: its unused bytes go out as zeros.
-        const size_t size = section_.size() % UPGRADE_CHUNK_SIZE == 0 ? UPGRADE_CHUNK_SIZE
-                                                                     : section_.size() % UPGRADE_CHUNK_SIZE;
+        const size_t size =
+            section_.size() % UPGRADE_CHUNK_SIZE == 0 ? UPGRADE_CHUNK_SIZE : section_.size() % UPGRADE_CHUNK_SIZE;
         const auto data = rest.first(std::min(rest.size(), size));
         context.Send(BuildUpgradeDataRequest(0, static_cast<uint32_t>(offset), static_cast<uint32_t>(size), data));
         remaining_ = -1;
@@ -246,7 +244,7 @@ void ReadImageVersion::Start(std::string_view path) {
     std::optional<ImageSection> section = LoadImageSection(path, 1, MessagesOf(context));
     if (!section) return;
     context.State().imageProductId = section->productId;
-    if (auto version = FindImageTag(TagArea(section->bytes), kImageTagAppVersion)) {
+    if (auto version = FindImageTag(TagArea(section->bytes), IMAGE_TAG_APP_VERSION)) {
         context.State().imageVersion = std::move(*version);
     }
 }

@@ -62,11 +62,11 @@ private:
     void End(int result);
 
     std::string path_;
-    std::optional<LoadedImage> image_;   // the file, read once at the start
+    std::optional<LoadedImage> image_;  // the file, read once at the start
     std::span<const uint8_t> section_;  // the section being sent, inside image_
-    uint32_t chunkCount1_ = 0;  // section 1's chunks, for restarts of pass 1
-    int64_t remaining_ = 0;     // chunks still to send after the next one; -1 once the last went
-    uint32_t index_ = 0;        // index of the next chunk
+    uint32_t chunkCount1_ = 0;          // section 1's chunks, for restarts of pass 1
+    int64_t remaining_ = 0;             // chunks still to send after the next one; -1 once the last went
+    uint32_t index_ = 0;                // index of the next chunk
     int retries_ = 0;
     int pass_ = 0;
     uint8_t expected_ = 0;  // acknowledgement awaited during the transfer

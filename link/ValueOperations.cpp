@@ -7,9 +7,7 @@ namespace kbr {
 
 // ---- LoginOperation
 
-void LoginOperation::Start(std::string_view password) {
-    BecomeActive(TIMER_MS, BuildLoginRequest(password));
-}
+void LoginOperation::Start(std::string_view password) { BecomeActive(TIMER_MS, BuildLoginRequest(password)); }
 
 void LoginOperation::Reply(std::span<const uint8_t> received) {
     // Whatever its type: only the status counts. A read too short to hold a status is a refusal.
@@ -28,7 +26,9 @@ void LoginOperation::Timeout() {
 
 void ActionOperation::Start(std::string_view) { BecomeActive(TIMER_MS, BuildActionRequest()); }
 
-void ActionOperation::Reply(std::span<const uint8_t> received) { Finish(IsAcceptedReply(received, REP_ACTION) ? 0 : 1); }
+void ActionOperation::Reply(std::span<const uint8_t> received) {
+    Finish(IsAcceptedReply(received, REP_ACTION) ? 0 : 1);
+}
 
 void ActionOperation::Timeout() { Finish(1); }
 

@@ -26,10 +26,10 @@ bool IsProgram(const QString& path) {
 
 QString IpHelperProgram() {
     const QString name = QString::fromLatin1(HELPER_NAME);
-    const QString inCurrent = QDir::current().absoluteFilePath(name);
+    QString inCurrent = QDir::current().absoluteFilePath(name);
     if (IsProgram(inCurrent)) return inCurrent;
     if (QCoreApplication::instance()) {
-        const QString beside = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(name);
+        QString beside = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(name);
         if (IsProgram(beside)) return beside;
     }
     const QString onPath = QStandardPaths::findExecutable(name);

@@ -23,8 +23,7 @@ public:
     static constexpr int WIDTH_PX = 360;
     static constexpr int HEIGHT_PX = 83;
 
-    RefreshWaitDialog(std::shared_ptr<RefreshFlags> flags, const RefreshSettings& settings,
-                      QWidget* parent = nullptr);
+    RefreshWaitDialog(std::shared_ptr<RefreshFlags> flags, const RefreshSettings& settings, QWidget* parent = nullptr);
     ~RefreshWaitDialog() override;
 
     // False when the worker thread could not be started (the dialog then closes at once).

@@ -37,8 +37,7 @@ void RefreshWorker::Run(RefreshFlags& flags, const RefreshSettings& settings) {
         if (settings.runHelper) {
             settings.runHelper(settings.directory);
         } else {
-            RunHelperAndWait(IpHelperProgram(), {QString::fromLatin1(IP_HELPER_REFRESH_ARGUMENT)},
-                             settings.directory);
+            RunHelperAndWait(IpHelperProgram(), {QString::fromLatin1(IP_HELPER_REFRESH_ARGUMENT)}, settings.directory);
         }
     }
 

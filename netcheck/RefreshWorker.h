@@ -36,8 +36,8 @@ using HelperRunner = std::function<void(const QString& directory)>;
 // How a refresh reaches the outside world. The program uses the defaults; tests replace the
 // helper with a recording stub and point the probe at a loopback listener.
 struct RefreshSettings {
-    QString directory;        // where the helper runs and leaves its files; empty: current directory
-    HelperRunner runHelper;   // empty: the real helper program (IpHelperProgram)
+    QString directory;       // where the helper runs and leaves its files; empty: current directory
+    HelperRunner runHelper;  // empty: the real helper program (IpHelperProgram)
     std::string probeAddress = REFRESH_PROBE_ADDRESS;
     std::string probePort = REFRESH_PROBE_PORT;
     int pollIntervalMs = REFRESH_POLL_MS;

@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
+#include <signal.h>  // NOLINT(modernize-deprecated-headers): POSIX kill() and sigaction() are declared here
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,7 +13,7 @@
 
 #include "platform/ChildProcess.h"
 
-extern char** environ;
+extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX has the program declare it
 
 namespace kbr::platform {
 
@@ -57,11 +57,12 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     std::vector<std::string> all = {program};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
+    argv.reserve(all.size() + 1);
     for (auto& arg : all) argv.push_back(arg.data());
     argv.push_back(nullptr);
     pid_t pid = 0;
-    const int rc = (searchPath ? ::posix_spawnp : ::posix_spawn)(&pid, program.c_str(), &actions, nullptr,
-                                                                 argv.data(), environ);
+    const int rc =
+        (searchPath ? ::posix_spawnp : ::posix_spawn)(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     ::close(err[1]);

@@ -62,8 +62,8 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     ::SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
     output_ = FromHandle(outRead);
     error_ = FromHandle(errRead);
-    const HANDLE input = ::CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
-                                       OPEN_EXISTING, 0, nullptr);
+    const HANDLE input =
+        ::CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_EXISTING, 0, nullptr);
 
     std::string commandLine = win::CommandLine(program, args);
     STARTUPINFOA startup{};
@@ -75,8 +75,8 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     PROCESS_INFORMATION started{};
     // A process group of its own, so that a Ctrl-Break can be sent to it alone. Without an
     // application name the system looks the program up from the command line's first word.
-    const BOOL ok = ::CreateProcessA(searchPath ? nullptr : program.c_str(), commandLine.data(), nullptr, nullptr,
-                                     TRUE, CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &started);
+    const BOOL ok = ::CreateProcessA(searchPath ? nullptr : program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                     CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &started);
     const std::string reason = ok ? std::string() : win::LastErrorText();
     ::CloseHandle(outWrite);
     ::CloseHandle(errWrite);
@@ -103,7 +103,8 @@ bool ChildProcess::Read(Stream stream, std::string& into, int timeoutMs) {
         if (available > 0) {
             char buffer[4096];
             DWORD n = 0;
-            if (!::ReadFile(AsHandle(pipe), buffer, available < sizeof buffer ? available : sizeof buffer, &n, nullptr)) {
+            if (!::ReadFile(AsHandle(pipe), buffer, available < sizeof buffer ? available : sizeof buffer, &n,
+                            nullptr)) {
                 return false;
             }
             into.append(buffer, n);

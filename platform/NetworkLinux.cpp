@@ -62,9 +62,7 @@ bool ReadLink(const nlmsghdr* message, NetworkInterface& link) {
                 link.name.assign(name, strnlen(name, size));
                 break;
             }
-            case IFLA_ADDRESS:
-                link.hardwareAddress = HardwareAddressText(data, size);
-                break;
+            case IFLA_ADDRESS: link.hardwareAddress = HardwareAddressText(data, size); break;
             case IFLA_MTU:
                 if (size >= sizeof(uint32_t)) {
                     uint32_t mtu = 0;
@@ -72,8 +70,7 @@ bool ReadLink(const nlmsghdr* message, NetworkInterface& link) {
                     link.mtu = static_cast<int>(mtu);
                 }
                 break;
-            default:
-                break;
+            default: break;
         }
     }
     return !link.name.empty();
@@ -87,13 +84,13 @@ std::vector<NetworkInterface> ListLinks() {
     struct {
         nlmsghdr header;
         ifinfomsg info;
-    } request {};
+    } request{};
     request.header.nlmsg_len = NLMSG_LENGTH(sizeof(ifinfomsg));
     request.header.nlmsg_type = RTM_GETLINK;
     request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
     request.header.nlmsg_seq = 1;
     request.info.ifi_family = AF_UNSPEC;
-    sockaddr_nl kernel {};
+    sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
     if (::sendto(socket.Get(), &request, request.header.nlmsg_len, 0, reinterpret_cast<const sockaddr*>(&kernel),
                  sizeof kernel) < 0) {
@@ -160,7 +157,7 @@ std::vector<NetworkInterface> ListNetworkInterfaces() {
 }
 
 std::string RouteInterfaceTowards(const std::string& address) {
-    sockaddr_in target {};
+    sockaddr_in target{};
     target.sin_family = AF_INET;
     target.sin_port = htons(9);
     if (::inet_pton(AF_INET, address.c_str(), &target.sin_addr) != 1) return {};
@@ -169,7 +166,7 @@ std::string RouteInterfaceTowards(const std::string& address) {
     if (probe.Get() < 0 || ::connect(probe.Get(), reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
         return {};
     }
-    sockaddr_in source {};
+    sockaddr_in source{};
     socklen_t length = sizeof source;
     if (::getsockname(probe.Get(), reinterpret_cast<sockaddr*>(&source), &length) != 0) return {};
 

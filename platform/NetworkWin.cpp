@@ -32,7 +32,7 @@ public:
     }
 
 private:
-    WSADATA data_ {};
+    WSADATA data_{};
     bool started_;
 };
 
@@ -68,10 +68,10 @@ std::vector<Adapter> ListAdapters() {
         adapter.index = entry->IfIndex;
         NetworkInterface& facts = adapter.facts;
         facts.name = Narrow(entry->FriendlyName);
-        facts.hardwareAddress = HardwareAddressText(
-            entry->PhysicalAddress, entry->PhysicalAddressLength < MAX_ADAPTER_ADDRESS_LENGTH
-                                        ? entry->PhysicalAddressLength
-                                        : MAX_ADAPTER_ADDRESS_LENGTH);
+        facts.hardwareAddress =
+            HardwareAddressText(entry->PhysicalAddress, entry->PhysicalAddressLength < MAX_ADAPTER_ADDRESS_LENGTH
+                                                            ? entry->PhysicalAddressLength
+                                                            : MAX_ADAPTER_ADDRESS_LENGTH);
         facts.up = entry->OperStatus == IfOperStatusUp;
         facts.running = facts.up;
         facts.loopback = entry->IfType == IF_TYPE_SOFTWARE_LOOPBACK;
@@ -108,7 +108,7 @@ std::vector<NetworkInterface> ListNetworkInterfaces() {
 }
 
 std::string RouteInterfaceTowards(const std::string& address) {
-    IN_ADDR target {};
+    IN_ADDR target{};
     {
         const SocketsInUse sockets;
         if (::inet_pton(AF_INET, address.c_str(), &target) != 1) return {};
@@ -119,7 +119,7 @@ std::string RouteInterfaceTowards(const std::string& address) {
 }
 
 std::string DefaultRouteInterface() {
-    MIB_IPFORWARDROW route {};
+    MIB_IPFORWARDROW route{};
     // The best route to 0.0.0.0 can only be a default route (mask 0); anything else is none.
     if (::GetBestRoute(0, 0, &route) != NO_ERROR || route.dwForwardDest != 0 || route.dwForwardMask != 0) return {};
     return NameOfIndex(route.dwForwardIfIndex);

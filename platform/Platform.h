@@ -31,9 +31,9 @@ int64_t CurrentProcessId();
 std::string CurrentExecutableName();
 
 struct StartOptions {
-    bool hidden = true;          // no console window / no output to the caller's terminal
-    bool searchPath = false;     // false: `program` is a path (relative to the current directory)
-    bool wait = false;           // wait for the process to end
+    bool hidden = true;            // no console window / no output to the caller's terminal
+    bool searchPath = false;       // false: `program` is a path (relative to the current directory)
+    bool wait = false;             // wait for the process to end
     std::string workingDirectory;  // empty: the caller's
 };
 struct StartResult {

@@ -3,7 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
+#include <signal.h>  // NOLINT(modernize-deprecated-headers): POSIX kill() and sigaction() are declared here
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -22,7 +22,7 @@
 #include "platform/Platform.h"
 #include "platform/SafeFile.h"
 
-extern char** environ;
+extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX has the program declare it
 
 namespace kbr::platform {
 
@@ -34,8 +34,8 @@ std::string ExecutableBaseName(const std::filesystem::path& procDir) {
     if (!ec && !target.empty()) {
         std::string name = target.filename().string();
         // A replaced or removed executable reads as "name (deleted)".
-        constexpr std::string_view deleted = " (deleted)";
-        if (name.size() > deleted.size() && name.ends_with(deleted)) name.resize(name.size() - deleted.size());
+        constexpr std::string_view DELETED = " (deleted)";
+        if (name.size() > DELETED.size() && name.ends_with(DELETED)) name.resize(name.size() - DELETED.size());
         return name;
     }
     // Not ours to read (another user's): the kernel's short name is all there is.

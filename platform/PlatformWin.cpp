@@ -158,8 +158,8 @@ StartResult StartProcess(const std::string& program, const std::vector<std::stri
 }
 
 bool OpenDocument(const std::string& pathOrUrl) {
-    const auto code = reinterpret_cast<INT_PTR>(
-        ::ShellExecuteA(nullptr, "open", pathOrUrl.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    const auto code =
+        reinterpret_cast<INT_PTR>(::ShellExecuteA(nullptr, "open", pathOrUrl.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
     return code > 32;  // the shell's way of saying it worked
 }
 
@@ -219,7 +219,8 @@ private:
             lock.unlock();
             for (size_t written = 0; error && error != INVALID_HANDLE_VALUE && written < text.size();) {
                 DWORD n = 0;
-                if (!::WriteFile(error, text.data() + written, static_cast<DWORD>(text.size() - written), &n, nullptr) ||
+                if (!::WriteFile(error, text.data() + written, static_cast<DWORD>(text.size() - written), &n,
+                                 nullptr) ||
                     n == 0) {
                     break;
                 }
@@ -270,9 +271,9 @@ SystemVersion RunningSystemVersion() {
 
 std::optional<std::string> SystemErrorText(uint32_t code) {
     char* buffer = nullptr;
-    const DWORD length = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
-                                          MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT),
-                                          reinterpret_cast<char*>(&buffer), 0, nullptr);
+    const DWORD length =
+        ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
+                         MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT), reinterpret_cast<char*>(&buffer), 0, nullptr);
     if (length == 0 || !buffer) return std::nullopt;
     std::string text(buffer, length);
     ::LocalFree(buffer);

@@ -32,7 +32,7 @@ std::string OneLine(std::string_view text) {
 
 std::string Timestamp() {
     const std::time_t now = std::time(nullptr);
-    std::tm local {};
+    std::tm local{};
 #ifndef _WIN32
     localtime_r(&now, &local);
 #else
@@ -47,7 +47,7 @@ std::string Timestamp() {
 
 // The journal's native protocol: one datagram of FIELD=value lines.
 bool SendToJournal(const std::string& socketPath, std::string_view program, const std::string& message) {
-    sockaddr_un address {};
+    sockaddr_un address{};
     if (socketPath.empty() || socketPath.size() >= sizeof address.sun_path) return false;
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size());

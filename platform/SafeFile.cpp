@@ -73,8 +73,8 @@ bool ReplaceFile(const std::string& directory, const std::string& name, std::str
     std::random_device rng;
     for (int attempt = 0; attempt < 16; ++attempt) {
         const std::string temporary = base + "." + name + "." + std::to_string(rng()) + ".new";
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                              static_cast<mode_t>(mode));
+        const int fd =
+            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, static_cast<mode_t>(mode));
         if (fd < 0) {
             if (errno == EEXIST) continue;
             return fail("cannot write " + temporary, errno);
@@ -125,7 +125,7 @@ std::optional<std::string> ReadRegularFile(const std::string& path, size_t maxBy
     // The link itself is opened, not what it points to, and then refused.
     Handle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    BY_HANDLE_FILE_INFORMATION information {};
+    BY_HANDLE_FILE_INFORMATION information{};
     if (!file.Valid() || ::GetFileType(file.Get()) != FILE_TYPE_DISK ||
         !::GetFileInformationByHandle(file.Get(), &information) ||
         (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {

@@ -44,9 +44,7 @@ void CloseSocket(SocketHandle socket) {
 
 long ReceiveSome(SocketHandle socket, void* buffer, size_t size) { return ::recv(socket, buffer, size, 0); }
 
-long SendSome(SocketHandle socket, const void* data, size_t size) {
-    return ::send(socket, data, size, MSG_NOSIGNAL);
-}
+long SendSome(SocketHandle socket, const void* data, size_t size) { return ::send(socket, data, size, MSG_NOSIGNAL); }
 
 int WaitSocket(SocketHandle socket, bool forWriting, int timeoutMs) {
     // poll rather than select, so that any descriptor number works.

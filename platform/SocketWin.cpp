@@ -25,7 +25,8 @@ SocketsStart StartSockets(uint8_t major, uint8_t minor) {
 void StopSockets() { ::WSACleanup(); }
 
 SocketHandle OpenSocket(int type, bool nonBlocking) {
-    const SocketHandle socket = ::WSASocketW(AF_INET, type, 0, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    const SocketHandle socket =
+        ::WSASocketW(AF_INET, type, 0, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     if (socket == NO_SOCKET) return socket;
     NotInherited(socket);  // systems without WSA_FLAG_NO_HANDLE_INHERIT ignore the flag
     if (nonBlocking && !SetSocketNonBlocking(socket, true)) {
@@ -121,9 +122,9 @@ bool IsConnectionRefused(int error) { return error == WSAECONNREFUSED; }
 
 std::string SocketErrorText(int error) {
     char* buffer = nullptr;
-    const DWORD length = ::FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        static_cast<DWORD>(error), 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+    const DWORD length =
+        ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                         nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
     std::string text = length && buffer ? std::string(buffer, length) : "socket error " + std::to_string(error);
     if (buffer) ::LocalFree(buffer);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();

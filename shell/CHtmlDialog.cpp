@@ -20,7 +20,7 @@ namespace kbr {
 namespace {
 
 // The upgrade is the one operation whose interruption the user is asked about.
-constexpr int kUpgradeFunction = 8;
+constexpr int UPGRADE_FUNCTION = 8;
 
 void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
     for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
@@ -43,12 +43,12 @@ CHtmlDialog::CHtmlDialog(ConfigServices& services, const QString& startUrl, QWid
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowTitle(QStringLiteral("KBR3300"));
-    SetWindowSize(kTemplateWidth, kTemplateHeight);
+    SetWindowSize(TEMPLATE_WIDTH, TEMPLATE_HEIGHT);
     auto* placeholder = new QWidget(this);
-    placeholder->setProperty("controlId", kPlaceholderId);
+    placeholder->setProperty("controlId", PLACEHOLDER_ID);
     placeholder->setGeometry(rect());
 
-    queueTimer_.setInterval(kQueueTickMs);
+    queueTimer_.setInterval(QUEUE_TICK_MS);
     connect(&queueTimer_, &QTimer::timeout, this, &CHtmlDialog::PumpCommandQueue);
     // Like a window timer: it ticks every period until killed, and starting it again restarts the
     // period from now (so a dropped operation's timer cannot time out the next operation early).
@@ -76,7 +76,7 @@ int CHtmlDialog::exec() {
 }
 
 bool CHtmlDialog::OnInitDialog() {
-    if (!control_->ReplacePlaceholder(kPlaceholderId, this, this)) return false;
+    if (!control_->ReplacePlaceholder(PLACEHOLDER_ID, this, this)) return false;
     control_->setGeometry(rect());
     control_->Navigate(startUrl_);
     state_ = PageDeviceState{};
@@ -130,7 +130,7 @@ void CHtmlDialog::ResizeFromPage(std::string_view argument) {
     const int height =
         at == std::string_view::npos ? width : std::max(0, static_cast<int>(LeadingInt(argument.substr(at + 1))));
     // The page gives the outer size of the window; its frame (caption and borders) is part of it.
-    const QPoint topLeft = firstResize_ ? frameGeometry().topLeft() : QPoint(kFirstLeft, kFirstTop);
+    const QPoint topLeft = firstResize_ ? frameGeometry().topLeft() : QPoint(FIRST_LEFT, FIRST_TOP);
     firstResize_ = true;
     const QSize frame = frameGeometry().size() - geometry().size();
     pageSize_ = QSize(width, height);
@@ -145,7 +145,7 @@ void CHtmlDialog::ResizeFromPage(std::string_view argument) {
 }
 
 void CHtmlDialog::OpenChildPage(const std::string& path) {
-    const QString url = QString::fromLatin1(kPageLibraryUrl) + QString::fromLocal8Bit(path);
+    const QString url = QString::fromLatin1(PAGE_LIBRARY_URL) + QString::fromLocal8Bit(path);
     std::unique_ptr<CHtmlDialog> child = CreateChildPage(url);
     commandQueue_.clear();  // the active operation, if any, is left as it is
     QPointer<CHtmlDialog> self(this);
@@ -220,7 +220,7 @@ void CHtmlDialog::CompleteOperation(int result) {
 void CHtmlDialog::DropActiveOperation() {
     const std::shared_ptr<OperationHandler> dropped = std::exchange(active_, nullptr);
     // An upgrade's progress window has no close box: it must not outlive the upgrade.
-    if (dropped && dropped->FunctionNumber() == kUpgradeFunction) HideUpgradeProgress();
+    if (dropped && dropped->FunctionNumber() == UPGRADE_FUNCTION) HideUpgradeProgress();
 }
 
 void CHtmlDialog::HideUpgradeProgress() {
@@ -254,7 +254,8 @@ bool CHtmlDialog::event(QEvent* event) {
 // ---- Closing -------------------------------------------------------------------------------------
 
 void CHtmlDialog::PostClose() {
-    QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { close(); }, Qt::QueuedConnection);
 }
 
 void CHtmlDialog::closeEvent(QCloseEvent* event) {
@@ -263,10 +264,10 @@ void CHtmlDialog::closeEvent(QCloseEvent* event) {
         QDialog::closeEvent(event);
         return;
     }
-    if (active_ && active_->FunctionNumber() == kUpgradeFunction) {
+    if (active_ && active_->FunctionNumber() == UPGRADE_FUNCTION) {
         const QPointer<CHtmlDialog> self(this);
         const int answer = services_.ShowBox(
-            {this, QString::fromLatin1(kCloseUpgradeQuestion), QString::fromLatin1(kProgramCaption), MBOX_YESNO});
+            {this, QString::fromLatin1(CLOSE_UPGRADE_QUESTION), QString::fromLatin1(PROGRAM_CAPTION), MBOX_YESNO});
         if (!self) return;
         if (answer != ANSWER_YES) {
             event->ignore();

@@ -49,10 +49,10 @@ class UpgradeProgressDialog;
 class CHtmlDialog : public QDialog, public HtmlHostEvents {
     Q_OBJECT
 public:
-    static constexpr int kPlaceholderId = 1006;
+    static constexpr int PLACEHOLDER_ID = 1006;
     // Template 170: 447 x 277 dialog units at 96 dpi (x 1.5, x 1.625).
-    static constexpr int kTemplateWidth = 671;
-    static constexpr int kTemplateHeight = 450;
+    static constexpr int TEMPLATE_WIDTH = 671;
+    static constexpr int TEMPLATE_HEIGHT = 450;
 
     // Page command codes.
     static constexpr int EVENT_CLOSEDLG = 1000;
@@ -68,13 +68,13 @@ public:
     // Window timer ids and the queue's period.
     static constexpr int OPERATION_TIMER = 1;
     static constexpr int QUEUE_TIMER = 2;
-    static constexpr int kQueueTickMs = 250;
+    static constexpr int QUEUE_TICK_MS = 250;
 
-    static constexpr const char* kPageLibraryUrl = "res://PgPack.dll/";
+    static constexpr const char* PAGE_LIBRARY_URL = "res://PgPack.dll/";
     // The first resize places the window here (screen coordinates of its outer frame).
-    static constexpr int kFirstLeft = 30;
-    static constexpr int kFirstTop = 20;
-    static constexpr const char* kCloseUpgradeQuestion =
+    static constexpr int FIRST_LEFT = 30;
+    static constexpr int FIRST_TOP = 20;
+    static constexpr const char* CLOSE_UPGRADE_QUESTION =
         "Closing upgrade window now will halt upgrade and can leave the device in an unusable state.  Continue?";
 
     // `link` is the device link the window's operations send through (MainDialog's own link; a

@@ -14,24 +14,24 @@ ConfigApp::ConfigApp(ConfigServices& services) : services_(services) {}
 bool ConfigApp::InitSockets() {
     if (services_.InitSockets()) return true;
     (void)services_.ShowBox({nullptr, QStringLiteral("Windows sockets initialization failed."),
-                             QString::fromLatin1(kProgramCaption), MBOX_OK});
+                             QString::fromLatin1(PROGRAM_CAPTION), MBOX_OK});
     return false;
 }
 
 bool ConfigApp::LaunchGuard() {
-    if (!services_.FindProcesses(kWizardName).empty()) return true;
+    if (!services_.FindProcesses(WIZARD_NAME).empty()) return true;
     (void)services_.ShowBox({nullptr, QStringLiteral("The program must execute from KBR3300_Wizardd.exe"),
                              QStringLiteral("Invalid Execution"), MBOX_OK});
     return false;
 }
 
 void ConfigApp::CloseWizard() {
-    for (const platform::ProcessInfo& process : services_.FindProcesses(kWizardName)) {
+    for (const platform::ProcessInfo& process : services_.FindProcesses(WIZARD_NAME)) {
         (void)services_.TerminateAndWait(process.pid);  // one that cannot be ended is passed over
     }
 }
 
-void ConfigApp::StartIpHelper() { services_.StartHidden(kIpHelperName, {"1"}); }
+void ConfigApp::StartIpHelper() { services_.StartHidden(IP_HELPER_NAME, {"1"}); }
 
 int ConfigApp::Run(const std::function<int()>& runMainDialog) {
     if (!InitSockets()) return 1;

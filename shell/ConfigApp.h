@@ -13,8 +13,8 @@ class ConfigServices;
 
 class ConfigApp {
 public:
-    static constexpr const char* kWizardName = platform::WIZARD_EXECUTABLE;
-    static constexpr const char* kIpHelperName = platform::IP_HELPER_EXECUTABLE;
+    static constexpr const char* WIZARD_NAME = platform::WIZARD_EXECUTABLE;
+    static constexpr const char* IP_HELPER_NAME = platform::IP_HELPER_EXECUTABLE;
 
     // Everything outside the program goes through `services`, which must outlive the object.
     explicit ConfigApp(ConfigServices& services);

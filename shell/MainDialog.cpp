@@ -15,10 +15,10 @@
 namespace kbr {
 
 MainDialog::MainDialog(ConfigServices& services, QWidget* parent)
-    : MainDialog(services, kDeviceAddress, kDevicePort, parent) {}
+    : MainDialog(services, DEVICE_ADDRESS, DEVICE_PORT, parent) {}
 
 MainDialog::MainDialog(ConfigServices& services, std::string address, std::string port, QWidget* parent)
-    : CHtmlDialog(services, QString::fromLatin1(kStartUrl), parent),
+    : CHtmlDialog(services, QString::fromLatin1(START_URL), parent),
       endpointAddress_(std::move(address)),
       endpointPort_(std::move(port)) {
     setWindowIcon(ProgramIcon());
@@ -40,7 +40,7 @@ bool MainDialog::OnInitDialog() {
     // The page library: the current directory first, then the installation's data directory.
     if (!Services().Pages()) {
         (void)Services().ShowBox({this, QStringLiteral("Cannot find PgPack.DLL resource file!"),
-                                  QString::fromLatin1(kProgramCaption), MBOX_OK | MBOX_ICONEXCLAMATION});
+                                  QString::fromLatin1(PROGRAM_CAPTION), MBOX_OK | MBOX_ICONEXCLAMATION});
         setResult(0);
         return false;
     }
@@ -141,8 +141,8 @@ void MainDialog::ReconnectQuestion() {
     // 4
     const QPointer<MainDialog> self(this);
     asking_ = true;
-    const int answer = Services().ShowBox({this, QString::fromLatin1(kReconnectQuestion),
-                                           QString::fromLatin1(kProgramCaption), MBOX_YESNO | MBOX_ICONEXCLAMATION});
+    const int answer = Services().ShowBox({this, QString::fromLatin1(RECONNECT_QUESTION),
+                                           QString::fromLatin1(PROGRAM_CAPTION), MBOX_YESNO | MBOX_ICONEXCLAMATION});
     if (!self) return;
     asking_ = false;
     // 5: No ends the program. A child page window that is open would hold the main window's run
@@ -157,7 +157,7 @@ void MainDialog::ReconnectQuestion() {
     // 7: a child page window that is open is closed (with its Reminder).
     CloseChildPage();
     // 8-9
-    NavigatePage(QString::fromLatin1(kReconnectUrl));
+    NavigatePage(QString::fromLatin1(RECONNECT_URL));
     HideUpgradeProgress();
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 // The program's one main window: a page window on the start page of the page library, with the
 // About entry and the program icon, and the program's one device link. It connects while the
-// window is initialised, before it is shown, hands every read of the link to the page window that is its ActivePage, and
-// asks whether to reconnect when the connection is lost.
+// window is initialised, before it is shown, hands every read of the link to the page window that
+// is its ActivePage, and asks whether to reconnect when the connection is lost.
 //
 // Where the About entry is: Linux window managers have no system menu that a program can extend,
 // so "&About KBR3300" is appended, after a separator, to the page's context menu (right click
@@ -26,13 +26,13 @@ namespace kbr {
 class MainDialog : public CHtmlDialog, public DeviceLink {
     Q_OBJECT
 public:
-    static constexpr const char* kStartUrl = "res://PgPack.dll//Index.html";
-    static constexpr const char* kDeviceAddress = "192.168.0.20";
-    static constexpr const char* kDevicePort = "52121";
-    static constexpr const char* kReconnectQuestion =
+    static constexpr const char* START_URL = "res://PgPack.dll//Index.html";
+    static constexpr const char* DEVICE_ADDRESS = "192.168.0.20";
+    static constexpr const char* DEVICE_PORT = "52121";
+    static constexpr const char* RECONNECT_QUESTION =
         "Lost connection to device.  Select 'Yes' to attempt to reconnect?  Select 'No' to close application.";
     // Shown after a reconnect: one slash, lower-case "index.html" (the start URL differs).
-    static constexpr const char* kReconnectUrl = "res://PgPack.dll/index.html";
+    static constexpr const char* RECONNECT_URL = "res://PgPack.dll/index.html";
 
     // `services` must outlive the window.
     explicit MainDialog(ConfigServices& services, QWidget* parent = nullptr);

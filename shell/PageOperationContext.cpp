@@ -49,13 +49,13 @@ OperationHandler* PageOperationContext::ActiveOperation() const { return window_
 
 void PageOperationContext::ShowMessage(std::string_view text) {
     (void)window_.services_.ShowBox({&window_, QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())),
-                                     QString::fromLatin1(kProgramCaption), MBOX_OK});
+                                     QString::fromLatin1(PROGRAM_CAPTION), MBOX_OK});
 }
 
 bool PageOperationContext::AskYesNo(std::string_view question) {
     return window_.services_.ShowBox({&window_,
                                       QString::fromLocal8Bit(question.data(), static_cast<qsizetype>(question.size())),
-                                      QString::fromLatin1(kProgramCaption), MBOX_YESNO}) == ANSWER_YES;
+                                      QString::fromLatin1(PROGRAM_CAPTION), MBOX_YESNO}) == ANSWER_YES;
 }
 
 void PageOperationContext::CreateUpgradeProgress() {

@@ -9,12 +9,12 @@ UpgradeProgressDialog::UpgradeProgressDialog(QWidget* parent) : QDialog(parent) 
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setWindowTitle(QStringLiteral("Upgrade Progress"));
     setModal(false);
-    setFixedSize(kWidth, kHeight);
+    setFixedSize(WIDTH, HEIGHT);
     bar_ = new QProgressBar(this);
-    bar_->setProperty("controlId", kProgressBarId);
+    bar_->setProperty("controlId", PROGRESS_BAR_ID);
     bar_->setTextVisible(false);
     // Across the window, with the template's margins.
-    bar_->setGeometry(10, (kHeight - 20) / 2, kWidth - 20, 20);
+    bar_->setGeometry(10, (HEIGHT - 20) / 2, WIDTH - 20, 20);
     bar_->setRange(0, 0);
     bar_->setValue(0);
 }

@@ -12,10 +12,10 @@ namespace kbr {
 class UpgradeProgressDialog : public QDialog {
     Q_OBJECT
 public:
-    static constexpr int kProgressBarId = 1007;
+    static constexpr int PROGRESS_BAR_ID = 1007;
     // Template 171: 186 x 33 dialog units at 96 dpi (x 1.5, x 1.625).
-    static constexpr int kWidth = 279;
-    static constexpr int kHeight = 54;
+    static constexpr int WIDTH = 279;
+    static constexpr int HEIGHT = 54;
 
     explicit UpgradeProgressDialog(QWidget* parent);
 

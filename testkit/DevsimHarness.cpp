@@ -38,7 +38,8 @@ bool DevsimProcess::Start(const std::vector<std::string>& args, std::string* err
 
     const auto deadline = Clock::now() + 10s;
     while (firstLine_.find('\n') == std::string::npos) {
-        if (!process_.Read(platform::ChildProcess::Stream::Output, firstLine_, std::min(MillisecondsLeft(deadline), 50))) {
+        if (!process_.Read(platform::ChildProcess::Stream::Output, firstLine_,
+                           std::min(MillisecondsLeft(deadline), 50))) {
             return SetError(error, "simulator ended before its first line; stderr: " + Stderr());
         }
         if (firstLine_.find('\n') == std::string::npos && Clock::now() >= deadline) {
@@ -170,15 +171,15 @@ std::string ValueText(std::span<const uint8_t> reply) {
 
 Bytes MakeSection(size_t size, const std::vector<std::pair<std::string, std::string>>& tags, uint8_t seed) {
     Bytes section;
-    for (size_t i = 0; i < kImageSectionStartSize; ++i) section.push_back(static_cast<uint8_t>(seed + i));
+    for (size_t i = 0; i < IMAGE_SECTION_START_SIZE; ++i) section.push_back(static_cast<uint8_t>(seed + i));
     for (const auto& [name, value] : tags) {
         const Bytes record = EncodeImageTag(name, value);
         section.insert(section.end(), record.begin(), record.end());
     }
-    for (size_t i = 0; section.size() + kImageCrcSize < size; ++i) {
+    for (size_t i = 0; section.size() + IMAGE_CRC_SIZE < size; ++i) {
         section.push_back(static_cast<uint8_t>(seed * 7 + i * 13));
     }
-    section.resize(section.size() + kImageCrcSize);
+    section.resize(section.size() + IMAGE_CRC_SIZE);
     SealImageSection(section);
     return section;
 }

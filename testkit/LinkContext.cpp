@@ -4,9 +4,7 @@
 
 namespace kbr::test {
 
-bool LinkContext::Connect(uint16_t port) {
-    return Open("127.0.0.1", std::to_string(port)) && StartReceiver();
-}
+bool LinkContext::Connect(uint16_t port) { return Open("127.0.0.1", std::to_string(port)) && StartReceiver(); }
 
 void LinkContext::Send(std::span<const uint8_t> request) {
     ++requestsSent;

@@ -20,6 +20,7 @@ private:
     bool started_ = false;
 };
 
-[[maybe_unused]] testing::Environment* const g_sockets = testing::AddGlobalTestEnvironment(new SocketsEnvironment);
+[[maybe_unused]] testing::Environment* const SOCKETS_ENVIRONMENT =
+    testing::AddGlobalTestEnvironment(new SocketsEnvironment);
 
 }  // namespace

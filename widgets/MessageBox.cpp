@@ -23,7 +23,10 @@ int RunMessageBox(const MessageBoxRequest& request) {
     std::vector<std::pair<B, int>> buttons;
     int escapeAnswer = ANSWER_OK;
     switch (request.type & 0x0F) {
-        case MBOX_OKCANCEL: buttons = {{B::Ok, ANSWER_OK}, {B::Cancel, ANSWER_CANCEL}}; escapeAnswer = ANSWER_CANCEL; break;
+        case MBOX_OKCANCEL:
+            buttons = {{B::Ok, ANSWER_OK}, {B::Cancel, ANSWER_CANCEL}};
+            escapeAnswer = ANSWER_CANCEL;
+            break;
         case MBOX_ABORTRETRYIGNORE:
             buttons = {{B::Abort, ANSWER_ABORT}, {B::Retry, ANSWER_RETRY}, {B::Ignore, ANSWER_IGNORE}};
             escapeAnswer = ANSWER_ABORT;
@@ -32,8 +35,14 @@ int RunMessageBox(const MessageBoxRequest& request) {
             buttons = {{B::Yes, ANSWER_YES}, {B::No, ANSWER_NO}, {B::Cancel, ANSWER_CANCEL}};
             escapeAnswer = ANSWER_CANCEL;
             break;
-        case MBOX_YESNO: buttons = {{B::Yes, ANSWER_YES}, {B::No, ANSWER_NO}}; escapeAnswer = ANSWER_NO; break;
-        case MBOX_RETRYCANCEL: buttons = {{B::Retry, ANSWER_RETRY}, {B::Cancel, ANSWER_CANCEL}}; escapeAnswer = ANSWER_CANCEL; break;
+        case MBOX_YESNO:
+            buttons = {{B::Yes, ANSWER_YES}, {B::No, ANSWER_NO}};
+            escapeAnswer = ANSWER_NO;
+            break;
+        case MBOX_RETRYCANCEL:
+            buttons = {{B::Retry, ANSWER_RETRY}, {B::Cancel, ANSWER_CANCEL}};
+            escapeAnswer = ANSWER_CANCEL;
+            break;
         default: buttons = {{B::Ok, ANSWER_OK}}; break;
     }
     QMessageBox::StandardButtons set;

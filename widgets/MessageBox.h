@@ -17,7 +17,7 @@ class QWidget;
 namespace kbr {
 
 // Caption of boxes that give none of their own: the program file's base name.
-inline constexpr const char* kProgramCaption = "KBR3300";
+inline constexpr const char* PROGRAM_CAPTION = "KBR3300";
 
 struct MessageBoxRequest {
     QWidget* owner = nullptr;  // null: no owner window

@@ -33,8 +33,6 @@ int CSimpleWizardApp::Run() {
     return 0;
 }
 
-int WizardServices::RunFailureDialog(ProbeFailedDialog& dialog) {
-    return dialog.exec();
-}
+int WizardServices::RunFailureDialog(ProbeFailedDialog& dialog) { return dialog.exec(); }
 
 }  // namespace kbr::wizard

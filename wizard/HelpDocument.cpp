@@ -7,12 +7,9 @@ std::optional<std::string> HelpDocumentFor(HelpHost host, int windowsMajorVersio
         return "doc/linux.htm";
     }
     switch (windowsMajorVersion) {
-    case 5:
-        return ".\\doc\\xp.htm";
-    case 6:
-        return ".\\doc\\vista.htm";
-    default:
-        return std::nullopt;
+        case 5: return ".\\doc\\xp.htm";
+        case 6: return ".\\doc\\vista.htm";
+        default: return std::nullopt;
     }
 }
 

@@ -6,9 +6,7 @@ namespace kbr::wizard {
 
 ProbeAndLaunch::ProbeAndLaunch(WizardServices& services) : services_(services) {}
 
-ProbeAndLaunch::~ProbeAndLaunch() {
-    CloseNotice();
-}
+ProbeAndLaunch::~ProbeAndLaunch() { CloseNotice(); }
 
 void ProbeAndLaunch::CloseNotice() {
     if (notice_) {

@@ -54,8 +54,6 @@ ProbeFailedDialog::ProbeFailedDialog() : QDialog(nullptr) {
     connect(help_, &QPushButton::clicked, this, &ProbeFailedDialog::HelpRequested);
 }
 
-void ProbeFailedDialog::reject() {
-    done(ID_CANCEL);
-}
+void ProbeFailedDialog::reject() { done(ID_CANCEL); }
 
 }  // namespace kbr::wizard

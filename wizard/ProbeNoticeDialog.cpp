@@ -21,8 +21,7 @@ constexpr int NOTICE_HEIGHT = 39;
 constexpr int EXPOSE_WAIT_MS = 1000;
 }  // namespace
 
-ProbeNoticeDialog::ProbeNoticeDialog()
-    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+ProbeNoticeDialog::ProbeNoticeDialog() : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
     setObjectName("ProbeNoticeDialog");
     setWindowTitle(CAPTION);
     setWindowIcon(WizardIcon());

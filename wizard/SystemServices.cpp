@@ -53,8 +53,7 @@ void SystemServices::Wait(std::chrono::milliseconds duration) {
     const QDeadlineTimer deadline(duration, Qt::PreciseTimer);
     while (!deadline.hasExpired()) {
         QEventLoop loop;
-        QTimer::singleShot(std::max<qint64>(deadline.remainingTime(), 1), Qt::PreciseTimer, &loop,
-                           &QEventLoop::quit);
+        QTimer::singleShot(std::max<qint64>(deadline.remainingTime(), 1), Qt::PreciseTimer, &loop, &QEventLoop::quit);
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     }
 }
@@ -63,9 +62,7 @@ void SystemServices::ShowMessage(QWidget* owner, const QString& text, const QStr
     (void)RunMessageBox({owner, text, caption, MBOX_OK | (type & 0xF0)});
 }
 
-bool SystemServices::OtherInstanceRunning() {
-    return wizard::OtherInstanceRunning(platform::ListProcesses());
-}
+bool SystemServices::OtherInstanceRunning() { return wizard::OtherInstanceRunning(platform::ListProcesses()); }
 
 void SystemServices::OpenHelp() {
     const platform::SystemVersion system = platform::RunningSystemVersion();

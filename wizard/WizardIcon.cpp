@@ -5,8 +5,6 @@
 
 namespace kbr::wizard {
 
-QIcon WizardIcon() {
-    return QApplication::style()->standardIcon(QStyle::SP_DriveNetIcon);
-}
+QIcon WizardIcon() { return QApplication::style()->standardIcon(QStyle::SP_DriveNetIcon); }
 
 }  // namespace kbr::wizard

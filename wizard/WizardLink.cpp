@@ -13,15 +13,13 @@ namespace {
 // Errors with which making a socket fails; a failed connect reports others.
 bool IsSocketCreationError(int error) {
     switch (error) {
-    case EMFILE:
-    case ENFILE:
-    case EAFNOSUPPORT:
-    case EPROTONOSUPPORT:
-    case ENOBUFS:
-    case ENOMEM:
-        return true;
-    default:
-        return false;
+        case EMFILE:
+        case ENFILE:
+        case EAFNOSUPPORT:
+        case EPROTONOSUPPORT:
+        case ENOBUFS:
+        case ENOMEM: return true;
+        default: return false;
     }
 }
 }  // namespace
@@ -33,9 +31,7 @@ WizardLink::WizardLink(std::string address, std::string port, TraceFunction trac
     }
 }
 
-WizardLink::~WizardLink() {
-    link_.Stop();
-}
+WizardLink::~WizardLink() { link_.Stop(); }
 
 bool WizardLink::Open() {
     if (link_.IsOpen()) {

@@ -14,11 +14,11 @@
 
 namespace {
 
-constexpr size_t kBufferSize = 16u << 20;
+constexpr size_t BUFFER_SIZE = 16u << 20;
 
 const std::vector<uint8_t>& Buffer() {
     static const std::vector<uint8_t> buffer = [] {
-        std::vector<uint8_t> bytes(kBufferSize);
+        std::vector<uint8_t> bytes(BUFFER_SIZE);
         std::mt19937 random(3300);
         for (auto& b : bytes) b = static_cast<uint8_t>(random());
         return bytes;

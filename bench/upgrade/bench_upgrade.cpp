@@ -61,8 +61,8 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr size_t kSectionSize = 2u << 20;  // two of them: 4 MiB
-constexpr std::array<uint8_t, 4> kDeviceVersion = {1, 0, 2, 3};
+constexpr size_t SECTION_SIZE = 2u << 20;  // two of them: 4 MiB
+constexpr std::array<uint8_t, 4> DEVICE_VERSION = {1, 0, 2, 3};
 
 // A reply with status 0 (all the plain clients check).
 bool Succeeded(std::span<const uint8_t> reply) {
@@ -74,9 +74,9 @@ bool Succeeded(std::span<const uint8_t> reply) {
 // upgrade step acknowledged.
 kbr::Bytes Answer(std::span<const uint8_t> request) {
     if (const auto key = kbr::ReadGetValueRequest(request)) {
-        return kbr::BuildValueReply(kDeviceVersion, 0, *key == kbr::KEY_PRODUCT_ID ? "KBR3300" : "1.0.2.3");
+        return kbr::BuildValueReply(DEVICE_VERSION, 0, *key == kbr::KEY_PRODUCT_ID ? "KBR3300" : "1.0.2.3");
     }
-    return kbr::BuildReply(kbr::ExpectedReplyType(request).value_or(kbr::REP_UPGRADE_DATA), kDeviceVersion, 0, 0);
+    return kbr::BuildReply(kbr::ExpectedReplyType(request).value_or(kbr::REP_UPGRADE_DATA), DEVICE_VERSION, 0, 0);
 }
 
 size_t g_exchanges = 0;  // requests one upgrade sends, measured by the upgrade row
@@ -90,7 +90,7 @@ struct Simulator {
     Simulator() {
         std::string error;
         auto bytes = kbr::BuildUpgradeImage(
-            kbr::StandardImageSpec("KBR3300", "2.0.0.0", "2.0.0.1", kSectionSize, kSectionSize), &error);
+            kbr::StandardImageSpec("KBR3300", "2.0.0.0", "2.0.0.1", SECTION_SIZE, SECTION_SIZE), &error);
         image = dir.File("fw.img");
         ok = bytes && kbr::WriteImageFile(image, *bytes, &error) && process.Start({"--product-id", "KBR3300"}, &error);
         if (!ok) std::fprintf(stderr, "setup failed: %s\n", error.c_str());
@@ -188,7 +188,7 @@ void BM_UpgradeOperation(benchmark::State& state) {
     }
     state.counters["exchanges"] = static_cast<double>(g_exchanges);
     state.counters["us_per_exchange"] = best * 1e6 / static_cast<double>(g_exchanges);
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 2 * kSectionSize);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 2 * SECTION_SIZE);
 }
 
 // The same conversation with the simulator from a plain blocking client on one thread: what the
@@ -357,7 +357,7 @@ private:
 };
 
 void Floor(benchmark::State& state, bool tcp) {
-    if (g_exchanges == 0) g_exchanges = 2 + 2 + 2 * ((kSectionSize + 255) / 256);  // no upgrade run: estimate
+    if (g_exchanges == 0) g_exchanges = 2 + 2 + 2 * ((SECTION_SIZE + 255) / 256);  // no upgrade run: estimate
     int fds[2] = {-1, -1};
     if (!MakePair(tcp, fds)) {
         state.SkipWithError("no socket pair");
@@ -365,7 +365,7 @@ void Floor(benchmark::State& state, bool tcp) {
     }
     std::thread responder([fd = fds[1]] {
         uint8_t request[kbr::UPGRADE_DATA_REQUEST_SIZE];
-        const kbr::Bytes reply = kbr::BuildReply(kbr::REP_UPGRADE_DATA, kDeviceVersion, 0, 0);
+        const kbr::Bytes reply = kbr::BuildReply(kbr::REP_UPGRADE_DATA, DEVICE_VERSION, 0, 0);
         while (ReadAll(fd, request, sizeof request) && WriteAll(fd, reply.data(), reply.size())) {
         }
     });
@@ -439,7 +439,7 @@ public:
         if (!MakePair(true, fds_)) return;
         responder_ = std::thread([fd = fds_[1]] {
             uint8_t request[kbr::UPGRADE_DATA_REQUEST_SIZE];
-            const kbr::Bytes reply = kbr::BuildReply(kbr::REP_UPGRADE_DATA, kDeviceVersion, 0, 0);
+            const kbr::Bytes reply = kbr::BuildReply(kbr::REP_UPGRADE_DATA, DEVICE_VERSION, 0, 0);
             while (ReadAll(fd, request, sizeof request) && WriteAll(fd, reply.data(), reply.size())) {
             }
         });
@@ -509,7 +509,7 @@ void SideBySide(int rounds, int wantedCpu, const std::string& only) {
     kbr::devsim::test::DevsimProcess sim;
     std::string error;
     auto bytes = kbr::BuildUpgradeImage(
-        kbr::StandardImageSpec("KBR3300", "2.0.0.0", "2.0.0.1", kSectionSize, kSectionSize), &error);
+        kbr::StandardImageSpec("KBR3300", "2.0.0.0", "2.0.0.1", SECTION_SIZE, SECTION_SIZE), &error);
     const std::string image = dir.File("fw.img");
     if (!bytes || !kbr::WriteImageFile(image, *bytes, &error) || !sim.Start({}, &error)) {
         std::printf("side by side: setup failed: %s\n", error.c_str());
@@ -564,7 +564,7 @@ void SideBySide(int rounds, int wantedCpu, const std::string& only) {
     }
 
     const double plainMedian = Median(rows[0].seconds);
-    const double n = static_cast<double>(requests.size());
+    const auto n = static_cast<double>(requests.size());
     std::string pinning = "unpinned";
     if (cpu >= 0) {
         pinning = "pinned to CPU ";
@@ -593,7 +593,8 @@ void SideBySide(int rounds, int wantedCpu, const std::string& only) {
     }
     std::printf("target <= 1.30 x the plain client: %s\n", verdicts.c_str());
     if (oneHopRatio > 0) {
-        std::printf("floor of any design whose receive thread hands each reply to the sending thread: %.2f\n", oneHopRatio);
+        std::printf("floor of any design whose receive thread hands each reply to the sending thread: %.2f\n",
+                    oneHopRatio);
     }
 }
 

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto value = kbr::FindImageTag(section, name);
     if (value && value->size() > section.size()) std::abort();
     // The names the program looks for, too.
-    for (std::string_view known : {kbr::kImageTagProductId, kbr::kImageTagVersion, kbr::kImageTagAppVersion}) {
+    for (std::string_view known : {kbr::IMAGE_TAG_PRODUCT_ID, kbr::IMAGE_TAG_VERSION, kbr::IMAGE_TAG_APP_VERSION}) {
         (void)kbr::FindImageTag(section, known);
     }
     return 0;

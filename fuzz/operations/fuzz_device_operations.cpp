@@ -86,7 +86,7 @@ struct Images {
     Images() {
         folder = platform::MakeFreshFolder(std::filesystem::temp_directory_path().string(), "kbr-fuzz-ops-");
         const devsim::DeviceIdentity device;
-        auto write = [&](const char* name, ImageSpec spec) {
+        auto write = [&](const char* name, const ImageSpec& spec) {
             const std::string path = folder + "/" + name;
             const auto bytes = BuildUpgradeImage(spec);
             if (!bytes || !WriteImageFile(path, *bytes, nullptr)) Broken("cannot write a fuzz image");

@@ -1,7 +1,7 @@
 // What a page can send and get back: any text as an "app:" URL through the command parse
 // (AppCommand, then ParseFunctionCommand for a function command, with the chosen file's path put
-// back where a function takes a file), and any text through the one escaping of page-call arguments, which must give a string
-// literal that decodes to the text itself.
+// back where a function takes a file), and any text through the one escaping of page-call
+// arguments, which must give a string literal that decodes to the text itself.
 //
 // Checked besides the sanitizers:
 //   - the argument is the text after the first "@" (a blank without one), the code is the
@@ -86,8 +86,8 @@ void CheckFakePaths(std::string_view text) {
     // Only the file argument of functions 8 and 14 ever becomes a chosen file's path.
     const AppCommand command = ParseAppCommand(resolved);
     const FunctionCommand function = ParseFunctionCommand(command.argument);
-    const bool isChosenPath = std::any_of(chosen.begin(), chosen.end(),
-                                          [&](const ChosenFile& file) { return file.path == function.args; });
+    const bool isChosenPath =
+        std::any_of(chosen.begin(), chosen.end(), [&](const ChosenFile& file) { return file.path == function.args; });
     if (command.code != 1003 || (function.function != 8 && function.function != 14) || !isChosenPath) {
         Broken("a command other than a file argument of function 8 or 14 changed", text);
     }
@@ -98,7 +98,9 @@ void CheckFakePaths(std::string_view text) {
 // Length of the well-formed UTF-8 sequence at text[i] (Unicode's table of well-formed byte
 // sequences), 0 when none starts there.
 size_t WellFormedLength(std::string_view text, size_t i, uint32_t& cp) {
-    const auto b = [&](size_t k) -> unsigned { return i + k < text.size() ? static_cast<uint8_t>(text[i + k]) : 0x100; };
+    const auto b = [&](size_t k) -> unsigned {
+        return i + k < text.size() ? static_cast<uint8_t>(text[i + k]) : 0x100;
+    };
     const auto in = [](unsigned v, unsigned lo, unsigned hi) { return v >= lo && v <= hi; };
     const unsigned b0 = b(0);
     if (b0 <= 0x7F) {

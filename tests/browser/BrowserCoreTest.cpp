@@ -47,7 +47,8 @@ TEST_P(AppUrlParse, MatchesAndParsesAsTheHostDoes) {
 INSTANTIATE_TEST_SUITE_P(
     Table, AppUrlParse,
     ::testing::Values(ParseCase{"app:1000@", true, 1000, ""}, ParseCase{"app:1000", true, 1000, " "},
-                      ParseCase{"APP:1003@0:abc", true, 1003, "0:abc"}, ParseCase{"aPp:1003@0:abc", true, 1003, "0:abc"},
+                      ParseCase{"APP:1003@0:abc", true, 1003, "0:abc"},
+                      ParseCase{"aPp:1003@0:abc", true, 1003, "0:abc"},
                       ParseCase{"app:1001@825@625", true, 1001, "825@625"}, ParseCase{"app:", true, 0, " "},
                       ParseCase{"app:x@y", true, 0, "y"}, ParseCase{"app: \t-12@z", true, -12, "z"},
                       ParseCase{"app:+7@", true, 7, ""}, ParseCase{"app:1008@A,B%20C", true, 1008, "A,B%20C"},
@@ -73,8 +74,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(EscapeCase{"", R"("")"}, EscapeCase{"plain 1.2.3", R"("plain 1.2.3")"},
                       EscapeCase{"\"); alert(1); (\"", R"("\"); alert(1); (\"")"},
                       EscapeCase{"back\\slash", R"("back\\slash")"}, EscapeCase{"a\nb\rc\td", R"("a\nb\rc\td")"},
-                      EscapeCase{"</script><script>x()</script>", R"("\u003c/script\u003e\u003cscript\u003ex()\u003c/script\u003e")"},
-                      EscapeCase{"it's", R"("it\u0027s")"}, EscapeCase{"\xE2\x80\xA8|\xE2\x80\xA9", R"("\u2028|\u2029")"},
+                      EscapeCase{"</script><script>x()</script>",
+                                 R"("\u003c/script\u003e\u003cscript\u003ex()\u003c/script\u003e")"},
+                      EscapeCase{"it's", R"("it\u0027s")"},
+                      EscapeCase{"\xE2\x80\xA8|\xE2\x80\xA9", R"("\u2028|\u2029")"},
                       EscapeCase{std::string("nul\0x", 5), R"("nul\u0000x")"}, EscapeCase{"\x7F", R"("\u007f")"},
                       EscapeCase{"caf\xC3\xA9", "\"caf\xC3\xA9\""}, EscapeCase{"bad\xFF\xC3", R"("bad\ufffd\ufffd")"},
                       EscapeCase{"\xC0\xAF", R"("\ufffd\ufffd")"}));
@@ -114,9 +117,9 @@ INSTANTIATE_TEST_SUITE_P(
         FakePathCase{"1008@8:C:\\fakepath\\fw", "1008@8:C:\\fakepath\\fw"},
         // The argument is the whole name of a chosen file, after the prefix.
         FakePathCase{"1003@8:C:\\fakepath\\other.img", "1003@8:C:\\fakepath\\other.img"},  // not chosen
-        FakePathCase{"1003@8:C:\\fakepath\\fw.img", "1003@8:C:\\fakepath\\fw.img"},  // "fw" is only its start
-        FakePathCase{"1003@8:C:\\fakepath\\FW", "1003@8:C:\\fakepath\\FW"},          // names are exact
-        FakePathCase{"1003@8:x C:\\fakepath\\fw", "1003@8:x C:\\fakepath\\fw"},      // not at the start
+        FakePathCase{"1003@8:C:\\fakepath\\fw.img", "1003@8:C:\\fakepath\\fw.img"},        // "fw" is only its start
+        FakePathCase{"1003@8:C:\\fakepath\\FW", "1003@8:C:\\fakepath\\FW"},                // names are exact
+        FakePathCase{"1003@8:x C:\\fakepath\\fw", "1003@8:x C:\\fakepath\\fw"},            // not at the start
         FakePathCase{"1003@8:C:\\fakepath\\", "1003@8:C:\\fakepath\\"},
         FakePathCase{"1003@8:C:/fakepath/fw", "1003@8:C:/fakepath/fw"},
         FakePathCase{"1003@8:1:\\fakepath\\fw", "1003@8:1:\\fakepath\\fw"},
@@ -183,7 +186,8 @@ TEST(PeResources, DamagedFilesAreReportedNotRead) {
 }
 
 TEST(PageLibraryLookup, FileNameIgnoresCaseAndMimeFollowsTheExtension) {
-    const auto dir = std::filesystem::temp_directory_path() / ("kbr-lookup-" + std::to_string(platform::CurrentProcessId()));
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("kbr-lookup-" + std::to_string(platform::CurrentProcessId()));
     std::filesystem::create_directories(dir);
     EXPECT_FALSE(FindFileIgnoringCase(dir, "PgPack.DLL"));
     std::ofstream(dir / "pgpack.DLL") << "x";
@@ -193,15 +197,25 @@ TEST(PageLibraryLookup, FileNameIgnoresCaseAndMimeFollowsTheExtension) {
     EXPECT_TRUE(std::filesystem::equivalent(*found, dir / "pgpack.DLL"));
     std::filesystem::remove_all(dir);
 
-    const std::pair<const char*, const char*> kTypes[] = {
-        {"Index.html", "text/html"}, {"ECB.JS", "text/javascript"}, {"STYLE.CSS", "text/css"},
-        {"IMG/DOT.GIF", "image/gif"}, {"BREBOOT.PNG", "image/png"},
+    const std::pair<const char*, const char*> MIME_TYPES[] = {
+        {"Index.html", "text/html"},
+        {"ECB.JS", "text/javascript"},
+        {"STYLE.CSS", "text/css"},
+        {"IMG/DOT.GIF", "image/gif"},
+        {"BREBOOT.PNG", "image/png"},
         // The data scripts of the page set have no extension and are loaded with <script src>.
-        {"1", "text/javascript"}, {"2", "text/javascript"}, {"3", "text/javascript"}, {"1D", "text/javascript"},
-        {"1P", "text/javascript"}, {"//1P", "text/javascript"}, {"data.d/1", "text/javascript"},
-        {"img.d/dot.gif", "image/gif"}, {"ARCHIVE.BIN", "application/octet-stream"}, {"x.", "application/octet-stream"},
+        {"1", "text/javascript"},
+        {"2", "text/javascript"},
+        {"3", "text/javascript"},
+        {"1D", "text/javascript"},
+        {"1P", "text/javascript"},
+        {"//1P", "text/javascript"},
+        {"data.d/1", "text/javascript"},
+        {"img.d/dot.gif", "image/gif"},
+        {"ARCHIVE.BIN", "application/octet-stream"},
+        {"x.", "application/octet-stream"},
     };
-    for (const auto& [name, type] : kTypes) EXPECT_EQ(MimeTypeForName(name), type) << name;
+    for (const auto& [name, type] : MIME_TYPES) EXPECT_EQ(MimeTypeForName(name), type) << name;
 }
 
 }  // namespace

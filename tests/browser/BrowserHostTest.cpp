@@ -20,17 +20,19 @@
 namespace kbr::test {
 namespace {
 
-const QString kStart = QStringLiteral("res://PgPack.dll//Index.html");
+const QString START = QStringLiteral("res://PgPack.dll//Index.html");
 
-QString Json(const QVariant& value) { return QString::fromUtf8(QJsonDocument::fromVariant(value).toJson(QJsonDocument::Compact)); }
+QString Json(const QVariant& value) {
+    return QString::fromUtf8(QJsonDocument::fromVariant(value).toJson(QJsonDocument::Compact));
+}
 
 class BrowserHost : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(host.created);
-        ASSERT_TRUE(host.LoadAndWait(kStart));
+        ASSERT_TRUE(host.LoadAndWait(START));
         ASSERT_TRUE(host.lastLoadOk);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return host.documentReady == 1; }, kLoadTimeoutMs));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return host.documentReady == 1; }, LOAD_TIMEOUT_MS));
     }
     // Calls a page function and waits for the delivery to finish.
     std::pair<bool, std::string> Call(const std::string& name, const PageScript::StringList& args, bool asArray) {
@@ -45,7 +47,7 @@ protected:
                                   : host.control->Script().CallFunction(name, args, &result, callback);
         EXPECT_TRUE(sent);
         EXPECT_EQ(result, "");  // results arrive through the callback
-        EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, kLoadTimeoutMs));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, LOAD_TIMEOUT_MS));
         return outcome;
     }
     TestHost host;
@@ -54,7 +56,8 @@ protected:
 TEST_F(BrowserHost, BindsTheFirstDocumentAndKeepsItsTitle) {
     EXPECT_EQ(host.control->PageTitle(), "Login Test");
     EXPECT_TRUE(host.control->IsBound());
-    EXPECT_TRUE(Eval(host.control, "ecbLoaded === true && getComputedStyle(document.body).fontFamily.length > 0").toBool());
+    EXPECT_TRUE(
+        Eval(host.control, "ecbLoaded === true && getComputedStyle(document.body).fontFamily.length > 0").toBool());
 
     ASSERT_TRUE(host.LoadAndWait("res://PgPack.dll/second.html"));
     EXPECT_TRUE(host.lastLoadOk);
@@ -83,14 +86,15 @@ TEST(BrowserHostUnbound, AFailedFirstLoadLeavesTheControlUnbound) {
 }
 
 TEST(BrowserHostUnbound, ADamagedPageLibraryServesNothing) {
-    const auto damaged = std::filesystem::temp_directory_path() / ("kbr-damaged-" + std::to_string(::getpid()) + ".dll");
+    const auto damaged =
+        std::filesystem::temp_directory_path() / ("kbr-damaged-" + std::to_string(::getpid()) + ".dll");
     {
         std::ofstream out(damaged, std::ios::binary);
         out << "MZ this is not a page library";
     }
     TestHost host;
     host.services.pageLibraryPath = damaged;
-    const bool loaded = host.LoadAndWait(kStart);
+    const bool loaded = host.LoadAndWait(START);
     std::filesystem::remove(damaged);
     ASSERT_TRUE(loaded);
     EXPECT_FALSE(host.lastLoadOk);
@@ -129,8 +133,11 @@ TEST_F(BrowserHost, ResultsMissingAndRaisingFunctions) {
 }
 
 TEST_F(BrowserHost, HostileStringsArriveUnchanged) {
-    const PageScript::StringList hostile = {"\"); window.pwned = 1; (\"", "back\\slash'quote", "line\nbreak\r\n",
-                                            "</script><script>window.pwned=2</script>", "sep\xE2\x80\xA8" "arator",
+    const PageScript::StringList hostile = {"\"); window.pwned = 1; (\"",
+                                            "back\\slash'quote",
+                                            "line\nbreak\r\n",
+                                            "</script><script>window.pwned=2</script>",
+                                            "sep\u2028arator",
                                             "${x}`tick`"};
     EXPECT_TRUE(Call("record", hostile, false).first);
     EXPECT_TRUE(Call("noSuch\"]); window.pwned = 3; (x[\"", {}, false).first == false);
@@ -157,7 +164,7 @@ TEST_F(BrowserHost, ScriptBoxesAreTitledCaption) {
 // A page of the library reaches its boxes through the bridge; a document without the bridge's
 // token through the engine's own alert, confirm and prompt. Both end in the same boxes.
 TEST_F(BrowserHost, ScriptBoxesAreTheSameWithAndWithoutTheBridge) {
-    for (const QString& url : {kStart, QStringLiteral("data:text/html,<title>data</title><body>no token</body>")}) {
+    for (const QString& url : {START, QStringLiteral("data:text/html,<title>data</title><body>no token</body>")}) {
         SCOPED_TRACE(url.toStdString());
         ASSERT_TRUE(host.LoadAndWait(url));
         FakeHostServices& services = host.services;
@@ -174,7 +181,8 @@ TEST_F(BrowserHost, ScriptBoxesAreTheSameWithAndWithoutTheBridge) {
             EXPECT_EQ(services.boxes[i].owner, nullptr);
             EXPECT_EQ(services.boxes[i].caption, "Caption");
             EXPECT_EQ(services.boxes[i].text, i == 0 ? "A" : "C");
-            EXPECT_EQ(services.boxes[i].type, i == 0 ? MBOX_OK | MBOX_ICONEXCLAMATION : MBOX_OKCANCEL | MBOX_ICONQUESTION);
+            EXPECT_EQ(services.boxes[i].type,
+                      i == 0 ? MBOX_OK | MBOX_ICONEXCLAMATION : MBOX_OKCANCEL | MBOX_ICONQUESTION);
         }
 
         services.promptAnswer = QStringLiteral("typed");
@@ -238,10 +246,11 @@ TEST_F(BrowserHost, CallsMadeDuringACommandAreAppliedBeforeNavigateReturns) {
     EXPECT_EQ(boxes.boxes[0].text, "Exception occurred.\r\n");
     EXPECT_EQ(boxes.boxes[0].caption, "KBR3300");
     // The outcomes, read back from the page afterwards, in order; the raising call's box once.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ran.size() == 4; }, kLoadTimeoutMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ran.size() == 4; }, LOAD_TIMEOUT_MS));
     EXPECT_EQ(ran, (std::vector<bool>{true, false, false, true}));
     EXPECT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(Json(Eval(host.control, "log")), R"([["first","x"],{"dims":1,"first":"b","items":["b","a"],"lbound":0,"ubound":1}])");
+    EXPECT_EQ(Json(Eval(host.control, "log")),
+              R"([["first","x"],{"dims":1,"first":"b","items":["b","a"],"lbound":0,"ubound":1}])");
 }
 
 // A call sent while the page is busy and then blocks in a command (still queued behind it) runs
@@ -257,7 +266,7 @@ TEST_F(BrowserHost, CallsSentBeforeThePageBlocksRunBeforeThoseOfItsCommand) {
     Eval(host.control, "log = []");
     host.control->page()->runJavaScript("window.navigate('app:1701@'); log.push(['after-navigate']);");
     ASSERT_TRUE(host.control->Script().CallFunction("record", {"queued"}, nullptr, outcome("queued")));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return done.size() == 2; }, kLoadTimeoutMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done.size() == 2; }, LOAD_TIMEOUT_MS));
     EXPECT_EQ(done, (std::vector<std::string>{"queued", "during"}));
     EXPECT_EQ(Json(Eval(host.control, "log")), R"([["queued"],["during"],["after-navigate"]])");
 }
@@ -285,14 +294,16 @@ TEST_F(BrowserHost, CallsMadeWhileACommandShowsABoxArriveBeforeNavigateReturns) 
         host.control->Script().CallFunction("record", {"during-alert"});
         return ANSWER_OK;
     };
-    const QString logged = Eval(host.control, "(function(){log=[];alert('x');return JSON.stringify(log);})()").toString();
+    const QString logged =
+        Eval(host.control, "(function(){log=[];alert('x');return JSON.stringify(log);})()").toString();
     host.services.onBox = nullptr;
     EXPECT_EQ(logged, R"([["during-alert"]])");
 }
 
 TEST_F(BrowserHost, DataScriptsAreServedAsScripts) {
-    EXPECT_EQ(Eval(host.control, "(function(){var x=new XMLHttpRequest();x.open('GET','1D',false);x.send(null);"
-                                 "return x.getResponseHeader('Content-Type');})()")
+    EXPECT_EQ(Eval(host.control,
+                   "(function(){var x=new XMLHttpRequest();x.open('GET','1D',false);x.send(null);"
+                   "return x.getResponseHeader('Content-Type');})()")
                   .toString(),
               "text/javascript");
     EXPECT_TRUE(Eval(host.control, "dataScriptLoaded === true").toBool());
@@ -304,9 +315,10 @@ TEST(BrowserHostDelivery, CallsAroundTheFirstLoadArriveInOrder) {
     TestHost host;
     std::vector<std::string> done;
     const auto call = [&](const std::string& tag) {
-        return host.control->Script().CallFunction("record", {tag}, nullptr, [&done, tag](bool ran, const std::string&) {
-            done.push_back(tag + (ran ? "" : ": not run"));
-        });
+        return host.control->Script().CallFunction("record", {tag}, nullptr,
+                                                   [&done, tag](bool ran, const std::string&) {
+                                                       done.push_back(tag + (ran ? "" : ": not run"));
+                                                   });
     };
     host.onCommand = [&](const AppCommand& command) {
         if (command.code == 1900) {
@@ -320,9 +332,10 @@ TEST(BrowserHostDelivery, CallsAroundTheFirstLoadArriveInOrder) {
     });
     host.control->Navigate("res://PgPack.dll/onload.html");
     EXPECT_TRUE(call("before-load"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return done.size() == 3; }, kLoadTimeoutMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done.size() == 3; }, LOAD_TIMEOUT_MS));
     EXPECT_EQ(done, (std::vector<std::string>{"before-load", "during-onload", "at-load-finished"}));
-    EXPECT_EQ(Json(Eval(host.control, "log")), R"(["before-load","during-onload","onload-returned","at-load-finished"])");
+    EXPECT_EQ(Json(Eval(host.control, "log")),
+              R"(["before-load","during-onload","onload-returned","at-load-finished"])");
     EXPECT_EQ(host.control->PageTitle(), "Onload Command");
 }
 
@@ -349,7 +362,7 @@ TEST(BrowserHostFiles, CommandsNameTheChosenFileByItsFullPath) {
         QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(20, 20));
     };
     clickInput();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !host.commands.empty(); }, kLoadTimeoutMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !host.commands.empty(); }, LOAD_TIMEOUT_MS));
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(host.commands[0].code, 1003);
     EXPECT_EQ(host.commands[0].argument, "8:" + file.string());
@@ -357,9 +370,10 @@ TEST(BrowserHostFiles, CommandsNameTheChosenFileByItsFullPath) {
 
     // The image version read (function 14) too, any letter case of the prefix; names not chosen
     // stay as sent, and so does every command that takes no file path.
-    Eval(host.control, "window.navigate('app:1003@14:c:\\\\FAKEPATH\\\\fw image 1.img'); "
-                       "window.navigate('app:1003@14:C:\\\\fakepath\\\\other.img'); "
-                       "window.navigate('app:1003@5:C:\\\\fakepath\\\\fw image 1.img')");
+    Eval(host.control,
+         "window.navigate('app:1003@14:c:\\\\FAKEPATH\\\\fw image 1.img'); "
+         "window.navigate('app:1003@14:C:\\\\fakepath\\\\other.img'); "
+         "window.navigate('app:1003@5:C:\\\\fakepath\\\\fw image 1.img')");
     ASSERT_EQ(host.commands.size(), 4u);
     EXPECT_EQ(host.commands[1].argument, "14:" + file.string());
     EXPECT_EQ(host.commands[2].argument, "14:C:\\fakepath\\other.img");
@@ -374,9 +388,9 @@ TEST(BrowserHostFiles, CommandsNameTheChosenFileByItsFullPath) {
     }
     Eval(host.control, "document.getElementById('f').multiple = true");
     clickInput();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return host.commands.size() == 5; }, kLoadTimeoutMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return host.commands.size() == 5; }, LOAD_TIMEOUT_MS));
     const auto& kept = static_cast<HtmlPage*>(host.control->page())->ChosenFiles();
-    ASSERT_EQ(kept.size(), HtmlPage::kMaxChosenFiles);
+    ASSERT_EQ(kept.size(), HtmlPage::MAX_CHOSEN_FILES);
     EXPECT_EQ(kept.back().name, "more19.img");
     EXPECT_EQ(kept.front().name, "more4.img");
 
@@ -402,7 +416,7 @@ TEST(PageScriptDelivery, AnswersCarryEveryWaitingCallAndUndeliverableCallsEndAsN
     script.BeginBridgeCall();
     EXPECT_TRUE(script.CallFunction("third", {}, nullptr, outcome("page gone")));
     EXPECT_TRUE(script.EndBridgeCall(false).isEmpty());  // the page went away during its command
-    script.DocumentFailed();                            // and its document never came
+    script.DocumentFailed();                             // and its document never came
     ASSERT_TRUE(QTest::qWaitFor([&] { return done.size() == 3; }, 5000));
     EXPECT_EQ(done, (std::vector<std::string>{"page gone: not run", "waiting: not run", "answered: not run"}));
     EXPECT_FALSE(script.CallFunction("f", {}));
@@ -423,7 +437,7 @@ TEST_F(BrowserHost, ModalChildWindowRunsToItsEndInsideTheCommand) {
         };
         child.control->Navigate(QString::fromStdString("res://PgPack.dll/" + command.argument));
         child.exec();
-        events.push_back("child closed");
+        events.emplace_back("child closed");
         host.control->Script().CallFunction("record", {"after-child"});
     };
     EXPECT_EQ(Eval(host.control, "openChild()").toString(), "returned");
@@ -434,11 +448,12 @@ TEST_F(BrowserHost, ModalChildWindowRunsToItsEndInsideTheCommand) {
 // Pages of any other origin get nothing done, even with the control's token.
 TEST_F(BrowserHost, OtherOriginsCannotIssueCommands) {
     const QString token = host.control->BridgeToken();
-    const QString steal = QStringLiteral(
-        "(function(){try{var x=new XMLHttpRequest();"
-        "x.open('GET','res://pgpack.dll/.kbr-bridge?t=%1&k=app&a=app%3A1000%40',false);x.send(null);}catch(e){}"
-        "try{window.navigate('app:1000@');}catch(e){} return 'tried';})()")
-                              .arg(token);
+    const QString steal =
+        QStringLiteral(
+            "(function(){try{var x=new XMLHttpRequest();"
+            "x.open('GET','res://pgpack.dll/.kbr-bridge?t=%1&k=app&a=app%3A1000%40',false);x.send(null);}catch(e){}"
+            "try{window.navigate('app:1000@');}catch(e){} return 'tried';})()")
+            .arg(token);
     ASSERT_TRUE(host.LoadAndWait("data:text/html,<title>data</title><body>data page</body>"));
     EXPECT_EQ(Eval(host.control, steal).toString(), "tried");
 
@@ -446,7 +461,7 @@ TEST_F(BrowserHost, OtherOriginsCannotIssueCommands) {
     EXPECT_FALSE(host.lastLoadOk);  // file loads are refused in page windows
 
     // A res page with a wrong token gets nothing either.
-    ASSERT_TRUE(host.LoadAndWait(kStart));
+    ASSERT_TRUE(host.LoadAndWait(START));
     EXPECT_EQ(Eval(host.control,
                    "(function(){var x=new XMLHttpRequest();"
                    "x.open('GET','/.kbr-bridge?t=0123&k=app&a=app%3A1000%40',false);"
@@ -511,7 +526,7 @@ TEST(HtmlHostEventsDefaults, ResultsAreThePlatformCodes) {
     EXPECT_EQ(info.dwFlags, 0x0004000Cu);
     EXPECT_EQ(info.dwDoubleClick, 0u);
     EXPECT_EQ(info.pchHostCss, reinterpret_cast<OLECHAR*>(&info));
-    IDispatch* external = reinterpret_cast<IDispatch*>(&info);
+    auto* external = reinterpret_cast<IDispatch*>(&info);
     EXPECT_EQ(events.GetExternal(&external), KBR_E_NOTIMPL);
     EXPECT_EQ(external, nullptr);
     EXPECT_EQ(events.ShowContextMenu(0, nullptr, nullptr, nullptr), KBR_E_NOTIMPL);

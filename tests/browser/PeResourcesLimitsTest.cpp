@@ -45,14 +45,14 @@ void PutU32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
 // use the same name of `units` UTF-16 units (U+4E00, three bytes each in UTF-8) and the same
 // 4-byte data.
 std::vector<uint8_t> SharedNameLibrary(uint32_t entries, uint16_t units) {
-    constexpr size_t kSectionAt = 0x200, kRva = 0x1000, kOptional = 0x58;
+    constexpr size_t SECTION_AT = 0x200, RVA = 0x1000, OPTIONAL_HEADER = 0x58;
     const size_t nameDirectory = 24;
     const size_t dataEntry = nameDirectory + 16 + 8 * size_t{entries};
     const size_t name = dataEntry + 16;
     const size_t payload = name + 2 + 2 * size_t{units};
     const size_t areaSize = payload + 4;
 
-    std::vector<uint8_t> f(kSectionAt + areaSize, 0);
+    std::vector<uint8_t> f(SECTION_AT + areaSize, 0);
     f[0] = 'M';
     f[1] = 'Z';
     PutU32(f, 0x3C, 0x40);
@@ -61,17 +61,17 @@ std::vector<uint8_t> SharedNameLibrary(uint32_t entries, uint16_t units) {
     PutU16(f, 0x44, 0x8664);  // machine
     PutU16(f, 0x46, 1);       // sections
     PutU16(f, 0x54, 240);     // optional header size
-    PutU16(f, kOptional, 0x20B);
-    PutU32(f, kOptional + 108, 16);  // data directories
-    PutU32(f, kOptional + 128, kRva);
-    PutU32(f, kOptional + 132, static_cast<uint32_t>(areaSize));
-    const size_t section = kOptional + 240;
+    PutU16(f, OPTIONAL_HEADER, 0x20B);
+    PutU32(f, OPTIONAL_HEADER + 108, 16);  // data directories
+    PutU32(f, OPTIONAL_HEADER + 128, RVA);
+    PutU32(f, OPTIONAL_HEADER + 132, static_cast<uint32_t>(areaSize));
+    const size_t section = OPTIONAL_HEADER + 240;
     PutU32(f, section + 8, static_cast<uint32_t>(areaSize));
-    PutU32(f, section + 12, kRva);
+    PutU32(f, section + 12, RVA);
     PutU32(f, section + 16, static_cast<uint32_t>(areaSize));
-    PutU32(f, section + 20, kSectionAt);
+    PutU32(f, section + 20, SECTION_AT);
 
-    const auto area = [&](size_t offset) { return kSectionAt + offset; };
+    const auto area = [&](size_t offset) { return SECTION_AT + offset; };
     PutU16(f, area(14), 1);  // root: one id entry
     PutU32(f, area(16), RT_HTML_TYPE);
     PutU32(f, area(20), 0x80000000u | nameDirectory);
@@ -80,7 +80,7 @@ std::vector<uint8_t> SharedNameLibrary(uint32_t entries, uint16_t units) {
         PutU32(f, area(nameDirectory + 16 + 8 * i), 0x80000000u | static_cast<uint32_t>(name));
         PutU32(f, area(nameDirectory + 20 + 8 * i), static_cast<uint32_t>(dataEntry));
     }
-    PutU32(f, area(dataEntry), static_cast<uint32_t>(kRva + payload));
+    PutU32(f, area(dataEntry), static_cast<uint32_t>(RVA + payload));
     PutU32(f, area(dataEntry + 4), 4);
     PutU16(f, area(name), units);
     for (size_t i = 0; i < units; ++i) PutU16(f, area(name + 2 + 2 * i), 0x4E00);

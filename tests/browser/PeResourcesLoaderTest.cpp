@@ -39,15 +39,13 @@ TEST_P(PeResourcesThroughTheLoader, EveryListedPageHasTheSameBytes) {
         EXPECT_EQ(std::memcmp(bytes, file.bytes.data() + page.offset, page.size), 0) << page.name;
 
         // The language the reader reports is the one the loader finds the page under.
-        EXPECT_NE(::FindResourceExA(library, MAKEINTRESOURCEA(RT_HTML_TYPE), page.name.c_str(), page.language),
-                  nullptr)
+        EXPECT_NE(::FindResourceExA(library, MAKEINTRESOURCEA(RT_HTML_TYPE), page.name.c_str(), page.language), nullptr)
             << page.name << " in language " << page.language;
     }
     ::FreeLibrary(library);
 }
 
-INSTANTIATE_TEST_SUITE_P(Libraries, PeResourcesThroughTheLoader,
-                         testing::Values(KBR_TEST_PGPACK, KBR_PAGES_PGPACK),
+INSTANTIATE_TEST_SUITE_P(Libraries, PeResourcesThroughTheLoader, testing::Values(KBR_TEST_PGPACK, KBR_PAGES_PGPACK),
                          [](const testing::TestParamInfo<const char*>& info) {
                              return info.index == 0 ? std::string("TestPages") : std::string("PageSet");
                          });

@@ -46,8 +46,8 @@ TEST(PeResources, NamesAndBytesMatchWrestool) {
     EXPECT_EQ(ours, listed);
 
     for (const PeResource& res : reader.Resources()) {
-        const std::string extracted = RunCommand("wrestool -x --raw --type=23 --name='" + res.name + "' '" +
-                                          std::string(KBR_TEST_PGPACK) + "'");
+        const std::string extracted =
+            RunCommand("wrestool -x --raw --type=23 --name='" + res.name + "' '" + std::string(KBR_TEST_PGPACK) + "'");
         const std::string mine(reinterpret_cast<const char*>(bytes.data() + res.offset), res.size);
         EXPECT_EQ(mine, extracted) << res.name;
         EXPECT_EQ(res.language, 1033) << res.name;

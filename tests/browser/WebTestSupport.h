@@ -23,7 +23,7 @@
 
 namespace kbr::test {
 
-constexpr int kLoadTimeoutMs = 60000;
+constexpr int LOAD_TIMEOUT_MS = 60000;
 
 // The services of a TestHost, made before it.
 struct HostServicesMember {
@@ -63,7 +63,7 @@ public:
     bool LoadAndWait(const QString& url) {
         const int before = loads;
         control->Navigate(url);
-        return QTest::qWaitFor([&] { return loads > before; }, kLoadTimeoutMs);
+        return QTest::qWaitFor([&] { return loads > before; }, LOAD_TIMEOUT_MS);
     }
 
     CHtmlCtrl* control = nullptr;
@@ -76,7 +76,7 @@ public:
 };
 
 // Runs script in the page and waits for its value.
-inline QVariant Eval(CHtmlCtrl* control, const QString& script, int timeoutMs = kLoadTimeoutMs) {
+inline QVariant Eval(CHtmlCtrl* control, const QString& script, int timeoutMs = LOAD_TIMEOUT_MS) {
     struct State {
         bool done = false;
         QVariant value;

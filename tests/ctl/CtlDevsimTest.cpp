@@ -20,18 +20,16 @@ using devsim::test::ScratchDir;
 
 template <typename Case>
     requires requires(const Case& c) { c.name; }
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.name;
-}
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
-constexpr const char* kPassword = "admin";
+constexpr const char* PASSWORD = "admin";
 
 // An image for the simulator ("KBR3300", firmware 1.0.2.3): 1 KiB sections, four chunks each.
 std::string WriteImage(const ScratchDir& dir, std::string_view name, const ImageSpec& plan) {
     std::string error;
     const auto bytes = BuildUpgradeImage(plan, &error);
     EXPECT_TRUE(bytes) << error;
-    const std::string path = dir.File(name);
+    std::string path = dir.File(name);
     EXPECT_TRUE(WriteImageFile(path, *bytes, &error)) << error;
     return path;
 }
@@ -59,8 +57,8 @@ protected:
         ASSERT_TRUE(sim.Start(devsimArgs, &error)) << error;
     }
     // Runs the tool on the simulator with the password in the environment.
-    CtlResult Run(std::vector<std::string> args, std::vector<std::pair<std::string, std::string>> environment = {
-                                                     {"KBR3300_PASSWORD", kPassword}}) {
+    CtlResult Run(std::vector<std::string> args,
+                  std::vector<std::pair<std::string, std::string>> environment = {{"KBR3300_PASSWORD", PASSWORD}}) {
         CtlRun run;
         run.args = LoopbackAddress(sim.Port());
         run.args.insert(run.args.end(), args.begin(), args.end());
@@ -100,9 +98,9 @@ TEST_F(Ctl, ConfigSetChangesWhatItNamesAndReadsBack) {
 
     CtlResult get = Run({"config", "get", "--with-secrets"});
     ASSERT_EQ(get.exitCode, 0) << get.err;
-    for (const char* part : {"Channel           21 (1300 MHz)", "Channel mask      1048576", "Scan mask         357908480",
-                             "Privacy           on (SwConfig 4096)", "Admin password    admin",
-                             "Network password  123456789012"}) {
+    for (const char* part :
+         {"Channel           21 (1300 MHz)", "Channel mask      1048576", "Scan mask         357908480",
+          "Privacy           on (SwConfig 4096)", "Admin password    admin", "Network password  123456789012"}) {
         EXPECT_NE(get.out.find(part), std::string::npos) << part << "\n" << get.out;
     }
     // A new administrator password is the next login's.
@@ -244,15 +242,18 @@ TEST_F(Ctl, UpgradeOfAValidImageThatCannotBeSentSaysWhy) {
     const std::string untagged = Image("untagged.img", noVersion);
     CtlResult result = Run({"upgrade", untagged});
     EXPECT_EQ(result.exitCode, 4);
-    EXPECT_EQ(result.err, "kbr3300ctl: " + untagged + ": section 2 has no \"version\" tag. Not a valid upgrade file!\n");
+    EXPECT_EQ(result.err,
+              "kbr3300ctl: " + untagged + ": section 2 has no \"version\" tag. Not a valid upgrade file!\n");
 
     // 65537 chunks: the count of chunks still to come is 16 bits wide, so the first chunk would
     // say it is the last. The adaptor takes it for one, the pass fails twice, and the tool says why.
-    const std::string tooMany = Image("toomany.img", StandardImageSpec("KBR3300", "2.0.0.0", "2.0.0.0", 65537 * 256, 512));
+    const std::string tooMany =
+        Image("toomany.img", StandardImageSpec("KBR3300", "2.0.0.0", "2.0.0.0", 65537 * 256, 512));
     result = Run({"upgrade", tooMany});
     EXPECT_EQ(result.exitCode, 4);
-    EXPECT_EQ(result.err, "kbr3300ctl: " + tooMany +
-                              ": section 1 has 65537 chunks of 256 bytes; an upgrade can count at most 65536 (16 MiB)\n");
+    EXPECT_EQ(result.err,
+              "kbr3300ctl: " + tooMany +
+                  ": section 1 has 65537 chunks of 256 bytes; an upgrade can count at most 65536 (16 MiB)\n");
 }
 
 TEST_F(Ctl, UpgradeFileNameWithPercent20IsTakenLiterally) {
@@ -295,11 +296,12 @@ TEST_F(Ctl, ProgressBarOnATerminal) {
     CtlRun run;
     run.args = LoopbackAddress(sim.Port());
     run.args.insert(run.args.end(), {"upgrade", image});
-    run.environment = {{"KBR3300_PASSWORD", kPassword}};
+    run.environment = {{"KBR3300_PASSWORD", PASSWORD}};
     run.errorOnTerminal = true;
     const CtlResult result = RunCtl(run);
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_NE(result.err.find("\r[------------------------------]   0%  0.0 / 0.5 MiB"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("\r[------------------------------]   0%  0.0 / 0.5 MiB"), std::string::npos)
+        << result.err;
     EXPECT_TRUE(std::regex_search(result.err, std::regex("\r\\[#{30}\\] 100%  0\\.5 / 0\\.5 MiB"))) << result.err;
 }
 
@@ -310,7 +312,7 @@ TEST_F(Ctl, DiagnosticsOnceAndWatched) {
     EXPECT_EQ(Count(once.out, "Link: up"), 1u) << once.out;
     CtlResult watched = Run({"--json", "diag", "--watch", "2.5"});
     ASSERT_EQ(watched.exitCode, 0) << watched.err;
-    const size_t readings = Count(watched.out, "\"event\":\"diagnostics\"");
+    const size_t readings = Count(watched.out, R"("event":"diagnostics")");
     EXPECT_GE(readings, 2u) << watched.out;
     EXPECT_LE(readings, 4u) << "about one a second, not as fast as the device answers";
 }
@@ -320,22 +322,24 @@ TEST_F(Ctl, DiagnosticsOnceAndWatched) {
 TEST_F(Ctl, PasswordComesFromAFileTheEnvironmentOrNowhere) {
     Start();
     const std::string file = dir.File("password");
-    std::ofstream(file) << kPassword << "\n";
+    std::ofstream(file) << PASSWORD << "\n";
     EXPECT_EQ(Run({"config", "get", "--password-file", file}, {}).exitCode, 0);
     CtlRun fromInput;
     fromInput.args = LoopbackAddress(sim.Port());
     fromInput.args.insert(fromInput.args.end(), {"--password-file", "-", "config", "get"});
-    fromInput.input = std::string(kPassword) + "\n";
+    fromInput.input = std::string(PASSWORD) + "\n";
     EXPECT_EQ(RunCtl(fromInput).exitCode, 0);
 
     // No file, no variable, no terminal: a usage error before anything is sent.
     const CtlResult none = Run({"config", "get"}, {});
     EXPECT_EQ(none.exitCode, 2);
-    EXPECT_EQ(none.err, "kbr3300ctl: no password: give --password-file FILE, set KBR3300_PASSWORD, or run on a "
-                        "terminal to type it\n");
+    EXPECT_EQ(none.err,
+              "kbr3300ctl: no password: give --password-file FILE, set KBR3300_PASSWORD, or run on a "
+              "terminal to type it\n");
     const CtlResult missing = Run({"config", "get", "--password-file", dir.File("nope")}, {});
     EXPECT_EQ(missing.exitCode, 2);
-    EXPECT_EQ(missing.err, "kbr3300ctl: cannot read the password: " + dir.File("nope") + ": No such file or directory\n");
+    EXPECT_EQ(missing.err,
+              "kbr3300ctl: cannot read the password: " + dir.File("nope") + ": No such file or directory\n");
 }
 
 TEST(CtlUnreachable, NothingListeningIsExitThree) {
@@ -344,7 +348,7 @@ TEST(CtlUnreachable, NothingListeningIsExitThree) {
         CtlRun run;
         run.args = LoopbackAddress(port);
         run.args.insert(run.args.end(), command.begin(), command.end());
-        run.environment = {{"KBR3300_PASSWORD", kPassword}};
+        run.environment = {{"KBR3300_PASSWORD", PASSWORD}};
         const CtlResult result = RunCtl(run);
         EXPECT_EQ(result.exitCode, 3) << command[0];
         EXPECT_EQ(result.err, "kbr3300ctl: cannot connect to 127.0.0.1:" + std::to_string(port) +
@@ -402,74 +406,95 @@ TEST_P(CtlFaults, EndWithTheirExitCodeAndMessage) {
     const CtlResult result = Run(args);
     EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
     const std::string expected = *c.err ? "kbr3300ctl: " + std::string(c.err) + "\n" : "";
-    std::string err = std::regex_replace(result.err, std::regex("127\\.0\\.0\\.1:[0-9]+"), "ADDR");
+    std::string err = std::regex_replace(result.err, std::regex(R"(127\.0\.0\.1:[0-9]+)"), "ADDR");
     EXPECT_EQ(err, expected);
 }
 
-const std::vector<std::string> kGet = {"config", "get"};
-const std::vector<std::string> kSet = {"config", "set", "privacy=on"};
-const std::vector<std::string> kUpgrade = {"upgrade", "IMAGE"};
+const std::vector<std::string> GET = {"config", "get"};
+const std::vector<std::string> SET = {"config", "set", "privacy=on"};
+const std::vector<std::string> UPGRADE = {"upgrade", "IMAGE"};
 
 INSTANTIATE_TEST_SUITE_P(
     Login, CtlFaults,
     ::testing::Values(
-        FaultCase{"status", {"0:1:status"}, kGet, 1, "Password Incorrect!"},
+        FaultCase{"status", {"0:1:status"}, GET, 1, "Password Incorrect!"},
         // The login takes any reply; its status decides.
-        FaultCase{"wrongType", {"0:1:wrong-type"}, kGet, 0, ""},
-        FaultCase{"short16", {"0:1:short16"}, kGet, 5, "Unable to login: no answer from the adaptor within 0.5 s"},
-        FaultCase{"silent", {"0:1:silent"}, kGet, 5, "Unable to login: no answer from the adaptor within 0.5 s"},
-        FaultCase{"close", {"0:1:close"}, kGet, 5, "lost the connection to ADDR during the login"}),
+        FaultCase{"wrongType", {"0:1:wrong-type"}, GET, 0, ""},
+        FaultCase{"short16", {"0:1:short16"}, GET, 5, "Unable to login: no answer from the adaptor within 0.5 s"},
+        FaultCase{"silent", {"0:1:silent"}, GET, 5, "Unable to login: no answer from the adaptor within 0.5 s"},
+        FaultCase{"close", {"0:1:close"}, GET, 5, "lost the connection to ADDR during the login"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
     ReadSettings, CtlFaults,
     ::testing::Values(
-        FaultCase{"status", {"2:1:status"}, kGet, 1, "the adaptor refused the settings read (REP_CONFIG with status 1)"},
+        FaultCase{"status", {"2:1:status"}, GET, 1, "the adaptor refused the settings read (REP_CONFIG with status 1)"},
         // Another reply type makes the read ask again.
-        FaultCase{"wrongType", {"2:1:wrong-type"}, kGet, 0, ""},
-        FaultCase{"short16", {"2:1:short16"}, kGet, 5, "no answer from the adaptor to the settings read within 0.5 s"},
-        FaultCase{"silent", {"2:1:silent"}, kGet, 5, "no answer from the adaptor to the settings read within 0.5 s"},
-        FaultCase{"close", {"2:1:close"}, kGet, 5, "lost the connection to ADDR during the settings read"},
-        FaultCase{"readBackRefused", {"2:2:status"}, kSet, 1,
+        FaultCase{"wrongType", {"2:1:wrong-type"}, GET, 0, ""},
+        FaultCase{"short16", {"2:1:short16"}, GET, 5, "no answer from the adaptor to the settings read within 0.5 s"},
+        FaultCase{"silent", {"2:1:silent"}, GET, 5, "no answer from the adaptor to the settings read within 0.5 s"},
+        FaultCase{"close", {"2:1:close"}, GET, 5, "lost the connection to ADDR during the settings read"},
+        FaultCase{"readBackRefused",
+                  {"2:2:status"},
+                  SET,
+                  1,
                   "the adaptor refused the settings read (REP_CONFIG with status 1)"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
     WriteSettings, CtlFaults,
     ::testing::Values(
-        FaultCase{"status", {"6:1:status"}, kSet, 1,
-                  "the adaptor refused the settings write (REP_SET_CONFIG with status 1)"},
-        FaultCase{"wrongType", {"6:1:wrong-type"}, kSet, 1,
+        FaultCase{
+            "status", {"6:1:status"}, SET, 1, "the adaptor refused the settings write (REP_SET_CONFIG with status 1)"},
+        FaultCase{"wrongType",
+                  {"6:1:wrong-type"},
+                  SET,
+                  1,
                   "the adaptor answered the settings write with REP_ACTION, not REP_SET_CONFIG"},
-        FaultCase{"short16", {"6:1:short16"}, kSet, 5, "no answer from the adaptor to the settings write within 0.5 s"},
-        FaultCase{"silent", {"6:1:silent"}, kSet, 5, "no answer from the adaptor to the settings write within 0.5 s"},
-        FaultCase{"close", {"6:1:close"}, kSet, 5, "lost the connection to ADDR during the settings write"}),
+        FaultCase{"short16", {"6:1:short16"}, SET, 5, "no answer from the adaptor to the settings write within 0.5 s"},
+        FaultCase{"silent", {"6:1:silent"}, SET, 5, "no answer from the adaptor to the settings write within 0.5 s"},
+        FaultCase{"close", {"6:1:close"}, SET, 5, "lost the connection to ADDR during the settings write"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
     Diagnostics, CtlFaults,
     ::testing::Values(
-        FaultCase{"status", {"8:1:status"}, {"diag"}, 1,
-                  "the adaptor refused the diagnostics read (REP_DIAG with status 1)"},
-        FaultCase{"wrongType", {"8:1:wrong-type"}, {"diag"}, 1,
+        FaultCase{
+            "status", {"8:1:status"}, {"diag"}, 1, "the adaptor refused the diagnostics read (REP_DIAG with status 1)"},
+        FaultCase{"wrongType",
+                  {"8:1:wrong-type"},
+                  {"diag"},
+                  1,
                   "the adaptor answered the diagnostics read with REP_SET_CONFIG, not REP_DIAG"},
-        FaultCase{"short16", {"8:1:short16"}, {"diag"}, 5,
-                  "no answer from the adaptor to the diagnostics read within 0.5 s"},
-        FaultCase{"silent", {"8:1:silent"}, {"diag"}, 5,
-                  "no answer from the adaptor to the diagnostics read within 0.5 s"},
+        FaultCase{
+            "short16", {"8:1:short16"}, {"diag"}, 5, "no answer from the adaptor to the diagnostics read within 0.5 s"},
+        FaultCase{
+            "silent", {"8:1:silent"}, {"diag"}, 5, "no answer from the adaptor to the diagnostics read within 0.5 s"},
         FaultCase{"close", {"8:1:close"}, {"status"}, 5, "lost the connection to ADDR during the diagnostics read"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
     Values, CtlFaults,
     ::testing::Values(
-        FaultCase{"status", {"64:1:status"}, {"probe"}, 1,
+        FaultCase{"status",
+                  {"64:1:status"},
+                  {"probe"},
+                  1,
                   "the adaptor refused the product id read (REP_VALUE with status 1)"},
-        FaultCase{"wrongType", {"64:2:wrong-type"}, {"probe"}, 1,
+        FaultCase{"wrongType",
+                  {"64:2:wrong-type"},
+                  {"probe"},
+                  1,
                   "the adaptor answered the firmware version read with REP_SET_CONFIG, not REP_VALUE"},
-        FaultCase{"short16", {"64:1:short16"}, {"probe"}, 5,
+        FaultCase{"short16",
+                  {"64:1:short16"},
+                  {"probe"},
+                  5,
                   "no answer from the adaptor to the product id read within 0.5 s"},
-        FaultCase{"silent", {"64:2:silent"}, {"probe"}, 5,
+        FaultCase{"silent",
+                  {"64:2:silent"},
+                  {"probe"},
+                  5,
                   "no answer from the adaptor to the firmware version read within 0.5 s"},
         FaultCase{"close", {"64:1:close"}, {"probe"}, 5, "lost the connection to ADDR during the product id read"}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -477,14 +502,23 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Reboot, CtlFaults,
     ::testing::Values(
-        FaultCase{"status", {"15:1:status"}, {"reboot"}, 1,
+        FaultCase{"status",
+                  {"15:1:status"},
+                  {"reboot"},
+                  1,
                   "the adaptor refused the reboot request (REP_ACTION with status 1)"},
-        FaultCase{"wrongType", {"15:1:wrong-type"}, {"reboot"}, 1,
+        FaultCase{"wrongType",
+                  {"15:1:wrong-type"},
+                  {"reboot"},
+                  1,
                   "the adaptor answered the reboot request with REP_SET_CONFIG, not REP_ACTION"},
-        FaultCase{"short16", {"15:1:short16"}, {"reboot"}, 5,
+        FaultCase{"short16",
+                  {"15:1:short16"},
+                  {"reboot"},
+                  5,
                   "no answer from the adaptor to the reboot request within 0.5 s"},
-        FaultCase{"silent", {"15:1:silent"}, {"reboot"}, 5,
-                  "no answer from the adaptor to the reboot request within 0.5 s"},
+        FaultCase{
+            "silent", {"15:1:silent"}, {"reboot"}, 5, "no answer from the adaptor to the reboot request within 0.5 s"},
         FaultCase{"close", {"15:1:close"}, {"reboot"}, 5, "lost the connection to ADDR during the reboot request"}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -493,70 +527,146 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Upgrade, CtlFaults,
     ::testing::Values(
-        FaultCase{"productIdStatus", {"64:1:status"}, kUpgrade, 1,
+        FaultCase{"productIdStatus",
+                  {"64:1:status"},
+                  UPGRADE,
+                  1,
                   "the adaptor refused the product id read (REP_VALUE with status 1)"},
-        FaultCase{"productIdWrongType", {"64:1:wrong-type"}, kUpgrade, 1,
+        FaultCase{"productIdWrongType",
+                  {"64:1:wrong-type"},
+                  UPGRADE,
+                  1,
                   "the adaptor answered the product id read with REP_SET_CONFIG, not REP_VALUE"},
-        FaultCase{"productIdShort16", {"64:1:short16"}, kUpgrade, 5,
+        FaultCase{"productIdShort16",
+                  {"64:1:short16"},
+                  UPGRADE,
+                  5,
                   "no answer from the adaptor to the product id read within 0.5 s"},
-        FaultCase{"productIdSilent", {"64:1:silent"}, kUpgrade, 5,
+        FaultCase{"productIdSilent",
+                  {"64:1:silent"},
+                  UPGRADE,
+                  5,
                   "no answer from the adaptor to the product id read within 0.5 s"},
-        FaultCase{"productIdClose", {"64:1:close"}, kUpgrade, 5,
-                  "lost the connection to ADDR during the product id read"},
+        FaultCase{
+            "productIdClose", {"64:1:close"}, UPGRADE, 5, "lost the connection to ADDR during the product id read"},
         // A failed version read skips the comparison and uses up one try of pass 1.
-        FaultCase{"versionStatus", {"64:2:status"}, kUpgrade, 0, ""},
-        FaultCase{"versionStatusThenPass1Chunk", {"64:2:status", "12:2:status"}, kUpgrade, 1,
+        FaultCase{"versionStatus", {"64:2:status"}, UPGRADE, 0, ""},
+        FaultCase{"versionStatusThenPass1Chunk",
+                  {"64:2:status", "12:2:status"},
+                  UPGRADE,
+                  1,
                   "the adaptor refused a firmware chunk (REP_UPGRADE_DATA with status 1)"},
-        FaultCase{"versionWrongType", {"64:2:wrong-type"}, kUpgrade, 0, ""},
-        FaultCase{"versionShort16", {"64:2:short16"}, kUpgrade, 5,
+        FaultCase{"versionWrongType", {"64:2:wrong-type"}, UPGRADE, 0, ""},
+        FaultCase{"versionShort16",
+                  {"64:2:short16"},
+                  UPGRADE,
+                  5,
                   "no answer from the adaptor to the firmware version read within 0.5 s"},
-        FaultCase{"versionSilent", {"64:2:silent"}, kUpgrade, 5,
+        FaultCase{"versionSilent",
+                  {"64:2:silent"},
+                  UPGRADE,
+                  5,
                   "no answer from the adaptor to the firmware version read within 0.5 s"},
-        FaultCase{"versionClose", {"64:2:close"}, kUpgrade, 5,
-                  "lost the connection to ADDR during the firmware version read"},
-        FaultCase{"pass1StartOnce", {"10:1:status"}, kUpgrade, 0, ""},
-        FaultCase{"pass1StartTwice", {"10:1:status", "10:2:status"}, kUpgrade, 1,
+        FaultCase{
+            "versionClose", {"64:2:close"}, UPGRADE, 5, "lost the connection to ADDR during the firmware version read"},
+        FaultCase{"pass1StartOnce", {"10:1:status"}, UPGRADE, 0, ""},
+        FaultCase{"pass1StartTwice",
+                  {"10:1:status", "10:2:status"},
+                  UPGRADE,
+                  1,
                   "the adaptor refused the start of an upgrade pass (REP_UPGRADE_START with status 1)"},
-        FaultCase{"pass1StartWrongTypeTwice", {"10:1:wrong-type", "10:2:wrong-type"}, kUpgrade, 1,
+        FaultCase{"pass1StartWrongTypeTwice",
+                  {"10:1:wrong-type", "10:2:wrong-type"},
+                  UPGRADE,
+                  1,
                   "the adaptor answered the start of an upgrade pass with REP_SET_CONFIG, not REP_UPGRADE_START"},
-        FaultCase{"pass1StartShort16", {"10:1:short16"}, kUpgrade, 5,
+        FaultCase{"pass1StartShort16",
+                  {"10:1:short16"},
+                  UPGRADE,
+                  5,
                   "no answer from the adaptor to the start of an upgrade pass within 0.5 s"},
-        FaultCase{"pass1StartSilent", {"10:1:silent"}, kUpgrade, 5,
+        FaultCase{"pass1StartSilent",
+                  {"10:1:silent"},
+                  UPGRADE,
+                  5,
                   "no answer from the adaptor to the start of an upgrade pass within 0.5 s"},
-        FaultCase{"pass1StartClose", {"10:1:close"}, kUpgrade, 5,
+        FaultCase{"pass1StartClose",
+                  {"10:1:close"},
+                  UPGRADE,
+                  5,
                   "lost the connection to ADDR during the start of an upgrade pass"},
-        FaultCase{"pass1ChunkOnce", {"12:2:status"}, kUpgrade, 0, ""},
-        FaultCase{"pass1ChunkTwice", {"12:2:status", "12:4:status"}, kUpgrade, 1,
+        FaultCase{"pass1ChunkOnce", {"12:2:status"}, UPGRADE, 0, ""},
+        FaultCase{"pass1ChunkTwice",
+                  {"12:2:status", "12:4:status"},
+                  UPGRADE,
+                  1,
                   "the adaptor refused a firmware chunk (REP_UPGRADE_DATA with status 1)"},
         // The simulator's status fault answers a last chunk with REP_UPGRADE_DATA too.
-        FaultCase{"pass1LastChunkTwice", {"12:4:status", "12:8:status"}, kUpgrade, 1,
+        FaultCase{"pass1LastChunkTwice",
+                  {"12:4:status", "12:8:status"},
+                  UPGRADE,
+                  1,
                   "the adaptor refused a firmware chunk (REP_UPGRADE_DATA with status 1)"},
-        FaultCase{"pass1ChunkWrongTypeTwice", {"12:2:wrong-type", "12:4:wrong-type"}, kUpgrade, 1,
+        FaultCase{"pass1ChunkWrongTypeTwice",
+                  {"12:2:wrong-type", "12:4:wrong-type"},
+                  UPGRADE,
+                  1,
                   "the adaptor answered a firmware chunk with REP_SET_CONFIG, not REP_UPGRADE_DATA"},
-        FaultCase{"pass1ChunkShort16", {"12:2:short16"}, kUpgrade, 5,
+        FaultCase{"pass1ChunkShort16",
+                  {"12:2:short16"},
+                  UPGRADE,
+                  5,
                   "no answer from the adaptor to a firmware chunk within 0.5 s"},
-        FaultCase{"pass1LastChunkSilent", {"12:4:silent"}, kUpgrade, 5,
+        FaultCase{"pass1LastChunkSilent",
+                  {"12:4:silent"},
+                  UPGRADE,
+                  5,
                   "no answer from the adaptor to a firmware chunk within 0.5 s"},
-        FaultCase{"pass1ChunkClose", {"12:3:close"}, kUpgrade, 5, "lost the connection to ADDR during a firmware chunk"},
-        FaultCase{"pass2StartOnce", {"10:2:status"}, kUpgrade, 0, ""},
-        FaultCase{"pass2StartTwice", {"10:2:status", "10:3:status"}, kUpgrade, 1,
+        FaultCase{"pass1ChunkClose", {"12:3:close"}, UPGRADE, 5, "lost the connection to ADDR during a firmware chunk"},
+        FaultCase{"pass2StartOnce", {"10:2:status"}, UPGRADE, 0, ""},
+        FaultCase{"pass2StartTwice",
+                  {"10:2:status", "10:3:status"},
+                  UPGRADE,
+                  1,
                   "the adaptor refused the start of an upgrade pass (REP_UPGRADE_START with status 1)"},
-        FaultCase{"pass2StartShort16", {"10:2:short16"}, kUpgrade, 5,
+        FaultCase{"pass2StartShort16",
+                  {"10:2:short16"},
+                  UPGRADE,
+                  5,
                   "no answer from the adaptor to the start of an upgrade pass within 0.5 s"},
-        FaultCase{"pass2StartSilent", {"10:2:silent"}, kUpgrade, 5,
+        FaultCase{"pass2StartSilent",
+                  {"10:2:silent"},
+                  UPGRADE,
+                  5,
                   "no answer from the adaptor to the start of an upgrade pass within 0.5 s"},
-        FaultCase{"pass2StartClose", {"10:2:close"}, kUpgrade, 5,
+        FaultCase{"pass2StartClose",
+                  {"10:2:close"},
+                  UPGRADE,
+                  5,
                   "lost the connection to ADDR during the start of an upgrade pass"},
-        FaultCase{"pass2ChunkOnce", {"12:6:status"}, kUpgrade, 0, ""},
-        FaultCase{"pass2ChunkTwice", {"12:6:status", "12:8:status"}, kUpgrade, 1,
+        FaultCase{"pass2ChunkOnce", {"12:6:status"}, UPGRADE, 0, ""},
+        FaultCase{"pass2ChunkTwice",
+                  {"12:6:status", "12:8:status"},
+                  UPGRADE,
+                  1,
                   "the adaptor refused a firmware chunk (REP_UPGRADE_DATA with status 1)"},
-        FaultCase{"pass2ChunkWrongTypeTwice", {"12:6:wrong-type", "12:8:wrong-type"}, kUpgrade, 1,
+        FaultCase{"pass2ChunkWrongTypeTwice",
+                  {"12:6:wrong-type", "12:8:wrong-type"},
+                  UPGRADE,
+                  1,
                   "the adaptor answered a firmware chunk with REP_SET_CONFIG, not REP_UPGRADE_DATA"},
-        FaultCase{"pass2ChunkShort16", {"12:6:short16"}, kUpgrade, 5,
+        FaultCase{"pass2ChunkShort16",
+                  {"12:6:short16"},
+                  UPGRADE,
+                  5,
                   "no answer from the adaptor to a firmware chunk within 0.5 s"},
-        FaultCase{"pass2LastChunkSilent", {"12:8:silent"}, kUpgrade, 5,
+        FaultCase{"pass2LastChunkSilent",
+                  {"12:8:silent"},
+                  UPGRADE,
+                  5,
                   "no answer from the adaptor to a firmware chunk within 0.5 s"},
-        FaultCase{"pass2ChunkClose", {"12:7:close"}, kUpgrade, 5, "lost the connection to ADDR during a firmware chunk"}),
+        FaultCase{
+            "pass2ChunkClose", {"12:7:close"}, UPGRADE, 5, "lost the connection to ADDR during a firmware chunk"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <signal.h>
+#include <signal.h>  // NOLINT(modernize-deprecated-headers): POSIX kill() and sigaction() are declared here
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,7 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
-extern char** environ;
+extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX has the program declare it
 
 namespace kbr::ctl::test {
 
@@ -44,11 +44,13 @@ CtlResult RunCtl(const CtlRun& run) {
     }
     for (const auto& [name, value] : run.environment) environment.push_back(name + "=" + value);
     std::vector<char*> envp;
+    envp.reserve(environment.size() + 1);
     for (auto& entry : environment) envp.push_back(entry.data());
     envp.push_back(nullptr);
     std::vector<std::string> all = {KBR_CTL_PATH};
     all.insert(all.end(), run.args.begin(), run.args.end());
     std::vector<char*> argv;
+    argv.reserve(all.size() + 1);
     for (auto& arg : all) argv.push_back(arg.data());
     argv.push_back(nullptr);
 

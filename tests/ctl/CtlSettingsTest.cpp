@@ -14,9 +14,7 @@ namespace {
 
 template <typename Case>
     requires requires(const Case& c) { c.name; }
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.name;
-}
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 auto CaseName = [](const auto& info) { return std::string(info.param.name); };
 
@@ -69,8 +67,8 @@ TEST(CommandLine, OptionsStandAnywhereAndDefaultToTheAdaptor) {
     EXPECT_TRUE(parsed->json);
     EXPECT_EQ(parsed->Endpoint(), "192.168.0.20:52121");
 
-    parsed = ParseCommandLine({"--address=127.0.0.1:4000", "--reply-timeout", "0.25", "upgrade", "--", "--odd"},
-                              &error);
+    parsed =
+        ParseCommandLine({"--address=127.0.0.1:4000", "--reply-timeout", "0.25", "upgrade", "--", "--odd"}, &error);
     ASSERT_TRUE(parsed) << error;
     EXPECT_EQ(parsed->Endpoint(), "127.0.0.1:4000");
     EXPECT_EQ(parsed->replyTimeout, std::chrono::milliseconds(250));
@@ -121,16 +119,16 @@ class NetworkPasswordCheck : public ::testing::TestWithParam<CheckCase> {};
 TEST_P(NetworkPasswordCheck, GivesThePagesMessage) {
     EXPECT_EQ(CheckNetworkPassword(GetParam().text), GetParam().message);
 }
-INSTANTIATE_TEST_SUITE_P(
-    Table, NetworkPasswordCheck,
-    ::testing::Values(CheckCase{"eleven", "12345678901", "Your password must be 12 to 17 numeric characters long!"},
-                      CheckCase{"eighteen", "123456789012345678",
-                                "Your password must be 12 to 17 numeric characters long!"},
-                      // Counted from 1 here, with "th".
-                      CheckCase{"letterEleventh", "1234567890a2", "The 11th char a is invalid !"},
-                      CheckCase{"twelve", "123456789012", std::nullopt},
-                      CheckCase{"seventeen", "40527163948205716", std::nullopt}),
-    CaseName);
+INSTANTIATE_TEST_SUITE_P(Table, NetworkPasswordCheck,
+                         ::testing::Values(CheckCase{"eleven", "12345678901",
+                                                     "Your password must be 12 to 17 numeric characters long!"},
+                                           CheckCase{"eighteen", "123456789012345678",
+                                                     "Your password must be 12 to 17 numeric characters long!"},
+                                           // Counted from 1 here, with "th".
+                                           CheckCase{"letterEleventh", "1234567890a2", "The 11th char a is invalid !"},
+                                           CheckCase{"twelve", "123456789012", std::nullopt},
+                                           CheckCase{"seventeen", "40527163948205716", std::nullopt}),
+                         CaseName);
 
 // ---- Changes and the values they send
 
@@ -152,7 +150,6 @@ struct ChangeCase {
     std::vector<PendingValue> pending;  // empty: refused with `error`
     const char* error = "";
 };
-
 
 class SettingChanges : public ::testing::TestWithParam<ChangeCase> {};
 
@@ -176,15 +173,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // One bit per channel (bit n - 1), 0 for scan.
         ChangeCase{"channel21", {"channel=21"}, {{3, "1048576"}}},
-        ChangeCase{"channel29", {"channel=29"}, {{3, "268435456"}}},
-        ChangeCase{"scan", {"channel=scan"}, {{3, "0"}}},
+        ChangeCase{"channel29", {"channel=29"}, {{3, "268435456"}}}, ChangeCase{"scan", {"channel=scan"}, {{3, "0"}}},
         // Bit 12 of SwConfig only; the other bits stay.
         ChangeCase{"privacyOn", {"privacy=on"}, {{4, std::to_string(0x1803)}}},
         ChangeCase{"privacyOff", {"privacy=off"}, {{4, std::to_string(0x0803)}}},
         ChangeCase{"diplexer", {"diplexer=allpass"}, {{6, "1"}}},
-        ChangeCase{"passwords",
-                   {"admin-password=new1", "network-password=123456789012"},
-                   {{2, "new1"}, {5, "123456789012"}}},
+        ChangeCase{
+            "passwords", {"admin-password=new1", "network-password=123456789012"}, {{2, "new1"}, {5, "123456789012"}}},
         // All-pass channels are offered once the same command switches the diplexer.
         ChangeCase{"allPassChannelWithDiplexer", {"channel=5", "diplexer=allpass"}, {{3, "16"}, {6, "1"}}},
         ChangeCase{"allPassChannelInDBand", {"channel=5"}, {}, "channel 5 is not offered in MoCA D Band mode"},
@@ -269,11 +264,11 @@ TEST_P(BadBackup, IsRefusedWithAReason) {
     EXPECT_NE(error.find(GetParam().error), std::string::npos) << error;
 }
 
-const std::string kDevice = R"("device": {"product_id": "KBR3300"})";
+const std::string DEVICE = R"("device": {"product_id": "KBR3300"})";
 std::string WithSettings(const std::string& settings) {
-    return R"({"kbr3300-settings-backup": 1, )" + kDevice + R"(, "settings": {)" + settings + "}}";
+    return R"({"kbr3300-settings-backup": 1, )" + DEVICE + R"(, "settings": {)" + settings + "}}";
 }
-const std::string kNumbers = R"("DiplexerMode": 0, "channelMask": 1, "scanMask": 2, "SwConfig": 3)";
+const std::string NUMBERS = R"("DiplexerMode": 0, "channelMask": 1, "scanMask": 2, "SwConfig": 3)";
 
 INSTANTIATE_TEST_SUITE_P(
     Table, BadBackup,
@@ -291,13 +286,14 @@ INSTANTIATE_TEST_SUITE_P(
                       "not a number from 0 to 4294967295"},
         BadBackupCase{"text", WithSettings(R"("DiplexerMode": "0", "channelMask": 1, "scanMask": 2, "SwConfig": 3)"),
                       "settings.DiplexerMode is not a number"},
-        BadBackupCase{"diplexerTwo", WithSettings(R"("DiplexerMode": 2, "channelMask": 1, "scanMask": 2, "SwConfig": 3)"),
+        BadBackupCase{"diplexerTwo",
+                      WithSettings(R"("DiplexerMode": 2, "channelMask": 1, "scanMask": 2, "SwConfig": 3)"),
                       "settings.DiplexerMode is not 0 (MoCA D Band) or 1 (All Pass)"},
-        BadBackupCase{"unknownSetting", WithSettings(kNumbers + R"(, "TxPower": 5)"),
+        BadBackupCase{"unknownSetting", WithSettings(NUMBERS + R"(, "TxPower": 5)"),
                       "settings.TxPower is not a setting of the adaptor"},
-        BadBackupCase{"badAdminPassword", WithSettings(kNumbers + R"(, "admPswd": "ab")"),
+        BadBackupCase{"badAdminPassword", WithSettings(NUMBERS + R"(, "admPswd": "ab")"),
                       "settings.admPswd: Your password must be at least 4"},
-        BadBackupCase{"badNetworkPassword", WithSettings(kNumbers + R"(, "password": "12345678901x")"),
+        BadBackupCase{"badNetworkPassword", WithSettings(NUMBERS + R"(, "password": "12345678901x")"),
                       "settings.password: The 12th char x is invalid !"}),
     CaseName);
 
@@ -319,8 +315,10 @@ TEST(Backup, DifferencesHideSecrets) {
 TEST(Progress, BarLineShowsPercentBytesAndTimeLeft) {
     EXPECT_EQ(UpgradeProgressView::BarLine(2u << 20, 4u << 20, std::chrono::seconds(75), true, 10),
               "[#####-----]  50%  2.0 / 4.0 MiB  1:15 left");
-    EXPECT_EQ(UpgradeProgressView::BarLine(0, 4u << 20, std::chrono::seconds(0), false, 4), "[----]   0%  0.0 / 4.0 MiB");
-    EXPECT_EQ(UpgradeProgressView::BarLine(9, 4, std::chrono::seconds(0), true, 4), "[####] 100%  0.0 / 0.0 MiB  0:00 left");
+    EXPECT_EQ(UpgradeProgressView::BarLine(0, 4u << 20, std::chrono::seconds(0), false, 4),
+              "[----]   0%  0.0 / 4.0 MiB");
+    EXPECT_EQ(UpgradeProgressView::BarLine(9, 4, std::chrono::seconds(0), true, 4),
+              "[####] 100%  0.0 / 0.0 MiB  0:00 left");
 }
 
 }  // namespace

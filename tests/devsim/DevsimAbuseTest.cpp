@@ -78,14 +78,14 @@ private:
 // As reported: two flooders kept the device busy dropping their bytes, and 256 silent
 // connections locked everyone else out for good.
 TEST(DevsimAbuse, ARealClientIsServedWithinASecondBesideFloodersAndIdleConnections) {
-    constexpr int kIdle = 300;
-    RaiseOpenFileLimit(kIdle + 64);
+    constexpr int IDLE = 300;
+    RaiseOpenFileLimit(IDLE + 64);
     DevsimProcess device;
     std::string error;
     ASSERT_TRUE(device.Start({}, &error)) << error;
 
     std::vector<Client> idle;
-    for (int i = 0; i < kIdle; ++i) {
+    for (int i = 0; i < IDLE; ++i) {
         Client client;
         ASSERT_TRUE(client.Connect(device.Port())) << "idle connection " << i;
         idle.push_back(std::move(client));

@@ -31,7 +31,7 @@ const ConfigEntry* FindEntry(const ConfigMessage& reply, std::string_view name) 
 
 class DevsimConversation : public ::testing::Test {
 protected:
-    void StartDevice(std::vector<std::string> args = {}) {
+    void StartDevice(const std::vector<std::string>& args = {}) {
         std::string error;
         ASSERT_TRUE(device_.Start(args, &error)) << error;
         ASSERT_TRUE(client_.Connect(device_.Port()));
@@ -72,8 +72,7 @@ TEST_P(DevsimLogin, StatusZeroOnlyForTheRightPassword) {
 
 INSTANTIATE_TEST_SUITE_P(Passwords, DevsimLogin,
                          ::testing::Values(LoginCase{"Right", "admin", "admin", 0},
-                                           LoginCase{"Wrong", "admin", "admim", 1},
-                                           LoginCase{"Empty", "admin", "", 1},
+                                           LoginCase{"Wrong", "admin", "admim", 1}, LoginCase{"Empty", "admin", "", 1},
                                            LoginCase{"Prefix", "admin", "adm", 1},
                                            LoginCase{"Longer", "abc", "abcd", 1},
                                            LoginCase{"ThreeCharacters", "abc", "abc", 0},
@@ -95,7 +94,7 @@ TEST_F(DevsimConversation, ConfigurationCarriesTxPowerAndTheSixSettableParameter
     const struct {
         const char* name;
         uint8_t width;
-    } expected[] = {{"TxPower", 4},     {"DiplexerMode", 4}, {"admPswd", 8},  {"SwConfig", 4},
+    } expected[] = {{"TxPower", 4},     {"DiplexerMode", 4}, {"admPswd", 8}, {"SwConfig", 4},
                     {"channelMask", 4}, {"password", 17},    {"scanMask", 4}};
     for (const auto& e : expected) {
         const ConfigEntry* entry = FindEntry(*config, e.name);
@@ -113,7 +112,7 @@ TEST_F(DevsimConversation, SetConfigurationStoresValueBOfEachEntry) {
     DeviceSettings wanted;
     wanted.admPswd = "n3wpass";
     wanted.channelMask = 1431650304;  // 0x55554000
-    wanted.scanMask = 0xFFFFFFFF;      // the page's -1
+    wanted.scanMask = 0xFFFFFFFF;     // the page's -1
     wanted.swConfig = 0x1000;
     wanted.password = "12345678901234567";
     wanted.diplexerMode = 1;
@@ -129,7 +128,8 @@ TEST_F(DevsimConversation, SetConfigurationStoresValueBOfEachEntry) {
     EXPECT_EQ(DecodeText(FindEntry(*config, "admPswd")->valueB), "n3wpass");
     EXPECT_EQ(FindEntry(*config, "channelMask")->valueB, (std::vector<uint8_t>{0x55, 0x55, 0x40, 0x00}));
     EXPECT_EQ(FindEntry(*config, "scanMask")->valueB, (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF}));
-    EXPECT_EQ(DecodeNumber(FindEntry(*config, "SwConfig")->valueA) | DecodeNumber(FindEntry(*config, "SwConfig")->valueB),
+    EXPECT_EQ(DecodeNumber(FindEntry(*config, "SwConfig")->valueA) |
+                  DecodeNumber(FindEntry(*config, "SwConfig")->valueB),
               0x1000u);
     EXPECT_EQ(DecodeText(FindEntry(*config, "password")->valueB), "12345678901234567");
     EXPECT_EQ(DecodeNumber(FindEntry(*config, "DiplexerMode")->valueB), 1u);
@@ -363,6 +363,7 @@ TEST_F(DevsimConversation, BareProbesComeAndGoWhileTheConfigurationConnectionSta
     StartDevice();
     ASSERT_EQ(HeaderOf(client_.Exchange(BuildLoginRequest("admin"))).status, 0);
     std::vector<std::thread> probers;
+    probers.reserve(4);
     for (int t = 0; t < 4; ++t) {
         probers.emplace_back([port = device_.Port()] {
             for (int i = 0; i < 25; ++i) {
@@ -442,7 +443,8 @@ INSTANTIATE_TEST_SUITE_P(
                        "bad REQ_GET_VALUE"},
         BadRequestCase{"EntryPastTheEnd", Truncated(BuildSetConfigRequest(SetEntries(DeviceSettings{})), 100),
                        REP_SET_CONFIG, "entry"},
-        BadRequestCase{"CountPastTheEntries", {REQ_SET_CONFIG, 0, 1, 2, 3, 0, 0, 200}, REP_SET_CONFIG, "entry 1 of 200"},
+        BadRequestCase{
+            "CountPastTheEntries", {REQ_SET_CONFIG, 0, 1, 2, 3, 0, 0, 200}, REP_SET_CONFIG, "entry 1 of 200"},
         BadRequestCase{"LongerThanAnyRequest", Bytes(3000, REQ_GET_CONFIG), std::nullopt, "longer than any request"},
         BadRequestCase{"TrailingBytes", {REQ_GET_DIAG, 0, 1, 2, 3, 0, 0, 0, 9, 9}, REP_DIAG, "2 trailing bytes", 0}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -44,8 +44,7 @@ TEST_P(DevsimFault, SecondValueReadOfEachConnection) {
                 EXPECT_EQ(HeaderOf(*reply).status, c.status);
                 break;
             }
-            case FaultCase::Kind::Silent:
-                break;  // the next reply read below must be the third request's
+            case FaultCase::Kind::Silent: break;  // the next reply read below must be the third request's
             case FaultCase::Kind::Close: {
                 const auto reply = client.Receive();
                 ASSERT_TRUE(reply.has_value());

@@ -27,9 +27,8 @@ TEST(DevsimState, SettingsAndInstalledFirmwareSurviveARestart) {
     {
         DevsimProcess device;
         std::string error;
-        ASSERT_TRUE(device.Start({"--state", state, "--password", "first", "--firmware-version", "1.0.0.0",
-                                  "--verbose"},
-                                 &error))
+        ASSERT_TRUE(device.Start(
+            {"--state", state, "--password", "first", "--firmware-version", "1.0.0.0", "--verbose"}, &error))
             << error;
         Client client;
         ASSERT_TRUE(client.Connect(device.Port()));
@@ -144,7 +143,7 @@ TEST_P(DevsimStartupError, ExitsWithAClearMessage) {
     std::vector<std::string> args = c.args;
     if (!c.stateText.empty()) {
         std::ofstream(dir.File("device.state")) << c.stateText;
-        args.push_back("--state");
+        args.emplace_back("--state");
         args.push_back(dir.File("device.state"));
     }
     DevsimProcess device;

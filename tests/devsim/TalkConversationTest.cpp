@@ -18,15 +18,15 @@ platform::ProgramRun Talk(const std::vector<std::string>& args) {
 TEST(TalkConversation, LogsInAndReadsTheDevicesValuesConfigurationAndDiagnostics) {
     DevsimProcess device;
     std::string error;
-    ASSERT_TRUE(device.Start({"--password", "secret", "--product-id", "KBR-TALK", "--firmware-version", "2.3.4.5"},
-                             &error))
+    ASSERT_TRUE(
+        device.Start({"--password", "secret", "--product-id", "KBR-TALK", "--firmware-version", "2.3.4.5"}, &error))
         << error;
     const std::string port = std::to_string(device.Port());
     const platform::ProgramRun run = Talk({"127.0.0.1", port, "secret"});
     EXPECT_EQ(run.exitCode, 0) << run.output << run.errors;
-    for (const std::string& expected : {"connected to 127.0.0.1:" + port, std::string("REQ_LOGIN"),
-                                       std::string("c:prod_id = \"KBR-TALK\""), std::string("a:version = \"2.3.4.5\""),
-                                       std::string("channelMask"), std::string("diagnostics:")}) {
+    for (const std::string& expected :
+         {"connected to 127.0.0.1:" + port, std::string("REQ_LOGIN"), std::string("c:prod_id = \"KBR-TALK\""),
+          std::string("a:version = \"2.3.4.5\""), std::string("channelMask"), std::string("diagnostics:")}) {
         EXPECT_NE(run.output.find(expected), std::string::npos) << "missing: " << expected << "\n" << run.output;
     }
     // The right password: the login's reply has status 0.

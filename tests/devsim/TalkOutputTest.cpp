@@ -26,16 +26,18 @@ TEST_P(Printable, OnlyPrintableAsciiLeavesAsItIs) {
     EXPECT_EQ(PrintableText(GetParam().in, GetParam().limit), GetParam().out);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, Printable,
-    ::testing::Values(PrintableCase{"", 64, ""}, PrintableCase{"KBR3300 1.0.2.3", 64, "KBR3300 1.0.2.3"},
-                      PrintableCase{"\x1b[2J\x1b]0;x\x07", 64, R"(\x1b[2J\x1b]0;x\x07)"},
-                      PrintableCase{"a\r\nb\tc", 64, R"(a\x0d\x0ab\x09c)"},
-                      PrintableCase{std::string("n\0l", 3), 64, R"(n\x00l)"},
-                      PrintableCase{"\x7f\x9b" "caf\xc3\xa9", 64, R"(\x7f\x9bcaf\xc3\xa9)"},
-                      PrintableCase{R"(back\slash 'q' "d")", 64, R"(back\\slash \'q\' \"d\")"},
-                      PrintableCase{"abcdef", 4, "abcd..."}, PrintableCase{"abcd", 4, "abcd"},
-                      PrintableCase{"\x1b\x1b", 1, R"(\x1b...)"}));
+INSTANTIATE_TEST_SUITE_P(Table, Printable,
+                         ::testing::Values(PrintableCase{"", 64, ""},
+                                           PrintableCase{"KBR3300 1.0.2.3", 64, "KBR3300 1.0.2.3"},
+                                           PrintableCase{"\x1b[2J\x1b]0;x\x07", 64, R"(\x1b[2J\x1b]0;x\x07)"},
+                                           PrintableCase{"a\r\nb\tc", 64, R"(a\x0d\x0ab\x09c)"},
+                                           PrintableCase{std::string("n\0l", 3), 64, R"(n\x00l)"},
+                                           PrintableCase{"\x7f\x9b"
+                                                         "caf\xc3\xa9",
+                                                         64, R"(\x7f\x9bcaf\xc3\xa9)"},
+                                           PrintableCase{R"(back\slash 'q' "d")", 64, R"(back\\slash \'q\' \"d\")"},
+                                           PrintableCase{"abcdef", 4, "abcd..."}, PrintableCase{"abcd", 4, "abcd"},
+                                           PrintableCase{"\x1b\x1b", 1, R"(\x1b...)"}));
 
 // A device whose product id, firmware text and passwords carry terminal controls (a title
 // change, a screen clear, a bell, an 8-bit CSI).

@@ -20,7 +20,7 @@ namespace {
 using devsim::test::DevsimProcess;
 using devsim::test::ScratchDir;
 
-constexpr int kWaitMs = 20000;
+constexpr int WAIT_MS = 20000;
 
 std::string Hex(const Bytes& bytes) {
     std::string text;
@@ -33,14 +33,16 @@ std::string Hex(const Bytes& bytes) {
 }
 
 size_t CountType(const std::vector<Bytes>& requests, uint8_t type) {
-    return static_cast<size_t>(std::count_if(requests.begin(), requests.end(),
-                                             [&](const Bytes& r) { return !r.empty() && r[0] == type; }));
+    return static_cast<size_t>(
+        std::count_if(requests.begin(), requests.end(), [&](const Bytes& r) { return !r.empty() && r[0] == type; }));
 }
 
 class PageSide {
 public:
     explicit PageSide(uint16_t port) : main_(services_, port) {}
-    bool Open() { return main_.Open() && QTest::qWaitFor([&] { return main_.IsOpen(); }, kWaitMs); }
+    bool Open() {
+        return main_.Open() && QTest::qWaitFor([&] { return main_.IsOpen(); }, WAIT_MS);
+    }
     // A function that completes: it gets the completion callback and is waited for.
     bool Complete(const std::string& command) {
         main_.Send("app:1006@CallbackLocal");
@@ -53,7 +55,7 @@ public:
                            return line.rfind("CallbackLocal", 0) == 0;
                        })) >= completions_;
             },
-            kWaitMs);
+            WAIT_MS);
     }
     // A pending value: queued, and run before the next function.
     void Store(const std::string& command) { main_.Send("app:1003@" + command); }
@@ -137,8 +139,8 @@ TEST(CtlSameBytes, PagesAndToolSendTheSameRequests) {
     const std::vector<Bytes> fromTool = toolRecorder.Requests();
     ASSERT_EQ(fromTool.size(), fromPages.size());
     for (size_t i = 0; i < fromPages.size(); ++i) {
-        ASSERT_EQ(fromTool[i], fromPages[i]) << "request " << i << "\n pages: " << Hex(fromPages[i])
-                                             << "\n tool:  " << Hex(fromTool[i]);
+        ASSERT_EQ(fromTool[i], fromPages[i])
+            << "request " << i << "\n pages: " << Hex(fromPages[i]) << "\n tool:  " << Hex(fromTool[i]);
     }
     // What was compared: four logins, five reads, two writes of all six settings, the whole upgrade.
     EXPECT_EQ(CountType(fromPages, REQ_LOGIN), 4u);

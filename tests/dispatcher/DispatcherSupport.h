@@ -23,9 +23,9 @@ namespace kbr::test {
 inline std::vector<std::string> PageLog(CHtmlCtrl& control, const QString& script = QStringLiteral("logText()")) {
     std::vector<std::string> lines;
     const QJsonArray calls = QJsonDocument::fromJson(Eval(&control, script).toString().toUtf8()).array();
-    for (const QJsonValue& call : calls) {
+    for (const auto& call : calls) {
         std::string line;
-        for (const QJsonValue& part : call.toArray()) {
+        for (const auto& part : call.toArray()) {
             if (!line.empty()) line += ' ';
             line += part.toString().toStdString();
         }
@@ -68,7 +68,7 @@ public:
     bool Open() {
         if (!this->OnInitDialog()) return false;
         this->show();
-        return QTest::qWaitFor([this] { return this->HtmlCtrl().IsBound(); }, kLoadTimeoutMs);
+        return QTest::qWaitFor([this] { return this->HtmlCtrl().IsBound(); }, LOAD_TIMEOUT_MS);
     }
     // Runs a command from the page and returns the page's log once it has returned.
     std::vector<std::string> Send(const std::string& url) {

@@ -24,7 +24,7 @@ using devsim::test::DevsimProcess;
 using devsim::test::ScratchDir;
 using Lines = std::vector<std::string>;
 
-constexpr int kWaitMs = 15000;
+constexpr int WAIT_MS = 15000;
 
 // Answers the reconnect question from a list (then No), records every box.
 class Questions {
@@ -33,7 +33,7 @@ public:
         : services_(services), answers_(std::move(answers)) {
         services_.onBox = [this](const MessageBoxRequest& request) {
             boxes.push_back(request);
-            if (request.text != MainDialog::kReconnectQuestion) return ANSWER_OK;
+            if (request.text != MainDialog::RECONNECT_QUESTION) return ANSWER_OK;
             if (onQuestion) onQuestion(request);
             ++asked;
             return asked <= answers_.size() ? answers_[asked - 1] : ANSWER_NO;
@@ -57,7 +57,7 @@ protected:
         ASSERT_TRUE(sim.Start(devsimArgs, &error)) << error;
         main = std::make_unique<TestMain>(services, sim.Port());
         ASSERT_TRUE(main->Open());
-        ASSERT_TRUE(QTest::qWaitFor([&] { return main->IsOpen(); }, kWaitMs));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return main->IsOpen(); }, WAIT_MS));
     }
     // Waits until the main window shows the start page of a reconnect, loaded and working.
     bool WaitForStartPage() {
@@ -66,7 +66,7 @@ protected:
                 return main->Run("location.pathname + ' ' + document.readyState + ' ' + typeof send").toString() ==
                        "/index.html complete function";
             },
-            kWaitMs);
+            WAIT_MS);
     }
     // Waits until the page has recorded `count` calls.
     Lines WaitForLog(size_t count) {
@@ -76,7 +76,7 @@ protected:
                 log = main->Log();
                 return log.size() >= count;
             },
-            kWaitMs);
+            WAIT_MS);
         return log;
     }
 
@@ -117,7 +117,7 @@ TEST_F(Supervision, SixteenByteReplyNeverReachesTheOperation) {
     Questions boxes(services);
     main->Send("app:1006@CallbackLocal");
     main->Send("app:1003@0:admin");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return main->reads16 == 1; }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return main->reads16 == 1; }, WAIT_MS));
     QTest::qWait(100);  // anything the read could have caused has had its turn
     ASSERT_NE(main->ActiveOperation(), nullptr);
     EXPECT_EQ(main->ActiveOperation()->FunctionNumber(), 0);
@@ -169,8 +169,9 @@ TEST_P(DeviceAbsent, QuestionAfterTheWindowShowsUntilNo) {
     EXPECT_EQ(shown, std::vector<bool>(c.questions, true));
     ASSERT_FALSE(questions.boxes.empty());
     const MessageBoxRequest& first = questions.boxes[0];
-    EXPECT_EQ(first.text, "Lost connection to device.  Select 'Yes' to attempt to reconnect?  Select 'No' to close "
-                          "application.");
+    EXPECT_EQ(first.text,
+              "Lost connection to device.  Select 'Yes' to attempt to reconnect?  Select 'No' to close "
+              "application.");
     EXPECT_EQ(first.caption, "KBR3300");
     EXPECT_EQ(first.type, MBOX_YESNO | MBOX_ICONEXCLAMATION);
     EXPECT_EQ(first.owner, &main);
@@ -251,7 +252,7 @@ TEST_F(Supervision, NoWithAChildOpenClosesBothWindows) {
     main->Send("app:1002@child_fw.html");  // returns when the child has been closed
     EXPECT_EQ(questions.asked, 1u);
     EXPECT_TRUE(main->children->last.isNull());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !main->isVisible(); }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !main->isVisible(); }, WAIT_MS));
     EXPECT_EQ(services.reminders, 2);  // the child's close, then the main window's
     EXPECT_TRUE(main->ClosingMark());
     EXPECT_FALSE(main->IsOpen());
@@ -263,7 +264,7 @@ TEST_F(Supervision, RepeatedLossReportsOfOneBreakAskOnce) {
     // Three reports of one break queued before the first is handled (as a receive thread that
     // reported every failed read would post them).
     for (int i = 0; i < 3; ++i) main->OnLinkEvent(DeviceLink::LINK_LOST);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return questions.asked == 1 && main->IsOpen(); }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return questions.asked == 1 && main->IsOpen(); }, WAIT_MS));
     QTest::qWait(200);
     EXPECT_EQ(questions.asked, 1u);
     // A 16-byte read is no loss.
@@ -272,7 +273,7 @@ TEST_F(Supervision, RepeatedLossReportsOfOneBreakAskOnce) {
     EXPECT_EQ(questions.asked, 1u);
     // A new break of the new connection is asked about again.
     main->OnLinkEvent(DeviceLink::LINK_LOST);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return questions.asked == 2; }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return questions.asked == 2; }, WAIT_MS));
 }
 
 TEST_F(Supervision, LossWhileClosingAsksNothing) {
@@ -281,7 +282,7 @@ TEST_F(Supervision, LossWhileClosingAsksNothing) {
     services.duringReminder = [&] {
         // The device goes away while the Reminder is up.
         (void)sim.Stop();
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !main->IsOpen(); }, kWaitMs));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !main->IsOpen(); }, WAIT_MS));
         QTest::qWait(50);
     };
     main->close();
@@ -296,7 +297,7 @@ std::string WriteImage(const ScratchDir& dir) {
     // Section 1 of 1024 bytes: four chunks, progress range 0..6.
     auto bytes = BuildUpgradeImage(StandardImageSpec("KBR3300", "2.0.0.0", "2.0.0.1", 1024, 600), &error);
     EXPECT_TRUE(bytes) << error;
-    const std::string path = dir.File("image.bin");
+    std::string path = dir.File("image.bin");
     EXPECT_TRUE(WriteImageFile(path, *bytes, &error)) << error;
     return path;
 }
@@ -312,7 +313,7 @@ TEST_F(Supervision, LostConnectionDuringAnUpgradeHidesItsProgress) {
     };
     main->Send("app:1006@CallbackLocal");
     main->Send("app:1003@8:" + image);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return questions.asked == 1; }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return questions.asked == 1; }, WAIT_MS));
     ASSERT_NE(main->UpgradeProgress(), nullptr);
     EXPECT_EQ(main->UpgradeProgress()->Maximum(), 6);
     EXPECT_GE(main->UpgradeProgress()->Position(), 2);
@@ -338,14 +339,15 @@ TEST_F(Supervision, ClosingDuringAnUpgradeAsksFirst) {
         return answer;
     };
     main->Send("app:1003@8:" + image);
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return main->UpgradeProgress() && main->UpgradeProgress()->Position() >= 1; }, kWaitMs));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return main->UpgradeProgress() && main->UpgradeProgress()->Position() >= 1; }, WAIT_MS));
     ASSERT_NE(main->ActiveOperation(), nullptr);
 
     main->close();  // No: the window and the upgrade stay
     ASSERT_EQ(asked.size(), 1u);
-    EXPECT_EQ(asked[0].text, "Closing upgrade window now will halt upgrade and can leave the device in an unusable "
-                             "state.  Continue?");
+    EXPECT_EQ(asked[0].text,
+              "Closing upgrade window now will halt upgrade and can leave the device in an unusable "
+              "state.  Continue?");
     EXPECT_EQ(asked[0].caption, "KBR3300");
     EXPECT_EQ(asked[0].type, MBOX_YESNO);
     EXPECT_TRUE(main->isVisible());
@@ -384,8 +386,8 @@ TEST_F(Supervision, TheTransferGoesOnWhileTheReminderIsUp) {
     };
     main->Send("app:1006@CallbackLocal");
     main->Send("app:1003@8:" + image);
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return main->UpgradeProgress() && main->UpgradeProgress()->Position() >= 1; }, kWaitMs));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return main->UpgradeProgress() && main->UpgradeProgress()->Position() >= 1; }, WAIT_MS));
 
     bool runningAtReminder = false;
     Lines logAfterReminder;
@@ -396,7 +398,7 @@ TEST_F(Supervision, TheTransferGoesOnWhileTheReminderIsUp) {
     };
     main->close();
     ASSERT_EQ(asked.size(), 1u);
-    EXPECT_EQ(asked[0], MainDialog::kCloseUpgradeQuestion);
+    EXPECT_EQ(asked[0], MainDialog::CLOSE_UPGRADE_QUESTION);
     EXPECT_EQ(services.reminders, 1);
     EXPECT_TRUE(runningAtReminder);
     EXPECT_EQ(logAfterReminder, Lines{"CallbackLocal 0"});

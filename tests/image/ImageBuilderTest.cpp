@@ -15,9 +15,9 @@ using Bytes = std::vector<uint8_t>;
 
 TEST(ImageBuilder, TagRecordLayout) {
     const Bytes record = EncodeImageTag("prod_id", "K3300");
-    const Bytes expected = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 6,         // words 0 and 1, V = 6
-                            'p', 'r', 'o', 'd', '_', 'i', 'd', 0,       // name and zero: 8 bytes
-                            'K', '3', '3', '0', '0', 0, 0, 0};          // value raised to 8 bytes
+    const Bytes expected = {0,   0,   0,   0,   0,   0,   0,   0, 0, 0, 0, 6,  // words 0 and 1, V = 6
+                            'p', 'r', 'o', 'd', '_', 'i', 'd', 0,              // name and zero: 8 bytes
+                            'K', '3', '3', '0', '0', 0,   0,   0};             // value raised to 8 bytes
     EXPECT_EQ(record, expected);
     EXPECT_EQ(EncodeImageTag("abc", "").size(), 12u + 4u + 4u);
 }
@@ -69,7 +69,7 @@ TEST(ImageBuilder, RefusesWhatCannotBeBuilt) {
     shortHeader.headerSize = 11;
     EXPECT_FALSE(BuildUpgradeImage(shortHeader, &error));
 
-    EXPECT_FALSE(BuildUpgradeImage(StandardImageSpec("KBR3300", "1", "1", kMaxImageFileSize, 0), &error));
+    EXPECT_FALSE(BuildUpgradeImage(StandardImageSpec("KBR3300", "1", "1", MAX_IMAGE_FILE_SIZE, 0), &error));
 }
 
 struct DefectCase {

@@ -78,9 +78,8 @@ TEST_P(CrcAgreement, ContinuingInPiecesGivesTheWholeCrc) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, CrcAgreement,
-                         testing::Values(CrcCase{"ImageCrc", [](std::span<const uint8_t> d, uint32_t c) {
-                                             return ImageCrc(d, c);
-                                         }},
+                         testing::Values(CrcCase{"ImageCrc",
+                                                 [](std::span<const uint8_t> d, uint32_t c) { return ImageCrc(d, c); }},
                                          CrcCase{"Sliced", crc_detail::Sliced}, CrcCase{"Folded", crc_detail::Folded}),
                          [](const testing::TestParamInfo<CrcCase>& info) { return info.param.name; });
 

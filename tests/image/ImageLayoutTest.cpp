@@ -18,13 +18,13 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-constexpr size_t kSize1 = 300;
-constexpr size_t kSize2 = 200;
-constexpr size_t kSection1 = 12;             // first byte of section 1
-constexpr size_t kSection2 = 12 + kSize1;    // first byte of section 2
+constexpr size_t SIZE1 = 300;
+constexpr size_t SIZE2 = 200;
+constexpr size_t SECTION1 = 12;          // first byte of section 1
+constexpr size_t SECTION2 = 12 + SIZE1;  // first byte of section 2
 
 Bytes StandardImage() {
-    auto image = BuildUpgradeImage(StandardImageSpec("KBR3300", "1.0.7", "1.0.6", kSize1, kSize2));
+    auto image = BuildUpgradeImage(StandardImageSpec("KBR3300", "1.0.7", "1.0.6", SIZE1, SIZE2));
     return image.value();
 }
 
@@ -79,22 +79,35 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, ImageValidation,
     testing::Values(
         LayoutCase{"Valid", [](Bytes&) {}, true, true},
-        LayoutCase{"HeaderWordZeroNotExamined", [](Bytes& b) { b[0] ^= 0xFF; b[3] ^= 0x01; }, true, true},
+        LayoutCase{"HeaderWordZeroNotExamined",
+                   [](Bytes& b) {
+                       b[0] ^= 0xFF;
+                       b[3] ^= 0x01;
+                   },
+                   true, true},
         LayoutCase{"Off2IsLastByteSoSection2IsEmpty", [](Bytes& b) { SetU32(b, 8, uint32_t(b.size() - 1)); }, false,
                    false},
         LayoutCase{"Off2IsFileLength", [](Bytes& b) { SetU32(b, 8, uint32_t(b.size())); }, false, false},
         LayoutCase{"Off2FarBeyondTheFile", [](Bytes& b) { SetU32(b, 8, 0xFFFFFFF0u); }, false, false},
-        LayoutCase{"Off1EqualsOff2", [](Bytes& b) { SetU32(b, 4, kSection2 - 1); }, false, false},
-        LayoutCase{"Off2BeforeOff1", [](Bytes& b) { SetU32(b, 4, kSection2 + 10); }, false, false},
+        LayoutCase{"Off1EqualsOff2", [](Bytes& b) { SetU32(b, 4, SECTION2 - 1); }, false, false},
+        LayoutCase{"Off2BeforeOff1", [](Bytes& b) { SetU32(b, 4, SECTION2 + 10); }, false, false},
         LayoutCase{"Off1AllOnes", [](Bytes& b) { SetU32(b, 4, 0xFFFFFFFFu); }, false, false},
-        LayoutCase{"Section1ByteAfterStartChanged", [](Bytes& b) { b[kSection1 + 16] ^= 0x01; }, false, false},
-        LayoutCase{"Section1CrcChanged", [](Bytes& b) { b[kSection2 - 1] ^= 0x80; }, false, false},
-        LayoutCase{"Section1StartChanged", [](Bytes& b) { b[kSection1] ^= 0xFF; b[kSection1 + 15] ^= 0x01; }, true,
-                   true},
-        LayoutCase{"Section2ByteAfterStartChanged", [](Bytes& b) { b[kSection2 + 16] ^= 0x01; }, false, false},
+        LayoutCase{"Section1ByteAfterStartChanged", [](Bytes& b) { b[SECTION1 + 16] ^= 0x01; }, false, false},
+        LayoutCase{"Section1CrcChanged", [](Bytes& b) { b[SECTION2 - 1] ^= 0x80; }, false, false},
+        LayoutCase{"Section1StartChanged",
+                   [](Bytes& b) {
+                       b[SECTION1] ^= 0xFF;
+                       b[SECTION1 + 15] ^= 0x01;
+                   },
+                   true, true},
+        LayoutCase{"Section2ByteAfterStartChanged", [](Bytes& b) { b[SECTION2 + 16] ^= 0x01; }, false, false},
         LayoutCase{"Section2LastByteChanged", [](Bytes& b) { b.back() ^= 0x01; }, false, false},
-        LayoutCase{"Section2StartChanged", [](Bytes& b) { b[kSection2] ^= 0xFF; b[kSection2 + 15] ^= 0x01; }, true,
-                   true},
+        LayoutCase{"Section2StartChanged",
+                   [](Bytes& b) {
+                       b[SECTION2] ^= 0xFF;
+                       b[SECTION2 + 15] ^= 0x01;
+                   },
+                   true, true},
         LayoutCase{"Truncated", [](Bytes& b) { b.pop_back(); }, false, false},
         LayoutCase{"Empty", [](Bytes& b) { b.clear(); }, false, false},
         LayoutCase{"ShorterThanHeader", [](Bytes& b) { b.resize(11); }, false, false},
@@ -104,25 +117,25 @@ INSTANTIATE_TEST_SUITE_P(
         // Section 1 of 10 bytes cannot even hold its 16-byte start.
         LayoutCase{"Section1ShorterThanItsStart",
                    [](Bytes& b) {
-                       Bytes section2(b.begin() + kSection2, b.end());
-                       b.resize(kSection1 + 10);
-                       SetU32(b, 8, uint32_t(kSection1 + 10 - 1));
+                       Bytes section2(b.begin() + SECTION2, b.end());
+                       b.resize(SECTION1 + 10);
+                       SetU32(b, 8, uint32_t(SECTION1 + 10 - 1));
                        b.insert(b.end(), section2.begin(), section2.end());
                    },
                    false, false},
-        LayoutCase{"Section2ShorterThanItsStart", [](Bytes& b) { b.resize(kSection2 + 15); }, false, false},
+        LayoutCase{"Section2ShorterThanItsStart", [](Bytes& b) { b.resize(SECTION2 + 15); }, false, false},
         // Exactly 16 bytes: an empty CRC-covered part checks, but there is no "prod_id" in it.
         LayoutCase{"Section1OfSixteenBytes",
                    [](Bytes& b) {
-                       Bytes section2(b.begin() + kSection2, b.end());
-                       b.resize(kSection1 + 16);
-                       SetU32(b, 8, uint32_t(kSection1 + 16 - 1));
+                       Bytes section2(b.begin() + SECTION2, b.end());
+                       b.resize(SECTION1 + 16);
+                       SetU32(b, 8, uint32_t(SECTION1 + 16 - 1));
                        b.insert(b.end(), section2.begin(), section2.end());
                    },
                    false, true},
         LayoutCase{"NoProductIdInSection1",
                    [](Bytes& b) {
-                       auto plan = StandardImageSpec("KBR3300", "1", "1", kSize1, kSize2);
+                       auto plan = StandardImageSpec("KBR3300", "1", "1", SIZE1, SIZE2);
                        plan.defect = ImageDefect::NoProductId;
                        b = BuildUpgradeImage(plan).value();
                    },
@@ -154,8 +167,8 @@ TEST_F(ImageLoading, ReturnsTheRequestedSectionWholeWithItsProductId) {
     const auto one = LoadImageSection(path, 1, {});
     const auto two = LoadImageSection(path, 2, {});
     ASSERT_TRUE(one && two);
-    EXPECT_EQ(one->bytes, Bytes(image.begin() + kSection1, image.begin() + kSection2));
-    EXPECT_EQ(two->bytes, Bytes(image.begin() + kSection2, image.end()));
+    EXPECT_EQ(one->bytes, Bytes(image.begin() + SECTION1, image.begin() + SECTION2));
+    EXPECT_EQ(two->bytes, Bytes(image.begin() + SECTION2, image.end()));
     EXPECT_EQ(one->productId, "KBR3300");
     EXPECT_EQ(two->productId, "KBR3300");
     EXPECT_EQ(FindImageTag(std::span<const uint8_t>(two->bytes).subspan(16), "version"), "1.0.7");
@@ -185,7 +198,7 @@ TEST_F(ImageLoading, FilesOverTheSizeBoundAreInvalidWithoutBeingRead) {
     const std::string path = dir_.File("huge.img");
     std::ofstream(path, std::ios::binary).put('\0');
     std::error_code ec;
-    std::filesystem::resize_file(path, kMaxImageFileSize + 1, ec);  // sparse where it can be, costs nothing
+    std::filesystem::resize_file(path, MAX_IMAGE_FILE_SIZE + 1, ec);  // sparse where it can be, costs nothing
     ASSERT_FALSE(ec) << ec.message();
     Shown shown;
     EXPECT_FALSE(LoadImageSection(path, 1, shown.Sink()));
@@ -202,7 +215,7 @@ TEST_F(ImageLoading, ImageVersionComesFromSection1) {
     EXPECT_EQ(ReadImageVersionTag(dir_.Write("no-version.bin", BuildUpgradeImage(plan).value()), {}), std::nullopt);
 
     Bytes broken = StandardImage();
-    broken[kSection1 + 20] ^= 1;
+    broken[SECTION1 + 20] ^= 1;
     Shown shown;
     EXPECT_EQ(ReadImageVersionTag(dir_.Write("broken.bin", broken), shown.Sink()), std::nullopt);
     EXPECT_TRUE(shown.messages.empty());
@@ -212,14 +225,14 @@ TEST_F(ImageLoading, ImageVersionComesFromSection1) {
 
 TEST(DescribeImage, ReportsLayoutCrcsAndTags) {
     Bytes image = StandardImage();
-    image[kSection2 + 100] ^= 1;  // in the payload, after the tags
+    image[SECTION2 + 100] ^= 1;  // in the payload, after the tags
     const ImageDescription d = DescribeImage(image);
     EXPECT_FALSE(d.upgradeImage);
     EXPECT_EQ(d.layout.off1, 11u);
-    EXPECT_EQ(d.layout.off2, kSection2 - 1);
-    EXPECT_EQ(d.layout.sections[0].offset, kSection1);
-    EXPECT_EQ(d.layout.sections[0].size, kSize1);
-    EXPECT_EQ(d.layout.sections[1].size, kSize2);
+    EXPECT_EQ(d.layout.off2, SECTION2 - 1);
+    EXPECT_EQ(d.layout.sections[0].offset, SECTION1);
+    EXPECT_EQ(d.layout.sections[0].size, SIZE1);
+    EXPECT_EQ(d.layout.sections[1].size, SIZE2);
     EXPECT_TRUE(d.layout.sections[0].crcGood);
     EXPECT_FALSE(d.layout.sections[1].crcGood);
     EXPECT_EQ(d.layout.problem, "section 2 fails its CRC");

@@ -52,9 +52,7 @@ struct TagCase {
 
 class FindImageTagCases : public testing::TestWithParam<TagCase> {};
 
-TEST_P(FindImageTagCases, Walk) {
-    EXPECT_EQ(FindImageTag(GetParam().data, GetParam().wanted), GetParam().expected);
-}
+TEST_P(FindImageTagCases, Walk) { EXPECT_EQ(FindImageTag(GetParam().data, GetParam().wanted), GetParam().expected); }
 
 Bytes TwoTags() {
     Bytes data = EncodeImageTag("prod_id", "KBR3300");
@@ -67,8 +65,8 @@ Bytes WithTrailer(Bytes data, const Bytes& trailer) {
     return data;
 }
 
-const std::string k127(127, 'n');
-const std::string k128(128, 'n');
+const std::string NAME_127(127, 'n');
+const std::string NAME_128(128, 'n');
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, FindImageTagCases,
@@ -83,14 +81,14 @@ INSTANTIATE_TEST_SUITE_P(
         TagCase{"RecordHeaderCutShort", Bytes{0, 0, 0, 0, 0, 0, 0}, "prod_id", std::nullopt},
         TagCase{"NameWithoutEnd", Record(4, Text("prod_id"), {}), "prod_id", std::nullopt},
         // A 0xFF byte ends the name with no padding: the value field starts at the 0xFF byte.
-        TagCase{"NameEndedByFF", Record(4, WithTrailer(Text("ver"), {0xFF}), Text(std::string("9.1\0", 4))),
-                "ver", "\xFF" "9.1"},
+        TagCase{"NameEndedByFF", Record(4, WithTrailer(Text("ver"), {0xFF}), Text(std::string("9.1\0", 4))), "ver",
+                "\xFF"
+                "9.1"},
         TagCase{"FFEndedNameThenNextRecord",
-                WithTrailer(Record(4, WithTrailer(Text("abc"), {0xFF}), {'x', 0, 0}),
-                            EncodeImageTag("version", "3")),
+                WithTrailer(Record(4, WithTrailer(Text("abc"), {0xFF}), {'x', 0, 0}), EncodeImageTag("version", "3")),
                 "version", "3"},
-        TagCase{"LongestNameFound", EncodeImageTag(k127, "v"), k127, "v"},
-        TagCase{"OverlongNameEndsTheWalk", WithTrailer(EncodeImageTag(k128, "v"), EncodeImageTag("prod_id", "x")),
+        TagCase{"LongestNameFound", EncodeImageTag(NAME_127, "v"), NAME_127, "v"},
+        TagCase{"OverlongNameEndsTheWalk", WithTrailer(EncodeImageTag(NAME_128, "v"), EncodeImageTag("prod_id", "x")),
                 "prod_id", std::nullopt},
         TagCase{"ValueFieldPastTheEnd", Record(64, Text(std::string("prod_id\0", 8)), Text("abc")), "prod_id",
                 std::nullopt},

@@ -11,9 +11,7 @@ namespace kbr::test {
 
 class TempDir {
 public:
-    TempDir() {
-        path_ = platform::MakeFreshFolder(std::filesystem::temp_directory_path().string(), "kbr-image-");
-    }
+    TempDir() { path_ = platform::MakeFreshFolder(std::filesystem::temp_directory_path().string(), "kbr-image-"); }
     ~TempDir() {
         std::error_code ignored;
         std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
@@ -26,7 +24,7 @@ public:
     std::string File(const std::string& name) const { return (path_ / name).string(); }
 
     std::string Write(const std::string& name, std::span<const uint8_t> bytes) const {
-        const std::string path = File(name);
+        std::string path = File(name);
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return path;

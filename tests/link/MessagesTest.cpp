@@ -32,22 +32,22 @@ class RequestLayout : public ::testing::TestWithParam<RequestCase> {};
 
 TEST_P(RequestLayout, HasExactBytes) { EXPECT_EQ(GetParam().built, GetParam().expected); }
 
-const B kLoginStart = {0x00, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x01, 0x08};
+const B LOGIN_START = {0x00, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x01, 0x08};
 
 INSTANTIATE_TEST_SUITE_P(
     Requests, RequestLayout,
-    ::testing::Values(
-        RequestCase{"LoginThreeCharacters", BuildLoginRequest("abc"), WithText(kLoginStart, "abc", 17)},
-        RequestCase{"LoginEmpty", BuildLoginRequest(""), WithText(kLoginStart, "", 17)},
-        RequestCase{"LoginTenCharactersCutToEight", BuildLoginRequest("0123456789"),
-                    WithText(kLoginStart, "01234567", 17)},
-        RequestCase{"GetConfig", BuildGetConfigRequest(), B{0x02, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x0A}},
-        RequestCase{"GetDiag", BuildGetDiagRequest(), B{0x08, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x00}},
-        RequestCase{"Action", BuildActionRequest(), B{0x0F, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x00}},
-        RequestCase{"UpgradeStart", BuildUpgradeStartRequest(),
-                    B{0x0A, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
-        RequestCase{"GetValueProductId", BuildGetValueRequest("c:prod_id"),
-                    WithText({0x40, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x00}, "c:prod_id", 18)}),
+    ::testing::Values(RequestCase{"LoginThreeCharacters", BuildLoginRequest("abc"), WithText(LOGIN_START, "abc", 17)},
+                      RequestCase{"LoginEmpty", BuildLoginRequest(""), WithText(LOGIN_START, "", 17)},
+                      RequestCase{"LoginTenCharactersCutToEight", BuildLoginRequest("0123456789"),
+                                  WithText(LOGIN_START, "01234567", 17)},
+                      RequestCase{"GetConfig", BuildGetConfigRequest(),
+                                  B{0x02, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x0A}},
+                      RequestCase{"GetDiag", BuildGetDiagRequest(), B{0x08, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x00}},
+                      RequestCase{"Action", BuildActionRequest(), B{0x0F, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x00}},
+                      RequestCase{"UpgradeStart", BuildUpgradeStartRequest(),
+                                  B{0x0A, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
+                      RequestCase{"GetValueProductId", BuildGetValueRequest("c:prod_id"),
+                                  WithText({0x40, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x00}, "c:prod_id", 18)}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(UpgradeDataRequest, CarriesFieldsAtFixedOffsetsAndZeroFillsTheLastChunk) {
@@ -75,9 +75,9 @@ TEST(UpgradeDataRequest, NeverCopiesMoreThanOneChunk) {
 
 TEST(SetConfigRequest, OfTheSixRecordsIs156Bytes) {
     const std::vector<ConfigEntry> entries = {
-        MakeTextEntry("admPswd", "old", "new", 8),      MakeNumberEntry("channelMask", 1, 0x55554000),
-        MakeNumberEntry("scanMask", 0, 0xFFFFFFFF),     MakeNumberEntry("SwConfig", 0x1000, 1),
-        MakeTextEntry("password", "", "secret", 17),    MakeNumberEntry("DiplexerMode", 0, 1),
+        MakeTextEntry("admPswd", "old", "new", 8),   MakeNumberEntry("channelMask", 1, 0x55554000),
+        MakeNumberEntry("scanMask", 0, 0xFFFFFFFF),  MakeNumberEntry("SwConfig", 0x1000, 1),
+        MakeTextEntry("password", "", "secret", 17), MakeNumberEntry("DiplexerMode", 0, 1),
     };
     Bytes request = BuildSetConfigRequest(entries);
     EXPECT_EQ(request.size(), 156u);
@@ -198,9 +198,7 @@ TEST(ConfigReply, DecodesEntriesAndStopsCleanlyWhenTheyRunPastTheRead) {
     EXPECT_TRUE(bad->entries.empty());
 }
 
-TEST(VersionText, FormatsEachByteAsUnsignedDecimal) {
-    EXPECT_EQ(VersionText({255, 0, 10, 7}), "255.0.10.7");
-}
+TEST(VersionText, FormatsEachByteAsUnsignedDecimal) { EXPECT_EQ(VersionText({255, 0, 10, 7}), "255.0.10.7"); }
 
 TEST(DeviceSideReaders, RejectWrongTypesAndTruncation) {
     const Decoded<LoginRequest> login = ReadLoginRequest(BuildLoginRequest("pw"));
@@ -235,8 +233,8 @@ TEST(DeviceSideReaders, RejectWrongTypesAndTruncation) {
 }
 
 TEST(MessageTypes, EveryRequestHasAReplyType) {
-    for (uint8_t type : {REQ_LOGIN, REQ_GET_CONFIG, REQ_SET_CONFIG, REQ_GET_DIAG, REQ_UPGRADE_START,
-                         REQ_UPGRADE_DATA, REQ_ACTION, REQ_GET_VALUE}) {
+    for (uint8_t type : {REQ_LOGIN, REQ_GET_CONFIG, REQ_SET_CONFIG, REQ_GET_DIAG, REQ_UPGRADE_START, REQ_UPGRADE_DATA,
+                         REQ_ACTION, REQ_GET_VALUE}) {
         EXPECT_TRUE(IsRequestType(type)) << int(type);
         EXPECT_NE(MessageTypeName(type), nullptr);
     }
@@ -256,7 +254,8 @@ std::string HeaderText(const MessageHeader& h) {
 
 std::string EntriesText(const std::vector<ConfigEntry>& entries) {
     std::string text;
-    for (const auto& e : entries) text += " | " + e.name + "/" + std::to_string(e.width) + " " + Hex(e.valueA) + " " + Hex(e.valueB);
+    for (const auto& e : entries)
+        text += " | " + e.name + "/" + std::to_string(e.width) + " " + Hex(e.valueA) + " " + Hex(e.valueB);
     return text;
 }
 
@@ -292,7 +291,7 @@ TEST_P(RoundTrip, ReadingWhatWasBuiltGivesBackItsFields) {
 
 ReadBack AnyHeader(std::span<const uint8_t> bytes) { return Show(ReadReplyHeader(bytes), HeaderText); }
 
-const std::array<uint8_t, 4> kVersion = {1, 2, 3, 4};
+const std::array<uint8_t, 4> VERSION = {1, 2, 3, 4};
 
 std::vector<ConfigEntry> SixEntries() {
     return {MakeTextEntry("admPswd", "old", "new", 8),   MakeNumberEntry("channelMask", 1, 0x55554000),
@@ -300,7 +299,7 @@ std::vector<ConfigEntry> SixEntries() {
             MakeTextEntry("password", "", "secret", 17), MakeNumberEntry("DiplexerMode", 0, 1)};
 }
 
-const std::string kSixEntriesText =
+const std::string SIX_ENTRIES_TEXT =
     " | admPswd/8 6f6c640000000000 6e65770000000000 | channelMask/4 00000001 55554000 | scanMask/4 00000000 ffffffff"
     " | SwConfig/4 00001000 00000001 | password/17 0000000000000000000000000000000000"
     " 7365637265740000000000000000000000 | DiplexerMode/4 00000000 00000001";
@@ -322,8 +321,8 @@ ReadBack Chunk(std::span<const uint8_t> bytes) {
     });
 }
 
-const B kChunk(256, 0x5A);
-const B kThreeBytes = {0xAA, 0xBB, 0xCC};
+const B CHUNK(256, 0x5A);
+const B THREE_BYTES = {0xAA, 0xBB, 0xCC};
 
 INSTANTIATE_TEST_SUITE_P(
     Messages, RoundTrip,
@@ -344,10 +343,10 @@ INSTANTIATE_TEST_SUITE_P(
                               return HeaderText(m.header) + EntriesText(m.entries);
                           });
                       },
-                      "type 6 version 0.1.2.3 status 0 param 6" + kSixEntriesText},
-        RoundTripCase{"UpgradeDataFull", BuildUpgradeDataRequest(2, 512, 256, kChunk), UPGRADE_DATA_REQUEST_SIZE,
-                      Chunk, "type 12 remaining 2 offset 512 size 256 data " + Hex(kChunk) + " then zeros"},
-        RoundTripCase{"UpgradeDataLastAndShort", BuildUpgradeDataRequest(0, 299u * 256u, 3, kThreeBytes),
+                      "type 6 version 0.1.2.3 status 0 param 6" + SIX_ENTRIES_TEXT},
+        RoundTripCase{"UpgradeDataFull", BuildUpgradeDataRequest(2, 512, 256, CHUNK), UPGRADE_DATA_REQUEST_SIZE, Chunk,
+                      "type 12 remaining 2 offset 512 size 256 data " + Hex(CHUNK) + " then zeros"},
+        RoundTripCase{"UpgradeDataLastAndShort", BuildUpgradeDataRequest(0, 299u * 256u, 3, THREE_BYTES),
                       UPGRADE_DATA_REQUEST_SIZE, Chunk,
                       "type 12 remaining 0 offset 11008 size 3 data aabbcc then zeros"},
         RoundTripCase{"GetValue", BuildGetValueRequest(KEY_PRODUCT_ID), MESSAGE_HEADER_SIZE + KEY_PRODUCT_ID.size() + 1,
@@ -355,27 +354,27 @@ INSTANTIATE_TEST_SUITE_P(
                           return Show(ReadGetValueRequest(bytes), [](const std::string& key) { return key; });
                       },
                       "c:prod_id"},
-        RoundTripCase{"HeaderOnlyReply", BuildReply(REP_UPGRADE_END, kVersion, 3, 9), MESSAGE_HEADER_SIZE, AnyHeader,
+        RoundTripCase{"HeaderOnlyReply", BuildReply(REP_UPGRADE_END, VERSION, 3, 9), MESSAGE_HEADER_SIZE, AnyHeader,
                       "type 14 version 1.2.3.4 status 3 param 9"},
-        RoundTripCase{"ValueReply", BuildValueReply(kVersion, 0, "KBR3300-A"), MESSAGE_HEADER_SIZE + 4 + 10,
+        RoundTripCase{"ValueReply", BuildValueReply(VERSION, 0, "KBR3300-A"), MESSAGE_HEADER_SIZE + 4 + 10,
                       [](std::span<const uint8_t> bytes) {
                           return Show(ReadValueReply(bytes), [](const std::string& value) { return value; });
                       },
                       "KBR3300-A"},
-        RoundTripCase{"DiagReply", BuildDiagReply(kVersion, 0, "first", std::string(600, 's')), DIAG_REPLY_SIZE,
+        RoundTripCase{"DiagReply", BuildDiagReply(VERSION, 0, "first", std::string(600, 's')), DIAG_REPLY_SIZE,
                       [](std::span<const uint8_t> bytes) {
                           return Show(ReadDiagReply(bytes), [](const DiagTexts& texts) {
                               return texts.first + " | " + std::to_string(texts.second.size()) + " characters";
                           });
                       },
                       "first | 511 characters"},  // each text keeps its zero inside its field
-        RoundTripCase{"ConfigReply", BuildConfigReply(kVersion, 0, SixEntries()), 156,
+        RoundTripCase{"ConfigReply", BuildConfigReply(VERSION, 0, SixEntries()), 156,
                       [](std::span<const uint8_t> bytes) {
                           return Show(ReadConfigReply(bytes), [](const ConfigMessage& m) {
                               return HeaderText(m.header) + EntriesText(m.entries);
                           });
                       },
-                      "type 4 version 1.2.3.4 status 0 param 6" + kSixEntriesText}),
+                      "type 4 version 1.2.3.4 status 0 param 6" + SIX_ENTRIES_TEXT}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Errors say what was expected, and where.
@@ -404,19 +403,23 @@ Bytes WithByte(Bytes bytes, size_t at, uint8_t value) {
 INSTANTIATE_TEST_SUITE_P(
     Messages, ReaderErrors,
     ::testing::Values(
-        ErrorCase{"ValueReplyOfAnotherType", [] { return ReadValueReply(BuildReply(REP_SET_CONFIG, kVersion, 0, 0)).error; },
+        ErrorCase{"ValueReplyOfAnotherType",
+                  [] { return ReadValueReply(BuildReply(REP_SET_CONFIG, VERSION, 0, 0)).error; },
                   "expected type 65, got 7 at offset 0"},
-        ErrorCase{"ValueReplyRefused", [] { return ReadValueReply(BuildValueReply(kVersion, 1, "x")).error; },
+        ErrorCase{"ValueReplyRefused", [] { return ReadValueReply(BuildValueReply(VERSION, 1, "x")).error; },
                   "expected status 0, got 1 at offset 5"},
         ErrorCase{"ValueReplyWithoutItsText",
-                  [] { return ReadValueReply(Cut(BuildValueReply(kVersion, 0, "x"), 12)).error; },
+                  [] { return ReadValueReply(Cut(BuildValueReply(VERSION, 0, "x"), 12)).error; },
                   "expected a text at offset 12, found the end"},
-        ErrorCase{"DiagReplyRefused", [] { return ReadDiagReply(BuildDiagReply(kVersion, 2, "a", "b")).error; },
+        ErrorCase{"DiagReplyRefused", [] { return ReadDiagReply(BuildDiagReply(VERSION, 2, "a", "b")).error; },
                   "expected status 0, got 2 at offset 5"},
         ErrorCase{"ChunkLargerThanItsField",
-                  [] { return ReadUpgradeDataRequest(WithByte(BuildUpgradeDataRequest(0, 0, 256, kChunk), 12, 1)).error; },
+                  [] {
+                      return ReadUpgradeDataRequest(WithByte(BuildUpgradeDataRequest(0, 0, 256, CHUNK), 12, 1)).error;
+                  },
                   "chunk size 257 exceeds 256 at offset 11"},
-        ErrorCase{"ChunkCutShort", [] { return ReadUpgradeDataRequest(Cut(BuildUpgradeDataRequest(0, 0, 3, kThreeBytes), 100)).error; },
+        ErrorCase{"ChunkCutShort",
+                  [] { return ReadUpgradeDataRequest(Cut(BuildUpgradeDataRequest(0, 0, 3, THREE_BYTES), 100)).error; },
                   "expected 256 bytes at offset 13, only 87 left"},
         ErrorCase{"EntryCountPastTheEntries",
                   [] { return ReadSetConfigRequest(WithByte(BuildSetConfigRequest({}), 7, 2)).error; },
@@ -435,11 +438,12 @@ TEST(ExpectedReplyType, FollowsTheRequestAndTheLastChunk) {
         {"login", BuildLoginRequest("pw"), REP_ACTION},
         {"get config", BuildGetConfigRequest(), REP_CONFIG},
         {"get value", BuildGetValueRequest(KEY_FIRMWARE_VERSION), REP_VALUE},
-        {"chunk with more to come", BuildUpgradeDataRequest(1, 0, 256, kChunk), REP_UPGRADE_DATA},
-        {"last chunk", BuildUpgradeDataRequest(0, 256, 3, kThreeBytes), REP_UPGRADE_END},
-        {"chunk cut inside its remaining count", Cut(BuildUpgradeDataRequest(0, 0, 3, kThreeBytes), 8), REP_UPGRADE_DATA},
-        {"chunk cut after its remaining count", Cut(BuildUpgradeDataRequest(0, 0, 3, kThreeBytes), 9), REP_UPGRADE_END},
-        {"a reply's type", BuildReply(REP_VALUE, kVersion, 0, 0), std::nullopt},
+        {"chunk with more to come", BuildUpgradeDataRequest(1, 0, 256, CHUNK), REP_UPGRADE_DATA},
+        {"last chunk", BuildUpgradeDataRequest(0, 256, 3, THREE_BYTES), REP_UPGRADE_END},
+        {"chunk cut inside its remaining count", Cut(BuildUpgradeDataRequest(0, 0, 3, THREE_BYTES), 8),
+         REP_UPGRADE_DATA},
+        {"chunk cut after its remaining count", Cut(BuildUpgradeDataRequest(0, 0, 3, THREE_BYTES), 9), REP_UPGRADE_END},
+        {"a reply's type", BuildReply(REP_VALUE, VERSION, 0, 0), std::nullopt},
         {"nothing", Bytes{}, std::nullopt},
     };
     for (const auto& c : cases) EXPECT_EQ(ExpectedReplyType(c.request), c.reply) << c.name;

@@ -42,9 +42,12 @@ Bytes Pattern(size_t size) {
 
 // The six settable parameters as the configuration write sends them.
 std::vector<ConfigEntry> SettableEntries() {
-    return {MakeNumberEntry("DiplexerMode", 0, 1), MakeTextEntry("admPswd", "admin", "n3w p%s", 8),
-            MakeNumberEntry("SwConfig", 0, 0x12345678), MakeNumberEntry("channelMask", 0, 0x15554000),
-            MakeTextEntry("password", "", "99999999999", 17), MakeNumberEntry("scanMask", 0, 0xFFFFFFFFu)};
+    return {MakeNumberEntry("DiplexerMode", 0, 1),
+            MakeTextEntry("admPswd", "admin", "n3w p%s", 8),
+            MakeNumberEntry("SwConfig", 0, 0x12345678),
+            MakeNumberEntry("channelMask", 0, 0x15554000),
+            MakeTextEntry("password", "", "99999999999", 17),
+            MakeNumberEntry("scanMask", 0, 0xFFFFFFFFu)};
 }
 
 const std::vector<std::pair<std::string, std::function<Bytes()>>>& Requests() {
@@ -53,18 +56,21 @@ const std::vector<std::pair<std::string, std::function<Bytes()>>>& Requests() {
         {"login_empty", [] { return BuildLoginRequest(""); }},
         {"login_longer_than_eight", [] { return BuildLoginRequest("0123456789"); }},
         {"get_config", [] { return BuildGetConfigRequest(); }},
-        {"set_config_settable", [] {
+        {"set_config_settable",
+         [] {
              const auto entries = SettableEntries();
              return BuildSetConfigRequest(entries);
          }},
         {"set_config_none", [] { return BuildSetConfigRequest({}); }},
         {"get_diag", [] { return BuildGetDiagRequest(); }},
         {"upgrade_start", [] { return BuildUpgradeStartRequest(); }},
-        {"upgrade_data_full", [] {
+        {"upgrade_data_full",
+         [] {
              const Bytes data = Pattern(256);
              return BuildUpgradeDataRequest(3, 512, 256, data);
          }},
-        {"upgrade_data_last_short", [] {
+        {"upgrade_data_last_short",
+         [] {
              const Bytes data = Pattern(5);
              return BuildUpgradeDataRequest(0, 0x12345, 5, data);
          }},

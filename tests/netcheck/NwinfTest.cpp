@@ -52,19 +52,34 @@ TEST(NwinfPrimaryAddress, Table) {
         {"only loopback", {lo}, "", "0.0.0.0", ""},
         {"no interfaces", {}, "", "0.0.0.0", ""},
         {"one wired", {lo, Nic("eth0", {"192.168.1.33"})}, "eth0", "192.168.1.33", "eth0"},
-        {"default route wins", {lo, Nic("eth0", {"10.0.0.7"}), Nic("wlan0", {"192.168.1.5"})}, "wlan0",
-         "192.168.1.5", "wlan0"},
-        {"down interface ignored", {Nic("eth0", {"10.0.0.7"}, false), Nic("eth1", {"10.0.0.8"})}, "", "10.0.0.8",
+        {"default route wins",
+         {lo, Nic("eth0", {"10.0.0.7"}), Nic("wlan0", {"192.168.1.5"})},
+         "wlan0",
+         "192.168.1.5",
+         "wlan0"},
+        {"down interface ignored",
+         {Nic("eth0", {"10.0.0.7"}, false), Nic("eth1", {"10.0.0.8"})},
+         "",
+         "10.0.0.8",
          "eth1"},
         {"no IPv4 ignored", {Nic("eth0", {}), Nic("eth1", {"10.0.0.8"})}, "", "10.0.0.8", "eth1"},
-        {"routable before link-local", {Nic("eth0", {"169.254.3.4"}), Nic("eth1", {"10.0.0.8"})}, "", "10.0.0.8",
+        {"routable before link-local",
+         {Nic("eth0", {"169.254.3.4"}), Nic("eth1", {"10.0.0.8"})},
+         "",
+         "10.0.0.8",
          "eth1"},
         {"only link-local is reported", {lo, Nic("eth0", {"169.254.10.2"})}, "", "169.254.10.2", "eth0"},
-        {"routable address of the interface first", {Nic("eth0", {"169.254.10.2", "192.168.0.100"})}, "eth0",
-         "192.168.0.100", "eth0"},
+        {"routable address of the interface first",
+         {Nic("eth0", {"169.254.10.2", "192.168.0.100"})},
+         "eth0",
+         "192.168.0.100",
+         "eth0"},
         {"stale default route name", {Nic("eth1", {"10.0.0.8"})}, "eth0", "10.0.0.8", "eth1"},
-        {"connection names with blanks", {Nic("Wi-Fi", {"10.0.0.9"}), Nic("Ethernet 2", {"192.168.1.7"})},
-         "Ethernet 2", "192.168.1.7", "Ethernet 2"},
+        {"connection names with blanks",
+         {Nic("Wi-Fi", {"10.0.0.9"}), Nic("Ethernet 2", {"192.168.1.7"})},
+         "Ethernet 2",
+         "192.168.1.7",
+         "Ethernet 2"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -105,8 +120,8 @@ TEST(NwinfFiles, RenewalOutcomeAndRecordedInterface) {
     EXPECT_EQ(kbr::nwinf::RenewalLine({State::Failed, "no rights:\nx"}), "renewal=failed reason=no rights: x");
     EXPECT_EQ(kbr::nwinf::RenewalLine({State::Skipped, ""}), "renewal=skipped");
 
-    const std::string nicinfo = kbr::nwinf::FormatNicInfo({Nic("eth0", {"192.168.0.117"})}, "eth0", "eth0",
-                                                          {State::Failed, "why"});
+    const std::string nicinfo =
+        kbr::nwinf::FormatNicInfo({Nic("eth0", {"192.168.0.117"})}, "eth0", "eth0", {State::Failed, "why"});
     EXPECT_EQ(nicinfo.rfind("adaptor_interface=eth0\nrenewal=failed reason=why\n", 0), 0u) << nicinfo;
     for (const NameRules rules : {NameRules::Linux, NameRules::Windows}) {
         EXPECT_EQ(kbr::nwinf::RecordedAdaptorInterface(nicinfo, rules), "eth0");
@@ -178,8 +193,8 @@ TEST(NwinfArguments, Table) {
     ASSERT_TRUE(quiet);
     EXPECT_FALSE(quiet->renew);
     EXPECT_EQ(quiet->renewCommand, "/bin/x");
-    for (const V& bad : {V{}, V{"3"}, V{"1", "2"}, V{"--no-renew"}, V{"--renew-command=", "1"}, V{"12"},
-                         V{"-x", "1"}}) {
+    for (const V& bad :
+         {V{}, V{"3"}, V{"1", "2"}, V{"--no-renew"}, V{"--renew-command=", "1"}, V{"12"}, V{"-x", "1"}}) {
         EXPECT_FALSE(kbr::nwinf::ParseArguments(bad));
     }
 }
@@ -250,7 +265,7 @@ protected:
     // First line: a dotted IPv4 address, 0.0.0.0 for none.
     static void ExpectWellFormedIpInfo(const std::string& content) {
         const std::string firstLine = content.substr(0, content.find('\n'));
-        static const std::regex dotted("^(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})$");
+        static const std::regex dotted(R"(^(\d{1,3})\.(\d{1,3})\.(\d{1,3})\.(\d{1,3})$)");
         std::smatch match;
         ASSERT_TRUE(std::regex_match(firstLine, match, dotted)) << firstLine;
         for (int i = 1; i <= 4; ++i) EXPECT_LE(std::stoi(match[i].str()), 255);
@@ -298,8 +313,8 @@ TEST_F(NwinfProgram, TheEnvironmentCanTurnRenewalOff) {
 }
 
 TEST_F(NwinfProgram, RenewalRunsTheGivenProgramForThePrimaryInterface) {
-    const std::string interface = kbr::nwinf::PrimaryInterface(kbr::platform::ListNetworkInterfaces(),
-                                                               kbr::platform::DefaultRouteInterface());
+    const std::string interface =
+        kbr::nwinf::PrimaryInterface(kbr::platform::ListNetworkInterfaces(), kbr::platform::DefaultRouteInterface());
     if (interface.empty()) GTEST_SKIP() << "this machine has no interface with an IPv4 address";
     const auto run = RunNwinf({"--renew-command=" + stub_, "2"});
     EXPECT_EQ(run.exitCode, 0) << run.errors;
@@ -332,8 +347,8 @@ TEST_F(NwinfProgram, AFailedRenewalIsSaidAndLogged) {
     EXPECT_EQ(run.exitCode, 0) << run.errors;
     const std::string ipinfo = Read("ipinfo.tmp");
     EXPECT_EQ(ipinfo.substr(ipinfo.find('\n')), "\nrenewal=failed\n");
-    EXPECT_NE(Read("nicinfo.tmp").find("\nrenewal=failed reason=" + stub_ +
-                                       " failed: Error: Not authorized to control networking.\n"),
+    EXPECT_NE(Read("nicinfo.tmp")
+                  .find("\nrenewal=failed reason=" + stub_ + " failed: Error: Not authorized to control networking.\n"),
               std::string::npos)
         << Read("nicinfo.tmp");
     std::ifstream log(logFile, std::ios::binary);
@@ -422,8 +437,9 @@ TEST_F(NwinfInNamespace, WithNoNetworkItReportsNoAddress) {
     const auto run = Run("unshare", {"-rn", nwinf_, "--no-renew", "2"}, true);
     EXPECT_EQ(run.exitCode, 0) << run.errors;
     EXPECT_EQ(Read("ipinfo.tmp"), "0.0.0.0\nrenewal=skipped\n");
-    EXPECT_EQ(Read("nicinfo.tmp"), "renewal=skipped\n\n[lo]\nhardware=00:00:00:00:00:00\n"
-                                   "up=0 running=0 loopback=1 mtu=65536\ndefault_route=0\n\n");
+    EXPECT_EQ(Read("nicinfo.tmp"),
+              "renewal=skipped\n\n[lo]\nhardware=00:00:00:00:00:00\n"
+              "up=0 running=0 loopback=1 mtu=65536\ndefault_route=0\n\n");
 }
 
 // Every fact of nicinfo.tmp, over interfaces of known addresses: secondary and link-local IPv4

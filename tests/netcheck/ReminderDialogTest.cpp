@@ -140,8 +140,7 @@ TEST_F(Netcheck, OkDeletesTheHelperFilesEscDeletesNothing) {
         }
         WriteFile(Path("other.txt"), "kept");
         RecordedBoxes boxes;
-        ReminderDialog dialog(boxes, TestSettings(dir_.path(), std::make_shared<HelperStub>(), ClosedPort()),
-                              nullptr);
+        ReminderDialog dialog(boxes, TestSettings(dir_.path(), std::make_shared<HelperStub>(), ClosedPort()), nullptr);
         dialog.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
         if (c.pressOk) {
@@ -323,7 +322,7 @@ class HelperProgram : public Netcheck {
 protected:
     // Writes an executable shell script named `name` into the test directory.
     QString Script(const QString& name, const QByteArray& body) {
-        const QString path = dir_.filePath(name);
+        QString path = dir_.filePath(name);
         WriteFile(path, "#!/bin/sh\n" + body);
         QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner | QFileDevice::ExeUser);
         return path;
@@ -336,8 +335,9 @@ protected:
 };
 
 TEST_F(HelperProgram, TheWorkerRunsNwinfFromTheCurrentDirectoryTwiceWithTwoWaitingForEach) {
-    Script("nwinf", "echo \"start $* $(pwd -P)\" >> log\nsleep 0.2\necho \"end $*\" >> log\necho 10.0.0.7 > "
-                    "ipinfo.tmp\n");
+    Script("nwinf",
+           "echo \"start $* $(pwd -P)\" >> log\nsleep 0.2\necho \"end $*\" >> log\necho 10.0.0.7 > "
+           "ipinfo.tmp\n");
     const QString previous = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(dir_.path()));
     EXPECT_EQ(QFileInfo(kbr::IpHelperProgram()).canonicalFilePath(), QFileInfo(Path("nwinf")).canonicalFilePath());

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
+#include <stdlib.h>  // NOLINT(modernize-deprecated-headers): mkdtemp is POSIX, not in <cstdlib>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -87,8 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
         VerdictCase{"RenewalLineMustBeTheSecond", "10.0.0.7\n\nrenewal=failed\n", false, kbr::MSG_REFRESHED},
         VerdictCase{"RenewalFailedIsAWholeWord", "10.0.0.7\nrenewal=failedish\n", false, kbr::MSG_REFRESHED},
         // After an overlong first line the rest of it is not a line of its own.
-        VerdictCase{"RenewalAfterLongLine", std::string(150, '1') + "\nrenewal=failed\n", false,
-                    kbr::MSG_REFRESHED}),
+        VerdictCase{"RenewalAfterLongLine", std::string(150, '1') + "\nrenewal=failed\n", false, kbr::MSG_REFRESHED}),
     [](const ::testing::TestParamInfo<VerdictCase>& info) { return std::string(info.param.name); });
 
 TEST(AddressLineRead, StatesAndBound) {

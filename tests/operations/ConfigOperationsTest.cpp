@@ -14,23 +14,21 @@ namespace {
 // Test names in CTest show the case's name instead of its bytes.
 template <typename Case>
     requires requires(const Case& c) { c.name; }
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.name;
-}
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 using Calls = std::vector<PageCallRecord>;
 using Strings = std::vector<std::string>;
-constexpr auto kArray = PageCallForm::CallFunctionWithArray;
+constexpr auto ARRAY = PageCallForm::CallFunctionWithArray;
 
 Bytes ConfigReply(std::vector<ConfigEntry> entries, uint8_t status = 0) {
-    return BuildConfigReply(kDeviceVersion, status, entries);
+    return BuildConfigReply(DEVICE_VERSION, status, entries);
 }
 
 ConfigEntry RawNumberEntry(std::string name, Bytes a, Bytes b) {
     return ConfigEntry{std::move(name), static_cast<uint8_t>(a.size()), std::move(a), std::move(b)};
 }
 
-PageCallRecord VersionCall() { return {"storeConfig", {"100", "1.2.3.4"}, kArray}; }
+PageCallRecord VersionCall() { return {"storeConfig", {"100", "1.2.3.4"}, ARRAY}; }
 PageCallRecord DisplayCall() { return {"display_config", {}, PageCallForm::CallFunction}; }
 
 TEST(GetConfigOperation, VersionWithoutEntries) {
@@ -58,7 +56,7 @@ TEST_P(ConfigEntryDecode, StoreConfigListAndRecord) {
     FakeContext ctx;
     ctx.Run(1);
     ctx.Reply(ConfigReply({c.entry}));
-    EXPECT_EQ(ctx.pageCalls, (Calls{VersionCall(), {"storeConfig", c.storeConfig, kArray}, DisplayCall()}));
+    EXPECT_EQ(ctx.pageCalls, (Calls{VersionCall(), {"storeConfig", c.storeConfig, ARRAY}, DisplayCall()}));
     if (c.record) {
         const ConfigParameter* record = FindParameter(ctx.state.parameters, c.entry.name);
         ASSERT_NE(record, nullptr);
@@ -71,25 +69,34 @@ TEST_P(ConfigEntryDecode, StoreConfigListAndRecord) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, ConfigEntryDecode,
     testing::Values(
-        EntryCase{"channelMask", RawNumberEntry("channelMask", {0, 0, 0, 1}, {0x15, 0x55, 0x40, 0x00}),
-                  {"4", "357908480"}, std::pair{"1", "357908480"}},
-        EntryCase{"SwConfigOr", RawNumberEntry("SwConfig", {0, 0, 0x10, 0}, {0, 0, 0, 1}), {"3", "4097"},
+        EntryCase{"channelMask",
+                  RawNumberEntry("channelMask", {0, 0, 0, 1}, {0x15, 0x55, 0x40, 0x00}),
+                  {"4", "357908480"},
+                  std::pair{"1", "357908480"}},
+        EntryCase{"SwConfigOr",
+                  RawNumberEntry("SwConfig", {0, 0, 0x10, 0}, {0, 0, 0, 1}),
+                  {"3", "4097"},
                   std::pair{"4096", "4097"}},
-        EntryCase{"TxPowerFold", RawNumberEntry("TxPower", {1, 2, 3, 4}, {0, 0, 0, 9}), {"0", "4660", "9"},
-                  std::nullopt},
-        EntryCase{"scanMaskNegative", RawNumberEntry("scanMask", {0, 0, 0, 0}, {0xFF, 0xFF, 0xFF, 0xFF}), {"6", "-1"},
+        EntryCase{
+            "TxPowerFold", RawNumberEntry("TxPower", {1, 2, 3, 4}, {0, 0, 0, 9}), {"0", "4660", "9"}, std::nullopt},
+        EntryCase{"scanMaskNegative",
+                  RawNumberEntry("scanMask", {0, 0, 0, 0}, {0xFF, 0xFF, 0xFF, 0xFF}),
+                  {"6", "-1"},
                   std::pair{"0", "-1"}},
         EntryCase{"DiplexerMode", MakeNumberEntry("DiplexerMode", 0, 2), {"1", "2"}, std::pair{"0", "2"}},
-        EntryCase{"admPswdText", MakeTextEntry("admPswd", "old", "admin", 8), {"2", "admin"}, std::pair{"old", "admin"}},
-        EntryCase{"passwordFullWidth", MakeTextEntry("password", "", "12345678901234567", 17),
-                  {"5", "12345678901234567"}, std::pair{"", "12345678901234567"}}),
+        EntryCase{
+            "admPswdText", MakeTextEntry("admPswd", "old", "admin", 8), {"2", "admin"}, std::pair{"old", "admin"}},
+        EntryCase{"passwordFullWidth",
+                  MakeTextEntry("password", "", "12345678901234567", 17),
+                  {"5", "12345678901234567"},
+                  std::pair{"", "12345678901234567"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(GetConfigOperation, UnknownEntryIsSkippedAndTheNextReadCorrectly) {
     FakeContext ctx;
     ctx.Run(1);
     ctx.Reply(ConfigReply({MakeNumberEntry("Mystery", 7, 8), MakeNumberEntry("channelMask", 1, 2)}));
-    EXPECT_EQ(ctx.pageCalls, (Calls{VersionCall(), {"storeConfig", {"4", "2"}, kArray}, DisplayCall()}));
+    EXPECT_EQ(ctx.pageCalls, (Calls{VersionCall(), {"storeConfig", {"4", "2"}, ARRAY}, DisplayCall()}));
     // Names are case-sensitive.
     FakeContext ctx2;
     ctx2.Run(1);
@@ -174,8 +181,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, StoreValue,
 TEST(ConfigParameters, RecordsInWireOrderWithWidthsAndKinds) {
     const ConfigParameters records = MakeConfigParameters();
     const std::vector<std::tuple<std::string, int, bool>> expected = {
-        {"admPswd", 8, true},  {"channelMask", 4, false}, {"scanMask", 4, false},
-        {"SwConfig", 4, false}, {"password", 17, true},   {"DiplexerMode", 4, false}};
+        {"admPswd", 8, true},   {"channelMask", 4, false}, {"scanMask", 4, false},
+        {"SwConfig", 4, false}, {"password", 17, true},    {"DiplexerMode", 4, false}};
     for (size_t i = 0; i < records.size(); ++i) {
         EXPECT_EQ(std::tuple(records[i].name, int{records[i].width}, records[i].isText), expected[i]) << i;
         EXPECT_TRUE(records[i].valueA.empty() && records[i].valueB.empty());
@@ -225,7 +232,8 @@ TEST(SetConfigOperation, ReadValuesGoBackUnchangedAndNegativeScanMaskRoundTrips)
     FakeContext ctx;
     ctx.Run(1);
     ctx.Reply(ConfigReply({RawNumberEntry("scanMask", {0x80, 0, 0, 1}, {0xFF, 0xFF, 0xFF, 0xFF}),
-                           MakeTextEntry("admPswd", "adm", "pw", 8), RawNumberEntry("SwConfig", {0, 0, 0x10, 0}, {0, 0, 0, 1})}));
+                           MakeTextEntry("admPswd", "adm", "pw", 8),
+                           RawNumberEntry("SwConfig", {0, 0, 0x10, 0}, {0, 0, 0, 1})}));
     ctx.Run(7);
     const auto entries = SentEntries(ctx.sent.at(1));
     EXPECT_EQ(entries[2].valueA, (Bytes{0x80, 0, 0, 1}));
@@ -292,7 +300,7 @@ TEST(SetConfigOperation, TimeoutCompletesWithOneAndKeepsTheRecords) {
 // ---- Diagnostics
 
 Bytes DiagReply(std::string_view first, std::string_view second, uint8_t status = 0) {
-    return BuildDiagReply(kDeviceVersion, status, first, second);
+    return BuildDiagReply(DEVICE_VERSION, status, first, second);
 }
 
 TEST(DiagOperation, PollsAsFastAsTheDeviceAnswersForTenSecondsThenStopsSilently) {
@@ -310,7 +318,7 @@ TEST(DiagOperation, PollsAsFastAsTheDeviceAnswersForTenSecondsThenStopsSilently)
     EXPECT_EQ(ctx.now, 10000u);
     EXPECT_EQ(answered, 499);  // answers at 20, 40, ... 9980 ms
     EXPECT_EQ(ctx.pageCalls.size(), 499u);
-    EXPECT_EQ(ctx.pageCalls.back(), (PageCallRecord{"display_diag", {"snr 498", "phy", "extra", "12"}, kArray}));
+    EXPECT_EQ(ctx.pageCalls.back(), (PageCallRecord{"display_diag", {"snr 498", "phy", "extra", "12"}, ARRAY}));
     EXPECT_TRUE(ctx.completions.empty());
     EXPECT_EQ(ctx.timerStarts, std::vector<uint32_t>{10000});
 }
@@ -337,7 +345,7 @@ TEST(DiagOperation, ShortReplyIsReadOnlyAsFarAsReceived) {
     Bytes reply = DiagReply("abc", "xyz");
     reply.resize(11);  // header and "abc", nothing more
     ctx.Reply(reply);
-    EXPECT_EQ(ctx.pageCalls, (Calls{{"display_diag", {"abc", "", "extra", "12"}, kArray}}));
+    EXPECT_EQ(ctx.pageCalls, (Calls{{"display_diag", {"abc", "", "extra", "12"}, ARRAY}}));
     EXPECT_EQ(ctx.sent.size(), 2u);
 }
 

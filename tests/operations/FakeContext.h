@@ -56,7 +56,7 @@ public:
     // ---- OperationContext
     void Send(std::span<const uint8_t> request) override {
         sent.emplace_back(request.begin(), request.end());
-        log.push_back("send");
+        log.emplace_back("send");
     }
     void StartOperationTimer(uint32_t periodMs) override {
         timerStarts.push_back(periodMs);
@@ -67,7 +67,7 @@ public:
     void KillOperationTimer() override {
         ++timerKills;
         timerDue.reset();
-        log.push_back("kill");
+        log.emplace_back("kill");
     }
     void CallPage(std::string_view function, const std::vector<std::string>& args, PageCallForm form) override {
         pageCalls.push_back({std::string(function), args, form});
@@ -79,17 +79,17 @@ public:
     }
     void SetActiveOperation(OperationHandler* operation) override {
         active_ = operation;
-        log.push_back(operation ? "active" : "idle");
+        log.emplace_back(operation ? "active" : "idle");
     }
     OperationHandler* ActiveOperation() const override { return active_; }
     void ShowMessage(std::string_view text) override {
         messages.emplace_back(text);
-        log.push_back("message");
+        log.emplace_back("message");
         RunModal();
     }
     bool AskYesNo(std::string_view question) override {
         questions.emplace_back(question);
-        log.push_back("ask");
+        log.emplace_back("ask");
         RunModal();
         return answer;
     }
@@ -99,13 +99,13 @@ public:
         progressPosition = 0;
         progressVisible = true;
         ++progressShows;
-        log.push_back("progress-show");
+        log.emplace_back("progress-show");
     }
     void AdvanceUpgradeProgress() override { ++progressPosition; }
     void HideUpgradeProgress() override {
         if (progressCreated) progressVisible = false;
         ++progressHides;
-        log.push_back("progress-hide");
+        log.emplace_back("progress-hide");
     }
     PageDeviceState& State() override { return state; }
 
@@ -155,10 +155,10 @@ private:
     std::unique_ptr<OperationHandler> operation_;
 };
 
-inline constexpr std::array<uint8_t, 4> kDeviceVersion = {1, 2, 3, 4};
+inline constexpr std::array<uint8_t, 4> DEVICE_VERSION = {1, 2, 3, 4};
 
 inline Bytes Reply(uint8_t type, uint8_t status = 0, uint8_t param = 0) {
-    return BuildReply(type, kDeviceVersion, status, param);
+    return BuildReply(type, DEVICE_VERSION, status, param);
 }
 
 }  // namespace kbr::test

@@ -20,13 +20,13 @@ using devsim::test::DevsimProcess;
 using devsim::test::ReadWholeFile;
 using devsim::test::ScratchDir;
 
-constexpr std::string_view kProductId = "KBR3300";
+constexpr std::string_view PRODUCT_ID = "KBR3300";
 
 std::string WriteImage(const ScratchDir& dir, size_t size1, size_t size2) {
     std::string error;
-    auto bytes = BuildUpgradeImage(StandardImageSpec(kProductId, "2.0.0.0", "2.0.0.1", size1, size2), &error);
+    auto bytes = BuildUpgradeImage(StandardImageSpec(PRODUCT_ID, "2.0.0.0", "2.0.0.1", size1, size2), &error);
     EXPECT_TRUE(bytes) << error;
-    const std::string path = dir.File("fw image.img");
+    std::string path = dir.File("fw image.img");
     EXPECT_TRUE(WriteImageFile(path, *bytes, &error)) << error;
     return path;
 }
@@ -53,7 +53,7 @@ TEST(OperationsEndToEnd, WholeUpgradeLeavesByteIdenticalSectionsInTheSimulator) 
     std::filesystem::create_directories(dumps);
     DevsimProcess sim;
     std::string error;
-    ASSERT_TRUE(sim.Start({"--product-id", std::string(kProductId), "--dump-dir", dumps}, &error)) << error;
+    ASSERT_TRUE(sim.Start({"--product-id", std::string(PRODUCT_ID), "--dump-dir", dumps}, &error)) << error;
     const std::string image = WriteImage(dir, 70000, 33333);
 
     LinkContext ctx;
@@ -66,7 +66,7 @@ TEST(OperationsEndToEnd, WholeUpgradeLeavesByteIdenticalSectionsInTheSimulator) 
     EXPECT_TRUE(ctx.messages.empty());
     EXPECT_FALSE(ctx.progressVisible);
     EXPECT_EQ(ctx.progressPosition, (70000 + 255) / 256 + (33333 + 255) / 256);
-    EXPECT_EQ(ctx.state.deviceProductId, kProductId);
+    EXPECT_EQ(ctx.state.deviceProductId, PRODUCT_ID);
     EXPECT_EQ(ctx.state.imageVersion, "2.0.0.0");
 
     const Bytes section1 = Section(image, 1);
@@ -112,7 +112,7 @@ TEST(OperationsEndToEnd, ConnectionDroppedDuringPass2EndsTheUpgradeAndHidesProgr
     DevsimProcess sim;
     std::string error;
     // Section 1 takes 4 data requests; the 6th is the second chunk of pass 2.
-    ASSERT_TRUE(sim.Start({"--product-id", std::string(kProductId), "--fault", "12:6:close"}, &error)) << error;
+    ASSERT_TRUE(sim.Start({"--product-id", std::string(PRODUCT_ID), "--fault", "12:6:close"}, &error)) << error;
     const std::string image = WriteImage(dir, 1024, 1024);
     LinkContext ctx;
     ASSERT_TRUE(ctx.Connect(sim.Port()));

@@ -20,19 +20,18 @@ namespace {
 // Test names in CTest show the case's name instead of its bytes.
 template <typename Case>
     requires requires(const Case& c) { c.name; }
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.name;
-}
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kProductId = "KBR3300-A";
+constexpr std::string_view PRODUCT_ID = "KBR3300-A";
 
 // Writes image files into a fresh folder that goes away with the test.
 class ImageFiles {
 public:
     ImageFiles() {
-        dir_ = fs::temp_directory_path() / ("kbr-ops-" + std::to_string(platform::CurrentProcessId()) + "-" + std::to_string(counter_++));
+        dir_ = fs::temp_directory_path() /
+               ("kbr-ops-" + std::to_string(platform::CurrentProcessId()) + "-" + std::to_string(counter_++));
         fs::create_directories(dir_);
     }
     ~ImageFiles() {
@@ -43,12 +42,12 @@ public:
         std::string error;
         auto bytes = BuildUpgradeImage(plan, &error);
         EXPECT_TRUE(bytes) << error;
-        const std::string path = (dir_ / name).string();
+        std::string path = (dir_ / name).string();
         EXPECT_TRUE(WriteImageFile(path, *bytes, &error)) << error;
         return path;
     }
     std::string Standard(size_t size1, size_t size2, std::string_view version = "2.0.0.0") {
-        return Write(StandardImageSpec(kProductId, version, "2.0.0.1", size1, size2));
+        return Write(StandardImageSpec(PRODUCT_ID, version, "2.0.0.1", size1, size2));
     }
 
 private:
@@ -77,11 +76,11 @@ struct Chunk {
 // Answers every request the way the device does and reassembles what it is sent. A test can
 // replace any answer (by request number, counted from 0 over all requests).
 struct ScriptedDevice {
-    std::string productId = std::string(kProductId);
+    std::string productId = std::string(PRODUCT_ID);
     std::string version = "1.0.0.0";
     std::function<std::optional<Bytes>(size_t number, const Bytes& request)> override;
 
-    std::vector<Bytes> sections;        // each completed section, in order
+    std::vector<Bytes> sections;             // each completed section, in order
     std::vector<std::vector<Chunk>> chunks;  // chunk fields per started pass
     std::vector<bool> lastChunkPaddingZero;
     Bytes assembling;
@@ -99,7 +98,7 @@ struct ScriptedDevice {
             case REQ_GET_VALUE: {
                 const Decoded<std::string> key = ReadGetValueRequest(request);
                 EXPECT_TRUE(key) << key.error;
-                return BuildValueReply(kDeviceVersion, 0, *key == KEY_PRODUCT_ID ? productId : version);
+                return BuildValueReply(DEVICE_VERSION, 0, *key == KEY_PRODUCT_ID ? productId : version);
             }
             case REQ_UPGRADE_START:
                 EXPECT_EQ(request.size(), UPGRADE_START_REQUEST_SIZE);
@@ -162,10 +161,10 @@ TEST(UpgradeOperation, WholeUpgradeSendsBothSectionsByteForByte) {
     EXPECT_TRUE(ctx.messages.empty());
     EXPECT_EQ(ctx.sent.at(1), BuildGetValueRequest("a:version"));
     EXPECT_EQ(device.sections, (std::vector<Bytes>{FileSections(path)[0], FileSections(path)[1]}));
-    EXPECT_EQ(ctx.state.deviceProductId, kProductId);
+    EXPECT_EQ(ctx.state.deviceProductId, PRODUCT_ID);
     EXPECT_EQ(ctx.state.deviceVersion, "1.0.0.0");
     EXPECT_EQ(ctx.state.imageVersion, "2.0.0.0");
-    EXPECT_EQ(ctx.state.imageProductId, kProductId);
+    EXPECT_EQ(ctx.state.imageProductId, PRODUCT_ID);
     // Finished in order: timer, slot, window, page.
     const std::vector<std::string> tail(ctx.log.end() - 4, ctx.log.end());
     EXPECT_EQ(tail, (std::vector<std::string>{"kill", "idle", "progress-hide", "complete0"}));
@@ -275,8 +274,8 @@ TEST(UpgradeOperation, ProductIdMismatchOrFailedReplyEndsBeforeTheImage) {
         Bytes reply;
         std::vector<std::string> messages;
     };
-    for (const Case& c : {Case{BuildValueReply(kDeviceVersion, 0, "OTHER"), {"Product IDs do not match!"}},
-                          Case{BuildValueReply(kDeviceVersion, 1, kProductId), {}}, Case{Reply(REP_ACTION), {}},
+    for (const Case& c : {Case{BuildValueReply(DEVICE_VERSION, 0, "OTHER"), {"Product IDs do not match!"}},
+                          Case{BuildValueReply(DEVICE_VERSION, 1, PRODUCT_ID), {}}, Case{Reply(REP_ACTION), {}},
                           // A value reply without its text field is a failed reply, not a product id
                           // that does not match.
                           Case{Reply(REP_VALUE), {}}}) {
@@ -314,7 +313,7 @@ TEST(UpgradeOperation, FailedVersionReplySkipsTheComparisonAndUsesOneTry) {
         FakeContext ctx;
         ScriptedDevice device;
         device.override = [&](size_t n, const Bytes& request) -> std::optional<Bytes> {
-            if (n == 1) return BuildValueReply(kDeviceVersion, 1, "");
+            if (n == 1) return BuildValueReply(DEVICE_VERSION, 1, "");
             if (laterFailure && request[0] == REQ_UPGRADE_DATA) return Reply(REP_UPGRADE_DATA, 1);
             return std::nullopt;
         };
@@ -339,15 +338,16 @@ TEST_P(InvalidFile, UpgradeFailedAndNothingSent) {
     ImageFiles files;
     std::string path = "/nonexistent/kbr/fw.img";
     if (GetParam().defect) {
-        ImageSpec plan = StandardImageSpec(kProductId, "2.0", "2.1", 600, 600);
+        ImageSpec plan = StandardImageSpec(PRODUCT_ID, "2.0", "2.1", 600, 600);
         plan.defect = *GetParam().defect;
         path = files.Write(plan);
     }
     FakeContext ctx;
     ctx.Run(8, path);
     EXPECT_EQ(ctx.messages, GetParam().messages);
-    EXPECT_EQ(ctx.pageCalls, (std::vector<PageCallRecord>{
-                                 {"upgradeFailed", {"Not a valid upgrade file!"}, PageCallForm::CallFunctionWithArray}}));
+    EXPECT_EQ(ctx.pageCalls,
+              (std::vector<PageCallRecord>{
+                  {"upgradeFailed", {"Not a valid upgrade file!"}, PageCallForm::CallFunctionWithArray}}));
     EXPECT_EQ(ctx.completions, std::vector<int>{1});
     EXPECT_TRUE(ctx.sent.empty());
     EXPECT_TRUE(ctx.Idle());
@@ -355,19 +355,18 @@ TEST_P(InvalidFile, UpgradeFailedAndNothingSent) {
     EXPECT_EQ(ctx.progressShows, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, InvalidFile,
-    testing::Values(InvalidFileCase{"missing", std::nullopt, {"The file could not be located."}},
-                    InvalidFileCase{"crc1", ImageDefect::Section1Crc, {}},
-                    InvalidFileCase{"crc2", ImageDefect::Section2Crc, {}},
-                    InvalidFileCase{"emptySection2", ImageDefect::EmptySection2, {}},
-                    InvalidFileCase{"noProductId", ImageDefect::NoProductId, {}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, InvalidFile,
+                         testing::Values(InvalidFileCase{"missing", std::nullopt, {"The file could not be located."}},
+                                         InvalidFileCase{"crc1", ImageDefect::Section1Crc, {}},
+                                         InvalidFileCase{"crc2", ImageDefect::Section2Crc, {}},
+                                         InvalidFileCase{"emptySection2", ImageDefect::EmptySection2, {}},
+                                         InvalidFileCase{"noProductId", ImageDefect::NoProductId, {}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(UpgradeOperation, MissingVersionTagEndsAtOnceInsteadOfWaitingForTheTimer) {
     ImageFiles files;
-    ImageSpec plan = StandardImageSpec(kProductId, "2.0", "2.1", 300, 300);
-    plan.section2.tags = {{"prod_id", std::string(kProductId)}};
+    ImageSpec plan = StandardImageSpec(PRODUCT_ID, "2.0", "2.1", 300, 300);
+    plan.section2.tags = {{"prod_id", std::string(PRODUCT_ID)}};
     const std::string path = files.Write(plan);
     FakeContext ctx;
     ScriptedDevice device;
@@ -393,7 +392,7 @@ TEST(UpgradeOperation, TheFileIsReadOnceSoChangesDuringTheUpgradeDoNotMixTwoImag
                 if (removeIt) {
                     fs::remove(path);
                 } else {
-                    files.Write(StandardImageSpec(kProductId, "3.0.0.0", "3.0.0.1", 300, 500));
+                    files.Write(StandardImageSpec(PRODUCT_ID, "3.0.0.0", "3.0.0.1", 300, 500));
                 }
             }
             return std::nullopt;
@@ -447,7 +446,7 @@ TEST(UpgradeOperation, MismatchMessageOpenWhileTheTimerEndsItCompletesOnce) {
     FakeContext ctx;
     ctx.duringModal = [&] { ctx.Advance(200000); };
     ctx.Run(8, path);
-    ctx.Reply(BuildValueReply(kDeviceVersion, 0, "OTHER"));
+    ctx.Reply(BuildValueReply(DEVICE_VERSION, 0, "OTHER"));
     EXPECT_EQ(ctx.completions, std::vector<int>{1});
 }
 
@@ -459,8 +458,8 @@ TEST(UpgradeOperation, StrayReplyWhileABoxIsOpenIsIgnored) {
         ScriptedDevice device;
         ctx.Run(8, path);
         if (!question) {
-            ctx.duringModal = [&] { ctx.Reply(BuildValueReply(kDeviceVersion, 0, "OTHER")); };
-            ctx.Reply(BuildValueReply(kDeviceVersion, 0, "OTHER"));
+            ctx.duringModal = [&] { ctx.Reply(BuildValueReply(DEVICE_VERSION, 0, "OTHER")); };
+            ctx.Reply(BuildValueReply(DEVICE_VERSION, 0, "OTHER"));
             EXPECT_EQ(ctx.messages.size(), 1u);
             EXPECT_EQ(ctx.completions, std::vector<int>{1});
         } else {
@@ -479,17 +478,17 @@ TEST(UpgradeOperation, StrayReplyWhileABoxIsOpenIsIgnored) {
 
 TEST(ReadImageVersion, StoresSection1AppVersionAndNothingElseHappens) {
     ImageFiles files;
-    const std::string path = files.Write(StandardImageSpec(kProductId, "2.0.0.0", "2.0.0.9", 300, 300));
+    const std::string path = files.Write(StandardImageSpec(PRODUCT_ID, "2.0.0.0", "2.0.0.9", 300, 300));
     FakeContext ctx;
     ctx.state.imageVersion = "old";
     OperationHandler* op = ctx.Run(14, path);
     EXPECT_EQ(ctx.state.imageVersion, "2.0.0.9");
-    EXPECT_EQ(ctx.state.imageProductId, kProductId);
+    EXPECT_EQ(ctx.state.imageProductId, PRODUCT_ID);
     EXPECT_FALSE(op->IsRunning());
     EXPECT_TRUE(ctx.Idle());
     EXPECT_TRUE(ctx.sent.empty() && ctx.pageCalls.empty() && ctx.completions.empty() && ctx.timerStarts.empty());
 
-    ImageSpec broken = StandardImageSpec(kProductId, "3", "3", 300, 300);
+    ImageSpec broken = StandardImageSpec(PRODUCT_ID, "3", "3", 300, 300);
     broken.defect = ImageDefect::Section2Crc;
     ctx.Run(14, files.Write(broken, "broken.img"));
     EXPECT_EQ(ctx.state.imageVersion, "2.0.0.9");

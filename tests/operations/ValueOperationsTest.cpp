@@ -16,9 +16,7 @@ namespace {
 // Test names in CTest show the case's name instead of its bytes.
 template <typename Case>
     requires requires(const Case& c) { c.name; }
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.name;
-}
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 using Calls = std::vector<PageCallRecord>;
 
@@ -54,14 +52,13 @@ TEST_P(LoginReply, StatusDecidesCallbackThenCompletionZero) {
     EXPECT_TRUE(ctx.messages.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, LoginReply,
-    testing::Values(LoginReplyCase{"status0", Reply(REP_ACTION, 0), "0"},
-                    LoginReplyCase{"status5", Reply(REP_ACTION, 5), "1"},
-                    LoginReplyCase{"anyTypeStatus0", Reply(REP_DIAG, 0), "0"},
-                    // A read too short to carry a status cannot be an acceptance.
-                    LoginReplyCase{"fiveBytes", Bytes{0, 0, 1, 2, 3}, "1"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, LoginReply,
+                         testing::Values(LoginReplyCase{"status0", Reply(REP_ACTION, 0), "0"},
+                                         LoginReplyCase{"status5", Reply(REP_ACTION, 5), "1"},
+                                         LoginReplyCase{"anyTypeStatus0", Reply(REP_DIAG, 0), "0"},
+                                         // A read too short to carry a status cannot be an acceptance.
+                                         LoginReplyCase{"fiveBytes", Bytes{0, 0, 1, 2, 3}, "1"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LoginOperation, TimeoutShowsUnableToLoginAndCallsNothing) {
     FakeContext ctx;
@@ -123,7 +120,7 @@ struct ValueFunction {
     std::string_view key;
     const char* callback;
 };
-constexpr ValueFunction kValueFunctions[] = {
+constexpr ValueFunction VALUE_FUNCTIONS[] = {
     {12, "c:prod_id", "CallbackProdID"}, {13, "a:version", "CallbackImageVer"}, {15, "a:version", "CallbackFwVer"}};
 
 struct ValueReplyCase {
@@ -133,7 +130,7 @@ struct ValueReplyCase {
     int result;
 };
 
-Bytes ValueReplyBytes(uint8_t status, std::string_view text) { return BuildValueReply(kDeviceVersion, status, text); }
+Bytes ValueReplyBytes(uint8_t status, std::string_view text) { return BuildValueReply(DEVICE_VERSION, status, text); }
 
 class ValueRead : public testing::TestWithParam<std::tuple<ValueFunction, ValueReplyCase>> {};
 
@@ -166,7 +163,7 @@ Bytes WithoutTextField() {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ValueRead,
-    testing::Combine(testing::ValuesIn(kValueFunctions),
+    testing::Combine(testing::ValuesIn(VALUE_FUNCTIONS),
                      testing::Values(ValueReplyCase{"accepted", ValueReplyBytes(0, "2.1.0.5"), "2.1.0.5", 0},
                                      ValueReplyCase{"status1", ValueReplyBytes(1, "2.1.0.5"), std::nullopt, 1},
                                      ValueReplyCase{"wrongType", Reply(REP_ACTION), std::nullopt, 1},
@@ -182,8 +179,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ReadValueOperation, ProdIdRequestIsEighteenBytes) {
     FakeContext ctx;
     ctx.Run(12);
-    EXPECT_EQ(ctx.sent.at(0), (Bytes{0x40, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x00, 'c', ':', 'p', 'r', 'o', 'd', '_',
-                                     'i', 'd', 0}));
+    EXPECT_EQ(ctx.sent.at(0),
+              (Bytes{0x40, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x00, 'c', ':', 'p', 'r', 'o', 'd', '_', 'i', 'd', 0}));
 }
 
 TEST(ReadValueOperation, NoAnswerWithin200sCompletesWithOneAndNoCallback) {

@@ -24,7 +24,7 @@ namespace kbr::test {
 namespace {
 
 // The pages ask for windows up to this size.
-const QSize kPageWindowSize(825, 700);
+const QSize PAGE_WINDOW_SIZE(825, 700);
 
 using Commands = std::vector<std::pair<int, std::string>>;
 
@@ -65,11 +65,12 @@ protected:
         for (const auto& [id, value] : values)
             host.control->Script().CallFunctionWithArray("storeConfig", {id, value}, nullptr,
                                                          [&done](bool ran, const std::string&) {
-                EXPECT_TRUE(ran);
-                ++done;
-            });
-        host.control->Script().CallFunction("display_config", {}, nullptr, [&done](bool, const std::string&) { ++done; });
-        ASSERT_TRUE(QTest::qWaitFor([&] { return done == static_cast<int>(values.size()) + 1; }, kLoadTimeoutMs));
+                                                             EXPECT_TRUE(ran);
+                                                             ++done;
+                                                         });
+        host.control->Script().CallFunction("display_config", {}, nullptr,
+                                            [&done](bool, const std::string&) { ++done; });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return done == static_cast<int>(values.size()) + 1; }, LOAD_TIMEOUT_MS));
     }
 
     // Message boxes are recorded, never shown: none may come.
@@ -81,7 +82,7 @@ protected:
         EXPECT_EQ(boxes, std::vector<std::string>());
     }
 
-    TestHost host{nullptr, kPageWindowSize};
+    TestHost host{nullptr, PAGE_WINDOW_SIZE};
     std::string confirmAnswer = "1";
 };
 
@@ -89,15 +90,18 @@ TEST_F(PagesInHost, LoginPageLoadsWithItsScriptsStyleAndImages) {
     ASSERT_TRUE(host.LoadAndWait("res://PgPack.dll//Index.html"));
     ASSERT_TRUE(host.lastLoadOk);
     EXPECT_EQ(Taken(), (Commands{{1001, "825@550"}}));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return host.control->IsBound(); }, kLoadTimeoutMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return host.control->IsBound(); }, LOAD_TIMEOUT_MS));
     EXPECT_EQ(host.control->PageTitle(), "Ethernet Coax Bridge - Login");
     // Data scripts without an extension ("1") and version.js ran after ecb.js.
     EXPECT_EQ(Eval(host.control, "typeof bridge_Id + ':' + fware_ver + ':' + typeof MFCLogin").toString(),
               "string:1.0.0:function");
     EXPECT_EQ(Eval(host.control, "getComputedStyle(document.body).backgroundColor").toString(), "rgb(188, 191, 192)");
-    EXPECT_TRUE(QTest::qWaitFor([&] {
-        return Eval(host.control, "Array.from(document.images).every((i) => i.complete && i.naturalWidth > 0)").toBool();
-    }, kLoadTimeoutMs));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return Eval(host.control, "Array.from(document.images).every((i) => i.complete && i.naturalWidth > 0)")
+                .toBool();
+        },
+        LOAD_TIMEOUT_MS));
 }
 
 TEST_F(PagesInHost, LoginSendsThePasswordAndAcceptedLoginGoesToSetup) {
@@ -107,8 +111,9 @@ TEST_F(PagesInHost, LoginSendsThePasswordAndAcceptedLoginGoesToSetup) {
               (Commands{{1003, "0:admin"}}));
     const int before = host.loads;
     bool done = false;
-    host.control->Script().CallFunction("CallbackLogin", {"0"}, nullptr, [&](bool, const std::string&) { done = true; });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return done && host.loads > before; }, kLoadTimeoutMs));
+    host.control->Script().CallFunction("CallbackLogin", {"0"}, nullptr,
+                                        [&](bool, const std::string&) { done = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done && host.loads > before; }, LOAD_TIMEOUT_MS));
     EXPECT_TRUE(Eval(host.control, "location.pathname").toString().endsWith("setup.html"));
     EXPECT_EQ(Taken(), (Commands{{1001, "825@725"}, {1003, "1:"}}));
 }
@@ -117,8 +122,10 @@ TEST_F(PagesInHost, SetupPageShowsTheDeliveredConfigurationAndSendsChanges) {
     Open("setup.html");
     EXPECT_EQ(Taken(), (Commands{{1001, "825@725"}, {1003, "1:"}}));
     DeliverConfig({{"100", "1.2.3.4"}, {"1", "0"}, {"3", "8191"}, {"4", "16384"}});
-    EXPECT_EQ(Eval(host.control, "(() => { const s = document.forms.setup.fs_channel; "
-                                 "return s.options[s.selectedIndex].text; })()").toString(),
+    EXPECT_EQ(Eval(host.control,
+                   "(() => { const s = document.forms.setup.fs_channel; "
+                   "return s.options[s.selectedIndex].text; })()")
+                  .toString(),
               "15 (1150 Mhz)");
     EXPECT_EQ(Eval(host.control, "document.getElementById('ver').textContent").toString(),
               QString::fromUtf8("\u00a0\u00a0v\u00a01.2.3.4\u00a0\u00a0"));
@@ -155,9 +162,10 @@ TEST_F(PagesInHost, FactoryResetReadsTheConfirmationAnswerDuringTheCommand) {
 
     // The completion, as CompleteOperation delivers it.
     bool done = false;
-    host.control->Script().CallFunction("CallbackLocal", {"0"}, nullptr, [&](bool, const std::string&) { done = true; });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, kLoadTimeoutMs));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return host.commands.size() >= 3; }, kLoadTimeoutMs));
+    host.control->Script().CallFunction("CallbackLocal", {"0"}, nullptr,
+                                        [&](bool, const std::string&) { done = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, LOAD_TIMEOUT_MS));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return host.commands.size() >= 3; }, LOAD_TIMEOUT_MS));
     EXPECT_EQ(Taken(), (Commands{{1004, "Setup,Operation%20Successful!"}, {1006, ""}, {1003, "1:"}}));
     EXPECT_FALSE(Eval(host.control, "document.getElementsByName('controlDisable')[0].disabled").toBool());
 }

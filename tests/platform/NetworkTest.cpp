@@ -20,19 +20,20 @@ TEST(Network, HardwareAddressText) {
 }
 
 TEST(Network, DefaultRouteFromALinuxRouteTable) {
-    const std::string header =
-        "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
+    const std::string header = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
     struct Case {
         const char* name;
         std::string table;
         std::string expected;
     };
     const Case cases[] = {
-        {"one default", header + "eth0\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
-                                 "eth0\t000200C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n",
+        {"one default",
+         header + "eth0\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
+                  "eth0\t000200C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n",
          "eth0"},
-        {"lowest metric", header + "wlan0\t00000000\t0101A8C0\t0003\t0\t0\t600\t00000000\t0\t0\t0\n"
-                                   "eth0\t00000000\t010200C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n",
+        {"lowest metric",
+         header + "wlan0\t00000000\t0101A8C0\t0003\t0\t0\t600\t00000000\t0\t0\t0\n"
+                  "eth0\t00000000\t010200C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n",
          "eth0"},
         {"route not up", header + "eth0\t00000000\t010200C0\t0002\t0\t0\t0\t00000000\t0\t0\t0\n", ""},
         {"no default", header + "eth0\t000200C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n", ""},
@@ -72,9 +73,9 @@ TEST(Network, TheInterfacesOfThisSystem) {
         EXPECT_TRUE(names.insert(facts.name).second) << "named twice";
         for (const auto& address : facts.ipv4) {
             EXPECT_TRUE(IsDotted(address)) << address;
-            EXPECT_TRUE(std::any_of(facts.addresses.begin(), facts.addresses.end(), [&](const std::string& entry) {
-                return entry.rfind(address + "/", 0) == 0;
-            })) << address << " without its prefix length";
+            EXPECT_TRUE(std::any_of(facts.addresses.begin(), facts.addresses.end(),
+                                    [&](const std::string& entry) { return entry.rfind(address + "/", 0) == 0; }))
+                << address << " without its prefix length";
         }
         for (const auto& entry : facts.addresses) {
             const size_t slash = entry.rfind('/');

@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-extern char** environ;
+extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX has the program declare it
 
 namespace kbr::platform {
 namespace {

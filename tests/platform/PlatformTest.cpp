@@ -126,8 +126,8 @@ TEST(StartProcess, PassesArgumentsAsTheyAreAndReportsTheExitCode) {
     const std::string dir = MakeFreshFolder(fs::temp_directory_path().string(), "kbr-args-");
     ASSERT_FALSE(dir.empty());
     const std::string file = (fs::path(dir) / "args.txt").string();
-    const std::vector<std::string> args = {"plain", "two words", "", "say \"hi\"", "back\\slash\\", "tab\there",
-                                           "C:\\fakepath\\osimage.bin", "/release"};
+    const std::vector<std::string> args = {
+        "plain", "two words", "", "say \"hi\"", "back\\slash\\", "tab\there", "C:\\fakepath\\osimage.bin", "/release"};
     std::vector<std::string> all = {"args", file};
     all.insert(all.end(), args.begin(), args.end());
     result = StartProcess(KBR_PLATFORM_HELPER, all, options);

@@ -62,7 +62,8 @@ TEST_F(SafeFiles, ReplaceNeverWritesThroughALink) {
     // Replaced again, with nothing of the writing left behind.
     ASSERT_TRUE(ReplaceFile(dir_.string(), "ipinfo.tmp", "0.0.0.0\n", 0600));
     EXPECT_EQ(Slurp(dir_ / "ipinfo.tmp"), "0.0.0.0\n");
-    EXPECT_EQ(fs::status(dir_ / "ipinfo.tmp").permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(dir_ / "ipinfo.tmp").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
     EXPECT_FALSE(ReplaceFile((dir_ / "no-such-folder").string(), "x", "y"));
 }
@@ -82,7 +83,7 @@ TEST_F(SafeFiles, ProblemsGoToTheJournalAndTheLogFile) {
     const fs::path socketPath = dir_ / "journal";
     const int journal = ::socket(AF_UNIX, SOCK_DGRAM, 0);
     ASSERT_GE(journal, 0);
-    sockaddr_un address {};
+    sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
     ASSERT_EQ(::bind(journal, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);

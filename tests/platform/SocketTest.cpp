@@ -21,8 +21,7 @@ public:
         address_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         SocketLength length = sizeof address_;
         if (::bind(socket_, reinterpret_cast<sockaddr*>(&address_), sizeof address_) != 0 ||
-            ::listen(socket_, 8) != 0 ||
-            ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address_), &length) != 0) {
+            ::listen(socket_, 8) != 0 || ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address_), &length) != 0) {
             CloseSocket(socket_);
             socket_ = NO_SOCKET;
         }

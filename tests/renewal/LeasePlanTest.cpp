@@ -44,16 +44,16 @@ TEST(LeasePlanParsing, DhclientCommandLines) {
     EXPECT_TRUE(SplitCommandLine("").empty());
 
     // ifupdown's form: its files are kept, its flags are not.
-    const auto ifupdown = ParseDhclientCommandLine(
-        {"/sbin/dhclient", "-4", "-v", "-i", "-pf", "/run/dhclient.eth0.pid", "-lf",
-         "/var/lib/dhcp/dhclient.eth0.leases", "-I", "-df", "/var/lib/dhcp/dhclient6.eth0.leases", "eth0"});
+    const auto ifupdown = ParseDhclientCommandLine({"/sbin/dhclient", "-4", "-v", "-i", "-pf", "/run/dhclient.eth0.pid",
+                                                    "-lf", "/var/lib/dhcp/dhclient.eth0.leases", "-I", "-df",
+                                                    "/var/lib/dhcp/dhclient6.eth0.leases", "eth0"});
     ASSERT_TRUE(ifupdown);
     EXPECT_EQ(ifupdown->interfaces, (V{"eth0"}));
     EXPECT_EQ(ifupdown->keptArguments,
               (V{"-pf", "/run/dhclient.eth0.pid", "-lf", "/var/lib/dhcp/dhclient.eth0.leases"}));
 
-    const auto several = ParseDhclientCommandLine({"dhclient", "-cf", "/x.conf", "-sf", "/s", "-e", "A=1", "eth0",
-                                                   "eth1", "-nw"});
+    const auto several =
+        ParseDhclientCommandLine({"dhclient", "-cf", "/x.conf", "-sf", "/s", "-e", "A=1", "eth0", "eth1", "-nw"});
     ASSERT_TRUE(several);
     EXPECT_EQ(several->interfaces, (V{"eth0", "eth1"}));
     EXPECT_EQ(several->keptArguments, (V{"-cf", "/x.conf", "-sf", "/s", "-e", "A=1"}));
@@ -82,9 +82,9 @@ TEST(LeasePlanParsing, ReleaseRecordRoundTripAndDamage) {
     EXPECT_EQ(FormatReleased({{Client::Networkd, "bad\tname", "", {}}}), "");
     EXPECT_EQ(FormatReleased({{Client::NetworkManager, "", "uuid", {}}}), "");
     const auto damaged = ParseReleased(
-        "nm\teth0\n"              // no connection
-        "nm\teth0\tu\textra\n"    // one field too many
-        "dhclient\teth1\t-r\n"    // would run a different command
+        "nm\teth0\n"               // no connection
+        "nm\teth0\tu\textra\n"     // one field too many
+        "dhclient\teth1\t-r\n"     // would run a different command
         "dhclient\teth1\t\t-pf\n"  // an empty argument
         "unknown\teth3\n"
         "networkd\t\n"
@@ -175,70 +175,140 @@ INSTANTIATE_TEST_SUITE_P(
         PlanCase{"NmRelease", true, Desktop(), {}, "", {{"nmcli", "device", "disconnect", "enp3s0"}}, {}},
         PlanCase{"NmRenewWithoutRecord", false, Desktop(), {}, "", {{"nmcli", "device", "connect", "enp3s0"}}, {}},
         // After the release: the connection comes back by its own profile.
-        PlanCase{"NmRenewAfterRelease", false,
+        PlanCase{"NmRenewAfterRelease",
+                 false,
                  With(Desktop(), [](SystemFacts& f) { f.nmDevices[0].state = "disconnected"; }),
-                 {{Client::NetworkManager, "enp3s0", "uuid-dhcp", {}}}, "",
-                 {{"nmcli", "connection", "up", "uuid-dhcp", "ifname", "enp3s0"}}, {}},
+                 {{Client::NetworkManager, "enp3s0", "uuid-dhcp", {}}},
+                 "",
+                 {{"nmcli", "connection", "up", "uuid-dhcp", "ifname", "enp3s0"}},
+                 {}},
         // Reconnected meanwhile (by the user, or NetworkManager itself): renewed, not brought up twice.
-        PlanCase{"NmRecordedButConnectedAgain", false, Desktop(), {{Client::NetworkManager, "enp3s0", "uuid-dhcp", {}}},
-                 "", {{"nmcli", "device", "connect", "enp3s0"}}, {}},
-        PlanCase{"NmRecordWithoutConnection", false,
+        PlanCase{"NmRecordedButConnectedAgain",
+                 false,
+                 Desktop(),
+                 {{Client::NetworkManager, "enp3s0", "uuid-dhcp", {}}},
+                 "",
+                 {{"nmcli", "device", "connect", "enp3s0"}},
+                 {}},
+        PlanCase{"NmRecordWithoutConnection",
+                 false,
                  With(Desktop(), [](SystemFacts& f) { f.nmDevices[0].state = "disconnected"; }),
-                 {{Client::NetworkManager, "enp3s0", "", {}}}, "", {{"nmcli", "device", "connect", "enp3s0"}}, {}},
+                 {{Client::NetworkManager, "enp3s0", "", {}}},
+                 "",
+                 {{"nmcli", "device", "connect", "enp3s0"}},
+                 {}},
         // A device that was disconnected before is never connected.
-        PlanCase{"NmDisconnectedStaysSo", false,
-                 With(Desktop(), [](SystemFacts& f) { f.nmDevices[0].state = "disconnected"; }), {}, "", {}, {""}},
+        PlanCase{"NmDisconnectedStaysSo",
+                 false,
+                 With(Desktop(), [](SystemFacts& f) { f.nmDevices[0].state = "disconnected"; }),
+                 {},
+                 "",
+                 {},
+                 {""}},
         PlanCase{"NmOneAdapter", true, Desktop(), {}, "enp4s0", {}, {}},
         PlanCase{"NmUnknownAdapter", false, Desktop(), {}, "eth9", {}, {"eth9"}},
         // dhclient on an unmanaged interface is that interface's client; on a managed one it is not.
-        PlanCase{"DhclientBesideNm", false,
-                 With(Desktop(), [](SystemFacts& f) {
-                     f.dhclients = {{7, {"enp7s0"}, {}}, {8, {"enp3s0"}, {}}};
-                 }),
-                 {}, "",
-                 {{"nmcli", "device", "connect", "enp3s0"}, {"dhclient", "-r", "enp7s0"}, {"dhclient", "enp7s0"}}, {}},
-        PlanCase{"DhclientRecordForManagedDevice", false, Desktop(),
-                 {{Client::Dhclient, "enp4s0", "", {"enp4s0"}}}, "", {{"nmcli", "device", "connect", "enp3s0"}}, {}},
+        PlanCase{"DhclientBesideNm",
+                 false,
+                 With(Desktop(),
+                      [](SystemFacts& f) {
+                          f.dhclients = {{7, {"enp7s0"}, {}}, {8, {"enp3s0"}, {}}};
+                      }),
+                 {},
+                 "",
+                 {{"nmcli", "device", "connect", "enp3s0"}, {"dhclient", "-r", "enp7s0"}, {"dhclient", "enp7s0"}},
+                 {}},
+        PlanCase{"DhclientRecordForManagedDevice",
+                 false,
+                 Desktop(),
+                 {{Client::Dhclient, "enp4s0", "", {"enp4s0"}}},
+                 "",
+                 {{"nmcli", "device", "connect", "enp3s0"}},
+                 {}},
         // dhclient: its own files; static eth1 and client-less eth2 untouched.
         PlanCase{"DhclientRelease", true, Ifupdown(), {}, "", {Dh({"dhclient", "-r"})}, {}},
         PlanCase{"DhclientRenewRunning", false, Ifupdown(), {}, "", {Dh({"dhclient", "-r"}), Dh({"dhclient"})}, {}},
-        PlanCase{"DhclientRenewAfterRelease", false, With(Ifupdown(), [](SystemFacts& f) { f.dhclients.clear(); }),
-                 {{Client::Dhclient, "eth0", "", DHCLIENT_ETH0}}, "", {Dh({"dhclient"})}, {}},
-        PlanCase{"DhclientAfterReleaseNeedsRoot", false, With(Ifupdown(), [](SystemFacts& f) {
-                     f.dhclients.clear();
-                     f.isRoot = false;
-                 }),
-                 {{Client::Dhclient, "eth0", "", DHCLIENT_ETH0}}, "", {}, {"eth0"}},
-        PlanCase{"DhclientOfRootSeenByUser", false, With(Ifupdown(), [](SystemFacts& f) {
-                     f.dhclients.clear();
-                     f.isRoot = false;
-                     f.dhclientOfOtherUser = {"eth0"};
-                 }),
-                 {}, "", {}, {"eth0"}},
-        PlanCase{"NothingHoldsALease", false, With(Ifupdown(), [](SystemFacts& f) { f.dhclients.clear(); }), {}, "",
-                 {}, {""}},
-        PlanCase{"NothingToReleaseIsNoProblem", true, With(Ifupdown(), [](SystemFacts& f) { f.dhclients.clear(); }),
-                 {}, "", {}, {}},
+        PlanCase{"DhclientRenewAfterRelease",
+                 false,
+                 With(Ifupdown(), [](SystemFacts& f) { f.dhclients.clear(); }),
+                 {{Client::Dhclient, "eth0", "", DHCLIENT_ETH0}},
+                 "",
+                 {Dh({"dhclient"})},
+                 {}},
+        PlanCase{"DhclientAfterReleaseNeedsRoot",
+                 false,
+                 With(Ifupdown(),
+                      [](SystemFacts& f) {
+                          f.dhclients.clear();
+                          f.isRoot = false;
+                      }),
+                 {{Client::Dhclient, "eth0", "", DHCLIENT_ETH0}},
+                 "",
+                 {},
+                 {"eth0"}},
+        PlanCase{"DhclientOfRootSeenByUser",
+                 false,
+                 With(Ifupdown(),
+                      [](SystemFacts& f) {
+                          f.dhclients.clear();
+                          f.isRoot = false;
+                          f.dhclientOfOtherUser = {"eth0"};
+                      }),
+                 {},
+                 "",
+                 {},
+                 {"eth0"}},
+        PlanCase{"NothingHoldsALease",
+                 false,
+                 With(Ifupdown(), [](SystemFacts& f) { f.dhclients.clear(); }),
+                 {},
+                 "",
+                 {},
+                 {""}},
+        PlanCase{"NothingToReleaseIsNoProblem",
+                 true,
+                 With(Ifupdown(), [](SystemFacts& f) { f.dhclients.clear(); }),
+                 {},
+                 "",
+                 {},
+                 {}},
         PlanCase{"NoWiredAdapter", false, SystemFacts{}, {}, "", {}, {""}},
         // systemd-networkd: down for the release, up again, reconfigure for a lease still held.
-        PlanCase{"NetworkdRelease", true, With(SystemFacts{}, [](SystemFacts& f) {
-                     f.wiredInterfaces = {"en0", "en1"};
-                     f.networkdRunning = true;
-                     f.networkdLeases = {"en0"};
-                 }),
-                 {}, "", {{"networkctl", "down", "en0"}}, {}},
-        PlanCase{"NetworkdRenew", false, With(SystemFacts{}, [](SystemFacts& f) {
-                     f.wiredInterfaces = {"en0", "en1"};
-                     f.networkdRunning = true;
-                     f.networkdLeases = {"en1"};
-                 }),
-                 {{Client::Networkd, "en0", "", {}}}, "",
-                 {{"networkctl", "up", "en0"}, {"networkctl", "reconfigure", "en1"}}, {}},
-        PlanCase{"NetworkdLeaseButNotRunning", false, With(SystemFacts{}, [](SystemFacts& f) {
-                     f.wiredInterfaces = {"en0"};
-                     f.networkdLeases = {"en0"};
-                 }),
-                 {}, "", {}, {""}}),
+        PlanCase{"NetworkdRelease",
+                 true,
+                 With(SystemFacts{},
+                      [](SystemFacts& f) {
+                          f.wiredInterfaces = {"en0", "en1"};
+                          f.networkdRunning = true;
+                          f.networkdLeases = {"en0"};
+                      }),
+                 {},
+                 "",
+                 {{"networkctl", "down", "en0"}},
+                 {}},
+        PlanCase{"NetworkdRenew",
+                 false,
+                 With(SystemFacts{},
+                      [](SystemFacts& f) {
+                          f.wiredInterfaces = {"en0", "en1"};
+                          f.networkdRunning = true;
+                          f.networkdLeases = {"en1"};
+                      }),
+                 {{Client::Networkd, "en0", "", {}}},
+                 "",
+                 {{"networkctl", "up", "en0"}, {"networkctl", "reconfigure", "en1"}},
+                 {}},
+        PlanCase{"NetworkdLeaseButNotRunning",
+                 false,
+                 With(SystemFacts{},
+                      [](SystemFacts& f) {
+                          f.wiredInterfaces = {"en0"};
+                          f.networkdLeases = {"en0"};
+                      }),
+                 {},
+                 "",
+                 {},
+                 {""}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LeasePlans, DhclientIsReleasedAndRestartedWithItsOwnFiles) {

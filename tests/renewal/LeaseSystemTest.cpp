@@ -17,7 +17,7 @@
 #include <fstream>
 #include <vector>
 
-extern char** environ;
+extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX has the program declare it
 
 namespace kbr::renewal {
 namespace {

@@ -35,7 +35,7 @@ public:
     std::vector<std::string> log;
 
     bool InitSockets() override {
-        log.push_back("sockets");
+        log.emplace_back("sockets");
         return socketsOk;
     }
     std::vector<platform::ProcessInfo> FindProcesses(std::string_view name) override {
@@ -55,8 +55,8 @@ public:
     }
 };
 
-const std::string kFind = std::string("find ") + ConfigApp::kWizardName;
-const std::string kStartHelper = std::string("start ") + ConfigApp::kIpHelperName + " 1";
+const std::string FIND = std::string("find ") + ConfigApp::WIZARD_NAME;
+const std::string START_HELPER = std::string("start ") + ConfigApp::IP_HELPER_NAME + " 1";
 
 struct StartupCase {
     const char* name;
@@ -104,16 +104,42 @@ void PrintTo(const StartupCase& c, std::ostream* os) { *os << c.name; }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, Startup,
-    ::testing::Values(
-        StartupCase{"NoWizard", true, {}, {}, 1, false, {"sockets", kFind}, "The program must execute from KBR3300_Wizardd.exe",
-                    "Invalid Execution"},
-        StartupCase{"SocketsFail", false, {{7, "KBR3300_Wizardd"}}, {}, 1, false, {"sockets"},
-                    "Windows sockets initialization failed.", "KBR3300"},
-        StartupCase{"OneWizard", true, {{7, "KBR3300_Wizardd"}}, {}, 0, true,
-                    {"sockets", kFind, kFind, "end 7", kStartHelper, "main; wizards left 0"}, nullptr, nullptr},
-        StartupCase{"TwoWizardsOneUnkillable", true, {{7, "kbr3300_WIZARDD"}, {9, "KBR3300_Wizardd"}}, {7}, 0, true,
-                    {"sockets", kFind, kFind, "end 7", "end 9", kStartHelper, "main; wizards left 1"}, nullptr,
-                    nullptr}),
+    ::testing::Values(StartupCase{"NoWizard",
+                                  true,
+                                  {},
+                                  {},
+                                  1,
+                                  false,
+                                  {"sockets", FIND},
+                                  "The program must execute from KBR3300_Wizardd.exe",
+                                  "Invalid Execution"},
+                      StartupCase{"SocketsFail",
+                                  false,
+                                  {{7, "KBR3300_Wizardd"}},
+                                  {},
+                                  1,
+                                  false,
+                                  {"sockets"},
+                                  "Windows sockets initialization failed.",
+                                  "KBR3300"},
+                      StartupCase{"OneWizard",
+                                  true,
+                                  {{7, "KBR3300_Wizardd"}},
+                                  {},
+                                  0,
+                                  true,
+                                  {"sockets", FIND, FIND, "end 7", START_HELPER, "main; wizards left 0"},
+                                  nullptr,
+                                  nullptr},
+                      StartupCase{"TwoWizardsOneUnkillable",
+                                  true,
+                                  {{7, "kbr3300_WIZARDD"}, {9, "KBR3300_Wizardd"}},
+                                  {7},
+                                  0,
+                                  true,
+                                  {"sockets", FIND, FIND, "end 7", "end 9", START_HELPER, "main; wizards left 1"},
+                                  nullptr,
+                                  nullptr}),
     [](const ::testing::TestParamInfo<StartupCase>& info) { return std::string(info.param.name); });
 
 // ---- The main window ------------------------------------------------------------------------
@@ -152,7 +178,7 @@ TEST(MainDialogStart, ShowsTheStartPageTitleAboutAndConnectsBeforeShowing) {
     FakeConfigServices services;
     RecordingMainDialog dialog(services);
     EXPECT_EQ(dialog.windowTitle(), "KBR3300");
-    EXPECT_EQ(dialog.size(), QSize(CHtmlDialog::kTemplateWidth, CHtmlDialog::kTemplateHeight));
+    EXPECT_EQ(dialog.size(), QSize(CHtmlDialog::TEMPLATE_WIDTH, CHtmlDialog::TEMPLATE_HEIGHT));
     EXPECT_EQ(dialog.StartUrl(), "res://PgPack.dll//Index.html");
 
     QString aboutText;

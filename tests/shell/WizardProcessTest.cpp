@@ -30,7 +30,7 @@ TEST_P(WizardProcess, GuardFindsItAndCloseWizardEndsIt) {
     const int& boxes = services.boxes;
     ConfigApp app(services);
 
-    ASSERT_TRUE(platform::FindProcessesByName(ConfigApp::kWizardName).empty()) << "not in a private PID namespace";
+    ASSERT_TRUE(platform::FindProcessesByName(ConfigApp::WIZARD_NAME).empty()) << "not in a private PID namespace";
     EXPECT_FALSE(app.LaunchGuard());
     EXPECT_EQ(boxes, 1);
 
@@ -45,7 +45,7 @@ TEST_P(WizardProcess, GuardFindsItAndCloseWizardEndsIt) {
     // The process shows up under its executable name once exec has happened.
     bool seen = false;
     for (int i = 0; i < 200 && !seen; ++i) {
-        seen = !platform::FindProcessesByName(ConfigApp::kWizardName).empty();
+        seen = !platform::FindProcessesByName(ConfigApp::WIZARD_NAME).empty();
         if (!seen) ::usleep(10000);
     }
     EXPECT_TRUE(seen);
@@ -53,7 +53,7 @@ TEST_P(WizardProcess, GuardFindsItAndCloseWizardEndsIt) {
     EXPECT_EQ(boxes, 1);
 
     app.CloseWizard();
-    EXPECT_TRUE(platform::FindProcessesByName(ConfigApp::kWizardName).empty());
+    EXPECT_TRUE(platform::FindProcessesByName(ConfigApp::WIZARD_NAME).empty());
     EXPECT_FALSE(app.LaunchGuard());
     std::filesystem::remove_all(dir);
 }

@@ -66,7 +66,9 @@ TEST_P(RealBox, IconButtonsAndAnswers) {
     for (const auto& [button, answer] : c.buttons) {
         Seen seen;
         const B which = button;
-        EXPECT_EQ(RunAndAnswer(request, [which](QMessageBox& box) { box.button(which)->click(); }, &seen), answer);
+        EXPECT_EQ(RunAndAnswer(
+                      request, [which](QMessageBox& box) { box.button(which)->click(); }, &seen),
+                  answer);
         EXPECT_EQ(seen.title, "Caption");
         EXPECT_EQ(seen.text, "Text\nof the box");
         EXPECT_EQ(seen.icon, c.icon);
@@ -77,30 +79,46 @@ TEST_P(RealBox, IconButtonsAndAnswers) {
         EXPECT_EQ(seen.buttons, expected);
         EXPECT_EQ(seen.defaultButton, c.buttons.front().first);
     }
-    EXPECT_EQ(RunAndAnswer(request, [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); }, nullptr),
+    EXPECT_EQ(RunAndAnswer(
+                  request, [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); }, nullptr),
               c.escapeAnswer);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Styles, RealBox,
-    ::testing::Values(
-        BoxCase{"Ok", MBOX_OK, QMessageBox::NoIcon, {{B::Ok, ANSWER_OK}}, ANSWER_OK},
-        BoxCase{"OkCancelQuestion", MBOX_OKCANCEL | MBOX_ICONQUESTION, QMessageBox::Question,
-                {{B::Ok, ANSWER_OK}, {B::Cancel, ANSWER_CANCEL}}, ANSWER_CANCEL},
-        BoxCase{"AbortRetryIgnoreStop", MBOX_ABORTRETRYIGNORE | MBOX_ICONHAND, QMessageBox::Critical,
-                {{B::Abort, ANSWER_ABORT}, {B::Retry, ANSWER_RETRY}, {B::Ignore, ANSWER_IGNORE}}, ANSWER_ABORT},
-        BoxCase{"YesNoCancelInformation", MBOX_YESNOCANCEL | MBOX_ICONASTERISK, QMessageBox::Information,
-                {{B::Yes, ANSWER_YES}, {B::No, ANSWER_NO}, {B::Cancel, ANSWER_CANCEL}}, ANSWER_CANCEL},
-        BoxCase{"YesNoExclamation", MBOX_YESNO | MBOX_ICONEXCLAMATION, QMessageBox::Warning,
-                {{B::Yes, ANSWER_YES}, {B::No, ANSWER_NO}}, ANSWER_NO},
-        BoxCase{"RetryCancel", MBOX_RETRYCANCEL, QMessageBox::NoIcon,
-                {{B::Retry, ANSWER_RETRY}, {B::Cancel, ANSWER_CANCEL}}, ANSWER_CANCEL}),
+    ::testing::Values(BoxCase{"Ok", MBOX_OK, QMessageBox::NoIcon, {{B::Ok, ANSWER_OK}}, ANSWER_OK},
+                      BoxCase{"OkCancelQuestion",
+                              MBOX_OKCANCEL | MBOX_ICONQUESTION,
+                              QMessageBox::Question,
+                              {{B::Ok, ANSWER_OK}, {B::Cancel, ANSWER_CANCEL}},
+                              ANSWER_CANCEL},
+                      BoxCase{"AbortRetryIgnoreStop",
+                              MBOX_ABORTRETRYIGNORE | MBOX_ICONHAND,
+                              QMessageBox::Critical,
+                              {{B::Abort, ANSWER_ABORT}, {B::Retry, ANSWER_RETRY}, {B::Ignore, ANSWER_IGNORE}},
+                              ANSWER_ABORT},
+                      BoxCase{"YesNoCancelInformation",
+                              MBOX_YESNOCANCEL | MBOX_ICONASTERISK,
+                              QMessageBox::Information,
+                              {{B::Yes, ANSWER_YES}, {B::No, ANSWER_NO}, {B::Cancel, ANSWER_CANCEL}},
+                              ANSWER_CANCEL},
+                      BoxCase{"YesNoExclamation",
+                              MBOX_YESNO | MBOX_ICONEXCLAMATION,
+                              QMessageBox::Warning,
+                              {{B::Yes, ANSWER_YES}, {B::No, ANSWER_NO}},
+                              ANSWER_NO},
+                      BoxCase{"RetryCancel",
+                              MBOX_RETRYCANCEL,
+                              QMessageBox::NoIcon,
+                              {{B::Retry, ANSWER_RETRY}, {B::Cancel, ANSWER_CANCEL}},
+                              ANSWER_CANCEL}),
     [](const ::testing::TestParamInfo<BoxCase>& info) { return std::string(info.param.name); });
 
 TEST(RealBoxOwner, ABoxWithoutOwnerHasNoParent) {
     Seen seen;
-    EXPECT_EQ(RunAndAnswer({nullptr, QStringLiteral("x"), QStringLiteral("KBR3300"), MBOX_OK},
-                           [](QMessageBox& box) { box.button(B::Ok)->click(); }, &seen),
+    EXPECT_EQ(RunAndAnswer(
+                  {nullptr, QStringLiteral("x"), QStringLiteral("KBR3300"), MBOX_OK},
+                  [](QMessageBox& box) { box.button(B::Ok)->click(); }, &seen),
               ANSWER_OK);
     EXPECT_EQ(seen.parent, nullptr);
     EXPECT_EQ(seen.title, "KBR3300");

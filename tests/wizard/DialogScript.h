@@ -50,7 +50,7 @@ inline bool RunStep(ProbeFailedDialog& dialog, const std::string& step) {
 // Schedules `steps` on the dialog's event loop, then runs the dialog modally and returns its
 // result. A script that does not close the dialog is closed with "esc" at its end so that a test
 // never hangs.
-inline int RunScripted(ProbeFailedDialog& dialog, std::vector<std::string> steps, StepLog log = {}) {
+inline int RunScripted(ProbeFailedDialog& dialog, std::vector<std::string> steps, const StepLog& log = {}) {
     auto remaining = std::make_shared<std::vector<std::string>>(std::move(steps));
     QPointer<ProbeFailedDialog> guard(&dialog);
     auto next = std::make_shared<std::function<void()>>();

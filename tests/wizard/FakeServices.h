@@ -27,9 +27,7 @@ inline bool NoticeShown() {
     return false;
 }
 
-inline std::string WithNotice(std::string event) {
-    return NoticeShown() ? event + " +notice" : event;
-}
+inline std::string WithNotice(const std::string& event) { return NoticeShown() ? event + " +notice" : event; }
 
 class FakeServices : public WizardServices {
 public:
@@ -78,7 +76,7 @@ public:
         events.push_back(WithNotice(line));
     }
     bool OtherInstanceRunning() override { return otherInstance; }
-    void OpenHelp() override { events.push_back("help"); }
+    void OpenHelp() override { events.emplace_back("help"); }
     int RunFailureDialog(ProbeFailedDialog& dialog) override {
         events.push_back(WithNotice("failure dialog"));
         const int result = RunScripted(dialog, dialogSteps, [this](const std::string& s) { events.push_back(s); });

@@ -24,9 +24,7 @@ struct ProbeCase {
     std::vector<std::string> events;
 };
 
-void PrintTo(const ProbeCase& c, std::ostream* os) {
-    *os << c.name;
-}
+void PrintTo(const ProbeCase& c, std::ostream* os) { *os << c.name; }
 
 class ProbeAndLaunchTest : public ::testing::TestWithParam<ProbeCase> {
 protected:
@@ -54,7 +52,7 @@ TEST_P(ProbeAndLaunchTest, FollowsTheSequence) {
     }
 }
 
-const std::vector<std::string> kRenewal = {"ipconfig /release", "ipconfig /renew", "wait 3000 +notice"};
+const std::vector<std::string> RENEWAL = {"ipconfig /release", "ipconfig /renew", "wait 3000 +notice"};
 
 std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts) {
     std::vector<std::string> all;
@@ -69,29 +67,64 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // The connection stays open through the wait with the notice up; the notice goes first,
         // then the connection.
-        ProbeCase{"StartAnswersAtOnce", ProbeMode::Start, {0}, true, ProbeOutcome::Launched,
+        ProbeCase{"StartAnswersAtOnce",
+                  ProbeMode::Start,
+                  {0},
+                  true,
+                  ProbeOutcome::Launched,
                   {"open ok +notice", "launch +notice", "wait 3000 +notice", "close"}},
-        ProbeCase{"StartAnswersAfterRenewal", ProbeMode::Start, {1}, true, ProbeOutcome::Launched,
-                  Join({{"open failed +notice"}, kRenewal,
+        ProbeCase{"StartAnswersAfterRenewal",
+                  ProbeMode::Start,
+                  {1},
+                  true,
+                  ProbeOutcome::Launched,
+                  Join({{"open failed +notice"},
+                        RENEWAL,
                         {"open ok +notice", "launch +notice", "wait 3000 +notice", "close"}})},
         // Exactly two attempts and one release/renew pair; the notice stays for the failure dialog.
-        ProbeCase{"StartNeverAnswers", ProbeMode::Start, {}, true, ProbeOutcome::DeviceUnreachable,
-                  Join({{"open failed +notice"}, kRenewal, {"open failed +notice"}})},
+        ProbeCase{"StartNeverAnswers",
+                  ProbeMode::Start,
+                  {},
+                  true,
+                  ProbeOutcome::DeviceUnreachable,
+                  Join({{"open failed +notice"}, RENEWAL, {"open failed +notice"}})},
         // The message comes without the notice, and the wizard ends at once.
-        ProbeCase{"StartLaunchFails", ProbeMode::Start, {0}, false, ProbeOutcome::LaunchFailed,
+        ProbeCase{"StartLaunchFails",
+                  ProbeMode::Start,
+                  {0},
+                  false,
+                  ProbeOutcome::LaunchFailed,
                   {"open ok +notice", "launch failed +notice", "box [Error] Can not execute KBR3300.exe!", "close"}},
-        ProbeCase{"RetryAnswersAtOnce", ProbeMode::Retry, {0}, true, ProbeOutcome::Reported,
+        ProbeCase{"RetryAnswersAtOnce",
+                  ProbeMode::Retry,
+                  {0},
+                  true,
+                  ProbeOutcome::Reported,
                   {"open ok +notice", "launch +notice", "wait 3500 +notice", "close"}},
-        ProbeCase{"RetryAnswersAfterRenewal", ProbeMode::Retry, {1}, true, ProbeOutcome::Reported,
-                  Join({{"open failed +notice"}, kRenewal,
+        ProbeCase{"RetryAnswersAfterRenewal",
+                  ProbeMode::Retry,
+                  {1},
+                  true,
+                  ProbeOutcome::Reported,
+                  Join({{"open failed +notice"},
+                        RENEWAL,
                         {"open ok +notice", "launch +notice", "wait 3500 +notice", "close"}})},
-        ProbeCase{"RetryNeverAnswers", ProbeMode::Retry, {}, true, ProbeOutcome::Reported,
-                  Join({{"open failed +notice"}, kRenewal,
+        ProbeCase{"RetryNeverAnswers",
+                  ProbeMode::Retry,
+                  {},
+                  true,
+                  ProbeOutcome::Reported,
+                  Join({{"open failed +notice"},
+                        RENEWAL,
                         {"open failed +notice",
                          "box [KBR3300] Can not connect to device! owned-by-visible-ProbeFailedDialog !"}})},
-        ProbeCase{"RetryLaunchFails", ProbeMode::Retry, {0}, false, ProbeOutcome::Reported,
-                  {"open ok +notice", "launch failed +notice", "box [Error] Can not execute KBR3300.exe!",
-                   "wait 3500", "close"}}),
+        ProbeCase{"RetryLaunchFails",
+                  ProbeMode::Retry,
+                  {0},
+                  false,
+                  ProbeOutcome::Reported,
+                  {"open ok +notice", "launch failed +notice", "box [Error] Can not execute KBR3300.exe!", "wait 3500",
+                   "close"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class WizardAppTest : public ::testing::Test {
@@ -130,7 +163,8 @@ TEST_F(WizardAppTest, UnreachableDeviceShowsTheFailureDialogInsteadOfTheNotice) 
     services.dialogSteps = {"esc"};
     CSimpleWizardApp app(services);
     app.Run();
-    EXPECT_THAT(services.events, ElementsAreArray(Join({{"open failed +notice"}, kRenewal,
+    EXPECT_THAT(services.events, ElementsAreArray(Join({{"open failed +notice"},
+                                                        RENEWAL,
                                                         {"open failed +notice", "failure dialog", "step esc",
                                                          "failure dialog result 2"}})));
     EXPECT_FALSE(NoticeShown());
@@ -144,9 +178,7 @@ struct DialogCase {
     std::vector<std::string> eventsAfterDialogOpens;
 };
 
-void PrintTo(const DialogCase& c, std::ostream* os) {
-    *os << c.name;
-}
+void PrintTo(const DialogCase& c, std::ostream* os) { *os << c.name; }
 
 class FailureDialogRunTest : public ::testing::TestWithParam<DialogCase> {
 protected:
@@ -161,30 +193,39 @@ TEST_P(FailureDialogRunTest, HandlesTheUsersChoices) {
     CSimpleWizardApp app(services);
     app.Run();
     const std::vector<std::string> startRun =
-        Join({{"open failed +notice"}, kRenewal, {"open failed +notice", "failure dialog"}});
+        Join({{"open failed +notice"}, RENEWAL, {"open failed +notice", "failure dialog"}});
     std::vector<std::string> expected = Join({startRun, c.eventsAfterDialogOpens});
     EXPECT_THAT(services.events, ElementsAreArray(expected));
 }
 
-const std::vector<std::string> kRetryFails =
-    Join({{"open failed +notice"}, kRenewal,
+const std::vector<std::string> RETRY_FAILS =
+    Join({{"open failed +notice"},
+          RENEWAL,
           {"open failed +notice", "box [KBR3300] Can not connect to device! owned-by-visible-ProbeFailedDialog !"}});
 
 INSTANTIATE_TEST_SUITE_P(
     Choices, FailureDialogRunTest,
-    ::testing::Values(
-        DialogCase{"EscEnds", {}, {"esc"}, {"step esc", "failure dialog result 2"}},
-        DialogCase{"CloseBoxEnds", {}, {"close"}, {"step close", "failure dialog result 2"}},
-        DialogCase{"CancelEnds", {}, {"cancel"}, {"step cancel", "failure dialog result 2"}},
-        DialogCase{"HelpKeepsTheDialog", {}, {"help", "esc"},
-                   {"step help", "help", "dialog still open", "step esc", "failure dialog result 2"}},
-        // Attempts 0 and 1 belong to the start run; each retry makes two more.
-        DialogCase{"EnterRetriesAndAFailedRetryKeepsTheDialog", {}, {"enter", "enter", "esc"},
-                   Join({{"step enter"}, kRetryFails, {"dialog still open", "step enter"}, kRetryFails,
-                         {"dialog still open", "step esc", "failure dialog result 2"}})},
-        DialogCase{"SuccessfulRetryKeepsTheDialog", {2}, {"enter", "esc"},
-                   {"step enter", "open ok +notice", "launch +notice", "wait 3500 +notice", "close",
-                    "dialog still open", "step esc", "failure dialog result 2"}}),
+    ::testing::Values(DialogCase{"EscEnds", {}, {"esc"}, {"step esc", "failure dialog result 2"}},
+                      DialogCase{"CloseBoxEnds", {}, {"close"}, {"step close", "failure dialog result 2"}},
+                      DialogCase{"CancelEnds", {}, {"cancel"}, {"step cancel", "failure dialog result 2"}},
+                      DialogCase{"HelpKeepsTheDialog",
+                                 {},
+                                 {"help", "esc"},
+                                 {"step help", "help", "dialog still open", "step esc", "failure dialog result 2"}},
+                      // Attempts 0 and 1 belong to the start run; each retry makes two more.
+                      DialogCase{"EnterRetriesAndAFailedRetryKeepsTheDialog",
+                                 {},
+                                 {"enter", "enter", "esc"},
+                                 Join({{"step enter"},
+                                       RETRY_FAILS,
+                                       {"dialog still open", "step enter"},
+                                       RETRY_FAILS,
+                                       {"dialog still open", "step esc", "failure dialog result 2"}})},
+                      DialogCase{"SuccessfulRetryKeepsTheDialog",
+                                 {2},
+                                 {"enter", "esc"},
+                                 {"step enter", "open ok +notice", "launch +notice", "wait 3500 +notice", "close",
+                                  "dialog still open", "step esc", "failure dialog result 2"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -28,9 +28,7 @@ struct InstanceCase {
     bool otherInstance;
 };
 
-void PrintTo(const InstanceCase& c, std::ostream* os) {
-    *os << c.name;
-}
+void PrintTo(const InstanceCase& c, std::ostream* os) { *os << c.name; }
 
 class InstanceCheckTest : public ::testing::TestWithParam<InstanceCase> {};
 
@@ -51,9 +49,8 @@ INSTANTIATE_TEST_SUITE_P(
                       InstanceCase{"ConfigurationProgramRunning", {"KBR3300_Wizardd", "kbr3300"}, true},
                       // Started under another file name, the wizard finds none of its own.
                       InstanceCase{"RenamedWizard", {"setup", "bash"}, true},
-                      InstanceCase{"SimilarNamesDoNotCount",
-                                   {"KBR3300_Wizardd", "KBR3300x", "KBR330", "xKBR3300"},
-                                   false},
+                      InstanceCase{
+                          "SimilarNamesDoNotCount", {"KBR3300_Wizardd", "KBR3300x", "KBR330", "xKBR3300"}, false},
                       // An unreadable process list finds no other instance.
                       InstanceCase{"NoListAtAll", {}, false}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -138,9 +135,9 @@ TEST_F(WizardWindowsTest, FailureDialogButtonsAndKeys) {
     EXPECT_EQ(help.count(), 1);
     EXPECT_TRUE(dialog.isVisible());
 
-    for (auto close : std::initializer_list<std::function<void()>>{
-             [&] { PressKey(&dialog, Qt::Key_Escape); }, [&] { dialog.close(); },
-             [&] { dialog.CancelButton()->click(); }}) {
+    for (const auto& close : std::initializer_list<std::function<void()>>{[&] { PressKey(&dialog, Qt::Key_Escape); },
+                                                                          [&] { dialog.close(); },
+                                                                          [&] { dialog.CancelButton()->click(); }}) {
         dialog.setResult(0);
         dialog.show();
         close();

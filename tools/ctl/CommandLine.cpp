@@ -123,8 +123,10 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& args,
             if (!text) return std::nullopt;
             out.passwordFile = *text;
         } else if (name == "--password") {
-            Fail(error, "the password is never taken from the command line (ps would show it): use --password-file "
-                        "FILE or " + std::string(PASSWORD_VARIABLE) + ", or type it at the prompt");
+            Fail(error,
+                 "the password is never taken from the command line (ps would show it): use --password-file "
+                 "FILE or " +
+                     std::string(PASSWORD_VARIABLE) + ", or type it at the prompt");
             return std::nullopt;
         } else if (name == "--reply-timeout") {
             auto text = value();

@@ -23,8 +23,20 @@ inline constexpr const char* DEFAULT_ADDRESS = "192.168.0.20";
 inline constexpr const char* DEFAULT_PORT = "52121";
 inline constexpr const char* PASSWORD_VARIABLE = "KBR3300_PASSWORD";
 
-enum class Command { Help, Version, Probe, Status, ConfigGet, ConfigSet, ConfigBackup, ConfigRestore, Upgrade, Diag,
-                     Reboot, Wait };
+enum class Command {
+    Help,
+    Version,
+    Probe,
+    Status,
+    ConfigGet,
+    ConfigSet,
+    ConfigBackup,
+    ConfigRestore,
+    Upgrade,
+    Diag,
+    Reboot,
+    Wait
+};
 
 struct Invocation {
     Command command = Command::Help;
@@ -32,12 +44,12 @@ struct Invocation {
     std::string port = DEFAULT_PORT;
     bool json = false;
     std::optional<std::string> passwordFile;
-    std::optional<std::chrono::milliseconds> replyTimeout;  // caps every operation's timer
-    std::vector<std::string> arguments;  // KEY=VALUE... or FILE
-    bool withSecrets = false;  // config get, config backup
-    bool yes = false;          // config restore
-    bool force = false;        // upgrade
-    std::optional<std::chrono::milliseconds> watch;        // diag
+    std::optional<std::chrono::milliseconds> replyTimeout;             // caps every operation's timer
+    std::vector<std::string> arguments;                                // KEY=VALUE... or FILE
+    bool withSecrets = false;                                          // config get, config backup
+    bool yes = false;                                                  // config restore
+    bool force = false;                                                // upgrade
+    std::optional<std::chrono::milliseconds> watch;                    // diag
     std::chrono::milliseconds waitTimeout{std::chrono::seconds(180)};  // wait
 
     std::string Endpoint() const { return address + ":" + port; }

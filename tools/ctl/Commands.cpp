@@ -305,8 +305,8 @@ void Session::ShowConfig(const DeviceConfig& config, bool withSecrets) const {
     reporter_.Text(Label("Channel") + ChannelText(config.channelMask, config.diplexerMode));
     reporter_.Text(Label("Channel mask") + std::to_string(config.channelMask));
     reporter_.Text(Label("Scan mask") + std::to_string(config.scanMask));
-    reporter_.Text(Label("Privacy") + PrivacyText(config.swConfig) + " (SwConfig " +
-                   std::to_string(config.swConfig) + ")");
+    reporter_.Text(Label("Privacy") + PrivacyText(config.swConfig) + " (SwConfig " + std::to_string(config.swConfig) +
+                   ")");
     if (config.txPower) reporter_.Text(Label("Transmit power") + *config.txPower);
     if (withSecrets) {
         reporter_.Text(Label("Admin password") + config.adminPassword);
@@ -326,8 +326,11 @@ int Session::Probe() {
     if (auto failed = ReadValue(12, "CallbackProdID", "the product id read", productId)) return *failed;
     if (auto failed = ReadValue(15, "CallbackFwVer", "the firmware version read", firmware)) return *failed;
     reporter_.Text(productId + " at " + invocation_.Endpoint() + ", firmware " + firmware);
-    reporter_.Event("result", {{"command", "probe"}, {"exit", EXIT_DONE}, {"address", invocation_.Endpoint()},
-                               {"product_id", productId}, {"firmware_version", firmware}});
+    reporter_.Event("result", {{"command", "probe"},
+                               {"exit", EXIT_DONE},
+                               {"address", invocation_.Endpoint()},
+                               {"product_id", productId},
+                               {"firmware_version", firmware}});
     return EXIT_DONE;
 }
 
@@ -347,8 +350,11 @@ int Session::Status() {
     ShowConfig(config, false);
     reporter_.Text(Label("Diagnostics") + first);
     if (!second.empty()) reporter_.Text(Label("") + second);
-    reporter_.Event("result", {{"command", "status"}, {"exit", EXIT_DONE}, {"address", invocation_.Endpoint()},
-                               {"product_id", productId}, {"firmware_version", firmware},
+    reporter_.Event("result", {{"command", "status"},
+                               {"exit", EXIT_DONE},
+                               {"address", invocation_.Endpoint()},
+                               {"product_id", productId},
+                               {"firmware_version", firmware},
                                {"settings", ConfigJson(config, false)},
                                {"diagnostics", Json::array({first, second})}});
     return EXIT_DONE;
@@ -359,7 +365,8 @@ int Session::ConfigGet() {
     DeviceConfig config;
     if (auto failed = ReadConfig(config)) return *failed;
     ShowConfig(config, invocation_.withSecrets);
-    reporter_.Event("result", {{"command", "config get"}, {"exit", EXIT_DONE},
+    reporter_.Event("result", {{"command", "config get"},
+                               {"exit", EXIT_DONE},
                                {"settings", ConfigJson(config, invocation_.withSecrets)}});
     return EXIT_DONE;
 }
@@ -421,8 +428,9 @@ int Session::ConfigSet() {
     if (!notTaken.empty()) {
         return Fail(EXIT_REFUSED, "the adaptor reports other values after the write for " + Joined(notTaken, ", "));
     }
-    reporter_.Event("result", {{"command", "config set"}, {"exit", EXIT_DONE}, {"changes", changed},
-                               {"settings", ConfigJson(after, false)}});
+    reporter_.Event(
+        "result",
+        {{"command", "config set"}, {"exit", EXIT_DONE}, {"changes", changed}, {"settings", ConfigJson(after, false)}});
     return EXIT_DONE;
 }
 
@@ -443,8 +451,11 @@ int Session::ConfigBackup() {
     if (!WritePrivateFile(path, BackupJson(backup), &error)) return Fail(EXIT_USAGE, error);
     reporter_.Text("Saved the settings of " + productId + " (firmware " + config.firmwareVersion + ") to " + path +
                    (invocation_.withSecrets ? ", passwords included" : "; passwords not included (--with-secrets)"));
-    reporter_.Event("result", {{"command", "config backup"}, {"exit", EXIT_DONE}, {"file", path},
-                               {"product_id", productId}, {"firmware_version", config.firmwareVersion},
+    reporter_.Event("result", {{"command", "config backup"},
+                               {"exit", EXIT_DONE},
+                               {"file", path},
+                               {"product_id", productId},
+                               {"firmware_version", config.firmwareVersion},
                                {"with_secrets", invocation_.withSecrets}});
     return EXIT_DONE;
 }
@@ -489,12 +500,14 @@ int Session::ConfigRestore() {
     const auto left = Differences(after, backup->settings);
     if (!left.empty()) {
         std::vector<std::string> names;
+        names.reserve(left.size());
         for (const auto& difference : left) names.push_back(difference.name);
         return Fail(EXIT_REFUSED, "the adaptor reports other values after the write for " + Joined(names, ", "));
     }
     reporter_.Text("Settings written.");
-    reporter_.Event("result", {{"command", "config restore"}, {"exit", EXIT_DONE}, {"written", true},
-                               {"changes", differences.size()}});
+    reporter_.Event(
+        "result",
+        {{"command", "config restore"}, {"exit", EXIT_DONE}, {"written", true}, {"changes", differences.size()}});
     return EXIT_DONE;
 }
 
@@ -555,7 +568,9 @@ int Session::Upgrade() {
         const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
         reporter_.Text("Upgrade completed successfully! Firmware " + state.imageVersion +
                        " starts after a reboot (kbr3300ctl reboot).");
-        reporter_.Event("result", {{"command", "upgrade"}, {"exit", EXIT_DONE}, {"firmware_version", state.imageVersion},
+        reporter_.Event("result", {{"command", "upgrade"},
+                                   {"exit", EXIT_DONE},
+                                   {"firmware_version", state.imageVersion},
                                    {"seconds", seconds}});
         return EXIT_DONE;
     }
@@ -574,7 +589,8 @@ int Session::Upgrade() {
     }
     if (!outcome.lost && !outcome.timedOut && outcome.lastReply && outcome.lastReply->status == 0) {
         // Ended on an answer that looks right: the image may be what the upgrade cannot send.
-        if (auto problem = UnsendableImage(path)) return Fail(EXIT_BAD_IMAGE, invocation_.arguments[0] + ": " + *problem);
+        if (auto problem = UnsendableImage(path))
+            return Fail(EXIT_BAD_IMAGE, invocation_.arguments[0] + ": " + *problem);
     }
     return Failure(outcome, "");
 }
@@ -587,7 +603,8 @@ int Session::Diag() {
         if (auto failed = ReadDiagnostics(first, second)) return *failed;
         reporter_.Text(first);
         if (!second.empty()) reporter_.Text(second);
-        reporter_.Event("result", {{"command", "diag"}, {"exit", EXIT_DONE}, {"diagnostics", Json::array({first, second})}});
+        reporter_.Event("result",
+                        {{"command", "diag"}, {"exit", EXIT_DONE}, {"diagnostics", Json::array({first, second})}});
         return EXIT_DONE;
     }
     // Watching: one reading a second. Each diagnostics operation polls for 10 s; the next one
@@ -644,8 +661,8 @@ int Session::Wait() {
     reporter_.Event("phase", {{"phase", "wait"}, {"address", invocation_.Endpoint()}});
     for (;;) {
         // No try may outlast the time given.
-        const auto left =
-            std::max(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()), std::chrono::milliseconds(1));
+        const auto left = std::max(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()),
+                                   std::chrono::milliseconds(1));
         const auto connectLimit = std::min<int64_t>(left.count(), DeviceLink::CONNECT_TIME_LIMIT_MS);
         if (context_.Connect(invocation_.address, invocation_.port, static_cast<uint32_t>(connectLimit))) {
             auto limit = left;
@@ -664,8 +681,8 @@ int Session::Wait() {
         if (now >= end) break;
         std::this_thread::sleep_until(std::min(end, now + std::chrono::seconds(1)));
     }
-    return Fail(EXIT_UNREACHABLE, "no adaptor answered at " + invocation_.Endpoint() + " within " +
-                                      SecondsText(invocation_.waitTimeout));
+    return Fail(EXIT_UNREACHABLE,
+                "no adaptor answered at " + invocation_.Endpoint() + " within " + SecondsText(invocation_.waitTimeout));
 }
 
 }  // namespace kbr::ctl

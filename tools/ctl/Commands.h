@@ -48,8 +48,7 @@ private:
 
     std::optional<Failed> Connect();
     std::optional<Failed> Login();
-    std::optional<Failed> ReadValue(int function, std::string_view callback, std::string_view what,
-                                    std::string& value);
+    std::optional<Failed> ReadValue(int function, std::string_view callback, std::string_view what, std::string& value);
     std::optional<Failed> ReadConfig(DeviceConfig& config);
     // The pending values through the page functions, the write (7), then a read back into after.
     std::optional<Failed> WriteConfig(const std::vector<PendingValue>& values, DeviceConfig& after);

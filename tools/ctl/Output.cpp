@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <cmath>
 
 namespace kbr::ctl {
 
@@ -54,9 +55,8 @@ void UpgradeProgressView::PassStarted(int pass) {
     pass_ = pass;
     inPass_ = 0;
     if (pass >= 1 && pass <= 2) {
-        reporter_.Event("phase", {{"phase", pass == 1 ? "pass1" : "pass2"},
-                                  {"section_bytes", sizes_[pass - 1]},
-                                  {"again", again}});
+        reporter_.Event(
+            "phase", {{"phase", pass == 1 ? "pass1" : "pass2"}, {"section_bytes", sizes_[pass - 1]}, {"again", again}});
     }
     // A pass that starts again goes back; its 5% steps are reported again as it climbs.
     lastStep_ = static_cast<int>(Done() * 20 / std::max<uint64_t>(1, sizes_[0] + sizes_[1]));
@@ -87,7 +87,7 @@ void UpgradeProgressView::Show(bool force) {
     while (step > lastStep_) {
         ++lastStep_;
         Json fields = {{"percent", lastStep_ * 5}, {"bytes", done}, {"total", total}};
-        if (leftKnown) fields["seconds_left"] = static_cast<int64_t>(leftSeconds + 0.5);
+        if (leftKnown) fields["seconds_left"] = static_cast<int64_t>(std::llround(leftSeconds));
         reporter_.Event("progress", std::move(fields));
     }
     if (!bar_) return;
@@ -97,7 +97,7 @@ void UpgradeProgressView::Show(bool force) {
     lastDrawn_ = now;
     drawn_ = true;
     std::string line = "\r";
-    line += BarLine(done, total, std::chrono::seconds(static_cast<int64_t>(leftSeconds + 0.5)), leftKnown);
+    line += BarLine(done, total, std::chrono::seconds(std::llround(leftSeconds)), leftKnown);
     line += "  ";
     std::fwrite(line.data(), 1, line.size(), reporter_.ErrorStream());
     std::fflush(reporter_.ErrorStream());

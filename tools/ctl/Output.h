@@ -69,7 +69,7 @@ private:
     uint64_t sizes_[2] = {0, 0};
     int pass_ = 0;
     uint64_t inPass_ = 0;
-    int lastStep_ = 0;     // the last 5% step reported
+    int lastStep_ = 0;      // the last 5% step reported
     int lastPercent_ = -1;  // the percent last drawn
     Clock::time_point started_;
     Clock::time_point lastDrawn_;

@@ -61,7 +61,8 @@ bool ReadNumber(const Json& settings, const char* name, uint32_t& out, std::stri
 
 bool ReadText(const Json& object, const char* name, std::string& out, std::string* error, const char* where) {
     const auto it = object.find(name);
-    if (it == object.end() || !it->is_string()) return Fail(error, std::string(where) + name + " is missing or not a text");
+    if (it == object.end() || !it->is_string())
+        return Fail(error, std::string(where) + name + " is missing or not a text");
     out = it->get<std::string>();
     return true;
 }
@@ -168,8 +169,9 @@ std::optional<std::vector<SettingChange>> ParseSettingChanges(const std::vector<
         const std::string name = argument.substr(0, equals);
         const auto key = keys.find(name);
         if (equals == std::string::npos || key == keys.end()) {
-            Fail(error, "'" + argument + "' is not KEY=VALUE with KEY one of channel, diplexer, privacy, "
-                                         "admin-password, network-password");
+            Fail(error, "'" + argument +
+                            "' is not KEY=VALUE with KEY one of channel, diplexer, privacy, "
+                            "admin-password, network-password");
             return std::nullopt;
         }
         if (std::any_of(changes.begin(), changes.end(), [&](const SettingChange& c) { return c.key == key->second; })) {
@@ -184,7 +186,8 @@ std::optional<std::vector<SettingChange>> ParseSettingChanges(const std::vector<
                 int channel = 0;
                 const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), channel);
                 if (value.empty() || ec != std::errc() || end != value.data() + value.size() ||
-                    std::find(OfferedChannels(1).begin(), OfferedChannels(1).end(), channel) == OfferedChannels(1).end()) {
+                    std::find(OfferedChannels(1).begin(), OfferedChannels(1).end(), channel) ==
+                        OfferedChannels(1).end()) {
                     Fail(error, "channel '" + value + "' is not scan or one of " + ChannelList(1));
                     return std::nullopt;
                 }
@@ -224,8 +227,8 @@ std::optional<std::vector<SettingChange>> ParseSettingChanges(const std::vector<
 }
 
 std::optional<std::vector<PendingValue>> PendingValuesFor(const DeviceConfig& current,
-                                                           const std::vector<SettingChange>& changes,
-                                                           std::string* error) {
+                                                          const std::vector<SettingChange>& changes,
+                                                          std::string* error) {
     uint32_t diplexer = current.diplexerMode;
     for (const auto& change : changes) {
         if (change.key == SettingKey::Diplexer) diplexer = change.number;
@@ -273,8 +276,8 @@ std::string BackupJson(const Backup& backup) {
     if (backup.settings.networkPassword) settings["password"] = *backup.settings.networkPassword;
     const Json document = {
         {BACKUP_MARKER, BACKUP_FORMAT},
-        {"device", {{"product_id", backup.productId}, {"firmware_version", backup.firmwareVersion},
-                    {"address", backup.address}}},
+        {"device",
+         {{"product_id", backup.productId}, {"firmware_version", backup.firmwareVersion}, {"address", backup.address}}},
         {"settings", settings},
     };
     return document.dump(2) + "\n";
@@ -313,8 +316,8 @@ std::optional<Backup> ParseBackup(std::string_view text, std::string* error) {
         Fail(error, "settings are missing");
         return std::nullopt;
     }
-    static const std::vector<std::string> known = {"DiplexerMode", "channelMask", "scanMask", "SwConfig", "admPswd",
-                                                   "password"};
+    static const std::vector<std::string> known = {"DiplexerMode", "channelMask", "scanMask",
+                                                   "SwConfig",     "admPswd",     "password"};
     for (const auto& [name, value] : settings->items()) {
         if (std::find(known.begin(), known.end(), name) == known.end()) {
             Fail(error, "settings." + name + " is not a setting of the adaptor");
@@ -354,8 +357,8 @@ std::optional<Backup> ParseBackup(std::string_view text, std::string* error) {
 }
 
 SettingsProfile ProfileOf(const DeviceConfig& config) {
-    return SettingsProfile{config.diplexerMode, config.channelMask, config.scanMask, config.swConfig,
-                           config.adminPassword, config.networkPassword};
+    return SettingsProfile{config.diplexerMode, config.channelMask,   config.scanMask,
+                           config.swConfig,     config.adminPassword, config.networkPassword};
 }
 
 std::vector<SettingDifference> Differences(const DeviceConfig& current, const SettingsProfile& wanted) {

@@ -33,7 +33,7 @@ std::optional<std::string> CheckNetworkPassword(std::string_view text);
 
 // The settings as one configuration read reported them (the values the pages see).
 struct DeviceConfig {
-    std::string firmwareVersion;  // the reply's version bytes, "1.0.2.3"
+    std::string firmwareVersion;         // the reply's version bytes, "1.0.2.3"
     std::optional<std::string> txPower;  // "F B" as the page gets them
     uint32_t diplexerMode = 0;
     uint32_t channelMask = 0;
@@ -58,9 +58,9 @@ enum class SettingKey { Channel, Diplexer, Privacy, AdminPassword, NetworkPasswo
 
 struct SettingChange {
     SettingKey key;
-    std::string text;                   // as given
-    std::optional<int> channel;         // Channel: the channel, or nothing for scan
-    uint32_t number = 0;                // Diplexer: 0 or 1; Privacy: 1 on, 0 off
+    std::string text;            // as given
+    std::optional<int> channel;  // Channel: the channel, or nothing for scan
+    uint32_t number = 0;         // Diplexer: 0 or 1; Privacy: 1 on, 0 off
 };
 
 // Parses and checks the arguments (the checks that need no device); the message says what is
@@ -79,8 +79,8 @@ struct PendingValue {
 // The pending values that make `changes` on top of `current`; a channel not offered in the
 // diplexer mode in effect (the new one, when the same command changes it) is an error.
 std::optional<std::vector<PendingValue>> PendingValuesFor(const DeviceConfig& current,
-                                                           const std::vector<SettingChange>& changes,
-                                                           std::string* error);
+                                                          const std::vector<SettingChange>& changes,
+                                                          std::string* error);
 
 // ---- Backups
 

@@ -7,10 +7,9 @@
 namespace kbr::ctl {
 
 const std::vector<std::string>* RunOutcome::LastCall(std::string_view function) const {
-    for (auto it = pageCalls.rbegin(); it != pageCalls.rend(); ++it) {
-        if (it->function == function) return &it->args;
-    }
-    return nullptr;
+    const auto last = std::find_if(pageCalls.rbegin(), pageCalls.rend(),
+                                   [function](const PageCallRecord& call) { return call.function == function; });
+    return last == pageCalls.rend() ? nullptr : &last->args;
 }
 
 bool ToolContext::Connect(const std::string& address, const std::string& port, uint32_t connectLimitMs) {
@@ -68,7 +67,7 @@ RunOutcome ToolContext::Run(OperationHandler& operation, std::string_view args) 
         }
         const int n = link_.Receive(buffer_.data(), static_cast<int>(buffer_.size()), waitMs);
         if (n < 0) {
-            link_.Close();  // reported at the top of the loop
+            link_.Close();                                                   // reported at the top of the loop
         } else if (n > 0 && n != static_cast<int>(UNDELIVERED_READ_SIZE)) {  // never delivered
             const std::span<const uint8_t> reply(buffer_.data(), static_cast<size_t>(n));
             if (const auto header = ReadReplyHeader(reply)) outcome.lastReply = *header;

@@ -41,7 +41,7 @@ struct RunOutcome {
     std::string lastKey;                   // the key of a REQ_GET_VALUE
     std::optional<MessageHeader> lastReply;
     std::chrono::milliseconds timerPeriod{0};  // the period OPERATION_TIMER last ran with
-    std::vector<std::string> messages;  // ShowMessage texts, in order
+    std::vector<std::string> messages;         // ShowMessage texts, in order
     std::vector<PageCallRecord> pageCalls;
 
     // The arguments of the last call of a page function, if it was called.

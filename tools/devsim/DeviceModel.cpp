@@ -253,7 +253,8 @@ std::string DeviceModel::Reboot() {
         return what + ": received image fails its CRC, not installed; firmware " + identity_.firmware.text;
     }
     auto version = FindSectionTag(section2_, "version");
-    if (!version) return what + ": received image has no version tag, not installed; firmware " + identity_.firmware.text;
+    if (!version)
+        return what + ": received image has no version tag, not installed; firmware " + identity_.firmware.text;
     FirmwareVersion installed{identity_.firmware.bytes, *version};
     if (auto bytes = DottedBytes(*version, 1)) installed.bytes = *bytes;
     firmwareInstalled_ = true;

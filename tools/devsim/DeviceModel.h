@@ -60,8 +60,8 @@ struct SettableParameter {
     bool isText;
 };
 inline constexpr SettableParameter SETTABLE_PARAMETERS[] = {
-    {"admPswd", 8, true},  {"channelMask", 4, false}, {"scanMask", 4, false},
-    {"SwConfig", 4, false}, {"password", 17, true},   {"DiplexerMode", 4, false},
+    {"admPswd", 8, true},   {"channelMask", 4, false}, {"scanMask", 4, false},
+    {"SwConfig", 4, false}, {"password", 17, true},    {"DiplexerMode", 4, false},
 };
 
 // TxPower is read-only. Its first value is shown folded 4 bits per byte; it is all zeros so that

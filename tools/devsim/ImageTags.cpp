@@ -8,12 +8,13 @@ namespace kbr::devsim {
 std::optional<std::string> FindSectionTag(std::span<const uint8_t> section, std::string_view name) {
     // The same tag walk as the program's, so the device and the program never read one image
     // differently.
-    if (section.size() <= kImageSectionStartSize) return std::nullopt;
-    return FindImageTag(section.subspan(kImageSectionStartSize), name);
+    if (section.size() <= IMAGE_SECTION_START_SIZE) return std::nullopt;
+    return FindImageTag(section.subspan(IMAGE_SECTION_START_SIZE), name);
 }
 
 bool SectionCrcIsGood(std::span<const uint8_t> section) {
-    return section.size() > kImageSectionStartSize + kImageCrcSize && ImageCrc(section.subspan(kImageSectionStartSize)) == 0;
+    return section.size() > IMAGE_SECTION_START_SIZE + IMAGE_CRC_SIZE &&
+           ImageCrc(section.subspan(IMAGE_SECTION_START_SIZE)) == 0;
 }
 
 }  // namespace kbr::devsim

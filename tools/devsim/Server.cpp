@@ -49,7 +49,7 @@ struct Server::Connection {
     Bytes pending;  // the part of a reply the socket did not take yet
     size_t pendingOffset = 0;
     bool closeAfterFlush = false;
-    bool droppingRest = false;  // the rest of an oversized message is still coming in
+    bool droppingRest = false;                    // the rest of an oversized message is still coming in
     Clock::time_point lastActive = Clock::now();  // a byte received or sent
 
     Connection(net::SocketHandle socket, std::string name, DeviceModel& device, std::span<const FaultSpec> faults,
@@ -113,8 +113,9 @@ bool Server::OpenListener(const sockaddr_in& address, std::string* error) {
         net::CloseSocket(fd);
         std::string text = "cannot listen on " + name + ": " + net::SocketErrorText(saved);
         if (net::IsAddressUnavailable(saved)) {
-            text += " (the device address exists only inside a private network namespace; for tests use "
-                    "--listen 127.0.0.1:0)";
+            text +=
+                " (the device address exists only inside a private network namespace; for tests use "
+                "--listen 127.0.0.1:0)";
         }
         return SetError(error, text);
     }
@@ -153,8 +154,8 @@ void Server::MakeRoom() {
     // The longest idle of those that may time out; of all only when every one logged in.
     auto idlest = connections_.begin();
     for (auto it = connections_.begin(); it != connections_.end(); ++it) {
-        const bool better = MayTimeOut(**it) != MayTimeOut(**idlest) ? MayTimeOut(**it)
-                                                                      : (*it)->lastActive < (*idlest)->lastActive;
+        const bool better =
+            MayTimeOut(**it) != MayTimeOut(**idlest) ? MayTimeOut(**it) : (*it)->lastActive < (*idlest)->lastActive;
         if (better) idlest = it;
     }
     logger_->Info((*idlest)->peer + ": closed to make room for a new connection");

@@ -25,7 +25,10 @@ std::string Quoted(std::string_view text) { return "'" + PrintableText(text, 64)
 }  // namespace
 
 Session::Session(DeviceModel& device, std::span<const FaultSpec> faults, std::string peer, const Logger* logger)
-    : device_(device), faults_(faults.begin(), faults.end()), peer_(std::move(peer)), logger_(logger ? logger : &silent_) {}
+    : device_(device),
+      faults_(faults.begin(), faults.end()),
+      peer_(std::move(peer)),
+      logger_(logger ? logger : &silent_) {}
 
 Bytes Session::Reply(uint8_t type, uint8_t status, uint8_t param) const {
     return BuildReply(type, device_.VersionBytes(), status, param);
@@ -54,8 +57,8 @@ Bytes Session::BadRequest(uint8_t requestType, const std::string& why) {
 
 void Session::NoteTrailingBytes(uint8_t requestType, size_t received, size_t expected) {
     if (received > expected) {
-        logger_->Problem(peer_ + ": " + TypeText(requestType) + " of " + std::to_string(received) + " bytes, expected " +
-                         std::to_string(expected) + ": " + std::to_string(received - expected) +
+        logger_->Problem(peer_ + ": " + TypeText(requestType) + " of " + std::to_string(received) +
+                         " bytes, expected " + std::to_string(expected) + ": " + std::to_string(received - expected) +
                          " trailing bytes ignored");
     }
 }
@@ -201,7 +204,7 @@ Bytes Session::HandleUpgradeData(std::span<const uint8_t> request) {
         return reject("an earlier chunk of this section was rejected; waiting for REQ_UPGRADE_START");
     }
     const uint32_t index = transfer_.nextIndex;
-    const uint16_t expectedOffset = static_cast<uint16_t>(index * UPGRADE_CHUNK_SIZE);
+    const auto expectedOffset = static_cast<uint16_t>(index * UPGRADE_CHUNK_SIZE);
     if (chunk.offset != expectedOffset) {
         return reject("chunk " + std::to_string(index) + " has offset " + std::to_string(chunk.offset) + ", expected " +
                       std::to_string(expectedOffset));
@@ -211,8 +214,8 @@ Bytes Session::HandleUpgradeData(std::span<const uint8_t> request) {
                       ", expected " + std::to_string(*transfer_.lastRemaining - 1));
     }
     if (chunk.remaining > 0 && chunk.size != UPGRADE_CHUNK_SIZE) {
-        return reject("chunk " + std::to_string(index) + " has size " + std::to_string(chunk.size) +
-                      ", expected " + std::to_string(UPGRADE_CHUNK_SIZE) + " before the last chunk");
+        return reject("chunk " + std::to_string(index) + " has size " + std::to_string(chunk.size) + ", expected " +
+                      std::to_string(UPGRADE_CHUNK_SIZE) + " before the last chunk");
     }
     if (chunk.size == 0) return reject("last chunk " + std::to_string(index) + " has size 0");
 

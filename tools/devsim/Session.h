@@ -39,10 +39,10 @@ private:
     // A start while a section is under way begins that section again (the program's retry).
     struct Transfer {
         enum class State { Idle, Receiving, Rejected } state = State::Idle;
-        int section = 1;             // the section being received
-        int completedSections = 0;   // of the current image: 0, 1 or 2
-        std::vector<uint8_t> data;   // assembled so far
-        uint32_t nextIndex = 0;      // index of the chunk expected next
+        int section = 1;            // the section being received
+        int completedSections = 0;  // of the current image: 0, 1 or 2
+        std::vector<uint8_t> data;  // assembled so far
+        uint32_t nextIndex = 0;     // index of the chunk expected next
         std::optional<uint16_t> lastRemaining;
     };
 

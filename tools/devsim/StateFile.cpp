@@ -94,8 +94,8 @@ std::optional<StateValues> ReadStateFile(const std::string& path, std::string* e
                             (notAFile ? std::string("not a regular file") : std::string(std::strerror(file.error))));
         return std::nullopt;
     }
-    return ParseStateText(std::string_view(reinterpret_cast<const char*>(file.bytes.data()), file.bytes.size()),
-                          path, error);
+    return ParseStateText(std::string_view(reinterpret_cast<const char*>(file.bytes.data()), file.bytes.size()), path,
+                          error);
 }
 
 std::string StateText(const std::vector<std::pair<std::string, std::string>>& values) {

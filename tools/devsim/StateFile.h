@@ -33,8 +33,8 @@ std::optional<StateValues> ParseStateText(std::string_view text, const std::stri
 std::optional<StateValues> ReadStateFile(const std::string& path, std::string* error);
 // The text of a state file holding these values, which ParseStateText reads back.
 std::string StateText(const std::vector<std::pair<std::string, std::string>>& values);
-[[nodiscard]] bool WriteStateFile(const std::string& path, const std::vector<std::pair<std::string, std::string>>& values,
-                                  std::string* error);
+[[nodiscard]] bool WriteStateFile(const std::string& path,
+                                  const std::vector<std::pair<std::string, std::string>>& values, std::string* error);
 
 // Writes bytes to path atomically (platform::ReplaceFile: a new file of its own beside it, created
 // exclusively and never through a link, with `mode`, flushed, then renamed over path). A link

@@ -21,9 +21,9 @@
 
 namespace {
 
-constexpr int kExitUsage = 64;
+constexpr int EXIT_USAGE = 64;
 
-const char* const kUsage =
+const char* const USAGE =
     "usage:\n"
     "  kbr3300-image info FILE\n"
     "      Shows both sections (offsets, sizes, CRC good/bad) and the tags \"prod_id\", \"version\" and\n"
@@ -37,8 +37,8 @@ const char* const kUsage =
     "      huge-offset.\n";
 
 int Usage(std::string_view problem) {
-    std::cerr << "kbr3300-image: " << problem << "\n" << kUsage;
-    return kExitUsage;
+    std::cerr << "kbr3300-image: " << problem << "\n" << USAGE;
+    return EXIT_USAGE;
 }
 
 // A byte count: decimal digits with an optional K (KiB) or M (MiB) suffix.
@@ -88,7 +88,7 @@ int Info(const std::string& path) {
     }
     if (file.tooLarge) {
         std::printf("file       %s: larger than %llu bytes\nresult     not a valid upgrade image\n", path.c_str(),
-                    static_cast<unsigned long long>(kbr::kMaxImageFileSize));
+                    static_cast<unsigned long long>(kbr::MAX_IMAGE_FILE_SIZE));
         return 1;
     }
 
@@ -100,20 +100,20 @@ int Info(const std::string& path) {
                     layout.off2);
         for (size_t i = 0; i < 2; ++i) {
             const auto& section = layout.sections[i];
-            std::printf("section %zu  offset %llu, %llu bytes, ", i + 1, static_cast<unsigned long long>(section.offset),
-                        static_cast<unsigned long long>(section.size));
+            std::printf("section %zu  offset %llu, %llu bytes, ", i + 1,
+                        static_cast<unsigned long long>(section.offset), static_cast<unsigned long long>(section.size));
             if (!section.insideFile) {
                 std::printf("not inside the file\n");
-            } else if (section.size < kbr::kImageSectionStartSize) {
+            } else if (section.size < kbr::IMAGE_SECTION_START_SIZE) {
                 std::printf("too short\n");
             } else {
                 std::printf("CRC %s\n", section.crcGood ? "good" : "bad");
             }
             if (const auto& tags = description.tags[i]) {
                 // Each section's own version tag is always listed; the other one only when present.
-                PrintTag(kbr::kImageTagProductId, tags->productId);
-                if (i == 0 || tags->appVersion) PrintTag(kbr::kImageTagAppVersion, tags->appVersion);
-                if (i == 1 || tags->version) PrintTag(kbr::kImageTagVersion, tags->version);
+                PrintTag(kbr::IMAGE_TAG_PRODUCT_ID, tags->productId);
+                if (i == 0 || tags->appVersion) PrintTag(kbr::IMAGE_TAG_APP_VERSION, tags->appVersion);
+                if (i == 1 || tags->version) PrintTag(kbr::IMAGE_TAG_VERSION, tags->version);
             }
         }
     }
@@ -139,8 +139,8 @@ int Info(const std::string& path) {
 
 int Build(const std::vector<std::string_view>& args) {
     std::map<std::string_view, std::string_view> options;
-    static const std::vector<std::string_view> known = {"--prod-id", "--version", "--a-version", "--size1",
-                                                        "--size2",   "--header-size", "--break", "-o"};
+    static const std::vector<std::string_view> known = {"--prod-id", "--version",     "--a-version", "--size1",
+                                                        "--size2",   "--header-size", "--break",     "-o"};
     for (size_t i = 0; i < args.size(); i += 2) {
         if (std::find(known.begin(), known.end(), args[i]) == known.end()) {
             return Usage("unknown option " + std::string(args[i]));
@@ -154,7 +154,7 @@ int Build(const std::vector<std::string_view>& args) {
     const std::string_view version = options["--version"];
     const std::string_view appVersion = options.contains("--a-version") ? options["--a-version"] : version;
 
-    size_t sizes[3] = {0, 0, kbr::kImageHeaderSize};
+    size_t sizes[3] = {0, 0, kbr::IMAGE_HEADER_SIZE};
     const std::string_view sizeOptions[3] = {"--size1", "--size2", "--header-size"};
     for (int i = 0; i < 3; ++i) {
         if (!options.contains(sizeOptions[i])) continue;
@@ -167,12 +167,9 @@ int Build(const std::vector<std::string_view>& args) {
     plan.headerSize = sizes[2];
     if (options.contains("--break")) {
         static const std::map<std::string_view, kbr::ImageDefect> defects = {
-            {"crc1", kbr::ImageDefect::Section1Crc},
-            {"crc2", kbr::ImageDefect::Section2Crc},
-            {"no-prod-id", kbr::ImageDefect::NoProductId},
-            {"empty-section2", kbr::ImageDefect::EmptySection2},
-            {"truncated", kbr::ImageDefect::Truncated},
-            {"huge-offset", kbr::ImageDefect::HugeOffset},
+            {"crc1", kbr::ImageDefect::Section1Crc},       {"crc2", kbr::ImageDefect::Section2Crc},
+            {"no-prod-id", kbr::ImageDefect::NoProductId}, {"empty-section2", kbr::ImageDefect::EmptySection2},
+            {"truncated", kbr::ImageDefect::Truncated},    {"huge-offset", kbr::ImageDefect::HugeOffset},
         };
         const auto defect = defects.find(options["--break"]);
         if (defect == defects.end()) return Usage("unknown --break kind " + std::string(options["--break"]));
@@ -200,7 +197,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     if (args.empty()) return Usage("no command given");
     if (args[0] == "-h" || args[0] == "--help") {
-        std::cout << kUsage;
+        std::cout << USAGE;
         return 0;
     }
     if (args[0] == "info") {

@@ -32,13 +32,14 @@ constexpr auto RUN_BUDGET = 120s;
 constexpr auto RELEASE_WAIT_LIMIT = 30s;
 
 void PrintUsage(FILE* to) {
-    std::fputs("Usage: ipconfig [/all | /release [adapter] | /renew [adapter] | /?]\n"
-               "  (no option)  show the IPv4 address of every interface\n"
-               "  /release     release the DHCP leases of the wired adapters\n"
-               "  /renew       obtain the DHCP leases of the wired adapters anew\n"
-               "Only adapters whose address came from DHCP (NetworkManager, dhclient or systemd-networkd)\n"
-               "are touched. dhclient needs root; NetworkManager needs the desktop's permission.\n",
-               to);
+    std::fputs(
+        "Usage: ipconfig [/all | /release [adapter] | /renew [adapter] | /?]\n"
+        "  (no option)  show the IPv4 address of every interface\n"
+        "  /release     release the DHCP leases of the wired adapters\n"
+        "  /renew       obtain the DHCP leases of the wired adapters anew\n"
+        "Only adapters whose address came from DHCP (NetworkManager, dhclient or systemd-networkd)\n"
+        "are touched. dhclient needs root; NetworkManager needs the desktop's permission.\n",
+        to);
 }
 
 int Show() {

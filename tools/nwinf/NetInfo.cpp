@@ -48,9 +48,8 @@ std::string AdaptorInterface(const std::vector<InterfaceFacts>& interfaces, std:
     std::string first;
     for (const auto& facts : interfaces) {
         if (!Counts(facts)) continue;
-        const bool onAdaptorNetwork = std::any_of(facts.ipv4.begin(), facts.ipv4.end(), [](const std::string& a) {
-            return a.rfind("192.168.0.", 0) == 0;
-        });
+        const bool onAdaptorNetwork = std::any_of(facts.ipv4.begin(), facts.ipv4.end(),
+                                                  [](const std::string& a) { return a.rfind("192.168.0.", 0) == 0; });
         if (!onAdaptorNetwork) continue;
         // A home network may use 192.168.0.x too: the route to the adaptor decides.
         if (!routeInterface.empty() && facts.name == routeInterface) return facts.name;
@@ -68,12 +67,9 @@ std::string AddressOf(const std::vector<InterfaceFacts>& interfaces, std::string
 
 std::string RenewalLine(const RenewalStatus& status) {
     switch (status.state) {
-        case RenewalStatus::State::None:
-            return "renewal=none";
-        case RenewalStatus::State::Skipped:
-            return "renewal=skipped";
-        case RenewalStatus::State::Renewed:
-            return "renewal=ok";
+        case RenewalStatus::State::None: return "renewal=none";
+        case RenewalStatus::State::Skipped: return "renewal=skipped";
+        case RenewalStatus::State::Renewed: return "renewal=ok";
         case RenewalStatus::State::Failed: {
             std::string reason;
             for (char c : status.reason) reason += (static_cast<unsigned char>(c) < 0x20) ? ' ' : c;
@@ -93,9 +89,8 @@ std::string FormatIpInfo(std::string_view address, const RenewalStatus& renewal)
 bool IsInterfaceName(std::string_view name, NameRules rules) {
     if (name.empty() || name[0] == '-') return false;
     if (rules == NameRules::Linux) return name.size() <= 15 && name.find_first_of("/: \t") == std::string_view::npos;
-    const bool control = std::any_of(name.begin(), name.end(), [](char c) {
-        return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
-    });
+    const bool control =
+        std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
     return !control && name.size() <= 255 && name[0] != '/' && name.find_first_of("*?\"") == std::string_view::npos;
 }
 

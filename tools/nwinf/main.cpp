@@ -53,8 +53,8 @@ std::string SettledAddress(const std::string& interface, bool wait, Clock::time_
     const auto until = Clock::now() + (wait ? Left(deadline, ADDRESS_WAIT_LIMIT) : 0ms);
     for (;;) {
         const auto interfaces = platform::ListNetworkInterfaces();
-        const std::string address = interface.empty() ? PrimaryIPv4(interfaces, platform::DefaultRouteInterface())
-                                                      : AddressOf(interfaces, interface);
+        std::string address = interface.empty() ? PrimaryIPv4(interfaces, platform::DefaultRouteInterface())
+                                                : AddressOf(interfaces, interface);
         const bool settled = address != NO_ADDRESS && address.rfind("169.254.", 0) != 0;
         if (settled || Clock::now() >= until) return address;
         std::this_thread::sleep_for(ADDRESS_POLL);
@@ -122,8 +122,8 @@ int main(int argc, char* argv[]) {
     const auto now = platform::ListNetworkInterfaces();
     // ipinfo.tmp last: whoever waits for it finds nicinfo.tmp already there.
     std::string error;
-    if (!platform::ReplaceFile(HERE, NICINFO_FILE, FormatNicInfo(now, platform::DefaultRouteInterface(), adaptor,
-                                                                 renewal), 0644, &error) ||
+    if (!platform::ReplaceFile(HERE, NICINFO_FILE,
+                               FormatNicInfo(now, platform::DefaultRouteInterface(), adaptor, renewal), 0644, &error) ||
         !platform::ReplaceFile(HERE, IPINFO_FILE, FormatIpInfo(address, renewal), 0644, &error)) {
         Say("could not write the information files in " + CurrentFolder() + ": " + error);
         return 1;

@@ -47,9 +47,7 @@ std::vector<std::string_view> Lines(std::string_view text) {
     return lines;
 }
 
-bool Wanted(std::string_view name, std::string_view adapter) {
-    return adapter.empty() || name == adapter;
-}
+bool Wanted(std::string_view name, std::string_view adapter) { return adapter.empty() || name == adapter; }
 
 const NmDevice* FindNmDevice(const SystemFacts& facts, std::string_view name) {
     if (!facts.networkManagerRunning) {
@@ -70,8 +68,7 @@ bool ManagedByNetworkManager(const SystemFacts& facts, std::string_view name) {
 }
 
 bool IsWired(const SystemFacts& facts, std::string_view name) {
-    return std::find(facts.wiredInterfaces.begin(), facts.wiredInterfaces.end(), name) !=
-           facts.wiredInterfaces.end();
+    return std::find(facts.wiredInterfaces.begin(), facts.wiredInterfaces.end(), name) != facts.wiredInterfaces.end();
 }
 
 // dhclient's own arguments plus the interfaces it was told to look after.
@@ -127,20 +124,15 @@ void AddNothingHeldProblem(const SystemFacts& facts, std::string_view adapter, P
     }
 }
 
-bool ValidField(std::string_view field) {
-    return field.find_first_of("\t\n\r") == std::string_view::npos;
-}
+bool ValidField(std::string_view field) { return field.find_first_of("\t\n\r") == std::string_view::npos; }
 
 }  // namespace
 
 std::string_view ClientName(Client client) {
     switch (client) {
-        case Client::NetworkManager:
-            return "NetworkManager";
-        case Client::Dhclient:
-            return "dhclient";
-        case Client::Networkd:
-            return "systemd-networkd";
+        case Client::NetworkManager: return "NetworkManager";
+        case Client::Dhclient: return "dhclient";
+        case Client::Networkd: return "systemd-networkd";
     }
     return "?";
 }
@@ -182,9 +174,20 @@ std::optional<DhclientProcess> ParseDhclientCommandLine(const std::vector<std::s
     // Options that take a value; those kept are given again when the client is released or
     // restarted (its pid and lease files above all, so the right process is found).
     static const std::set<std::string> KEPT = {"-pf", "-lf", "-cf", "-sf", "-e"};
-    static const std::set<std::string> WITH_VALUE = {
-        "-s", "-g", "-p", "-D", "-sf", "-pf", "-lf", "-cf", "-e", "-df", "--decline-wait-time", "--dad-wait-time",
-        "--prefix-len-hint", "--address-prefix-len"};
+    static const std::set<std::string> WITH_VALUE = {"-s",
+                                                     "-g",
+                                                     "-p",
+                                                     "-D",
+                                                     "-sf",
+                                                     "-pf",
+                                                     "-lf",
+                                                     "-cf",
+                                                     "-e",
+                                                     "-df",
+                                                     "--decline-wait-time",
+                                                     "--dad-wait-time",
+                                                     "--prefix-len-hint",
+                                                     "--address-prefix-len"};
     static const std::set<std::string> NOT_A_HOLDER = {"-6", "-r", "-x", "-T", "-P", "-S", "-N", "--version"};
     DhclientProcess process;
     for (size_t i = 1; i < argv.size(); ++i) {
@@ -322,8 +325,8 @@ Plan PlanRelease(const SystemFacts& facts, std::string_view adapter) {
                 break;
             }
             case Client::Networkd:
-                plan.steps.push_back({Command({"networkctl", "down", holder.interface}), Client::Networkd,
-                                      holder.interface});
+                plan.steps.push_back(
+                    {Command({"networkctl", "down", holder.interface}), Client::Networkd, holder.interface});
                 plan.released.push_back({Client::Networkd, holder.interface, {}, {}});
                 break;
         }
@@ -349,11 +352,11 @@ Plan PlanRenew(const SystemFacts& facts, const std::vector<Released>& released, 
                 if (!ManagedByNetworkManager(facts, entry.interface)) {
                     break;
                 }
-                plan.steps.push_back({entry.connectionUuid.empty()
-                                          ? Command({"nmcli", "device", "connect", entry.interface})
-                                          : Command({"nmcli", "connection", "up", entry.connectionUuid, "ifname",
-                                                     entry.interface}),
-                                      Client::NetworkManager, entry.interface});
+                plan.steps.push_back(
+                    {entry.connectionUuid.empty()
+                         ? Command({"nmcli", "device", "connect", entry.interface})
+                         : Command({"nmcli", "connection", "up", entry.connectionUuid, "ifname", entry.interface}),
+                     Client::NetworkManager, entry.interface});
                 break;
             case Client::Dhclient:
                 if (ManagedByNetworkManager(facts, entry.interface)) {
@@ -363,15 +366,15 @@ Plan PlanRenew(const SystemFacts& facts, const std::vector<Released>& released, 
                     plan.problems.push_back({entry.interface, NeedsRootReason(entry.interface, false)});
                     break;
                 }
-                plan.steps.push_back({Command({"dhclient"}, entry.dhclientArguments), Client::Dhclient,
-                                      entry.interface, 0, true});
+                plan.steps.push_back(
+                    {Command({"dhclient"}, entry.dhclientArguments), Client::Dhclient, entry.interface, 0, true});
                 break;
             case Client::Networkd:
                 if (!facts.networkdRunning) {
                     break;
                 }
-                plan.steps.push_back({Command({"networkctl", "up", entry.interface}), Client::Networkd,
-                                      entry.interface, 0, false, true});
+                plan.steps.push_back({Command({"networkctl", "up", entry.interface}), Client::Networkd, entry.interface,
+                                      0, false, true});
                 break;
         }
     }
@@ -381,8 +384,8 @@ Plan PlanRenew(const SystemFacts& facts, const std::vector<Released>& released, 
     for (const LeaseHolder& holder : holders) {
         switch (holder.client) {
             case Client::NetworkManager:
-                plan.steps.push_back({Command({"nmcli", "device", "connect", holder.interface}),
-                                      Client::NetworkManager, holder.interface});
+                plan.steps.push_back({Command({"nmcli", "device", "connect", holder.interface}), Client::NetworkManager,
+                                      holder.interface});
                 break;
             case Client::Dhclient: {
                 if (!restarted.insert(holder.dhclient.pid).second) {

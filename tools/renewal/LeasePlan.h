@@ -95,7 +95,7 @@ std::vector<LeaseHolder> FindLeaseHolders(const SystemFacts& facts, std::string_
 struct Released {
     Client client = Client::NetworkManager;
     std::string interface;
-    std::string connectionUuid;              // NetworkManager: the connection to bring up again
+    std::string connectionUuid;                  // NetworkManager: the connection to bring up again
     std::vector<std::string> dhclientArguments;  // dhclient: the kept arguments and interfaces
     bool operator==(const Released&) const = default;
 };

@@ -7,7 +7,7 @@
 #include <net/if_arp.h>
 #include <netpacket/packet.h>
 #include <poll.h>
-#include <signal.h>
+#include <signal.h>  // NOLINT(modernize-deprecated-headers): POSIX kill() and sigaction() are declared here
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -27,7 +27,7 @@
 
 #include "platform/SafeFile.h"
 
-extern char** environ;
+extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX has the program declare it
 
 namespace kbr::renewal {
 
@@ -104,9 +104,7 @@ std::vector<std::string> ProcessIds() {
     return pids;
 }
 
-bool ProcessAlive(int64_t pid) {
-    return pid > 0 && Running(std::to_string(pid));
-}
+bool ProcessAlive(int64_t pid) { return pid > 0 && Running(std::to_string(pid)); }
 
 void CloseFd(int& fd) {
     if (fd >= 0) ::close(fd);
@@ -143,9 +141,8 @@ void CollectNetworkManager(const Budget& budget, SystemFacts& facts) {
         RunCommand({"nmcli", "-t", "-f", "DEVICE,TYPE,STATE,CON-UUID", "device", "status"}, budget.Slice(QUERY_LIMIT));
     if (devices.Succeeded()) facts.nmDevices = ParseNmcliDevices(devices.output);
     for (const NmDevice& device : facts.nmDevices) {
-        if (device.state != "connected" ||
-            std::find(facts.wiredInterfaces.begin(), facts.wiredInterfaces.end(), device.name) ==
-                facts.wiredInterfaces.end()) {
+        if (device.state != "connected" || std::find(facts.wiredInterfaces.begin(), facts.wiredInterfaces.end(),
+                                                     device.name) == facts.wiredInterfaces.end()) {
             continue;
         }
         // A device with a DHCP lease has its options listed; a static one has none.
@@ -172,9 +169,7 @@ void CollectProcesses(SystemFacts& facts) {
             if (!process) continue;
             process->pid = std::stoll(pid);
             switch (NamespaceOf(pid, ours)) {
-                case Namespace::Ours:
-                    facts.dhclients.push_back(std::move(*process));
-                    break;
+                case Namespace::Ours: facts.dhclients.push_back(std::move(*process)); break;
                 case Namespace::Unknown:
                     // Not ours to check, nor to act on: only said to the user.
                     for (const std::string& interface :
@@ -182,8 +177,7 @@ void CollectProcesses(SystemFacts& facts) {
                         facts.dhclientOfOtherUser.insert(interface);
                     }
                     break;
-                case Namespace::Other:
-                    break;
+                case Namespace::Other: break;
             }
         } else if (name == "systemd-network") {  // systemd-networkd, as the kernel shortens it
             // It runs as its own user: where its namespace cannot be read it is taken for ours.
@@ -213,7 +207,7 @@ void CollectNetworkdLeases(SystemFacts& facts) {
 struct LeaseFileMark {
     bool present = false;
     ino_t inode = 0;
-    timespec modified {};
+    timespec modified{};
     bool operator==(const LeaseFileMark& o) const {
         return present == o.present && inode == o.inode && modified.tv_sec == o.modified.tv_sec &&
                modified.tv_nsec == o.modified.tv_nsec;
@@ -311,11 +305,12 @@ Outcome RunPlan(const Plan& plan, const Budget& budget, std::vector<bool>* stepO
                                                                 : "'" + what + "' timed out"});
             } else if (result.exitCode != 0) {
                 std::string reason = ReasonFromErrorOutput(result.errors);
-                if (reason.empty()) reason = "'" + what + "' failed (exit code " + std::to_string(result.exitCode) + ")";
+                if (reason.empty())
+                    reason = "'" + what + "' failed (exit code " + std::to_string(result.exitCode) + ")";
                 outcome.failures.push_back({step.interface, reason});
             } else if (step.awaitsLease && !AwaitNewLease(leaseFile, before, budget.Slice(LEASE_WAIT))) {
-                outcome.failures.push_back({step.interface, std::string(ClientName(step.client)) +
-                                                                " got no new lease in time"});
+                outcome.failures.push_back(
+                    {step.interface, std::string(ClientName(step.client)) + " got no new lease in time"});
             } else {
                 ok = true;
                 outcome.done.push_back({step.interface, step.client});
@@ -337,11 +332,11 @@ std::chrono::milliseconds Budget::Remaining() const {
 
 std::chrono::milliseconds Budget::Slice(std::chrono::milliseconds cap) const { return std::min(cap, Remaining()); }
 
-CommandResult RunCommand(const std::vector<std::string>& command, std::chrono::milliseconds limit,
-                         bool leaveRunning) {
+CommandResult RunCommand(const std::vector<std::string>& command, std::chrono::milliseconds limit, bool leaveRunning) {
     CommandResult result;
     if (command.empty()) return result;
     std::vector<char*> argv;
+    argv.reserve(command.size() + 1);
     for (const auto& argument : command) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
 
@@ -423,13 +418,14 @@ std::vector<std::string> WiredInterfaces() {
     if (::getifaddrs(&list) != 0) return names;
     const int probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     for (ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_PACKET || (entry->ifa_flags & IFF_LOOPBACK)) {
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_PACKET ||
+            (entry->ifa_flags & IFF_LOOPBACK)) {
             continue;
         }
         const auto* link = reinterpret_cast<const sockaddr_ll*>(entry->ifa_addr);
         if (link->sll_hatype != ARPHRD_ETHER) continue;
         // Wireless interfaces answer the wireless-extensions name question; wired ones do not.
-        ifreq wireless {};
+        ifreq wireless{};
         std::strncpy(wireless.ifr_name, entry->ifa_name, IFNAMSIZ - 1);
         if (probe >= 0 && ::ioctl(probe, SIOCGIWNAME_REQUEST, &wireless) == 0) continue;
         names.emplace_back(entry->ifa_name);
@@ -481,8 +477,9 @@ Outcome Release(std::string_view adapter, const Budget& budget) {
         }
         SaveRecord(directory, record);
     } else if (!plan.released.empty()) {
-        outcome.failures.push_back({"", "no private folder to record what was released in; /renew will renew only "
-                                        "what still holds a lease"});
+        outcome.failures.push_back({"",
+                                    "no private folder to record what was released in; /renew will renew only "
+                                    "what still holds a lease"});
     }
     return outcome;
 }
