@@ -390,8 +390,14 @@ TEST_F(DevsimConversation, UnreadStandardErrorNeverStallsTheDevice) {
         ASSERT_EQ(HeaderOf(client_.Exchange(request)).status, 1) << "request " << i;
     }
     ASSERT_FALSE(device_.Stderr().empty());  // drains the pipe
-    EXPECT_EQ(HeaderOf(client_.Exchange(request)).status, 1);
-    EXPECT_TRUE(device_.WaitForStderr("lines dropped: standard error was not read"));
+    // The count goes out with the first line written once there is room again. Where the writer
+    // still holds a full buffer when the pipe drains (Windows), that is one of the next lines.
+    bool reported = false;
+    for (int i = 0; i < 50 && !reported; ++i) {
+        ASSERT_EQ(HeaderOf(client_.Exchange(request)).status, 1) << "request after the drain " << i;
+        reported = device_.WaitForStderr("lines dropped: standard error was not read", 200ms);
+    }
+    EXPECT_TRUE(reported) << device_.Stderr();
 }
 
 struct BadRequestCase {
