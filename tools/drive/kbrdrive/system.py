@@ -13,6 +13,7 @@ import subprocess
 import time
 
 from . import cdp
+from .common import end_process, read_text
 
 DEVICE_ADDRESS = "192.168.0.20"
 DEVICE_PORT = 52121
@@ -118,13 +119,7 @@ class Simulator:
             self.process.wait(10)
 
     def stop(self):
-        if self.process and self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        end_process(self.process)
 
     def read_state(self):
         values = {}
@@ -139,11 +134,7 @@ class Simulator:
         return values
 
     def log_text(self):
-        try:
-            with open(self.log_path, errors="replace") as f:
-                return f.read()
-        except FileNotFoundError:
-            return ""
+        return read_text(self.log_path)
 
 
 class RunFolder:
@@ -212,11 +203,7 @@ class Wizard:
         log.close()
 
     def log_text(self):
-        try:
-            with open(self.log_path, errors="replace") as f:
-                return f.read()
-        except FileNotFoundError:
-            return ""
+        return read_text(self.log_path)
 
 
 def find_page(predicate, timeout, what):

@@ -10,6 +10,8 @@ import subprocess
 import time
 import zlib
 
+from .common import end_process
+
 
 class XError(Exception):
     pass
@@ -42,13 +44,7 @@ class Xvfb:
         self.display = ":" + number.decode().strip()
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        end_process(self.process)
 
 
 class Desktop:
