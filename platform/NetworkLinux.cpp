@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "platform/AddressText.h"
+#include "platform/FileAccess.h"
 #include "platform/Network.h"
 #include "platform/SafeFile.h"
 
@@ -29,21 +30,6 @@ constexpr size_t ROUTE_TABLE_MAX = 1 << 20;
 constexpr int NETLINK_WAIT_MS = 2000;
 // Far more links than any PC has; the dump ends long before.
 constexpr size_t LINKS_MAX = 4096;
-
-// Closes a descriptor on every way out.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int Get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // One link of a RTM_NEWLINK message; false when the message is not a whole one.
 bool ReadLink(const nlmsghdr* message, NetworkInterface& link) {
@@ -79,7 +65,7 @@ bool ReadLink(const nlmsghdr* message, NetworkInterface& link) {
 // Every link, from one RTM_GETLINK dump; empty when the kernel cannot be asked.
 std::vector<NetworkInterface> ListLinks() {
     std::vector<NetworkInterface> links;
-    const Descriptor socket(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
+    const file::Descriptor socket(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
     if (socket.Get() < 0) return links;
     struct {
         nlmsghdr header;
@@ -162,7 +148,7 @@ std::string RouteInterfaceTowards(const std::string& address) {
     target.sin_port = htons(9);
     if (::inet_pton(AF_INET, address.c_str(), &target.sin_addr) != 1) return {};
     // Connecting a datagram socket only chooses the route and the source address; nothing is sent.
-    const Descriptor probe(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    const file::Descriptor probe(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (probe.Get() < 0 || ::connect(probe.Get(), reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
         return {};
     }

@@ -24,21 +24,6 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
            });
 }
 
-// Closes a file descriptor on every way out.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) file::Close(fd_);
-    }
-    int Get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 WholeFile Failed(int error) {
     WholeFile result;
     result.error = error;
@@ -101,7 +86,7 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
 }
 
 WholeFile ReadWholeFile(const std::string& path, uint64_t maxSize) {
-    FileDescriptor fd(file::OpenForReading(path));
+    file::Descriptor fd(file::OpenForReading(path));
     if (fd.Get() < 0) return Failed(errno);
     uint64_t size = 0;
     if (const int error = file::RegularFileSize(fd.Get(), size); error != 0) return Failed(error);

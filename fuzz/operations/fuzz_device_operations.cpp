@@ -86,9 +86,9 @@ struct Images {
     Images() {
         folder = platform::MakeFreshFolder(std::filesystem::temp_directory_path().string(), "kbr-fuzz-ops-");
         const devsim::DeviceIdentity device;
-        auto write = [&](const char* name, const ImageSpec& spec) {
+        auto write = [&](const char* name, const ImageSpec& image) {
             const std::string path = folder + "/" + name;
-            const auto bytes = BuildUpgradeImage(spec);
+            const auto bytes = BuildUpgradeImage(image);
             if (!bytes || !WriteImageFile(path, *bytes, nullptr)) Broken("cannot write a fuzz image");
             paths.push_back(path);
         };

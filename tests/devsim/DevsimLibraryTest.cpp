@@ -60,7 +60,7 @@ TEST_P(DevsimFaultSpec, Parses) {
     EXPECT_EQ(parsed->action, c.action);
 }
 
-INSTANTIATE_TEST_SUITE_P(Specs, DevsimFaultSpec,
+INSTANTIATE_TEST_SUITE_P(FaultTexts, DevsimFaultSpec,
                          ::testing::Values(FaultSpecCase{"12:3:status", true, 12, 3, FaultAction::Status},
                                            FaultSpecCase{"0:1:wrong-type", true, 0, 1, FaultAction::WrongType},
                                            FaultSpecCase{"64:10:short16", true, 64, 10, FaultAction::Short16},
