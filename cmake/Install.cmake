@@ -24,7 +24,7 @@
 include_guard(GLOBAL)
 include(GNUInstallDirs)
 
-# kbr3300ctl (install rule in tools/ctl/) with its manual page, compressed as Debian keeps them,
+# kbr3300ctl (install rule in ctl/) with its manual page, compressed as Debian keeps them,
 # and its bash completion:
 #   <prefix>/share/man/man1/kbr3300ctl.1.gz
 #   <prefix>/share/bash-completion/completions/kbr3300ctl
@@ -56,7 +56,7 @@ set(KBR_INSTALL_FULL_HELPDIR ${CMAKE_INSTALL_FULL_DATADIR}/kbr3300/doc)
 
 install(TARGETS nwinf RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-install(FILES ${PROJECT_SOURCE_DIR}/doc/xp.htm ${PROJECT_SOURCE_DIR}/doc/vista.htm ${PROJECT_SOURCE_DIR}/doc/linux.htm
+install(FILES ${PROJECT_SOURCE_DIR}/dhcp-help/xp.htm ${PROJECT_SOURCE_DIR}/dhcp-help/vista.htm ${PROJECT_SOURCE_DIR}/dhcp-help/linux.htm
         DESTINATION ${KBR_INSTALL_HELPDIR})
 
 configure_file(${PROJECT_SOURCE_DIR}/packaging/kbr3300.in ${CMAKE_BINARY_DIR}/packaging/kbr3300 @ONLY)

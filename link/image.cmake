@@ -1,7 +1,6 @@
-# Upgrade image files: the section CRC, the reader with its tag walk, and the image builder that
-# the image tool, the tests and the benchmarks use to make files.
+# Upgrade image files: the section CRC and the reader with its tag walk (the builder that makes
+# files lives with the image tool, devtools/image).
 target_sources(kbr_link PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/ImageCrc.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UpgradeImage.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/ImageBuilder.cpp
 )

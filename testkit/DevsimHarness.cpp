@@ -6,7 +6,7 @@
 #include <iterator>
 #include <thread>
 
-#include "link/ImageBuilder.h"
+#include "devtools/image/ImageBuilder.h"
 #include "link/UpgradeImage.h"
 #include "platform/Platform.h"
 

@@ -13,7 +13,7 @@
 #include "link/DeviceLink.h"
 #include "link/Messages.h"
 #include "link/OperationContext.h"
-#include "link/ReplyHandOver.h"
+#include "testkit/ReplyHandOver.h"
 
 namespace kbr::test {
 

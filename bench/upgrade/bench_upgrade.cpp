@@ -40,15 +40,15 @@
 #include <thread>
 #include <vector>
 
-#include "link/ImageBuilder.h"
+#include "devtools/image/ImageBuilder.h"
 #include "link/Messages.h"
 #include "link/OperationFactory.h"
-#include "link/ReplyHandOver.h"
+#include "testkit/ReplyHandOver.h"
 #include "link/UpgradeImage.h"
 #include "link/UpgradeOperation.h"
 #include "testkit/DevsimHarness.h"
 #include "testkit/LinkContext.h"
-#include "tools/ctl/ToolContext.h"
+#include "ctl/ToolContext.h"
 
 #ifdef KBR_BENCH_QT
 #include <QCoreApplication>

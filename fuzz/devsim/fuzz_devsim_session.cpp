@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "link/Messages.h"
-#include "tools/devsim/DeviceModel.h"
-#include "tools/devsim/Faults.h"
-#include "tools/devsim/Session.h"
+#include "devtools/devsim/DeviceModel.h"
+#include "devtools/devsim/Faults.h"
+#include "devtools/devsim/Session.h"
 
 using namespace kbr;
 using namespace kbr::devsim;

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/devsim/DeviceModel.h"
-#include "tools/devsim/StateFile.h"
+#include "devtools/devsim/DeviceModel.h"
+#include "devtools/devsim/StateFile.h"
 
 using namespace kbr::devsim;
 

@@ -16,7 +16,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "link/ImageBuilder.h"
+#include "devtools/image/ImageBuilder.h"
 #include "link/UpgradeImage.h"
 
 namespace {

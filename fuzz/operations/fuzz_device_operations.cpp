@@ -42,12 +42,12 @@
 #include <utility>
 #include <vector>
 
-#include "link/ImageBuilder.h"
+#include "devtools/image/ImageBuilder.h"
 #include "link/Messages.h"
 #include "platform/Platform.h"
 #include "tests/operations/FakeContext.h"
-#include "tools/devsim/DeviceModel.h"
-#include "tools/devsim/Session.h"
+#include "devtools/devsim/DeviceModel.h"
+#include "devtools/devsim/Session.h"
 
 using namespace kbr;
 

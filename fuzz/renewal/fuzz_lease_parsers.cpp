@@ -1,7 +1,7 @@
 // Fuzzes the texts the DHCP renewal reads from the system and from its own record. The first
 // byte chooses the reader; the rest is its input. Whatever comes in, the plans made from it
 // only ever run nmcli, dhclient or networkctl, and a record written back reads the same.
-#include "tools/renewal/LeasePlan.h"
+#include "iphelpers/renewal/LeasePlan.h"
 
 #include <cstdlib>
 #include <string>

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <regex>
 
-#include "link/ImageBuilder.h"
+#include "devtools/image/ImageBuilder.h"
 #include "tests/ctl/CtlProcess.h"
 #include "testkit/DevsimHarness.h"
 

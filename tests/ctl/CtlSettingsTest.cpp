@@ -2,9 +2,9 @@
 // the values a change sends, and the backup file.
 #include <gtest/gtest.h>
 
-#include "tools/ctl/CommandLine.h"
-#include "tools/ctl/Output.h"
-#include "tools/ctl/Settings.h"
+#include "ctl/CommandLine.h"
+#include "ctl/Output.h"
+#include "ctl/Settings.h"
 
 namespace kbr::ctl {
 

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "testkit/DevsimHarness.h"
-#include "tools/devsim/DeviceModel.h"
+#include "devtools/devsim/DeviceModel.h"
 
 namespace kbr::devsim::test {
 namespace {

@@ -9,11 +9,11 @@
 
 #include "link/UpgradeImage.h"
 #include "testkit/DevsimHarness.h"
-#include "tools/devsim/DeviceModel.h"
-#include "tools/devsim/Faults.h"
-#include "tools/devsim/ImageTags.h"
-#include "tools/devsim/Server.h"
-#include "tools/devsim/StateFile.h"
+#include "devtools/devsim/DeviceModel.h"
+#include "devtools/devsim/Faults.h"
+#include "devtools/devsim/ImageTags.h"
+#include "devtools/devsim/Server.h"
+#include "devtools/devsim/StateFile.h"
 
 namespace kbr::devsim::test {
 namespace {

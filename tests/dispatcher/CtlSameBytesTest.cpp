@@ -5,7 +5,7 @@
 // of all six (restore of a saved profile), and a firmware upgrade.
 #include "tests/dispatcher/DispatcherSupport.h"
 
-#include "link/ImageBuilder.h"
+#include "devtools/image/ImageBuilder.h"
 #include "tests/ctl/CtlProcess.h"
 #include "tests/ctl/RequestRecorder.h"
 #include "testkit/DevsimHarness.h"

@@ -3,7 +3,7 @@
 // page windows asks and reminds.
 #include "tests/dispatcher/DispatcherSupport.h"
 
-#include "link/ImageBuilder.h"
+#include "devtools/image/ImageBuilder.h"
 #include "link/Operation.h"
 #include "shell/UpgradeProgressDialog.h"
 #include "testkit/DevsimHarness.h"

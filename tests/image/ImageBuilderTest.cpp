@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "link/ImageBuilder.h"
+#include "devtools/image/ImageBuilder.h"
 #include "link/ImageCrc.h"
 #include "link/UpgradeImage.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "link/ImageBuilder.h"
+#include "devtools/image/ImageBuilder.h"
 #include "link/UpgradeImage.h"
 #include "tests/image/TempDir.h"
 

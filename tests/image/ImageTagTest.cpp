@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "link/ImageBuilder.h"
+#include "devtools/image/ImageBuilder.h"
 #include "link/UpgradeImage.h"
 
 namespace kbr {

@@ -17,7 +17,7 @@
 #include "platform/Network.h"
 #include "platform/Platform.h"
 #include "platform/ProblemLog.h"
-#include "tools/nwinf/NetInfo.h"
+#include "iphelpers/nwinf/NetInfo.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "link/ImageBuilder.h"
+#include "devtools/image/ImageBuilder.h"
 #include "link/UpgradeImage.h"
 #include "testkit/DevsimHarness.h"
 #include "testkit/LinkContext.h"

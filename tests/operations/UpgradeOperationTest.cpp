@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "link/ImageBuilder.h"
+#include "devtools/image/ImageBuilder.h"
 #include "platform/Platform.h"
 #include "link/UpgradeImage.h"
 #include "link/UpgradeOperation.h"

@@ -1,6 +1,6 @@
 // The Linux ipconfig's command line.
 
-#include "tools/ipconfig/IpconfigArguments.h"
+#include "iphelpers/ipconfig/IpconfigArguments.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Stands in for ipconfig in the order test: the same executable plays both parts.
 //   lease_order_probe /release MS    lives for MS milliseconds
 //   lease_order_probe /renew FILE    waits for earlier releases, writes how long it waited (ms)
-#include "tools/renewal/LeaseSystem.h"
+#include "iphelpers/renewal/LeaseSystem.h"
 
 #include <chrono>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // Which leases are released and renewed, and how: the plans over made-up facts, and the texts the
 // plans are made from (nmcli's device list, dhclient command lines, the release record).
 
-#include "tools/renewal/LeasePlan.h"
+#include "iphelpers/renewal/LeasePlan.h"
 
 #include <gtest/gtest.h>
 

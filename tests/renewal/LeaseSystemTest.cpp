@@ -2,7 +2,7 @@
 // budget, the interfaces of this namespace and the private state folder. Nothing here releases
 // or renews a lease (the network lab does that, in namespaces of its own).
 
-#include "tools/renewal/LeaseSystem.h"
+#include "iphelpers/renewal/LeaseSystem.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,288 @@
+#include "ctl/CommandLine.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <map>
+
+#include "ProgramVersion.h"
+
+namespace kbr::ctl {
+
+namespace {
+
+bool Fail(std::string* error, std::string text) {
+    if (error) *error = std::move(text);
+    return false;
+}
+
+// "A.B.C.D:PORT" with a dotted IPv4 address and a port 1-65535.
+bool SplitAddress(const std::string& text, std::string& address, std::string& port) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos) return false;
+    const std::string host = text.substr(0, colon);
+    const std::string portText = text.substr(colon + 1);
+    in_addr parsed{};
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(portText.data(), portText.data() + portText.size(), value);
+    if (::inet_pton(AF_INET, host.c_str(), &parsed) != 1 || portText.empty() || ec != std::errc() ||
+        end != portText.data() + portText.size() || value == 0 || value > 65535) {
+        return false;
+    }
+    address = host;
+    port = std::to_string(value);
+    return true;
+}
+
+// Seconds as a positive decimal number ("2", "0.5").
+std::optional<std::chrono::milliseconds> Seconds(const std::string& text) {
+    double value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value) || value <= 0 ||
+        value > 86400.0 * 365) {
+        return std::nullopt;
+    }
+    return std::chrono::milliseconds(static_cast<int64_t>(std::ceil(value * 1000.0)));
+}
+
+const char* CommandName(Command command) {
+    switch (command) {
+        case Command::Help: return "help";
+        case Command::Version: return "version";
+        case Command::Probe: return "probe";
+        case Command::Status: return "status";
+        case Command::ConfigGet: return "config get";
+        case Command::ConfigSet: return "config set";
+        case Command::ConfigBackup: return "config backup";
+        case Command::ConfigRestore: return "config restore";
+        case Command::Upgrade: return "upgrade";
+        case Command::Diag: return "diag";
+        case Command::Reboot: return "reboot";
+        case Command::Wait: return "wait";
+    }
+    return "?";
+}
+
+}  // namespace
+
+std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& args, std::string* error) {
+    Invocation out;
+    std::vector<std::string> words;
+    std::vector<std::string> given;  // command options, to check against the command
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+            words.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string name = arg;
+        std::optional<std::string> inlineValue;
+        if (const size_t equals = arg.find('='); equals != std::string::npos) {
+            name = arg.substr(0, equals);
+            inlineValue = arg.substr(equals + 1);
+        }
+        auto value = [&]() -> std::optional<std::string> {
+            if (inlineValue) return inlineValue;
+            if (i + 1 < args.size()) return args[++i];
+            Fail(error, name + " needs a value");
+            return std::nullopt;
+        };
+        auto flag = [&](bool& target) {
+            if (inlineValue) return Fail(error, name + " takes no value");
+            target = true;
+            given.push_back(name);
+            return true;
+        };
+        if (name == "--help" || name == "-h") {
+            out.command = Command::Help;
+            return out;
+        }
+        if (name == "--version") {
+            out.command = Command::Version;
+            return out;
+        }
+        if (name == "--json") {
+            if (!flag(out.json)) return std::nullopt;
+            given.pop_back();
+        } else if (name == "--address") {
+            auto text = value();
+            if (!text) return std::nullopt;
+            if (!SplitAddress(*text, out.address, out.port)) {
+                Fail(error, "--address '" + *text + "' is not ADDR:PORT with an IPv4 address and a port 1-65535");
+                return std::nullopt;
+            }
+        } else if (name == "--password-file") {
+            auto text = value();
+            if (!text) return std::nullopt;
+            out.passwordFile = *text;
+        } else if (name == "--password") {
+            Fail(error,
+                 "the password is never taken from the command line (ps would show it): use --password-file "
+                 "FILE or " +
+                     std::string(PASSWORD_VARIABLE) + ", or type it at the prompt");
+            return std::nullopt;
+        } else if (name == "--reply-timeout") {
+            auto text = value();
+            if (!text) return std::nullopt;
+            out.replyTimeout = Seconds(*text);
+            if (!out.replyTimeout) {
+                Fail(error, "--reply-timeout '" + *text + "' is not a number of seconds");
+                return std::nullopt;
+            }
+        } else if (name == "--with-secrets") {
+            if (!flag(out.withSecrets)) return std::nullopt;
+        } else if (name == "--yes") {
+            if (!flag(out.yes)) return std::nullopt;
+        } else if (name == "--force") {
+            if (!flag(out.force)) return std::nullopt;
+        } else if (name == "--watch" || name == "--timeout") {
+            auto text = value();
+            if (!text) return std::nullopt;
+            const auto seconds = Seconds(*text);
+            if (!seconds) {
+                Fail(error, name + " '" + *text + "' is not a number of seconds");
+                return std::nullopt;
+            }
+            if (name == "--watch") {
+                out.watch = *seconds;
+            } else {
+                out.waitTimeout = *seconds;
+            }
+            given.push_back(name);
+        } else {
+            Fail(error, "unknown option " + name + " (see kbr3300ctl --help)");
+            return std::nullopt;
+        }
+    }
+
+    if (words.empty()) {
+        Fail(error, "no command given (see kbr3300ctl --help)");
+        return std::nullopt;
+    }
+    static const std::map<std::string, Command, std::less<>> simple = {
+        {"probe", Command::Probe}, {"status", Command::Status}, {"upgrade", Command::Upgrade},
+        {"diag", Command::Diag},   {"reboot", Command::Reboot}, {"wait", Command::Wait},
+        {"help", Command::Help},
+    };
+    static const std::map<std::string, Command, std::less<>> config = {
+        {"get", Command::ConfigGet},
+        {"set", Command::ConfigSet},
+        {"backup", Command::ConfigBackup},
+        {"restore", Command::ConfigRestore},
+    };
+    size_t used = 1;
+    if (words[0] == "config") {
+        const auto sub = words.size() > 1 ? config.find(words[1]) : config.end();
+        if (sub == config.end()) {
+            Fail(error, "config needs one of get, set, backup, restore");
+            return std::nullopt;
+        }
+        out.command = sub->second;
+        used = 2;
+    } else if (const auto it = simple.find(words[0]); it != simple.end()) {
+        out.command = it->second;
+    } else {
+        Fail(error, "unknown command '" + words[0] + "' (see kbr3300ctl --help)");
+        return std::nullopt;
+    }
+    out.arguments.assign(words.begin() + static_cast<std::ptrdiff_t>(used), words.end());
+
+    // Arguments and options each command takes.
+    struct Shape {
+        size_t minArgs, maxArgs;
+        std::vector<std::string> options;
+        const char* arguments;
+    };
+    static const std::map<Command, Shape> shapes = {
+        {Command::Help, {0, 0, {}, ""}},
+        {Command::Probe, {0, 0, {}, ""}},
+        {Command::Status, {0, 0, {}, ""}},
+        {Command::ConfigGet, {0, 0, {"--with-secrets"}, ""}},
+        {Command::ConfigSet, {1, 5, {}, "KEY=VALUE..."}},
+        {Command::ConfigBackup, {1, 1, {"--with-secrets"}, "FILE"}},
+        {Command::ConfigRestore, {1, 1, {"--yes"}, "FILE"}},
+        {Command::Upgrade, {1, 1, {"--force"}, "FILE"}},
+        {Command::Diag, {0, 0, {"--watch"}, ""}},
+        {Command::Reboot, {0, 0, {}, ""}},
+        {Command::Wait, {0, 0, {"--timeout"}, ""}},
+    };
+    const Shape& shape = shapes.at(out.command);
+    const std::string command = CommandName(out.command);
+    if (out.arguments.size() < shape.minArgs || out.arguments.size() > shape.maxArgs) {
+        Fail(error, shape.maxArgs == 0 ? command + " takes no arguments"
+                                       : command + " takes " + shape.arguments + " (see kbr3300ctl --help)");
+        return std::nullopt;
+    }
+    for (const std::string& option : given) {
+        if (std::find(shape.options.begin(), shape.options.end(), option) == shape.options.end()) {
+            Fail(error, option + " is not an option of " + command);
+            return std::nullopt;
+        }
+    }
+    return out;
+}
+
+std::string VersionText() { return std::string("kbr3300ctl ") + PROGRAM_VERSION + "\n"; }
+
+std::string HelpText() {
+    return R"(Usage: kbr3300ctl [--address ADDR:PORT] [--json] [--password-file FILE]
+                  [--reply-timeout SECONDS] COMMAND [ARGUMENTS]
+
+Talks to a KBR3300 adaptor in configuration mode, with the same requests as the
+configuration program's pages.
+
+Commands:
+  probe                      connect and report the product id and firmware version
+  status                     product id, firmware version, settings and diagnostics
+  config get [--with-secrets]
+                             the settings (passwords only with --with-secrets)
+  config set KEY=VALUE...    change settings, then read them back. Keys:
+                               channel=N|scan          N: 15, 17, ..., 29 (4 to 9 in
+                                                       all-pass mode too)
+                               diplexer=dband|allpass  MoCA D Band or All Pass
+                               privacy=on|off          MoCA privacy
+                               admin-password=TEXT     4 to 8 letters and digits
+                               network-password=DIGITS 12 to 17 digits
+  config backup FILE [--with-secrets]
+                             save the identity, firmware version and settings as
+                             JSON (mode 0600); passwords only with --with-secrets
+  config restore FILE [--yes]
+                             check FILE, show what would change, and write it after
+                             --yes or a confirmation on the terminal
+  upgrade FILE [--force]     check the image and upgrade the firmware (two passes);
+                             --force upgrades to the version the adaptor already runs
+  diag [--watch SECONDS]     the diagnostics, once or refreshed each second
+  reboot                     restart the adaptor
+  wait [--timeout SECONDS]   wait until an adaptor answers (default 180 s)
+
+Options:
+  --address ADDR:PORT        the adaptor (default 192.168.0.20:52121)
+  --json                     one JSON object per line: phases, progress, result
+  --password-file FILE       the administrator password: the first line of FILE
+                             ("-": standard input); else KBR3300_PASSWORD, else a
+                             prompt on the terminal. Never on the command line.
+  --reply-timeout SECONDS    wait at most this long for any one answer (default:
+                             each request's own limit, up to 200 s per upgrade step)
+  --help, --version
+
+Exit codes:
+  0  done
+  1  refused by the adaptor (or declined: a question answered No, the same
+     firmware version without --force)
+  2  usage: a bad command line, setting value or backup file
+  3  the adaptor is unreachable
+  4  the firmware image file is not valid, or not for this adaptor
+  5  the connection was lost, or the adaptor stopped answering, during the operation
+
+Errors are one line on standard error. See kbr3300ctl(1).
+)";
+}
+
+}  // namespace kbr::ctl

@@ -1,0 +1,69 @@
+#pragma once
+// kbr3300ctl's commands, each a sequence of the configuration program's device operations run
+// over the tool's ToolContext: connect, log in (every command but probe and wait), then the
+// operations the pages would run for the same work.
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "ctl/CommandLine.h"
+#include "ctl/Output.h"
+#include "ctl/Settings.h"
+#include "ctl/ToolContext.h"
+
+namespace kbr::ctl {
+
+// What the commands need from outside: the password's sources and the user's answers. The
+// defaults are the real ones (the environment, the terminal); tests replace them.
+struct Surroundings {
+    std::function<std::optional<std::string>(const char* name)> environment;
+    std::function<std::optional<std::string>(std::string_view prompt)> readSecret;
+    std::function<std::optional<bool>(std::string_view question)> ask;
+    bool progressBar = false;  // standard error is a terminal
+};
+Surroundings RealSurroundings();
+
+class Session {
+public:
+    Session(const Invocation& invocation, const Reporter& reporter, Surroundings surroundings);
+
+    // Runs the command; the exit code.
+    int Execute();
+
+private:
+    // A step that failed: its exit code (the error has been reported).
+    using Failed = int;
+
+    int Probe();
+    int Status();
+    int ConfigGet();
+    int ConfigSet();
+    int ConfigBackup();
+    int ConfigRestore();
+    int Upgrade();
+    int Diag();
+    int Reboot();
+    int Wait();
+
+    std::optional<Failed> Connect();
+    std::optional<Failed> Login();
+    std::optional<Failed> ReadValue(int function, std::string_view callback, std::string_view what, std::string& value);
+    std::optional<Failed> ReadConfig(DeviceConfig& config);
+    // The pending values through the page functions, the write (7), then a read back into after.
+    std::optional<Failed> WriteConfig(const std::vector<PendingValue>& values, DeviceConfig& after);
+    std::optional<Failed> ReadDiagnostics(std::string& first, std::string& second);
+
+    // Why an operation failed, as an exit code and one line.
+    Failed Failure(const RunOutcome& outcome, std::string_view what);
+    Failed Fail(int code, const std::string& message);
+
+    void ShowConfig(const DeviceConfig& config, bool withSecrets) const;
+
+    const Invocation& invocation_;
+    const Reporter& reporter_;
+    Surroundings surroundings_;
+    ToolContext context_;
+};
+
+}  // namespace kbr::ctl

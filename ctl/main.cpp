@@ -1,0 +1,32 @@
+// kbr3300ctl: a KBR3300 adaptor from the command line (status, settings backup and restore,
+// scripted firmware upgrade with progress, JSON output). See kbr3300ctl --help.
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "ctl/CommandLine.h"
+#include "ctl/Commands.h"
+#include "ctl/Output.h"
+
+int main(int argc, char** argv) {
+    using namespace kbr::ctl;
+    std::signal(SIGPIPE, SIG_IGN);
+    std::string error;
+    const auto invocation = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), &error);
+    if (!invocation) {
+        std::fprintf(stderr, "kbr3300ctl: %s\n", error.c_str());
+        return EXIT_USAGE;
+    }
+    if (invocation->command == Command::Help) {
+        std::fputs(HelpText().c_str(), stdout);
+        return EXIT_DONE;
+    }
+    if (invocation->command == Command::Version) {
+        std::fputs(VersionText().c_str(), stdout);
+        return EXIT_DONE;
+    }
+    const Reporter reporter(invocation->json, stdout, stderr);
+    Session session(*invocation, reporter, RealSurroundings());
+    return session.Execute();
+}

@@ -1,0 +1,35 @@
+#pragma once
+// The simulator's command line.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "devtools/devsim/DeviceModel.h"
+#include "devtools/devsim/Faults.h"
+
+namespace kbr::devsim {
+
+// Only ever used inside a private network namespace where this address sits on the loopback.
+inline constexpr const char* DEFAULT_LISTEN = "192.168.0.20:52121";
+
+struct Options {
+    std::string listen = DEFAULT_LISTEN;
+    DeviceIdentity identity;
+    DeviceSettings settings;  // factory settings; --password sets admPswd
+    std::string statePath;
+    std::string dumpDir;
+    std::vector<FaultSpec> faults;
+    std::chrono::milliseconds rebootTime{2000};
+    std::chrono::seconds idleTimeout{60};  // 0: connections may stay silent for ever
+    bool verbose = false;
+    bool help = false;
+};
+
+// Parses argv[1..]; nothing (and a message naming the bad argument) on a usage error.
+std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string* error);
+std::string UsageText();
+
+}  // namespace kbr::devsim

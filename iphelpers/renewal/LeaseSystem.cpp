@@ -1,0 +1,545 @@
+#include "iphelpers/renewal/LeaseSystem.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <net/if_arp.h>
+#include <netpacket/packet.h>
+#include <poll.h>
+#include <signal.h>  // NOLINT(modernize-deprecated-headers): POSIX kill() and sigaction() are declared here
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <thread>
+
+#include "platform/SafeFile.h"
+
+extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX has the program declare it
+
+namespace kbr::renewal {
+
+namespace {
+
+using namespace std::chrono_literals;
+using Ms = std::chrono::milliseconds;
+
+constexpr size_t OUTPUT_MAX = 64 * 1024;
+// The wireless extensions' "get name" request (linux/wireless.h, whose header clashes with
+// net/if.h): only wireless interfaces answer it.
+constexpr unsigned long SIOCGIWNAME_REQUEST = 0x8B01;
+constexpr size_t PROC_FILE_MAX = 64 * 1024;
+constexpr size_t RECORD_MAX = 64 * 1024;
+// One nmcli question; a connect waits for the new lease, which takes seconds.
+constexpr Ms QUERY_LIMIT = 10s;
+constexpr Ms STEP_LIMIT = 60s;
+// A dhclient that was told to release should be gone by then; otherwise it is ended.
+constexpr Ms STOP_WAIT = 3s;
+// A client asked for a new lease gets it in seconds when a server answers.
+constexpr Ms LEASE_WAIT = 30s;
+
+bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+std::optional<std::string> ReadProcFile(const std::string& path) {
+    return platform::ReadRegularFile(path, PROC_FILE_MAX);
+}
+
+std::string OwnNetworkNamespace() {
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/ns/net", error).string();
+}
+
+enum class Namespace { Ours, Other, Unknown };
+
+Namespace NamespaceOf(const std::string& pid, const std::string& ours) {
+    std::error_code error;
+    const auto link = std::filesystem::read_symlink("/proc/" + pid + "/ns/net", error);
+    if (error) return Namespace::Unknown;  // another user's process
+    return link.string() == ours ? Namespace::Ours : Namespace::Other;
+}
+
+// The fields of /proc/PID/stat after the command name; [0] is the state letter.
+std::vector<std::string> StatFields(const std::string& pid) {
+    std::vector<std::string> fields;
+    const auto stat = ReadProcFile("/proc/" + pid + "/stat");
+    if (!stat) return fields;
+    const size_t close = stat->rfind(')');
+    if (close == std::string::npos) return fields;
+    size_t at = close + 1;
+    while (at < stat->size()) {
+        while (at < stat->size() && (*stat)[at] == ' ') ++at;
+        const size_t end = std::min(stat->find(' ', at), stat->size());
+        if (end > at) fields.push_back(stat->substr(at, end - at));
+        at = end;
+    }
+    return fields;
+}
+
+bool Running(const std::string& pid) {
+    const auto fields = StatFields(pid);
+    return !fields.empty() && fields[0] != "Z" && fields[0] != "X";
+}
+
+std::vector<std::string> ProcessIds() {
+    std::vector<std::string> pids;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (!name.empty() && std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            pids.push_back(name);
+        }
+    }
+    return pids;
+}
+
+bool ProcessAlive(int64_t pid) { return pid > 0 && Running(std::to_string(pid)); }
+
+void CloseFd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+bool HasProgram(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= dirs.size()) {
+        const size_t end = std::min(dirs.find(':', start), dirs.size());
+        std::string dir = dirs.substr(start, end - start);
+        if (!dir.empty() && ::access((dir + "/" + name).c_str(), X_OK) == 0) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+std::string Joined(const std::vector<std::string>& words) {
+    std::string text;
+    for (const auto& word : words) text += (text.empty() ? "" : " ") + word;
+    return text;
+}
+
+// ---- NetworkManager, dhclient, systemd-networkd -------------------------------------------------
+
+void CollectNetworkManager(const Budget& budget, SystemFacts& facts) {
+    if (!HasProgram("nmcli")) return;
+    const CommandResult running = RunCommand({"nmcli", "-t", "-f", "RUNNING", "general"}, budget.Slice(QUERY_LIMIT));
+    facts.networkManagerRunning = running.Succeeded() && running.output.rfind("running", 0) == 0;
+    if (!facts.networkManagerRunning) return;
+    const CommandResult devices =
+        RunCommand({"nmcli", "-t", "-f", "DEVICE,TYPE,STATE,CON-UUID", "device", "status"}, budget.Slice(QUERY_LIMIT));
+    if (devices.Succeeded()) facts.nmDevices = ParseNmcliDevices(devices.output);
+    for (const NmDevice& device : facts.nmDevices) {
+        if (device.state != "connected" || std::find(facts.wiredInterfaces.begin(), facts.wiredInterfaces.end(),
+                                                     device.name) == facts.wiredInterfaces.end()) {
+            continue;
+        }
+        // A device with a DHCP lease has its options listed; a static one has none.
+        const CommandResult lease =
+            RunCommand({"nmcli", "-t", "-f", "DHCP4", "device", "show", device.name}, budget.Slice(QUERY_LIMIT));
+        if (lease.Succeeded() && lease.output.find_first_not_of(" \n") != std::string::npos) {
+            facts.nmDhcpLeases.insert(device.name);
+        }
+    }
+}
+
+void CollectProcesses(SystemFacts& facts) {
+    const std::string ours = OwnNetworkNamespace();
+    for (const std::string& pid : ProcessIds()) {
+        const auto fields = StatFields(pid);
+        if (fields.empty() || fields[0] == "Z") continue;
+        const auto comm = ReadProcFile("/proc/" + pid + "/comm");
+        if (!comm) continue;
+        const std::string name = comm->substr(0, comm->find('\n'));
+        if (name == "dhclient") {
+            const auto commandLine = ReadProcFile("/proc/" + pid + "/cmdline");
+            if (!commandLine) continue;
+            auto process = ParseDhclientCommandLine(SplitCommandLine(*commandLine));
+            if (!process) continue;
+            process->pid = std::stoll(pid);
+            switch (NamespaceOf(pid, ours)) {
+                case Namespace::Ours: facts.dhclients.push_back(std::move(*process)); break;
+                case Namespace::Unknown:
+                    // Not ours to check, nor to act on: only said to the user.
+                    for (const std::string& interface :
+                         process->interfaces.empty() ? facts.wiredInterfaces : process->interfaces) {
+                        facts.dhclientOfOtherUser.insert(interface);
+                    }
+                    break;
+                case Namespace::Other: break;
+            }
+        } else if (name == "systemd-network") {  // systemd-networkd, as the kernel shortens it
+            // It runs as its own user: where its namespace cannot be read it is taken for ours.
+            if (NamespaceOf(pid, ours) != Namespace::Other) facts.networkdRunning = true;
+        }
+    }
+}
+
+std::string NetworkdLeaseFile(const std::string& interface) {
+    const unsigned index = ::if_nametoindex(interface.c_str());
+    return index == 0 ? std::string() : "/run/systemd/netif/leases/" + std::to_string(index);
+}
+
+bool HoldsNetworkdLease(const std::string& leaseFile) {
+    const auto lease = leaseFile.empty() ? std::nullopt : ReadProcFile(leaseFile);
+    return lease && lease->find("\nADDRESS=") != std::string::npos;
+}
+
+void CollectNetworkdLeases(SystemFacts& facts) {
+    if (!facts.networkdRunning) return;
+    for (const std::string& interface : facts.wiredInterfaces) {
+        if (HoldsNetworkdLease(NetworkdLeaseFile(interface))) facts.networkdLeases.insert(interface);
+    }
+}
+
+// systemd-networkd replaces its lease file (a new file, renamed into place) for every lease.
+struct LeaseFileMark {
+    bool present = false;
+    ino_t inode = 0;
+    timespec modified{};
+    bool operator==(const LeaseFileMark& o) const {
+        return present == o.present && inode == o.inode && modified.tv_sec == o.modified.tv_sec &&
+               modified.tv_nsec == o.modified.tv_nsec;
+    }
+};
+
+LeaseFileMark MarkOf(const std::string& path) {
+    struct stat info {};
+    if (path.empty() || ::stat(path.c_str(), &info) != 0) return {};
+    return {true, info.st_ino, info.st_mtim};
+}
+
+// After a reconfigure the old address stays until the new lease is there: wait for the new one.
+bool AwaitNewLease(const std::string& leaseFile, const LeaseFileMark& before, std::chrono::milliseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        if (!(MarkOf(leaseFile) == before) && HoldsNetworkdLease(leaseFile)) return true;
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(50ms);
+    }
+}
+
+// ---- the release record -----------------------------------------------------------------------
+
+std::string RecordPath() {
+    std::string ns = OwnNetworkNamespace();  // "net:[4026531840]"
+    ns.erase(std::remove_if(ns.begin(), ns.end(), [](char c) { return !std::isdigit(static_cast<unsigned char>(c)); }),
+             ns.end());
+    return "released-" + (ns.empty() ? std::string("0") : ns);
+}
+
+std::vector<Released> LoadRecord(const std::string& directory) {
+    const auto text = platform::ReadRegularFile(directory + "/" + RecordPath(), RECORD_MAX, true);
+    return text ? ParseReleased(*text) : std::vector<Released>{};
+}
+
+void SaveRecord(const std::string& directory, const std::vector<Released>& entries) {
+    if (entries.empty()) {
+        ::unlink((directory + "/" + RecordPath()).c_str());
+        return;
+    }
+    (void)platform::ReplaceFile(directory, RecordPath(), FormatReleased(entries), 0600);
+}
+
+// Keeps two runs of ours from working on the leases at the same time.
+class RunLock {
+public:
+    explicit RunLock(const std::string& directory) {
+        if (directory.empty()) return;
+        fd_ = ::open((directory + "/ipconfig.lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        struct stat info {};
+        if (fd_ >= 0 && (::fstat(fd_, &info) != 0 || info.st_uid != ::geteuid() || ::flock(fd_, LOCK_EX) != 0)) {
+            CloseFd(fd_);
+        }
+    }
+    ~RunLock() { CloseFd(fd_); }
+    RunLock(const RunLock&) = delete;
+    RunLock& operator=(const RunLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+// ---- running a plan ---------------------------------------------------------------------------
+
+// A dhclient told to release should end by itself; one that does not is ended, so that no second
+// client ever runs beside the one started next.
+void EnsureStopped(int64_t pid) {
+    if (pid <= 0) return;
+    for (const Ms wait : {STOP_WAIT, Ms(2000)}) {
+        const auto until = std::chrono::steady_clock::now() + wait;
+        while (ProcessAlive(pid) && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(20ms);
+        if (!ProcessAlive(pid)) return;
+        ::kill(static_cast<pid_t>(pid), wait == STOP_WAIT ? SIGTERM : SIGKILL);
+    }
+}
+
+Outcome RunPlan(const Plan& plan, const Budget& budget, std::vector<bool>* stepOk = nullptr) {
+    Outcome outcome;
+    outcome.failures = plan.problems;
+    for (const Step& step : plan.steps) {
+        bool ok = false;
+        const std::string what = Joined(step.command);
+        if (budget.Expired()) {
+            outcome.failures.push_back({step.interface, "no time left for '" + what + "'"});
+        } else {
+            const std::string leaseFile = step.awaitsLease ? NetworkdLeaseFile(step.interface) : std::string();
+            const LeaseFileMark before = MarkOf(leaseFile);
+            const CommandResult result = RunCommand(step.command, budget.Slice(STEP_LIMIT), step.startsClient);
+            if (!result.started) {
+                outcome.failures.push_back({step.interface, "cannot run " + step.command.front()});
+            } else if (!result.finished) {
+                outcome.failures.push_back({step.interface, step.startsClient
+                                                                ? step.command.front() + " got no lease in time"
+                                                                : "'" + what + "' timed out"});
+            } else if (result.exitCode != 0) {
+                std::string reason = ReasonFromErrorOutput(result.errors);
+                if (reason.empty())
+                    reason = "'" + what + "' failed (exit code " + std::to_string(result.exitCode) + ")";
+                outcome.failures.push_back({step.interface, reason});
+            } else if (step.awaitsLease && !AwaitNewLease(leaseFile, before, budget.Slice(LEASE_WAIT))) {
+                outcome.failures.push_back(
+                    {step.interface, std::string(ClientName(step.client)) + " got no new lease in time"});
+            } else {
+                ok = true;
+                outcome.done.push_back({step.interface, step.client});
+            }
+        }
+        if (step.stopsProcess != 0) EnsureStopped(step.stopsProcess);
+        if (stepOk) stepOk->push_back(ok);
+    }
+    return outcome;
+}
+
+}  // namespace
+
+Budget::Budget(std::chrono::milliseconds total) : deadline_(std::chrono::steady_clock::now() + total) {}
+
+std::chrono::milliseconds Budget::Remaining() const {
+    return std::max(Ms(0), std::chrono::duration_cast<Ms>(deadline_ - std::chrono::steady_clock::now()));
+}
+
+std::chrono::milliseconds Budget::Slice(std::chrono::milliseconds cap) const { return std::min(cap, Remaining()); }
+
+CommandResult RunCommand(const std::vector<std::string>& command, std::chrono::milliseconds limit, bool leaveRunning) {
+    CommandResult result;
+    if (command.empty()) return result;
+    std::vector<char*> argv;
+    argv.reserve(command.size() + 1);
+    for (const auto& argument : command) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    int out[2] = {-1, -1};
+    int err[2] = {-1, -1};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    // A client left running must not die writing to a pipe nobody reads.
+    if (leaveRunning || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+        CloseFd(out[0]), CloseFd(out[1]), CloseFd(err[0]), CloseFd(err[1]);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    } else {
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    }
+    pid_t pid = 0;
+    const int rc = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    CloseFd(out[1]);
+    CloseFd(err[1]);
+    if (rc != 0) {
+        CloseFd(out[0]);
+        CloseFd(err[0]);
+        result.errors = std::strerror(rc);
+        return result;
+    }
+    result.started = true;
+
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    for (;;) {
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid) {
+            result.finished = true;
+            break;
+        }
+        const auto left = std::chrono::duration_cast<Ms>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+        const int ready = ::poll(fds, 2, static_cast<int>(std::min<int64_t>(left.count(), 50)));
+        for (int i = 0; i < 2 && ready > 0; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+            char buffer[4096];
+            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            std::string& into = i == 0 ? result.output : result.errors;
+            if (n > 0 && into.size() < OUTPUT_MAX) {
+                into.append(buffer, std::min(static_cast<size_t>(n), OUTPUT_MAX - into.size()));
+            } else if (n <= 0) {
+                CloseFd(i == 0 ? out[0] : err[0]);
+            }
+        }
+    }
+    if (result.finished) {
+        // What the command wrote just before it ended.
+        for (int* fd : {&out[0], &err[0]}) {
+            char buffer[4096];
+            ssize_t n;
+            std::string& into = fd == &out[0] ? result.output : result.errors;
+            while (*fd >= 0 && (n = ::read(*fd, buffer, sizeof buffer)) > 0 && into.size() < OUTPUT_MAX) {
+                into.append(buffer, std::min(static_cast<size_t>(n), OUTPUT_MAX - into.size()));
+            }
+        }
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    } else if (!leaveRunning) {
+        ::kill(pid, SIGKILL);
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    CloseFd(out[0]);
+    CloseFd(err[0]);
+    return result;
+}
+
+std::vector<std::string> WiredInterfaces() {
+    std::vector<std::string> names;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return names;
+    const int probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    for (ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_PACKET ||
+            (entry->ifa_flags & IFF_LOOPBACK)) {
+            continue;
+        }
+        const auto* link = reinterpret_cast<const sockaddr_ll*>(entry->ifa_addr);
+        if (link->sll_hatype != ARPHRD_ETHER) continue;
+        // Wireless interfaces answer the wireless-extensions name question; wired ones do not.
+        ifreq wireless{};
+        std::strncpy(wireless.ifr_name, entry->ifa_name, IFNAMSIZ - 1);
+        if (probe >= 0 && ::ioctl(probe, SIOCGIWNAME_REQUEST, &wireless) == 0) continue;
+        names.emplace_back(entry->ifa_name);
+    }
+    if (probe >= 0) ::close(probe);
+    ::freeifaddrs(list);
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    return names;
+}
+
+SystemFacts CollectFacts(const Budget& budget) {
+    SystemFacts facts;
+    facts.isRoot = ::geteuid() == 0;
+    facts.wiredInterfaces = WiredInterfaces();
+    CollectNetworkManager(budget, facts);
+    CollectProcesses(facts);
+    CollectNetworkdLeases(facts);
+    return facts;
+}
+
+std::string StateDirectory() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    std::string base;
+    if (runtime != nullptr && runtime[0] == '/') {
+        base = std::string(runtime) + "/kbr3300";
+    } else {
+        base = "/tmp/kbr3300-" + std::to_string(::geteuid());
+    }
+    return platform::EnsurePrivateDirectory(base) ? base : std::string();
+}
+
+Outcome Release(std::string_view adapter, const Budget& budget) {
+    const std::string directory = StateDirectory();
+    RunLock lock(directory);
+    const SystemFacts facts = CollectFacts(budget);
+    const Plan plan = PlanRelease(facts, adapter);
+    std::vector<bool> stepOk;
+    Outcome outcome = RunPlan(plan, budget, &stepOk);
+    if (!directory.empty()) {
+        // Add what was given up to what an earlier release (not yet renewed) recorded.
+        std::vector<Released> record = LoadRecord(directory);
+        for (size_t i = 0; i < plan.released.size() && i < stepOk.size(); ++i) {
+            if (!stepOk[i]) continue;
+            record.erase(std::remove_if(record.begin(), record.end(),
+                                        [&](const Released& r) { return r.interface == plan.released[i].interface; }),
+                         record.end());
+            record.push_back(plan.released[i]);
+        }
+        SaveRecord(directory, record);
+    } else if (!plan.released.empty()) {
+        outcome.failures.push_back({"",
+                                    "no private folder to record what was released in; /renew will renew only "
+                                    "what still holds a lease"});
+    }
+    return outcome;
+}
+
+Outcome Renew(std::string_view adapter, const Budget& budget) {
+    const std::string directory = StateDirectory();
+    RunLock lock(directory);
+    const std::vector<Released> record = directory.empty() ? std::vector<Released>{} : LoadRecord(directory);
+    const SystemFacts facts = CollectFacts(budget);
+    const Plan plan = PlanRenew(facts, record, adapter);
+    Outcome outcome = RunPlan(plan, budget);
+    if (!directory.empty()) {
+        // What was brought back (or failed to come back: said above) is no longer pending; a
+        // release of another adapter stays recorded.
+        std::vector<Released> rest;
+        for (const Released& entry : record) {
+            if (!adapter.empty() && entry.interface != adapter) rest.push_back(entry);
+        }
+        SaveRecord(directory, rest);
+    }
+    return outcome;
+}
+
+bool WaitForEarlierReleases(std::chrono::milliseconds limit) {
+    struct stat self {};
+    if (::stat("/proc/self/exe", &self) != 0) return true;
+    const auto ownFields = StatFields("self");
+    constexpr size_t START_TIME = 19;  // field 22 of /proc/PID/stat
+    if (ownFields.size() <= START_TIME) return true;
+    const unsigned long long ownStart = std::stoull(ownFields[START_TIME]);
+    const std::string ownPid = std::to_string(::getpid());
+    const std::string ours = OwnNetworkNamespace();
+
+    auto earlierRelease = [&](const std::string& pid) {
+        struct stat dir {};
+        struct stat exe {};
+        if (pid == ownPid || ::stat(("/proc/" + pid).c_str(), &dir) != 0 || dir.st_uid != ::geteuid() ||
+            ::stat(("/proc/" + pid + "/exe").c_str(), &exe) != 0 || !SameFile(exe, self) ||
+            NamespaceOf(pid, ours) != Namespace::Ours) {
+            return false;
+        }
+        const auto commandLine = ReadProcFile("/proc/" + pid + "/cmdline");
+        if (!commandLine) return false;
+        const auto argv = SplitCommandLine(*commandLine);
+        if (argv.size() < 2) return false;
+        std::string option = argv[1];
+        std::transform(option.begin(), option.end(), option.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (option != "/release" && option != "-release" && option != "--release") return false;
+        const auto fields = StatFields(pid);
+        return fields.size() > START_TIME && fields[0] != "Z" && std::stoull(fields[START_TIME]) <= ownStart;
+    };
+
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        const auto pids = ProcessIds();
+        if (std::none_of(pids.begin(), pids.end(), earlierRelease)) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(20ms);
+    }
+}
+
+}  // namespace kbr::renewal
