@@ -2,16 +2,16 @@
 # Installs the build into a scratch prefix and checks that every piece lands where the programs
 # and a Linux desktop look for it; then, where cpack and dpkg-deb are there, builds the Debian
 # package and checks its contents.
-#   check_install.sh BUILD_DIR FULL_BINDIR FULL_DATADIR
+#   check_install.sh BUILD_DIR FULL_BINDIR FULL_DATADIR FULL_HELPERDIR
 # Exit 0 passed, 1 failed, 77 skipped (not everything that is installed has been built).
 set -u
-build=$1 bindir=$2 datadir=$3
+build=$1 bindir=$2 datadir=$3 helperdir=$4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
 
-if ! cmake --install "$build" --prefix "$work/prefix" > "$work/install.log" 2>&1; then
+if ! cmake --install "$build" --prefix "$work/prefix" --component kbr3300 > "$work/install.log" 2>&1; then
     if grep -q "file INSTALL cannot find" "$work/install.log"; then
         echo "SKIP: not every installed program is built in $build (build everything first)"
         exit 77
@@ -20,9 +20,15 @@ if ! cmake --install "$build" --prefix "$work/prefix" > "$work/install.log" 2>&1
 fi
 
 p=$work/prefix
-for file in bin/KBR3300_Wizardd bin/KBR3300 bin/nwinf bin/ipconfig bin/kbr3300 bin/kbr3300ctl; do
+helpers=${helperdir#"$(dirname "$bindir")"/}  # libexec/kbr3300
+for file in bin/kbr3300 bin/kbr3300ctl "$helpers"/KBR3300_Wizardd "$helpers"/KBR3300 "$helpers"/nwinf \
+            "$helpers"/ipconfig; do
     [[ -x $p/$file ]] || fail "$file is missing or not executable"
 done
+# Only the launcher and kbr3300ctl are on the PATH: the helpers work only as the launcher starts
+# them, and a user typing `ipconfig` must not release the PC's leases.
+on_path=$(cd "$p/bin" && ls | tr '\n' ' ')
+[[ $on_path == "kbr3300 kbr3300ctl " ]] || fail "bin/ holds more than the launcher and kbr3300ctl: $on_path"
 for file in share/kbr3300/PgPack.dll share/kbr3300/doc/linux.htm share/kbr3300/doc/xp.htm \
             share/kbr3300/doc/vista.htm share/applications/kbr3300.desktop \
             share/icons/hicolor/scalable/apps/kbr3300.svg share/man/man1/kbr3300ctl.1.gz \
@@ -50,16 +56,30 @@ if [[ -s $completion ]]; then
 fi
 [[ ! -e $p/bin/doc ]] || fail "help documents under bin/"
 # The launcher starts the installed wizard and links the installed documents.
-grep -qx "bindir=\"$bindir\"" "$p/bin/kbr3300" || fail "the launcher does not use $bindir"
+grep -qx "helperdir=\"$helperdir\"" "$p/bin/kbr3300" || fail "the launcher does not use $helperdir"
 grep -qx "docdir=\"$datadir/kbr3300/doc\"" "$p/bin/kbr3300" || fail "the launcher does not use $datadir/kbr3300/doc"
 # Run a copy of the launcher against stand-ins that report where and how they were started: it
-# must start the wizard from the per-user run folder, with the install's bin folder first on PATH.
+# must start the wizard from the per-user run folder (private to the user, even under umask 022),
+# with the helpers' folder first on PATH.
 mkdir -p "$work/standin" "$work/runtime"
 printf '#!/bin/sh\necho "PATH=$PATH"\necho "PWD=$(pwd)"\n' > "$work/standin/KBR3300_Wizardd"
 chmod +x "$work/standin/KBR3300_Wizardd"
-sed "s|^bindir=.*|bindir=\"$work/standin\"|" "$p/bin/kbr3300" > "$work/launcher"
-report=$(env PATH=/usr/bin:/bin XDG_RUNTIME_DIR="$work/runtime" sh "$work/launcher")
-grep -qx "PATH=$work/standin:/usr/bin:/bin" <<< "$report" || fail "the launcher does not put its bin folder first on PATH: $report"
+sed "s|^helperdir=.*|helperdir=\"$work/standin\"|" "$p/bin/kbr3300" > "$work/launcher"
+chmod 0700 "$work/runtime"
+report=$(umask 022; env PATH=/usr/bin:/bin XDG_RUNTIME_DIR="$work/runtime" sh "$work/launcher")
+grep -qx "PATH=$work/standin:/usr/bin:/bin" <<< "$report" || fail "the launcher does not put its helpers first on PATH: $report"
+[[ $(stat -c %a "$work/runtime/kbr3300") == 700 ]] || fail "the run folder is not private: $(stat -c %a "$work/runtime/kbr3300")"
+# A run folder an older launcher made open to others is made private again.
+chmod 0755 "$work/runtime/kbr3300"
+(umask 022; env PATH=/usr/bin:/bin XDG_RUNTIME_DIR="$work/runtime" sh "$work/launcher" > /dev/null)
+[[ $(stat -c %a "$work/runtime/kbr3300") == 700 ]] || fail "an open run folder stays open"
+# A link planted at the run folder's place is refused, not followed.
+mkdir -p "$work/runtime2" "$work/elsewhere" && chmod 0700 "$work/runtime2"
+ln -s "$work/elsewhere" "$work/runtime2/kbr3300"
+if (env PATH=/usr/bin:/bin XDG_RUNTIME_DIR="$work/runtime2" sh "$work/launcher" > /dev/null 2>&1); then
+    fail "the launcher ran in a linked run folder"
+fi
+[[ -z $(ls -A "$work/elsewhere") ]] || fail "the launcher wrote through a link: $(ls -A "$work/elsewhere")"
 grep -qx "PWD=$work/runtime/kbr3300" <<< "$report" || fail "the launcher does not start the wizard in its run folder: $report"
 [[ -L $work/runtime/kbr3300/KBR3300 && -L $work/runtime/kbr3300/doc ]] || fail "the run folder lacks the program or doc links"
 grep -qx "Exec=kbr3300" "$p/share/applications/kbr3300.desktop" || fail "the desktop entry does not run the launcher"
@@ -70,16 +90,26 @@ fi
 
 if command -v cpack > /dev/null && command -v dpkg-deb > /dev/null && [[ -f $build/CPackConfig.cmake ]]; then
     if (cd "$work" && cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/package" > cpack.log 2>&1); then
-        deb=$(ls "$work"/package/*.deb 2>/dev/null | head -n 1)
+        deb=$(ls "$work"/package/kbr3300_*.deb 2>/dev/null | head -n 1)
+        devdeb=$(ls "$work"/package/kbr3300-devtools_*.deb 2>/dev/null | head -n 1)
+        [[ -n $devdeb ]] || fail "cpack made no developers' package"
+        if [[ -n $devdeb ]]; then
+            devcontents=$(dpkg-deb -c "$devdeb")
+            for file in bin/kbr3300-devsim bin/kbr3300-talk bin/kbr3300-image; do
+                grep -q "$file\$" <<< "$devcontents" || fail "$file is not in $(basename "$devdeb")"
+            done
+        fi
         if [[ -z $deb ]]; then
             fail "cpack made no .deb"
         else
             contents=$(dpkg-deb -c "$deb")
-            for file in bin/KBR3300_Wizardd bin/KBR3300 bin/kbr3300 share/kbr3300/PgPack.dll \
+            for file in "$helpers"/KBR3300_Wizardd "$helpers"/KBR3300 "$helpers"/nwinf "$helpers"/ipconfig bin/kbr3300 share/kbr3300/PgPack.dll \
                         share/applications/kbr3300.desktop bin/kbr3300ctl share/man/man1/kbr3300ctl.1.gz \
                         share/bash-completion/completions/kbr3300ctl; do
                 grep -q "$file\$" <<< "$contents" || fail "$file is not in $(basename "$deb")"
             done
+            ! grep -E "bin/(kbr3300-|KBR3300|nwinf|ipconfig)" <<< "$contents" \
+                || fail "$(basename "$deb") puts helpers or developer tools on the PATH"
             dpkg-deb -f "$deb" Depends | grep -q libqt6webenginecore6-bin || fail "package does not depend on the engine's helper"
             echo "package: $(basename "$deb"), $(grep -c . <<< "$contents") entries"
         fi
