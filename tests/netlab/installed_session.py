@@ -1,0 +1,154 @@
+#!/usr/bin/env python3
+"""What a user does with the installed product's windows, one step per call, for the network
+lab's installed-product scenarios (installed_product.sh): the pages through the engine's debugging
+port, the native windows through the X server, and a message box read from the screen (OCR), since
+the shipped program has no hook that tells a test what a box says.
+
+    installed_session.py login PASSWORD          the login page, then the setup page
+    installed_session.py close-main              closes the main window; waits for the Reminder
+    installed_session.py refresh                 "Refresh IP address"; prints the verdict box's text
+    installed_session.py finish                  OK on the verdict box and on the Reminder
+    installed_session.py wait-window CAPTION     waits for a window with this caption
+    installed_session.py key CAPTION KEY...      keys to the window with this caption
+
+DISPLAY, the frame buffer folder (KBR_FBDIR) and the work folder for pictures (KBR_SHOTS) come from
+the environment; the debugging port is the driver's (kbrdrive.system.DEBUG_PORT). Exit 0 done, 1
+failed (the reason on standard output)."""
+
+import os
+import re
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "devtools", "drive"))
+
+from kbrdrive import cdp, system, xwin  # noqa: E402
+
+LOGIN_TITLE = "Ethernet Coax Bridge - Login"
+MAIN_CAPTION = re.compile(r"^Ethernet Coax Bridge - ")
+START_TIMEOUT = 150
+STEP_TIMEOUT = 60
+# nwinf runs twice within its own bound, and the probe after it may wait for a silent device.
+REFRESH_TIMEOUT = 330
+
+
+class Failed(Exception):
+    pass
+
+
+def desktop():
+    return xwin.Desktop(os.environ["DISPLAY"], os.environ.get("KBR_FBDIR"))
+
+
+def wait_eval(page, expression, what, timeout=STEP_TIMEOUT):
+    def check():
+        try:
+            return page.evaluate(expression, timeout=5)
+        except cdp.CdpError:
+            return None
+    return system.wait_until(check, timeout, what, interval=0.25)
+
+
+def main_window(d):
+    deadline = time.monotonic() + STEP_TIMEOUT
+    while time.monotonic() < deadline:
+        for window in d.windows_any():
+            rc, out = d._xdotool("getwindowname", str(window))
+            if rc == 0 and MAIN_CAPTION.match(out.strip()):
+                return window
+        time.sleep(0.2)
+    raise Failed("no main window")
+
+
+def read_box(d, window, name):
+    """The text of a message box as the screen shows it, in lower-case words."""
+    shots = os.environ.get("KBR_SHOTS", ".")
+    picture = d.screenshot(os.path.join(shots, name + ".png"), window)
+    result = subprocess.run(["tesseract", picture, "-"], capture_output=True, text=True, timeout=60)
+    return " ".join(re.findall(r"[a-z0-9.]+", result.stdout.lower()))
+
+
+def login(password):
+    page = system.find_page(lambda t: t["url"].lower().endswith("/index.html"), START_TIMEOUT, "the login page")
+    wait_eval(page, "document.readyState == 'complete' && document.title == %r" % LOGIN_TITLE,
+              "the login page to load", START_TIMEOUT)
+    page.evaluate("var f = document.forms.login.AdminPswd; f.value = ''; f.focus(); true")
+    page.insert_text(password)
+    page.run_later("document.forms.login.Login.click()")
+    page.close()
+    page = system.find_page(lambda t: t["url"].lower().endswith("/setup.html"), STEP_TIMEOUT, "the setup page")
+    wait_eval(page, "typeof config_loaded != 'undefined' && config_loaded == 1", "the configuration read")
+    page.close()
+    print("logged in")
+
+
+def close_main():
+    d = desktop()
+    d.request_close(main_window(d))
+    d.wait_window("Reminder", timeout=STEP_TIMEOUT)
+    print("Reminder shown")
+
+
+def refresh():
+    d = desktop()
+    reminder = d.wait_window("Reminder", timeout=STEP_TIMEOUT)
+    d.screenshot(os.path.join(os.environ.get("KBR_SHOTS", "."), "reminder.png"), reminder)
+    # OK has the focus and is the default button; the next one is "Refresh IP address".
+    d.key(reminder, "Tab")
+    d.key(reminder, "space")
+    deadline = time.monotonic() + REFRESH_TIMEOUT
+    while time.monotonic() < deadline:
+        boxes = [w for w in d.windows("Reminder") if w != reminder]
+        if boxes:
+            time.sleep(0.5)  # painted
+            print(read_box(d, boxes[0], "verdict"))
+            return
+        time.sleep(0.25)
+    raise Failed("no verdict within %d s" % REFRESH_TIMEOUT)
+
+
+def finish():
+    d = desktop()
+    windows = d.windows("Reminder")
+    if len(windows) != 2:
+        raise Failed("expected the Reminder and its verdict box, found %d windows" % len(windows))
+    reminder, box = sorted(windows)  # the box was made after the Reminder
+    d.key(box, "Return")
+    system.wait_until(lambda: len(d.windows("Reminder")) == 1, STEP_TIMEOUT, "the verdict box to close")
+    d.key(reminder, "Return")
+    d.wait_window("Reminder", timeout=STEP_TIMEOUT, gone=True)
+    print("closed")
+
+
+def main(argv):
+    if not argv:
+        print(__doc__)
+        return 2
+    step, args = argv[0], argv[1:]
+    try:
+        if step == "login":
+            login(args[0])
+        elif step == "close-main":
+            close_main()
+        elif step == "refresh":
+            refresh()
+        elif step == "finish":
+            finish()
+        elif step == "wait-window":
+            desktop().wait_window(args[0], timeout=START_TIMEOUT)
+            print("window %s" % args[0])
+        elif step == "key":
+            d = desktop()
+            d.key(d.wait_window(args[0], timeout=STEP_TIMEOUT), *args[1:])
+        else:
+            print("unknown step %s" % step)
+            return 2
+    except (Failed, xwin.XError, cdp.CdpError, system.SystemError_, OSError) as error:
+        print("%s: %s" % (step, error))
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
