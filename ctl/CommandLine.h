@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/ProgramNames.h"
+
 namespace kbr::ctl {
 
 // The tool's exit codes, as --help and the manual page give them.
@@ -19,8 +21,8 @@ enum ExitCode : int {
     EXIT_LOST = 5,         // the connection broke, or the adaptor stopped answering
 };
 
-inline constexpr const char* DEFAULT_ADDRESS = "192.168.0.20";
-inline constexpr const char* DEFAULT_PORT = "52121";
+inline constexpr const char* DEFAULT_ADDRESS = platform::DEVICE_ADDRESS;
+inline constexpr const char* DEFAULT_PORT = platform::DEVICE_PORT;
 inline constexpr const char* PASSWORD_VARIABLE = "KBR3300_PASSWORD";
 
 enum class Command {

@@ -160,12 +160,12 @@ Surroundings RealSurroundings() {
     return surroundings;
 }
 
-Session::Session(const Invocation& invocation, const Reporter& reporter, Surroundings surroundings)
+CommandSession::CommandSession(const Invocation& invocation, const Reporter& reporter, Surroundings surroundings)
     : invocation_(invocation), reporter_(reporter), surroundings_(std::move(surroundings)) {
     context_.SetTimerLimit(invocation.replyTimeout);
 }
 
-int Session::Execute() {
+int CommandSession::Execute() {
     switch (invocation_.command) {
         case Command::Probe: return Probe();
         case Command::Status: return Status();
@@ -183,12 +183,12 @@ int Session::Execute() {
     return EXIT_USAGE;
 }
 
-Session::Failed Session::Fail(int code, const std::string& message) {
+CommandSession::Failed CommandSession::Fail(int code, const std::string& message) {
     reporter_.Error(code, message);
     return code;
 }
 
-Session::Failed Session::Failure(const RunOutcome& outcome, std::string_view what) {
+CommandSession::Failed CommandSession::Failure(const RunOutcome& outcome, std::string_view what) {
     const std::string step = what.empty() ? StepOf(outcome) : std::string(what);
     if (outcome.lost) return Fail(EXIT_LOST, "lost the connection to " + invocation_.Endpoint() + " during " + step);
     const bool answeredAsAsked = outcome.lastReply && outcome.lastReply->status == 0 &&
@@ -210,7 +210,7 @@ Session::Failed Session::Failure(const RunOutcome& outcome, std::string_view wha
 
 // ---- Steps
 
-std::optional<Session::Failed> Session::Connect() {
+std::optional<CommandSession::Failed> CommandSession::Connect() {
     reporter_.Event("phase", {{"phase", "connect"}, {"address", invocation_.Endpoint()}});
     if (!context_.Connect(invocation_.address, invocation_.port)) {
         return Fail(EXIT_UNREACHABLE, "cannot connect to " + invocation_.Endpoint() +
@@ -219,7 +219,7 @@ std::optional<Session::Failed> Session::Connect() {
     return std::nullopt;
 }
 
-std::optional<Session::Failed> Session::Login() {
+std::optional<CommandSession::Failed> CommandSession::Login() {
     std::optional<std::string> password;
     if (invocation_.passwordFile) {
         std::string error;
@@ -246,8 +246,8 @@ std::optional<Session::Failed> Session::Login() {
     return Fail(EXIT_LOST, said + ": no answer from the adaptor within " + SecondsText(outcome.timerPeriod));
 }
 
-std::optional<Session::Failed> Session::ReadValue(int function, std::string_view callback, std::string_view what,
-                                                  std::string& value) {
+std::optional<CommandSession::Failed> CommandSession::ReadValue(int function, std::string_view callback,
+                                                                std::string_view what, std::string& value) {
     const RunOutcome outcome = context_.Run(function, "");
     const auto* call = outcome.LastCall(callback);
     if (outcome.completion == 0 && call && !call->empty()) {
@@ -257,7 +257,7 @@ std::optional<Session::Failed> Session::ReadValue(int function, std::string_view
     return Failure(outcome, what);
 }
 
-std::optional<Session::Failed> Session::ReadConfig(DeviceConfig& config) {
+std::optional<CommandSession::Failed> CommandSession::ReadConfig(DeviceConfig& config) {
     reporter_.Event("phase", {{"phase", "read-settings"}});
     const RunOutcome outcome = context_.Run(1, "");
     if (outcome.completion != 0) return Failure(outcome, "the settings read");
@@ -269,7 +269,8 @@ std::optional<Session::Failed> Session::ReadConfig(DeviceConfig& config) {
     return std::nullopt;
 }
 
-std::optional<Session::Failed> Session::WriteConfig(const std::vector<PendingValue>& values, DeviceConfig& after) {
+std::optional<CommandSession::Failed> CommandSession::WriteConfig(const std::vector<PendingValue>& values,
+                                                                  DeviceConfig& after) {
     for (const PendingValue& value : values) (void)context_.Run(value.function, value.text);
     reporter_.Event("phase", {{"phase", "write-settings"}});
     const RunOutcome outcome = context_.Run(7, "");
@@ -277,7 +278,7 @@ std::optional<Session::Failed> Session::WriteConfig(const std::vector<PendingVal
     return ReadConfig(after);
 }
 
-std::optional<Session::Failed> Session::ReadDiagnostics(std::string& first, std::string& second) {
+std::optional<CommandSession::Failed> CommandSession::ReadDiagnostics(std::string& first, std::string& second) {
     reporter_.Event("phase", {{"phase", "read-diagnostics"}});
     bool read = false;
     ToolContext::Hooks hooks;
@@ -298,7 +299,7 @@ std::optional<Session::Failed> Session::ReadDiagnostics(std::string& first, std:
     return Failure(outcome, "the diagnostics read");
 }
 
-void Session::ShowConfig(const DeviceConfig& config, bool withSecrets) const {
+void CommandSession::ShowConfig(const DeviceConfig& config, bool withSecrets) const {
     reporter_.Text(Label("Firmware version") + config.firmwareVersion);
     reporter_.Text(Label("Diplexer") + DiplexerText(config.diplexerMode) +
                    (config.diplexerMode == 0 ? " (MoCA D Band)" : " (All Pass)"));
@@ -319,7 +320,7 @@ void Session::ShowConfig(const DeviceConfig& config, bool withSecrets) const {
 
 // ---- Commands
 
-int Session::Probe() {
+int CommandSession::Probe() {
     if (auto failed = Connect()) return *failed;
     std::string productId;
     std::string firmware;
@@ -334,7 +335,7 @@ int Session::Probe() {
     return EXIT_DONE;
 }
 
-int Session::Status() {
+int CommandSession::Status() {
     if (auto failed = Login()) return *failed;
     std::string productId;
     std::string firmware;
@@ -360,7 +361,7 @@ int Session::Status() {
     return EXIT_DONE;
 }
 
-int Session::ConfigGet() {
+int CommandSession::ConfigGet() {
     if (auto failed = Login()) return *failed;
     DeviceConfig config;
     if (auto failed = ReadConfig(config)) return *failed;
@@ -371,7 +372,7 @@ int Session::ConfigGet() {
     return EXIT_DONE;
 }
 
-int Session::ConfigSet() {
+int CommandSession::ConfigSet() {
     std::string error;
     const auto changes = ParseSettingChanges(invocation_.arguments, &error);
     if (!changes) return Fail(EXIT_USAGE, error);
@@ -434,7 +435,7 @@ int Session::ConfigSet() {
     return EXIT_DONE;
 }
 
-int Session::ConfigBackup() {
+int CommandSession::ConfigBackup() {
     const std::string& path = invocation_.arguments[0];
     if (auto failed = Login()) return *failed;
     std::string productId;
@@ -460,7 +461,7 @@ int Session::ConfigBackup() {
     return EXIT_DONE;
 }
 
-int Session::ConfigRestore() {
+int CommandSession::ConfigRestore() {
     const std::string& path = invocation_.arguments[0];
     std::string error;
     const auto text = ReadWholeFile(path, &error);
@@ -511,7 +512,7 @@ int Session::ConfigRestore() {
     return EXIT_DONE;
 }
 
-int Session::Upgrade() {
+int CommandSession::Upgrade() {
     std::string path = invocation_.arguments[0];
     // The operation reads "%20" in a path as a space (the pages send names that way); a name that
     // really holds "%20" is handed over as its open descriptor instead.
@@ -595,7 +596,7 @@ int Session::Upgrade() {
     return Failure(outcome, "");
 }
 
-int Session::Diag() {
+int CommandSession::Diag() {
     if (auto failed = Login()) return *failed;
     if (!invocation_.watch) {
         std::string first;
@@ -645,7 +646,7 @@ int Session::Diag() {
     return EXIT_DONE;
 }
 
-int Session::Reboot() {
+int CommandSession::Reboot() {
     if (auto failed = Login()) return *failed;
     reporter_.Event("phase", {{"phase", "reboot"}});
     const RunOutcome outcome = context_.Run(10, "");
@@ -656,7 +657,7 @@ int Session::Reboot() {
     return EXIT_DONE;
 }
 
-int Session::Wait() {
+int CommandSession::Wait() {
     const auto end = Clock::now() + invocation_.waitTimeout;
     reporter_.Event("phase", {{"phase", "wait"}, {"address", invocation_.Endpoint()}});
     for (;;) {

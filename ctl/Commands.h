@@ -24,9 +24,9 @@ struct Surroundings {
 };
 Surroundings RealSurroundings();
 
-class Session {
+class CommandSession {
 public:
-    Session(const Invocation& invocation, const Reporter& reporter, Surroundings surroundings);
+    CommandSession(const Invocation& invocation, const Reporter& reporter, Surroundings surroundings);
 
     // Runs the command; the exit code.
     int Execute();

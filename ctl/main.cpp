@@ -27,6 +27,6 @@ int main(int argc, char** argv) {
         return EXIT_DONE;
     }
     const Reporter reporter(invocation->json, stdout, stderr);
-    Session session(*invocation, reporter, RealSurroundings());
+    CommandSession session(*invocation, reporter, RealSurroundings());
     return session.Execute();
 }

@@ -11,11 +11,13 @@
 #include <string>
 #include <thread>
 
+#include "platform/ProgramNames.h"
+
 namespace kbr {
 
 // Where the device answers while it is in configuration mode.
-inline constexpr const char* REFRESH_PROBE_ADDRESS = "192.168.0.20";
-inline constexpr const char* REFRESH_PROBE_PORT = "52121";
+inline constexpr const char* REFRESH_PROBE_ADDRESS = platform::DEVICE_ADDRESS;
+inline constexpr const char* REFRESH_PROBE_PORT = platform::DEVICE_PORT;
 inline constexpr int REFRESH_POLL_MS = 1000;
 // Parameter the refresh passes to the helper, twice.
 inline constexpr const char* IP_HELPER_REFRESH_ARGUMENT = "2";

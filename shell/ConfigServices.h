@@ -2,7 +2,7 @@
 // Everything the configuration program does outside its own windows, in one interface: what its
 // page windows' browser hosts need (HostServices: boxes, the prompt box, the file chooser, remote
 // links, the page library), the Reminder, and what start-up needs of the system (sockets, the
-// process list, ending processes, starting the IP helper). The program makes one SystemServices
+// process list, ending processes, starting the IP helper). The program makes one ConfigSystemServices
 // and hands it to everything it creates; tests hand in their own.
 
 #include "browser/HostServices.h"

@@ -13,6 +13,7 @@
 // forwards a read to the ActivePage, so the ActivePage is only ever read on the window thread.
 
 #include "link/DeviceLink.h"
+#include "platform/ProgramNames.h"
 #include "shell/CHtmlDialog.h"
 
 #include <atomic>
@@ -27,8 +28,8 @@ class MainDialog : public CHtmlDialog, public DeviceLink {
     Q_OBJECT
 public:
     static constexpr const char* START_URL = "res://PgPack.dll//Index.html";
-    static constexpr const char* DEVICE_ADDRESS = "192.168.0.20";
-    static constexpr const char* DEVICE_PORT = "52121";
+    static constexpr const char* DEVICE_ADDRESS = platform::DEVICE_ADDRESS;
+    static constexpr const char* DEVICE_PORT = platform::DEVICE_PORT;
     static constexpr const char* RECONNECT_QUESTION =
         "Lost connection to device.  Select 'Yes' to attempt to reconnect?  Select 'No' to close application.";
     // Shown after a reconnect: one slash, lower-case "index.html" (the start URL differs).

@@ -1,8 +1,8 @@
 // KBR3300: the configuration program.
 #include "shell/ConfigApp.h"
-#include "shell/SystemServices.h"
+#include "shell/ConfigSystemServices.h"
 
 int main(int argc, char** argv) {
-    kbr::SystemServices services;
+    kbr::ConfigSystemServices services;
     return kbr::RunConfigProgram(argc, argv, services);
 }

@@ -6,6 +6,7 @@
 // given in the configuration program, WizardServices in the wizard), which show the real box
 // (RunMessageBox) in the programs and record it in tests.
 
+#include "platform/ProgramNames.h"
 #include "widgets/MessageBoxStyle.h"
 
 #include <QString>
@@ -16,8 +17,7 @@ class QWidget;
 
 namespace kbr {
 
-// Caption of boxes that give none of their own: the program file's base name.
-inline constexpr const char* PROGRAM_CAPTION = "KBR3300";
+using platform::PROGRAM_CAPTION;
 
 struct MessageBoxRequest {
     QWidget* owner = nullptr;  // null: no owner window

@@ -9,8 +9,8 @@
 
 namespace kbr::wizard {
 
-inline constexpr std::string_view DEVICE_ADDRESS = "192.168.0.20";
-inline constexpr std::string_view DEVICE_PORT = "52121";
+inline constexpr std::string_view DEVICE_ADDRESS = platform::DEVICE_ADDRESS;
+inline constexpr std::string_view DEVICE_PORT = platform::DEVICE_PORT;
 
 inline constexpr std::string_view WIZARD_PROCESS_NAME = platform::WIZARD_EXECUTABLE;
 inline constexpr std::string_view CONFIG_PROCESS_NAME = platform::CONFIG_EXECUTABLE;
@@ -31,7 +31,7 @@ inline constexpr std::chrono::milliseconds START_LAUNCH_WAIT{3000};
 inline constexpr std::chrono::milliseconds RETRY_LAUNCH_WAIT{3500};
 
 // Texts the user sees (message boxes use these exactly).
-inline constexpr const char* PROGRAM_CAPTION = "KBR3300";
+using platform::PROGRAM_CAPTION;
 inline constexpr const char* TEXT_PROGRAM_RUNNING = "The program is running!";
 inline constexpr const char* CAPTION_REMINDER = "Reminder";
 inline constexpr const char* TEXT_CANNOT_EXECUTE = "Can not execute KBR3300.exe!";

@@ -1,7 +1,7 @@
 #pragma once
 // Everything the wizard's sequence needs from the world outside its own windows: the device
 // connection, starting programs, waiting, message boxes, the process list and the help document.
-// The program uses SystemServices; tests substitute their own.
+// The program uses WizardSystemServices; tests substitute their own.
 
 #include "widgets/MessageBox.h"
 

@@ -1,12 +1,12 @@
 // KBR3300_Wizardd: the setup wizard. It reads no command line and no settings.
 
 #include "wizard/CSimpleWizardApp.h"
-#include "wizard/SystemServices.h"
+#include "wizard/WizardSystemServices.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
-    kbr::wizard::SystemServices services;
+    kbr::wizard::WizardSystemServices services;
     kbr::wizard::CSimpleWizardApp app(services);
     QApplication qtApp(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);

@@ -29,7 +29,7 @@ std::string UsageText() {
            "A simulated KBR3300 in configuration mode: serves the device protocol over TCP.\n"
            "\n"
            "  --listen ADDR:PORT    where to listen (default " +
-           std::string(DEFAULT_LISTEN) +
+           DEFAULT_LISTEN +
            ", which exists only inside a\n"
            "                        private network namespace; port 0 picks a free port)\n"
            "  --password PW         factory login password, the admPswd setting (default \"admin\", 8 characters\n"

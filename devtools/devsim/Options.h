@@ -9,11 +9,12 @@
 
 #include "devtools/devsim/DeviceModel.h"
 #include "devtools/devsim/Faults.h"
+#include "platform/ProgramNames.h"
 
 namespace kbr::devsim {
 
 // Only ever used inside a private network namespace where this address sits on the loopback.
-inline constexpr const char* DEFAULT_LISTEN = "192.168.0.20:52121";
+inline const std::string DEFAULT_LISTEN = std::string(platform::DEVICE_ADDRESS) + ":" + platform::DEVICE_PORT;
 
 struct Options {
     std::string listen = DEFAULT_LISTEN;

@@ -5,7 +5,7 @@
 // KBR_E2E_BOX_LOG, so the test can check texts that it cannot read off the screen.
 
 #include "shell/ConfigApp.h"
-#include "shell/SystemServices.h"
+#include "shell/ConfigSystemServices.h"
 #include "testkit/EngineSanitizerDefaults.h"
 
 #include <QByteArray>
@@ -20,13 +20,13 @@ QByteArray OneLine(const QString& text) {
     return bytes;
 }
 
-class BoxLogServices : public kbr::SystemServices {
+class BoxLogServices : public kbr::ConfigSystemServices {
 public:
     BoxLogServices() : path_(qEnvironmentVariable("KBR_E2E_BOX_LOG")) {}
 
     int ShowBox(const kbr::MessageBoxRequest& request) override {
         WriteLine("box [" + OneLine(request.caption) + "] " + OneLine(request.text) + "\n");
-        const int answer = SystemServices::ShowBox(request);
+        const int answer = ConfigSystemServices::ShowBox(request);
         WriteLine("answer [" + OneLine(request.caption) + "] " + QByteArray::number(answer) + "\n");
         return answer;
     }

@@ -7,7 +7,7 @@
 #include "shell/AboutDialog.h"
 #include "shell/ConfigApp.h"
 #include "shell/MainDialog.h"
-#include "shell/SystemServices.h"
+#include "shell/ConfigSystemServices.h"
 
 #include <QAction>
 #include <QApplication>
@@ -236,7 +236,7 @@ TEST(SystemServicesPages, TheCurrentDirectorysLibraryInAnyLetterCaseIsReadOnce) 
     TempDirectory dir;
     // The library's name in another letter case still counts.
     std::filesystem::copy_file(KBR_TEST_PGPACK, dir.Path() / "pgpack.DLL");
-    SystemServices services;
+    ConfigSystemServices services;
     const PageLibrary* pages = services.Pages();
     ASSERT_NE(pages, nullptr);
     EXPECT_TRUE(pages->Loaded()) << pages->Error();
@@ -250,7 +250,7 @@ TEST(SystemServicesPages, TheCurrentDirectorysLibraryInAnyLetterCaseIsReadOnce) 
 TEST(SystemServicesPages, NoLibraryAnywhereGivesNone) {
     TempDirectory dir;  // no PgPack.dll here, nor in the data directory of a test machine
     if (FindPageLibrary()) GTEST_SKIP() << "a page library is installed in " << PageLibraryDataDirectory();
-    SystemServices services;
+    ConfigSystemServices services;
     EXPECT_EQ(services.Pages(), nullptr);
     // Looked for again later: one that has come since is found.
     std::filesystem::copy_file(KBR_TEST_PGPACK, dir.Path() / "PgPack.dll");

@@ -3,7 +3,7 @@
 // machine is seen or ended.
 #include "platform/Platform.h"
 #include "shell/ConfigApp.h"
-#include "shell/SystemServices.h"
+#include "shell/ConfigSystemServices.h"
 
 #include <QCoreApplication>
 
@@ -17,7 +17,7 @@ namespace kbr {
 namespace {
 
 // The real system with the boxes counted instead of shown.
-class CountedBoxes : public SystemServices {
+class CountedBoxes : public ConfigSystemServices {
 public:
     int ShowBox(const MessageBoxRequest&) override { return ++boxes, ANSWER_OK; }
     int boxes = 0;

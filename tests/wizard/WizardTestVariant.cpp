@@ -7,7 +7,7 @@
 
 #include "DialogScript.h"
 #include "wizard/CSimpleWizardApp.h"
-#include "wizard/SystemServices.h"
+#include "wizard/WizardSystemServices.h"
 
 #include <QApplication>
 #include <QFile>
@@ -15,7 +15,7 @@
 
 namespace {
 
-class TestHookServices : public kbr::wizard::SystemServices {
+class TestHookServices : public kbr::wizard::WizardSystemServices {
 public:
     TestHookServices() : logPath_(qEnvironmentVariable("KBR_WIZARD_TEST_LOG")) {
         for (const QString& step : qEnvironmentVariable("KBR_WIZARD_TEST_STEPS").split(',', Qt::SkipEmptyParts)) {
@@ -25,7 +25,7 @@ public:
 
     void ShowMessage(QWidget* owner, const QString& text, const QString& caption, uint32_t type) override {
         if (logPath_.isEmpty()) {
-            SystemServices::ShowMessage(owner, text, caption, type);
+            WizardSystemServices::ShowMessage(owner, text, caption, type);
             return;
         }
         QString line = "box [" + caption + "] " + text;

@@ -6,7 +6,7 @@
 
 namespace kbr::wizard {
 
-class SystemServices : public WizardServices {
+class WizardSystemServices : public WizardServices {
 public:
     void StartNetworking() override;
     std::unique_ptr<ProbeLink> NewLink() override;

@@ -1,4 +1,4 @@
-#include "wizard/SystemServices.h"
+#include "wizard/WizardSystemServices.h"
 
 #include "platform/Platform.h"
 #include "wizard/HelpDocument.h"
@@ -17,7 +17,7 @@
 
 namespace kbr::wizard {
 
-void SystemServices::StartNetworking() {
+void WizardSystemServices::StartNetworking() {
     const platform::SocketsStart sockets = platform::StartSockets(2, 0);
     if (!sockets.started) {
         if (sockets.major != 2 || sockets.minor != 0) {
@@ -27,25 +27,25 @@ void SystemServices::StartNetworking() {
     }
 }
 
-std::unique_ptr<ProbeLink> SystemServices::NewLink() {
+std::unique_ptr<ProbeLink> WizardSystemServices::NewLink() {
     return std::make_unique<WizardLink>(std::string(DEVICE_ADDRESS), std::string(DEVICE_PORT));
 }
 
-void SystemServices::StartRenewal(const std::string& parameter) {
+void WizardSystemServices::StartRenewal(const std::string& parameter) {
     platform::StartOptions options;
     options.hidden = true;
     options.searchPath = true;
     (void)platform::StartProcess(std::string(RENEWAL_PROGRAM), {parameter}, options);
 }
 
-bool SystemServices::LaunchConfigProgram() {
+bool WizardSystemServices::LaunchConfigProgram() {
     platform::StartOptions options;
     options.hidden = false;
     options.searchPath = false;  // from the current directory only
     return platform::StartProcess(std::string(CONFIG_PROGRAM_PATH), {}, options).started;
 }
 
-void SystemServices::Wait(std::chrono::milliseconds duration) {
+void WizardSystemServices::Wait(std::chrono::milliseconds duration) {
     // Windows are repainted while we wait, but clicks and keys are held back until the wait is
     // over, just as when the thread sleeps.
     // A precise deadline: the configuration program counts on the wizard being there for the whole
@@ -58,13 +58,13 @@ void SystemServices::Wait(std::chrono::milliseconds duration) {
     }
 }
 
-void SystemServices::ShowMessage(QWidget* owner, const QString& text, const QString& caption, uint32_t type) {
+void WizardSystemServices::ShowMessage(QWidget* owner, const QString& text, const QString& caption, uint32_t type) {
     (void)RunMessageBox({owner, text, caption, MBOX_OK | (type & 0xF0)});
 }
 
-bool SystemServices::OtherInstanceRunning() { return wizard::OtherInstanceRunning(platform::ListProcesses()); }
+bool WizardSystemServices::OtherInstanceRunning() { return wizard::OtherInstanceRunning(platform::ListProcesses()); }
 
-void SystemServices::OpenHelp() {
+void WizardSystemServices::OpenHelp() {
     const platform::SystemVersion system = platform::RunningSystemVersion();
     const auto document = HelpDocumentFor(system.windows ? HelpHost::Windows : HelpHost::Linux, system.major);
     if (!document) {

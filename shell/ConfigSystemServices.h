@@ -9,7 +9,7 @@
 
 namespace kbr {
 
-class SystemServices : public ConfigServices {
+class ConfigSystemServices : public ConfigServices {
 public:
     int ShowBox(const MessageBoxRequest& request) override;
     std::optional<QString> AskText(const TextRequest& request) override;

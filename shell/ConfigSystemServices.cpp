@@ -1,4 +1,4 @@
-#include "shell/SystemServices.h"
+#include "shell/ConfigSystemServices.h"
 
 #include "netcheck/ReminderDialog.h"
 
@@ -11,9 +11,9 @@
 
 namespace kbr {
 
-int SystemServices::ShowBox(const MessageBoxRequest& request) { return RunMessageBox(request); }
+int ConfigSystemServices::ShowBox(const MessageBoxRequest& request) { return RunMessageBox(request); }
 
-std::optional<QString> SystemServices::AskText(const TextRequest& request) {
+std::optional<QString> ConfigSystemServices::AskText(const TextRequest& request) {
     bool ok = false;
     const QString text =
         QInputDialog::getText(nullptr, request.caption, request.label, QLineEdit::Normal, request.text, &ok);
@@ -21,13 +21,13 @@ std::optional<QString> SystemServices::AskText(const TextRequest& request) {
     return text;
 }
 
-QStringList SystemServices::ChooseFiles(const FileRequest& request) {
+QStringList ConfigSystemServices::ChooseFiles(const FileRequest& request) {
     return request.engineDialog ? request.engineDialog() : QStringList();
 }
 
-void SystemServices::OpenExternal(const QUrl& url) { QDesktopServices::openUrl(url); }
+void ConfigSystemServices::OpenExternal(const QUrl& url) { QDesktopServices::openUrl(url); }
 
-const PageLibrary* SystemServices::Pages() {
+const PageLibrary* ConfigSystemServices::Pages() {
     if (!pages_) {
         const auto path = FindPageLibrary();
         if (!path) return nullptr;
@@ -37,9 +37,9 @@ const PageLibrary* SystemServices::Pages() {
     return &*pages_;
 }
 
-void SystemServices::ShowReminder() { (void)kbr::ShowReminder(*this, nullptr); }
+void ConfigSystemServices::ShowReminder() { (void)kbr::ShowReminder(*this, nullptr); }
 
-bool SystemServices::InitSockets() {
+bool ConfigSystemServices::InitSockets() {
     // Version 1.1 exactly: a system that offers only another version counts as a failure.
     const platform::SocketsStart sockets = platform::StartSockets(1, 1);
     if (!sockets.started) return false;
@@ -50,13 +50,13 @@ bool SystemServices::InitSockets() {
     return true;
 }
 
-std::vector<platform::ProcessInfo> SystemServices::FindProcesses(std::string_view name) {
+std::vector<platform::ProcessInfo> ConfigSystemServices::FindProcesses(std::string_view name) {
     return platform::FindProcessesByName(name);
 }
 
-bool SystemServices::TerminateAndWait(int64_t pid) { return platform::TerminateAndWait(pid); }
+bool ConfigSystemServices::TerminateAndWait(int64_t pid) { return platform::TerminateAndWait(pid); }
 
-void SystemServices::StartHidden(const std::string& program, const std::vector<std::string>& args) {
+void ConfigSystemServices::StartHidden(const std::string& program, const std::vector<std::string>& args) {
     platform::StartOptions options;
     options.hidden = true;
     options.wait = false;
