@@ -108,7 +108,7 @@ class Session:
             self.desktop = xwin.Desktop(display)
         else:
             self.xvfb = xwin.Xvfb(self.workdir, log=open(os.path.join(self.workdir, "xvfb.log"), "w"))
-            self.desktop = xwin.Desktop(self.xvfb.display, self.xvfb.fbdir)
+            self.desktop = xwin.Desktop(self.xvfb.display)
             self.desktop.park_pointer()  # out of the pictures
 
     def start_system(self):
@@ -146,7 +146,7 @@ class Session:
             log("--- %s log (last 60 of %d lines)" % (name, len(lines)))
             for line in lines[-60:]:
                 log("    " + line)
-        if self.desktop and self.desktop.fbdir:
+        if self.desktop:
             path = os.path.join(self.args.shots or self.workdir, "failure.png")
             try:
                 self.desktop.screenshot(path)
@@ -168,7 +168,7 @@ class Session:
     # -- helpers -------------------------------------------------------------------------------
     def shot(self, name, window=None):
         # Pictures belong to the demo; the test takes one only when a case fails.
-        if self.args.mode != "demo" or not self.shots or not self.desktop.fbdir:
+        if self.args.mode != "demo" or not self.shots:
             return
         os.makedirs(self.shots, exist_ok=True)
         self.shot_number += 1

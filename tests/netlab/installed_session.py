@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """What a user does with the installed product's windows, one step per call, for the network
 lab's installed-product scenarios (installed_product.sh): the pages through the engine's debugging
 port, the native windows through the X server, and a message box read from the screen (OCR), since
@@ -11,8 +11,7 @@ the shipped program has no hook that tells a test what a box says.
     installed_session.py wait-window CAPTION     waits for a window with this caption
     installed_session.py key CAPTION KEY...      keys to the window with this caption
 
-DISPLAY, the frame buffer folder (KBR_FBDIR) and the work folder for pictures (KBR_SHOTS) come from
-the environment; the debugging port is the driver's (kbrdrive.system.DEBUG_PORT). Exit 0 done, 1
+DISPLAY and the folder for pictures (KBR_SHOTS) come from the environment; the debugging port is the driver's (kbrdrive.system.DEBUG_PORT). Exit 0 done, 1
 failed (the reason on standard output)."""
 
 import os
@@ -38,7 +37,7 @@ class Failed(Exception):
 
 
 def desktop():
-    return xwin.Desktop(os.environ["DISPLAY"], os.environ.get("KBR_FBDIR"))
+    return xwin.Desktop(os.environ["DISPLAY"])
 
 
 def wait_eval(page, expression, what, timeout=STEP_TIMEOUT):

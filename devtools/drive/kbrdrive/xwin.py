@@ -1,14 +1,14 @@
 """Windows of the programs under an X server: an Xvfb of our own, finding windows by caption,
-keys through xdotool, a close request as a window manager sends it, and screenshots from Xvfb's
-frame buffer file, written as PNG."""
+keys through xdotool, a close request as a window manager sends it (python3-xlib), and
+screenshots taken from the X server (python3-pil), written as PNG."""
 
 import os
 import re
-import socket
-import struct
 import subprocess
 import time
-import zlib
+
+from PIL import ImageGrab  # python3-pil
+from Xlib import X, display as xdisplay, error as xerror, protocol  # python3-xlib
 
 from .common import end_process
 
@@ -18,15 +18,12 @@ class XError(Exception):
 
 
 class Xvfb:
-    """An X server without a display. Its screen is kept in a file (-fbdir) for screenshots."""
+    """An X server without a display."""
 
     def __init__(self, workdir, size="1280x1024x24", log=None):
-        self.fbdir = os.path.join(workdir, "xvfb")
-        os.makedirs(self.fbdir, exist_ok=True)
         read_end, write_end = os.pipe()
         self.process = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", size, "-fbdir", self.fbdir,
-             "-nolisten", "tcp", "-noreset"],
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", size, "-nolisten", "tcp", "-noreset"],
             pass_fds=(write_end,), stdout=log or subprocess.DEVNULL, stderr=log or subprocess.DEVNULL)
         os.close(write_end)
         number = b""
@@ -50,9 +47,8 @@ class Xvfb:
 class Desktop:
     """What a user does with windows: find, read, answer, close, photograph."""
 
-    def __init__(self, display, fbdir=None):
+    def __init__(self, display):
         self.display = display
-        self.fbdir = fbdir
         self.env = dict(os.environ, DISPLAY=display)
 
     # -- xdotool -----------------------------------------------------------------------------
@@ -128,97 +124,34 @@ class Desktop:
 
     # -- a close request, as the title bar's close button makes it -------------------------------
     def request_close(self, window):
-        """Sends WM_DELETE_WINDOW (ICCCM) to the window, speaking the X protocol directly."""
-        number = self.display.lstrip(":").split(".")[0]
-        sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        sock.settimeout(10)
+        """Sends WM_DELETE_WINDOW (ICCCM) to the window, as a window manager does."""
         try:
-            sock.connect("/tmp/.X11-unix/X" + number)
-            sock.sendall(struct.pack("<BxHHHHxx", 0x6C, 11, 0, 0, 0))  # little-endian, no auth
-            head = _recv_exact(sock, 8)
-            if head[0] != 1:
-                raise XError("the X server refused the connection")
-            _recv_exact(sock, struct.unpack("<H", head[6:8])[0] * 4)
-
-            def intern(name):
-                data = name.encode("ascii")
-                pad = (4 - len(data) % 4) % 4
-                sock.sendall(struct.pack("<BBHHxx", 16, 0, 2 + (len(data) + pad) // 4, len(data)) + data + b"\0" * pad)
-                reply = _recv_exact(sock, 32)
-                if reply[0] != 1:
-                    raise XError("InternAtom %s failed" % name)
-                return struct.unpack("<I", reply[8:12])[0]
-
-            protocols, delete = intern("WM_PROTOCOLS"), intern("WM_DELETE_WINDOW")
-            event = struct.pack("<BBHII", 33, 32, 0, window, protocols) + struct.pack("<IIIII", delete, 0, 0, 0, 0)
-            sock.sendall(struct.pack("<BBHII", 25, 0, 11, window, 0) + event)  # SendEvent
-            sock.sendall(struct.pack("<BxH", 43, 1))  # GetInputFocus: a round trip
-            reply = _recv_exact(sock, 32)
-            if reply[0] != 1:
-                raise XError("the close request was refused (X error %d)" % reply[1])
+            connection = xdisplay.Display(self.display)
+        except (xerror.DisplayError, OSError) as failure:
+            raise XError("cannot reach the X server: %s" % failure)
+        try:
+            target = connection.create_resource_object("window", window)
+            protocols = connection.intern_atom("WM_PROTOCOLS")
+            delete = connection.intern_atom("WM_DELETE_WINDOW")
+            event = protocol.event.ClientMessage(window=target, client_type=protocols,
+                                                 data=(32, [delete, X.CurrentTime, 0, 0, 0]))
+            target.send_event(event, event_mask=X.NoEventMask)
+            connection.sync()  # a round trip: the request was taken, or its error is raised
+        except xerror.XError as failure:
+            raise XError("the close request was refused: %s" % failure)
         finally:
-            sock.close()
+            connection.close()
 
     # -- screenshots ---------------------------------------------------------------------------
     def screenshot(self, path, window=None, margin=0):
         """Writes the screen, or one window with a margin around it, as a PNG file."""
-        if not self.fbdir:
-            raise XError("no frame buffer file to take a picture from")
-        box = None
+        try:
+            picture = ImageGrab.grab(xdisplay=self.display)
+        except OSError as failure:
+            raise XError("no screenshot: %s" % failure)
         if window is not None:
             x, y, w, h = self.geometry(window)
-            box = (x - margin, y - margin, w + 2 * margin, h + 2 * margin)
-        width, height, rgb = read_xwd(os.path.join(self.fbdir, "Xvfb_screen0"), box)
-        write_png(path, width, height, rgb)
+            picture = picture.crop((max(0, x - margin), max(0, y - margin),
+                                    min(picture.width, x + w + margin), min(picture.height, y + h + margin)))
+        picture.save(path, "PNG")
         return path
-
-
-def _recv_exact(sock, n):
-    data = b""
-    while len(data) < n:
-        chunk = sock.recv(n - len(data))
-        if not chunk:
-            raise XError("the X server closed the connection")
-        data += chunk
-    return data
-
-
-def read_xwd(path, box=None):
-    """Reads a 24/32-bit XWD file (Xvfb's screen). Returns width, height and RGB rows (bytes),
-    cropped to box = (x, y, w, h), clipped to the screen."""
-    with open(path, "rb") as f:
-        data = f.read()
-    fields = struct.unpack(">25I", data[:100])
-    header_size, width, height = fields[0], fields[4], fields[5]
-    byte_order, bpp, stride = fields[7], fields[11], fields[12]
-    red_mask, ncolors = fields[14], fields[19]
-    if bpp != 32:
-        raise XError("only 32 bits per pixel are supported (got %d)" % bpp)
-    offset = header_size + ncolors * 12
-    x0, y0, w, h = box if box else (0, 0, width, height)
-    x0, y0 = max(0, x0), max(0, y0)
-    w, h = min(w, width - x0), min(h, height - y0)
-    # Pixel bytes in memory: B G R X for little-endian with red in 0xff0000.
-    little = byte_order == 0
-    r_at, g_at, b_at = (2, 1, 0) if little == (red_mask == 0xFF0000) else (1, 2, 3)
-    rows = []
-    for row in range(y0, y0 + h):
-        start = offset + row * stride + x0 * 4
-        line = data[start:start + w * 4]
-        rgb = bytearray(w * 3)
-        rgb[0::3] = line[r_at::4]
-        rgb[1::3] = line[g_at::4]
-        rgb[2::3] = line[b_at::4]
-        rows.append(bytes(rgb))
-    return w, h, rows
-
-
-def write_png(path, width, height, rows):
-    def chunk(kind, body):
-        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF)
-
-    raw = b"".join(b"\0" + row for row in rows)
-    png = (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)) +
-           chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
-    with open(path, "wb") as f:
-        f.write(png)
