@@ -13,11 +13,13 @@
 #   <prefix>/share/kbr3300/PgPack.dll           the page library: searched after the current
 #                                               directory (KBR_PAGE_DATADIR)
 #   <prefix>/share/kbr3300/doc/*.htm            the DHCP help documents, linked in as doc/
-#   <prefix>/share/applications/kbr3300.desktop desktop entry (runs the launcher)
-#   <prefix>/share/icons/hicolor/scalable/apps/kbr3300.svg
+#   <prefix>/share/applications/<app id>.desktop desktop entry (runs the launcher)
+#   <prefix>/share/metainfo/<app id>.metainfo.xml AppStream: how software centres list the program
+#   <prefix>/share/icons/hicolor/scalable/apps/kbr3300.svg  the icon (also built into both programs)
+#   <prefix>/share/doc/kbr3300/copyright, changelog.Debian.gz
 #
 # The developers' package (component "devtools"): kbr3300-devsim, kbr3300-talk, kbr3300-image in
-# <prefix>/bin.
+# <prefix>/bin, with their copyright and changelog.
 #
 # The wizard starts "./KBR3300" and opens "doc/..." relative to its current directory, and runs
 # `ipconfig` from the search path; the IP helper writes ipinfo.tmp and nicinfo.tmp into the current
@@ -37,6 +39,36 @@ set(KBR_INSTALL_HELPDIR ${CMAKE_INSTALL_DATADIR}/kbr3300/doc)
 set(KBR_INSTALL_FULL_HELPDIR ${CMAKE_INSTALL_FULL_DATADIR}/kbr3300/doc)
 set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME kbr3300)
 
+# Who answers for the packages, where the project lives, and under which licence it is given: set
+# here once, used by the packages' control fields, copyright files, changelogs and the AppStream
+# metadata.
+set(KBR_MAINTAINER "KBR3300 tools <maintainers@kbr3300.org>")
+set(KBR_PROJECT_URL "https://kbr3300.org")
+set(KBR_LICENSE_SPDX "LicenseRef-proprietary")
+set(KBR_LICENSE_DEP5 "proprietary")
+# Debian's revision of the packaging of this release (the changelog's and the packages' version).
+set(KBR_DEB_REVISION 1)
+# The release's date: the build's, or SOURCE_DATE_EPOCH's where a reproducible build sets it.
+string(TIMESTAMP KBR_RELEASE_DATE "%Y-%m-%d" UTC)
+string(TIMESTAMP KBR_RELEASE_DATE_RFC2822 "%a, %d %b %Y %H:%M:%S +0000" UTC)
+
+# Each package's copyright file and changelog (Debian keeps changelogs compressed, without a time
+# stamp in the gzip header).
+find_program(KBR_GZIP gzip)
+function(kbr_install_package_documents package component)
+  set(KBR_DEB_PACKAGE ${package})
+  set(_dir ${CMAKE_BINARY_DIR}/packaging/doc/${package})
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/copyright.in ${_dir}/copyright @ONLY)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.in ${_dir}/changelog.Debian @ONLY)
+  add_custom_command(OUTPUT ${_dir}/changelog.Debian.gz
+    COMMAND ${KBR_GZIP} -9nkf ${_dir}/changelog.Debian
+    DEPENDS ${_dir}/changelog.Debian
+    VERBATIM)
+  add_custom_target(kbr_${component}_changelog ALL DEPENDS ${_dir}/changelog.Debian.gz)
+  install(FILES ${_dir}/copyright ${_dir}/changelog.Debian.gz
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
+endfunction()
+
 # ---- the developers' package ----------------------------------------------------------------------
 foreach(_tool IN ITEMS kbr3300-devsim kbr3300-talk kbr3300-image)
   if(TARGET ${_tool})
@@ -47,24 +79,26 @@ endforeach()
 if(WIN32)
   return()  # the Windows build is tested here, not installed
 endif()
+kbr_install_package_documents(kbr3300-devtools devtools)
+kbr_install_package_documents(kbr3300 kbr3300)
 
 # ---- the user's package ---------------------------------------------------------------------------
-# kbr3300ctl with its manual page, compressed as Debian keeps them, and its bash completion.
-install(TARGETS kbr3300ctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-set(_kbr_ctl_man ${PROJECT_SOURCE_DIR}/packaging/kbr3300ctl.1)
-find_program(KBR_GZIP gzip)
-if(KBR_GZIP)
-  set(_kbr_ctl_man_gz ${CMAKE_BINARY_DIR}/packaging/kbr3300ctl.1.gz)
-  add_custom_command(OUTPUT ${_kbr_ctl_man_gz}
-    COMMAND ${CMAKE_COMMAND} -E copy ${_kbr_ctl_man} ${CMAKE_BINARY_DIR}/packaging/kbr3300ctl.1
-    COMMAND ${KBR_GZIP} -9nf ${CMAKE_BINARY_DIR}/packaging/kbr3300ctl.1
-    DEPENDS ${_kbr_ctl_man}
+# A manual page, compressed as Debian keeps them: from a page written once in roff (the version
+# and date filled in from the build), or made from a program's own --help and --version.
+function(kbr_install_manual name source component)
+  set(_page ${CMAKE_BINARY_DIR}/packaging/man/${name}.1)
+  configure_file(${source} ${_page} @ONLY)
+  add_custom_command(OUTPUT ${_page}.gz
+    COMMAND ${KBR_GZIP} -9nkf ${_page}
+    DEPENDS ${_page}
     VERBATIM)
-  add_custom_target(kbr3300ctl_manual ALL DEPENDS ${_kbr_ctl_man_gz})
-  install(FILES ${_kbr_ctl_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-else()
-  install(FILES ${_kbr_ctl_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-endif()
+  add_custom_target(kbr_manual_${name} ALL DEPENDS ${_page}.gz)
+  install(FILES ${_page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
+endfunction()
+
+# kbr3300ctl with its manual page and its bash completion.
+install(TARGETS kbr3300ctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+kbr_install_manual(kbr3300ctl ${PROJECT_SOURCE_DIR}/packaging/kbr3300ctl.1 kbr3300)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/kbr3300ctl.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME kbr3300ctl)
 
@@ -83,7 +117,12 @@ install(FILES ${PROJECT_SOURCE_DIR}/dhcp-help/xp.htm ${PROJECT_SOURCE_DIR}/dhcp-
 
 configure_file(${PROJECT_SOURCE_DIR}/packaging/kbr3300.in ${CMAKE_BINARY_DIR}/packaging/kbr3300 @ONLY)
 install(PROGRAMS ${CMAKE_BINARY_DIR}/packaging/kbr3300 DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/kbr3300.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+kbr_install_manual(kbr3300 ${PROJECT_SOURCE_DIR}/packaging/kbr3300.1.in kbr3300)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/kbr3300.desktop.in ${CMAKE_BINARY_DIR}/packaging/${KBR_APP_ID}.desktop @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/${KBR_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/kbr3300.metainfo.xml.in
+               ${CMAKE_BINARY_DIR}/packaging/${KBR_APP_ID}.metainfo.xml @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/${KBR_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/kbr3300.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
@@ -91,32 +130,43 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/kbr3300.svg
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kbr3300)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "KBR3300 tools <kbr3300-tools@localhost>")
+# The first packaging of each release: Debian's revision after the program's version, whose
+# changes changelog.Debian.gz records.
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${KBR_DEB_REVISION})
+set(CPACK_PACKAGE_CONTACT "${KBR_MAINTAINER}")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL kbr3300 devtools)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${KBR_PROJECT_URL})
+set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_KBR3300_PACKAGE_NAME kbr3300)
-set(CPACK_COMPONENT_KBR3300_DESCRIPTION
-    "Setup wizard and configuration program for the KBR3300 coax adaptor\n"
-    "The setup wizard finds a KBR3300 Ethernet-to-coax (MoCA) adaptor in configuration mode at\n"
-    "192.168.0.20 and starts the configuration program, which reads and changes the adaptor's\n"
-    "settings and upgrades its firmware through local HTML pages in an embedded browser.\n"
-    "kbr3300ctl does the same from the command line, for scripts: status, settings backup and\n"
-    "restore, firmware upgrade with progress, JSON output.")
-string(REPLACE ";" "" CPACK_COMPONENT_KBR3300_DESCRIPTION "${CPACK_COMPONENT_KBR3300_DESCRIPTION}")
-# The browser engine's helper process is not a library the programs link; ipconfig and nwinf read
-# the system's interfaces and run its DHCP client.
-set(CPACK_DEBIAN_KBR3300_PACKAGE_DEPENDS "libqt6webenginecore6-bin, xdg-utils")
-set(CPACK_DEBIAN_KBR3300_PACKAGE_RECOMMENDS "network-manager | isc-dhcp-client")
+# Debian shows the first line as the summary and the rest as the description, lines of at most
+# 80 characters.
+string(CONCAT CPACK_COMPONENT_KBR3300_DESCRIPTION
+    "setup wizard and configuration program for the KBR3300 coax adaptor\n"
+    "The setup wizard finds a KBR3300 Ethernet-to-coax (MoCA) adaptor in\n"
+    "configuration mode at 192.168.0.20 and starts the configuration program,\n"
+    "which reads and changes the adaptor's settings and upgrades its firmware\n"
+    "through local HTML pages in an embedded browser. kbr3300ctl does the same\n"
+    "from the command line, for scripts: status, settings backup and restore,\n"
+    "firmware upgrade with progress, JSON output.")
+# Beyond the libraries the programs link: the browser engine's helper process, the icon engine
+# that draws the SVG icon, and the desktop's opener for help documents and links.
+set(CPACK_DEBIAN_KBR3300_PACKAGE_DEPENDS "libqt6webenginecore6-bin, libqt6svg6, xdg-utils")
+# The IP helpers renew the PC's address through the DHCP client that holds it: NetworkManager on
+# a desktop, else ISC dhclient (ifupdown) or systemd-networkd; without any of them the programs
+# still configure the adaptor, and the helpers say that there is nothing to renew.
+set(CPACK_DEBIAN_KBR3300_PACKAGE_RECOMMENDS "network-manager | isc-dhcp-client | systemd")
 
 set(CPACK_DEBIAN_DEVTOOLS_PACKAGE_NAME kbr3300-devtools)
 set(CPACK_DEBIAN_DEVTOOLS_PACKAGE_SECTION devel)
-set(CPACK_COMPONENT_DEVTOOLS_DESCRIPTION
-    "KBR3300 developer tools: adaptor simulator, protocol talk, image tool\n"
-    "kbr3300-devsim answers as a KBR3300 adaptor does, kbr3300-talk holds a short conversation\n"
-    "with an adaptor or the simulator, and kbr3300-image describes and builds firmware images.")
+string(CONCAT CPACK_COMPONENT_DEVTOOLS_DESCRIPTION
+    "developer tools for the KBR3300 coax adaptor\n"
+    "kbr3300-devsim answers as a KBR3300 adaptor in configuration mode does,\n"
+    "kbr3300-talk holds a short conversation with an adaptor or the simulator,\n"
+    "and kbr3300-image describes and builds firmware images.")
 include(CPack)

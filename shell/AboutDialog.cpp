@@ -1,7 +1,7 @@
 #include "shell/AboutDialog.h"
 
 #include "ProgramVersion.h"
-#include "shell/ProgramIcon.h"
+#include "widgets/ProductIcon.h"
 
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -13,7 +13,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("About KBR3300"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     auto* icon = new QLabel(this);
-    icon->setPixmap(ProgramIcon().pixmap(32, 32));
+    icon->setPixmap(ProductIcon().pixmap(32, 32));
     version_ = new QLabel(QStringLiteral("KBR3300 Version 1.0.0"), this);
     version_->setProperty("controlId", 1008);
     version_->setText(QString::asprintf("%s", PROGRAM_VERSION));

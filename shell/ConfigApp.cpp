@@ -3,7 +3,7 @@
 #include "browser/ResScheme.h"
 #include "shell/ConfigServices.h"
 #include "shell/MainDialog.h"
-#include "shell/ProgramIcon.h"
+#include "widgets/ProductIcon.h"
 
 #include <QApplication>
 
@@ -45,8 +45,7 @@ int ConfigApp::Run(const std::function<int()>& runMainDialog) {
 int RunConfigProgram(int argc, char** argv, ConfigServices& services) {
     PrepareBrowserEngine();  // before the application object
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("KBR3300"));
-    QApplication::setWindowIcon(ProgramIcon());
+    ApplyDesktopIdentity();
     ConfigApp config(services);
     return config.Run([&services] {
         MainDialog dialog(services);

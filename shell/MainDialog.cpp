@@ -3,7 +3,7 @@
 #include "shell/AboutDialog.h"
 #include "shell/ConfigServices.h"
 #include "shell/DeviceEvents.h"
-#include "shell/ProgramIcon.h"
+#include "widgets/ProductIcon.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -21,7 +21,7 @@ MainDialog::MainDialog(ConfigServices& services, std::string address, std::strin
     : CHtmlDialog(services, QString::fromLatin1(START_URL), parent),
       endpointAddress_(std::move(address)),
       endpointPort_(std::move(port)) {
-    setWindowIcon(ProgramIcon());
+    setWindowIcon(ProductIcon());
     SetLink(this);  // its own link; it is its own ActivePage from the start
 }
 
@@ -51,7 +51,7 @@ bool MainDialog::OnInitDialog() {
     connect(aboutAction_, &QAction::triggered, this, &MainDialog::ShowAbout);
     HtmlCtrl().SetExtraContextActions({aboutAction_});
 
-    setWindowIcon(ProgramIcon());
+    setWindowIcon(ProductIcon());
     deviceAddress_ = endpointAddress_;
     devicePort_ = endpointPort_;
     // While the window is initialised, before it is shown: nothing is on screen while the window

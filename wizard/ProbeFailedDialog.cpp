@@ -1,6 +1,6 @@
 #include "wizard/ProbeFailedDialog.h"
 
-#include "wizard/WizardIcon.h"
+#include "widgets/ProductIcon.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -18,7 +18,7 @@ constexpr int DIALOG_HEIGHT = 174;
 ProbeFailedDialog::ProbeFailedDialog() : QDialog(nullptr) {
     setObjectName("ProbeFailedDialog");
     setWindowTitle(CAPTION);
-    setWindowIcon(WizardIcon());
+    setWindowIcon(ProductIcon());
     setModal(true);
 
     auto* checks = new QLabel(TEXT_CHECKS, this);

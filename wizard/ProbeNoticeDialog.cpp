@@ -1,6 +1,6 @@
 #include "wizard/ProbeNoticeDialog.h"
 
-#include "wizard/WizardIcon.h"
+#include "widgets/ProductIcon.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -24,13 +24,13 @@ constexpr int EXPOSE_WAIT_MS = 1000;
 ProbeNoticeDialog::ProbeNoticeDialog() : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
     setObjectName("ProbeNoticeDialog");
     setWindowTitle(CAPTION);
-    setWindowIcon(WizardIcon());
+    setWindowIcon(ProductIcon());
     setModal(false);
     setAttribute(Qt::WA_DeleteOnClose, false);
 
     auto* layout = new QHBoxLayout(this);
     auto* icon = new QLabel(this);
-    icon->setPixmap(WizardIcon().pixmap(32, 32));
+    icon->setPixmap(ProductIcon().pixmap(32, 32));
     auto* text = new QLabel(TEXT, this);
     text->setObjectName("noticeText");
     layout->addWidget(icon);

@@ -5,10 +5,13 @@
 
 #include <QApplication>
 
+#include "widgets/ProductIcon.h"
+
 int main(int argc, char** argv) {
     kbr::wizard::WizardSystemServices services;
     kbr::wizard::CSimpleWizardApp app(services);
     QApplication qtApp(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    kbr::ApplyDesktopIdentity();
     return app.Run();
 }

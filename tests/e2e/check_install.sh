@@ -29,8 +29,8 @@ done
 # them, and a user typing `ipconfig` must not release the PC's leases.
 on_path=$(cd "$p/bin" && ls | tr '\n' ' ')
 [[ $on_path == "kbr3300 kbr3300ctl " ]] || fail "bin/ holds more than the launcher and kbr3300ctl: $on_path"
-for file in share/kbr3300/PgPack.dll share/kbr3300/doc/linux.htm share/kbr3300/doc/xp.htm \
-            share/kbr3300/doc/vista.htm share/applications/kbr3300.desktop \
+for file in share/metainfo/org.kbr3300.Setup.metainfo.xml share/doc/kbr3300/copyright share/kbr3300/PgPack.dll share/kbr3300/doc/linux.htm share/kbr3300/doc/xp.htm \
+            share/kbr3300/doc/vista.htm share/applications/org.kbr3300.Setup.desktop \
             share/icons/hicolor/scalable/apps/kbr3300.svg share/man/man1/kbr3300ctl.1.gz \
             share/bash-completion/completions/kbr3300ctl; do
     [[ -s $p/$file ]] || fail "$file is missing"
@@ -82,10 +82,10 @@ fi
 [[ -z $(ls -A "$work/elsewhere") ]] || fail "the launcher wrote through a link: $(ls -A "$work/elsewhere")"
 grep -qx "PWD=$work/runtime/kbr3300" <<< "$report" || fail "the launcher does not start the wizard in its run folder: $report"
 [[ -L $work/runtime/kbr3300/KBR3300 && -L $work/runtime/kbr3300/doc ]] || fail "the run folder lacks the program or doc links"
-grep -qx "Exec=kbr3300" "$p/share/applications/kbr3300.desktop" || fail "the desktop entry does not run the launcher"
-grep -qx "Icon=kbr3300" "$p/share/applications/kbr3300.desktop" || fail "the desktop entry has no icon"
+grep -qx "Exec=kbr3300" "$p/share/applications/org.kbr3300.Setup.desktop" || fail "the desktop entry does not run the launcher"
+grep -qx "Icon=kbr3300" "$p/share/applications/org.kbr3300.Setup.desktop" || fail "the desktop entry has no icon"
 if command -v desktop-file-validate > /dev/null; then
-    desktop-file-validate "$p/share/applications/kbr3300.desktop" || fail "desktop entry not valid"
+    desktop-file-validate "$p/share/applications/org.kbr3300.Setup.desktop" || fail "desktop entry not valid"
 fi
 
 if command -v cpack > /dev/null && command -v dpkg-deb > /dev/null && [[ -f $build/CPackConfig.cmake ]]; then
@@ -104,7 +104,7 @@ if command -v cpack > /dev/null && command -v dpkg-deb > /dev/null && [[ -f $bui
         else
             contents=$(dpkg-deb -c "$deb")
             for file in "$helpers"/KBR3300_Wizardd "$helpers"/KBR3300 "$helpers"/nwinf "$helpers"/ipconfig bin/kbr3300 share/kbr3300/PgPack.dll \
-                        share/applications/kbr3300.desktop bin/kbr3300ctl share/man/man1/kbr3300ctl.1.gz \
+                        share/applications/org.kbr3300.Setup.desktop bin/kbr3300ctl share/man/man1/kbr3300ctl.1.gz \
                         share/bash-completion/completions/kbr3300ctl; do
                 grep -q "$file\$" <<< "$contents" || fail "$file is not in $(basename "$deb")"
             done
