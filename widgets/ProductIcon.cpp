@@ -7,7 +7,7 @@
 namespace kbr {
 
 QIcon ProductIcon() {
-    return QIcon::fromTheme(QString::fromLatin1(PRODUCT_ICON_NAME), QIcon(QStringLiteral(":/kbr3300/product.svg")));
+    return QIcon::fromTheme(QString::fromLatin1(PRODUCT_ICON_NAME), QIcon(QStringLiteral(":/kbr3300/kbr3300.svg")));
 }
 
 void ApplyDesktopIdentity() {

@@ -56,6 +56,7 @@ echo "installed $(basename "$deb") in $(seconds_since "$t0") s"
 DESKTOP_FILE=$(dpkg -L kbr3300 | grep '/share/applications/[^/]*\.desktop$')
 HELPERS=$(dirname "$(dpkg -L kbr3300 | grep '/KBR3300_Wizardd$')")
 EXEC=$(sed -n 's/^Exec=//p' "$DESKTOP_FILE")
+WINDOW_CLASS=$(sed -n 's/^StartupWMClass=//p' "$DESKTOP_FILE")
 [[ -n $EXEC ]] || { echo "FAIL: the desktop entry has no Exec line"; exit 1; }
 # What lab.sh gives the user's search path: the installed helpers, not the build's.
 LAB_IPCONFIG=$HELPERS/ipconfig LAB_NWINF=$HELPERS/nwinf
@@ -119,6 +120,7 @@ wizard_renews_and_launches() {  # PASSWORD
     t0=$(date +%s.%N)
     session login "$1" || lab_fail "no login from the desktop entry"
     echo "desktop entry to logged in: $(seconds_since "$t0") s"
+    session identity "^Ethernet Coax Bridge - " "$WINDOW_CLASS" || lab_fail "the main window is not the desktop entry's"
     pc_has_address_in 192.168.0. || lab_fail "the PC does not hold the adaptor's lease: $(pc_address)"
     expect_dhcp adaptor ACK
     ! program_running KBR3300_Wizardd || lab_fail "the wizard still runs beside the configuration program"
@@ -161,6 +163,7 @@ user-nm-no-rights)
     adaptor_config_mode
     start_from_desktop_entry 65534
     session wait-window "Connection failed" || lab_fail "no failure dialog"
+    session identity "^Connection failed\$" "$WINDOW_CLASS" || lab_fail "the wizard's window is not the desktop entry's"
     pc_has_address_in 10.0.0. || lab_fail "the PC lost its lease: $(pc_address)"
     grep -q 'ipconfig: release failed.*no rights' "$LAB_WORK/home-65534/.local/state/kbr3300/log" \
         || lab_fail "the reason was not logged: $(cat "$LAB_WORK/home-65534/.local/state/kbr3300/log" 2>/dev/null)"

@@ -10,6 +10,8 @@ the shipped program has no hook that tells a test what a box says.
     installed_session.py finish                  OK on the verdict box and on the Reminder
     installed_session.py wait-window CAPTION     waits for a window with this caption
     installed_session.py key CAPTION KEY...      keys to the window with this caption
+    installed_session.py identity CAPTION CLASS  the window's class is CLASS (the desktop entry's
+                                                 StartupWMClass) and its icon is the product's
 
 DISPLAY and the folder for pictures (KBR_SHOTS) come from the environment; the debugging port is the driver's (kbrdrive.system.DEBUG_PORT). Exit 0 done, 1
 failed (the reason on standard output)."""
@@ -23,6 +25,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "devtools", "drive"))
 
 from kbrdrive import cdp, system, xwin  # noqa: E402
+from Xlib import X, display as xdisplay  # noqa: E402  (python3-xlib)
 
 LOGIN_TITLE = "Ethernet Coax Bridge - Login"
 MAIN_CAPTION = re.compile(r"^Ethernet Coax Bridge - ")
@@ -120,6 +123,59 @@ def finish():
     print("closed")
 
 
+def near(pixel, colour, slack=60):
+    return all(abs(a - b) <= slack for a, b in zip(pixel, colour))
+
+
+def identity(caption, window_class):
+    """Checks what a dock sees of the window: its WM_CLASS, and that its icon (_NET_WM_ICON) is the
+    product's picture: a blue tile with a white ring and a white dot in the middle."""
+    d = desktop()
+    pattern = re.compile(caption)
+    window = None
+    deadline = time.monotonic() + STEP_TIMEOUT
+    while window is None and time.monotonic() < deadline:
+        for candidate in d.windows_any():
+            rc, out = d._xdotool("getwindowname", str(candidate))
+            if rc == 0 and pattern.search(out.strip()):
+                window = candidate
+                break
+        time.sleep(0.2)
+    if window is None:
+        raise Failed("no window %r" % caption)
+    connection = xdisplay.Display(os.environ["DISPLAY"])
+    try:
+        target = connection.create_resource_object("window", window)
+        got = target.get_wm_class()
+        if not got or got[1] != window_class:
+            raise Failed("window %r has the class %r, the desktop entry names %r" % (caption, got, window_class))
+        icon = target.get_full_property(connection.intern_atom("_NET_WM_ICON"), X.AnyPropertyType)
+    finally:
+        connection.close()
+    values = list(icon.value) if icon else []
+    images = {}
+    at = 0
+    while at + 2 <= len(values):
+        w, h = values[at], values[at + 1]
+        images[w] = (h, values[at + 2:at + 2 + w * h])
+        at += 2 + w * h
+    if 64 not in images:
+        raise Failed("window %r has no 64-pixel icon (sizes %s)" % (caption, sorted(images)))
+    _, pixels = images[64]
+
+    def rgb(x, y):
+        argb = pixels[y * 64 + x]
+        return (argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF
+
+    white, blue = (255, 255, 255), (0x1F, 0x4E, 0x9A)
+    # Centre (32, 32): the dot; radius 10: the tile; radius 17: the ring; radius 27: the tile.
+    expected = [((32, 32), white), ((42, 32), blue), ((49, 32), white), ((59, 32), blue), ((32, 5), blue)]
+    for (x, y), colour in expected:
+        if not near(rgb(x, y), colour):
+            raise Failed("window %r: the icon is not the product's (pixel %d,%d is %s)" % (caption, x, y, rgb(x, y)))
+    print("window %r: class %s, the product's icon" % (caption, window_class))
+
+
 def main(argv):
     if not argv:
         print(__doc__)
@@ -137,6 +193,8 @@ def main(argv):
         elif step == "wait-window":
             desktop().wait_window(args[0], timeout=START_TIMEOUT)
             print("window %s" % args[0])
+        elif step == "identity":
+            identity(args[0], args[1])
         elif step == "key":
             d = desktop()
             d.key(d.wait_window(args[0], timeout=STEP_TIMEOUT), *args[1:])
