@@ -69,6 +69,33 @@ function(kbr_install_package_documents package component)
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
 endfunction()
 
+# A manual page, compressed as Debian keeps them: from a page written once in roff (the version
+# and date filled in from the build), or made by help2man from a program's own --help, so that
+# nothing is copied by hand between the two.
+function(kbr_install_manual name source component)
+  set(_page ${CMAKE_BINARY_DIR}/packaging/man/${name}.1)
+  configure_file(${source} ${_page} @ONLY)
+  _kbr_install_compressed_manual(${name} ${_page} ${component})
+endfunction()
+function(kbr_install_help_manual target summary component)
+  find_program(KBR_HELP2MAN help2man REQUIRED)  # scripts/install-deps installs it
+  set(_page ${CMAKE_BINARY_DIR}/packaging/man/${target}.1)
+  add_custom_command(OUTPUT ${_page}
+    COMMAND ${KBR_HELP2MAN} --no-info --no-discard-stderr --version-string=${PROJECT_VERSION}
+            --name=${summary} --output=${_page} $<TARGET_FILE:${target}>
+    DEPENDS ${target}
+    VERBATIM)
+  _kbr_install_compressed_manual(${target} ${_page} ${component})
+endfunction()
+function(_kbr_install_compressed_manual name page component)
+  add_custom_command(OUTPUT ${page}.gz
+    COMMAND ${KBR_GZIP} -9nkf ${page}
+    DEPENDS ${page}
+    VERBATIM)
+  add_custom_target(kbr_manual_${name} ALL DEPENDS ${page}.gz)
+  install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
+endfunction()
+
 # ---- the developers' package ----------------------------------------------------------------------
 foreach(_tool IN ITEMS kbr3300-devsim kbr3300-talk kbr3300-image)
   if(TARGET ${_tool})
@@ -81,21 +108,11 @@ if(WIN32)
 endif()
 kbr_install_package_documents(kbr3300-devtools devtools)
 kbr_install_package_documents(kbr3300 kbr3300)
+kbr_install_help_manual(kbr3300-devsim "a simulated KBR3300 adaptor in configuration mode" devtools)
+kbr_install_help_manual(kbr3300-talk "a short conversation with a KBR3300 adaptor" devtools)
+kbr_install_help_manual(kbr3300-image "describe and build KBR3300 firmware images" devtools)
 
 # ---- the user's package ---------------------------------------------------------------------------
-# A manual page, compressed as Debian keeps them: from a page written once in roff (the version
-# and date filled in from the build), or made from a program's own --help and --version.
-function(kbr_install_manual name source component)
-  set(_page ${CMAKE_BINARY_DIR}/packaging/man/${name}.1)
-  configure_file(${source} ${_page} @ONLY)
-  add_custom_command(OUTPUT ${_page}.gz
-    COMMAND ${KBR_GZIP} -9nkf ${_page}
-    DEPENDS ${_page}
-    VERBATIM)
-  add_custom_target(kbr_manual_${name} ALL DEPENDS ${_page}.gz)
-  install(FILES ${_page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
-endfunction()
-
 # kbr3300ctl with its manual page and its bash completion.
 install(TARGETS kbr3300ctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 kbr_install_manual(kbr3300ctl ${PROJECT_SOURCE_DIR}/packaging/kbr3300ctl.1 kbr3300)
