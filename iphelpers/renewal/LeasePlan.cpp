@@ -312,6 +312,7 @@ Plan PlanRelease(const SystemFacts& facts, std::string_view adapter) {
             case Client::NetworkManager:
                 plan.steps.push_back({Command({"nmcli", "device", "disconnect", holder.interface}),
                                       Client::NetworkManager, holder.interface});
+                plan.steps.back().record = static_cast<int>(plan.released.size());
                 plan.released.push_back({Client::NetworkManager, holder.interface, holder.connectionUuid, {}});
                 break;
             case Client::Dhclient: {
@@ -321,12 +322,14 @@ Plan PlanRelease(const SystemFacts& facts, std::string_view adapter) {
                     break;
                 }
                 plan.steps.push_back(DhclientRelease(holder));
+                plan.steps.back().record = static_cast<int>(plan.released.size());
                 plan.released.push_back({Client::Dhclient, holder.interface, {}, DhclientArguments(holder.dhclient)});
                 break;
             }
             case Client::Networkd:
                 plan.steps.push_back(
                     {Command({"networkctl", "down", holder.interface}), Client::Networkd, holder.interface});
+                plan.steps.back().record = static_cast<int>(plan.released.size());
                 plan.released.push_back({Client::Networkd, holder.interface, {}, {}});
                 break;
         }
@@ -343,10 +346,17 @@ Plan PlanRenew(const SystemFacts& facts, const std::vector<Released>& released, 
     };
 
     // What /release gave up comes back first, unless a client has taken it up again meanwhile.
-    for (const Released& entry : released) {
-        if (!Wanted(entry.interface, adapter) || held(entry.interface) || !IsWired(facts, entry.interface)) {
+    for (size_t index = 0; index < released.size(); ++index) {
+        const Released& entry = released[index];
+        if (!Wanted(entry.interface, adapter)) {
+            plan.stillReleased.push_back(index);  // another adapter's: not asked for now
             continue;
         }
+        if (held(entry.interface) || !IsWired(facts, entry.interface)) {
+            continue;
+        }
+        const size_t stepsBefore = plan.steps.size();
+        const size_t problemsBefore = plan.problems.size();
         switch (entry.client) {
             case Client::NetworkManager:
                 if (!ManagedByNetworkManager(facts, entry.interface)) {
@@ -376,6 +386,11 @@ Plan PlanRenew(const SystemFacts& facts, const std::vector<Released>& released, 
                 plan.steps.push_back({Command({"networkctl", "up", entry.interface}), Client::Networkd, entry.interface,
                                       0, false, true});
                 break;
+        }
+        if (plan.steps.size() > stepsBefore) {
+            plan.steps.back().record = static_cast<int>(index);
+        } else if (plan.problems.size() > problemsBefore) {
+            plan.stillReleased.push_back(index);  // it cannot come back now: the problem says why
         }
     }
 

@@ -117,6 +117,9 @@ struct Step {
     // The command only asks the client (systemd-networkd) to fetch a lease: the step is over once
     // the client has written a new one.
     bool awaitsLease = false;
+    // The entry of what was released that this step gives up (release: Plan::released) or brings
+    // back (renew: the record it was given); -1 for none.
+    int record = -1;
 };
 
 struct Problem {
@@ -127,8 +130,12 @@ struct Problem {
 struct Plan {
     std::vector<Step> steps;
     std::vector<Problem> problems;
-    // Release: what the steps give up (to be recorded when they succeed).
+    // Release: what the steps give up (recorded before they run; an entry whose steps failed is
+    // dropped again).
     std::vector<Released> released;
+    // Renew: the entries of the record that no step can bring back now (a problem says why); they
+    // stay recorded, as does every entry whose step fails.
+    std::vector<size_t> stillReleased;
 };
 
 // /release: NetworkManager disconnects the device, dhclient releases (-r), networkd takes the

@@ -25,6 +25,7 @@
 #include <map>
 #include <thread>
 
+#include "platform/PrivateFolder.h"
 #include "platform/SafeFile.h"
 
 extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX has the program declare it
@@ -49,6 +50,8 @@ constexpr Ms STEP_LIMIT = 60s;
 constexpr Ms STOP_WAIT = 3s;
 // A client asked for a new lease gets it in seconds when a server answers.
 constexpr Ms LEASE_WAIT = 30s;
+// An earlier run still working on the leases is waited for this long at most.
+constexpr Ms LOCK_WAIT = 30s;
 
 bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
@@ -232,43 +235,54 @@ bool AwaitNewLease(const std::string& leaseFile, const LeaseFileMark& before, st
 
 // ---- the release record -----------------------------------------------------------------------
 
-std::string RecordPath() {
+std::string RecordName() {
     std::string ns = OwnNetworkNamespace();  // "net:[4026531840]"
     ns.erase(std::remove_if(ns.begin(), ns.end(), [](char c) { return !std::isdigit(static_cast<unsigned char>(c)); }),
              ns.end());
     return "released-" + (ns.empty() ? std::string("0") : ns);
 }
 
-std::vector<Released> LoadRecord(const std::string& directory) {
-    const auto text = platform::ReadRegularFile(directory + "/" + RecordPath(), RECORD_MAX, true);
+std::vector<Released> LoadRecord(const platform::PrivateFolder& folder) {
+    const auto text = folder.Read(RecordName(), RECORD_MAX);
     return text ? ParseReleased(*text) : std::vector<Released>{};
 }
 
-void SaveRecord(const std::string& directory, const std::vector<Released>& entries) {
+[[nodiscard]] bool SaveRecord(const platform::PrivateFolder& folder, const std::vector<Released>& entries,
+                              std::string* error = nullptr) {
     if (entries.empty()) {
-        ::unlink((directory + "/" + RecordPath()).c_str());
-        return;
+        if (folder.Remove(RecordName())) return true;
+        if (error) *error = "cannot remove the release record in " + folder.Path();
+        return false;
     }
-    (void)platform::ReplaceFile(directory, RecordPath(), FormatReleased(entries), 0600);
+    return folder.Replace(RecordName(), FormatReleased(entries), error);
 }
 
-// Keeps two runs of ours from working on the leases at the same time.
+// Keeps two runs of ours from working on the leases at the same time. Waits for an earlier run
+// at most until the budget (or LOCK_WAIT) runs out, then gives up with a reason.
 class RunLock {
 public:
-    explicit RunLock(const std::string& directory) {
-        if (directory.empty()) return;
-        fd_ = ::open((directory + "/ipconfig.lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-        struct stat info {};
-        if (fd_ >= 0 && (::fstat(fd_, &info) != 0 || info.st_uid != ::geteuid() || ::flock(fd_, LOCK_EX) != 0)) {
-            CloseFd(fd_);
+    [[nodiscard]] bool Take(const platform::PrivateFolder& folder, const Budget& budget, std::string& why) {
+        fd_ = folder.OpenLockFile("ipconfig.lock");
+        if (!fd_.Valid()) {
+            why = "cannot open the lock file in " + folder.Path();
+            return false;
         }
+        const auto until = std::chrono::steady_clock::now() + budget.Slice(LOCK_WAIT);
+        for (;;) {
+            if (::flock(fd_.Get(), LOCK_EX | LOCK_NB) == 0) return true;
+            if (errno != EWOULDBLOCK && errno != EINTR) break;
+            if (std::chrono::steady_clock::now() >= until) {
+                why = "another ipconfig or nwinf is still working on the leases; try again later";
+                return false;
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+        why = std::string("cannot lock ") + folder.Path() + "/ipconfig.lock: " + std::strerror(errno);
+        return false;
     }
-    ~RunLock() { CloseFd(fd_); }
-    RunLock(const RunLock&) = delete;
-    RunLock& operator=(const RunLock&) = delete;
 
 private:
-    int fd_ = -1;
+    platform::OwnedFd fd_;
 };
 
 // ---- running a plan ---------------------------------------------------------------------------
@@ -447,58 +461,95 @@ SystemFacts CollectFacts(const Budget& budget) {
     return facts;
 }
 
-std::string StateDirectory() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    std::string base;
-    if (runtime != nullptr && runtime[0] == '/') {
-        base = std::string(runtime) + "/kbr3300";
-    } else {
-        base = "/tmp/kbr3300-" + std::to_string(::geteuid());
-    }
-    return platform::EnsurePrivateDirectory(base) ? base : std::string();
-}
-
 Outcome Release(std::string_view adapter, const Budget& budget) {
-    const std::string directory = StateDirectory();
-    RunLock lock(directory);
+    Outcome outcome;
+    std::string why;
+    // Nothing may be given up that /renew could not bring back.
+    const platform::PrivateFolder folder = platform::PrivateFolder::ForThisUser(&why);
+    if (!folder.Valid()) {
+        outcome.failures.push_back({"", "no private folder for the release record (" + why +
+                                            "); nothing was released, so that /renew can bring it back"});
+        return outcome;
+    }
+    RunLock lock;
+    if (!lock.Take(folder, budget, why)) {
+        outcome.failures.push_back({"", why + "; nothing was released"});
+        return outcome;
+    }
     const SystemFacts facts = CollectFacts(budget);
     const Plan plan = PlanRelease(facts, adapter);
-    std::vector<bool> stepOk;
-    Outcome outcome = RunPlan(plan, budget, &stepOk);
-    if (!directory.empty()) {
-        // Add what was given up to what an earlier release (not yet renewed) recorded.
-        std::vector<Released> record = LoadRecord(directory);
-        for (size_t i = 0; i < plan.released.size() && i < stepOk.size(); ++i) {
-            if (!stepOk[i]) continue;
+
+    // What is about to be given up is recorded first (beside what an earlier release, not yet
+    // renewed, recorded): without the record nothing is released.
+    const std::vector<Released> earlier = LoadRecord(folder);
+    auto merged = [&](const std::vector<bool>& given) {
+        std::vector<Released> record = earlier;
+        for (size_t i = 0; i < plan.released.size(); ++i) {
+            if (!given[i]) continue;
             record.erase(std::remove_if(record.begin(), record.end(),
                                         [&](const Released& r) { return r.interface == plan.released[i].interface; }),
                          record.end());
             record.push_back(plan.released[i]);
         }
-        SaveRecord(directory, record);
-    } else if (!plan.released.empty()) {
-        outcome.failures.push_back({"",
-                                    "no private folder to record what was released in; /renew will renew only "
-                                    "what still holds a lease"});
+        return record;
+    };
+    if (!plan.released.empty() && !SaveRecord(folder, merged(std::vector<bool>(plan.released.size(), true)), &why)) {
+        outcome.failures = plan.problems;
+        outcome.failures.push_back({"", "cannot keep the release record (" + why +
+                                            "); nothing was released, so that /renew can bring it back"});
+        return outcome;
     }
-    return outcome;
+    std::vector<bool> stepOk;
+    Outcome ran = RunPlan(plan, budget, &stepOk);
+    // An entry whose step did not work was not given up: it leaves the record again.
+    std::vector<bool> given(plan.released.size(), true);
+    for (size_t i = 0; i < plan.steps.size(); ++i) {
+        const int entry = plan.steps[i].record;
+        if (entry >= 0 && static_cast<size_t>(entry) < given.size() && (i >= stepOk.size() || !stepOk[i])) {
+            given[static_cast<size_t>(entry)] = false;
+        }
+    }
+    if (std::find(given.begin(), given.end(), false) != given.end() && !SaveRecord(folder, merged(given), &why)) {
+        ran.failures.push_back({"", "cannot update the release record: " + why});
+    }
+    return ran;
 }
 
 Outcome Renew(std::string_view adapter, const Budget& budget) {
-    const std::string directory = StateDirectory();
-    RunLock lock(directory);
-    const std::vector<Released> record = directory.empty() ? std::vector<Released>{} : LoadRecord(directory);
+    std::string why;
+    const platform::PrivateFolder folder = platform::PrivateFolder::ForThisUser(&why);
+    RunLock lock;
+    if (folder.Valid() && !lock.Take(folder, budget, why)) {
+        Outcome outcome;
+        outcome.failures.push_back({"", why});
+        return outcome;
+    }
+    // Without the folder there is no record either (a release would have kept nothing): every
+    // lease still held is renewed all the same.
+    const std::vector<Released> record = folder.Valid() ? LoadRecord(folder) : std::vector<Released>{};
     const SystemFacts facts = CollectFacts(budget);
     const Plan plan = PlanRenew(facts, record, adapter);
-    Outcome outcome = RunPlan(plan, budget);
-    if (!directory.empty()) {
-        // What was brought back (or failed to come back: said above) is no longer pending; a
-        // release of another adapter stays recorded.
-        std::vector<Released> rest;
-        for (const Released& entry : record) {
-            if (!adapter.empty() && entry.interface != adapter) rest.push_back(entry);
+    std::vector<bool> stepOk;
+    Outcome outcome = RunPlan(plan, budget, &stepOk);
+    if (!folder.Valid()) return outcome;
+    // What came back is no longer pending; what could not come back stays recorded (its failure
+    // is said above), and so does a release of another adapter.
+    std::vector<bool> keep(record.size(), false);
+    for (const size_t index : plan.stillReleased) {
+        if (index < keep.size()) keep[index] = true;
+    }
+    for (size_t i = 0; i < plan.steps.size(); ++i) {
+        const int entry = plan.steps[i].record;
+        if (entry >= 0 && static_cast<size_t>(entry) < keep.size() && (i >= stepOk.size() || !stepOk[i])) {
+            keep[static_cast<size_t>(entry)] = true;
         }
-        SaveRecord(directory, rest);
+    }
+    std::vector<Released> rest;
+    for (size_t i = 0; i < record.size(); ++i) {
+        if (keep[i]) rest.push_back(record[i]);
+    }
+    if (rest != record && !SaveRecord(folder, rest, &why)) {
+        outcome.failures.push_back({"", "cannot update the release record: " + why});
     }
     return outcome;
 }

@@ -61,7 +61,11 @@ struct Outcome {
     bool Failed() const { return !failures.empty(); }
 };
 
-// Gives up the leases (all wired adapters, or `adapter`) and records what was given up.
+// The record of what a release gave up lives in the private folder of platform/PrivateFolder.h
+// (root: /run/kbr3300; others: $XDG_RUNTIME_DIR/kbr3300), one file per network namespace.
+
+// Gives up the leases (all wired adapters, or `adapter`) and records what was given up: the
+// record is written before anything is released, and without it nothing is.
 Outcome Release(std::string_view adapter, const Budget& budget);
 // Brings back what a release gave up, then renews every lease still held.
 Outcome Renew(std::string_view adapter, const Budget& budget);
@@ -71,9 +75,5 @@ Outcome Renew(std::string_view adapter, const Budget& budget);
 // starts /release and at once /renew; a process exists once its start has returned, so this makes
 // the release come first. False when one was still running at the limit.
 bool WaitForEarlierReleases(std::chrono::milliseconds limit);
-
-// Where the release record lives: $XDG_RUNTIME_DIR/kbr3300 (else a folder of this user's under
-// /tmp), one file per network namespace.
-std::string StateDirectory();
 
 }  // namespace kbr::renewal

@@ -1,5 +1,6 @@
 // The parts of the real renewal that need no DHCP client: the command runner, the shared time
-// budget, the interfaces of this namespace and the private state folder. Nothing here releases
+// budget, the interfaces of this namespace. (The record's private folder is tested in
+// tests/platform/PrivateFolderTest.cpp.) Nothing here releases
 // or renews a lease (the network lab does that, in namespaces of its own).
 
 #include "iphelpers/renewal/LeaseSystem.h"
@@ -77,33 +78,6 @@ TEST(LeaseInterfaces, LoopbackIsNotWired) {
     const auto wired = WiredInterfaces();
     EXPECT_EQ(std::count(wired.begin(), wired.end(), "lo"), 0);
     EXPECT_TRUE(std::is_sorted(wired.begin(), wired.end()));
-}
-
-TEST(LeaseState, TheFolderIsPrivateAndALinkIsRefused) {
-    const fs::path base = fs::temp_directory_path() / ("kbr-state-" + std::to_string(::getpid()));
-    fs::create_directories(base);
-    const char* saved = std::getenv("XDG_RUNTIME_DIR");
-    const std::string old = saved ? saved : "";
-    ::setenv("XDG_RUNTIME_DIR", base.c_str(), 1);
-
-    const std::string folder = StateDirectory();
-    EXPECT_EQ(folder, (base / "kbr3300").string());
-    struct stat info {};
-    ASSERT_EQ(::stat(folder.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0700u);
-
-    // Someone else's folder, or a link to one, is never used.
-    fs::remove_all(base / "kbr3300");
-    fs::create_directories(base / "elsewhere");
-    fs::create_directory_symlink(base / "elsewhere", base / "kbr3300");
-    EXPECT_EQ(StateDirectory(), "");
-
-    if (saved) {
-        ::setenv("XDG_RUNTIME_DIR", old.c_str(), 1);
-    } else {
-        ::unsetenv("XDG_RUNTIME_DIR");
-    }
-    fs::remove_all(base);
 }
 
 // Starts the order probe with two arguments and returns its pid (posix_spawn returns once the
