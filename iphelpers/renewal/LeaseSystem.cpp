@@ -6,14 +6,11 @@
 #include <net/if.h>
 #include <net/if_arp.h>
 #include <netpacket/packet.h>
-#include <poll.h>
 #include <signal.h>  // NOLINT(modernize-deprecated-headers): POSIX kill() and sigaction() are declared here
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,10 +22,9 @@
 #include <map>
 #include <thread>
 
+#include "platform/ChildProcess.h"
 #include "platform/PrivateFolder.h"
 #include "platform/SafeFile.h"
-
-extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX has the program declare it
 
 namespace kbr::renewal {
 
@@ -108,11 +104,6 @@ std::vector<std::string> ProcessIds() {
 }
 
 bool ProcessAlive(int64_t pid) { return pid > 0 && Running(std::to_string(pid)); }
-
-void CloseFd(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-}
 
 bool HasProgram(const std::string& name) {
     const char* path = std::getenv("PATH");
@@ -349,80 +340,18 @@ std::chrono::milliseconds Budget::Slice(std::chrono::milliseconds cap) const { r
 CommandResult RunCommand(const std::vector<std::string>& command, std::chrono::milliseconds limit, bool leaveRunning) {
     CommandResult result;
     if (command.empty()) return result;
-    std::vector<char*> argv;
-    argv.reserve(command.size() + 1);
-    for (const auto& argument : command) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-
-    int out[2] = {-1, -1};
-    int err[2] = {-1, -1};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    // A client left running must not die writing to a pipe nobody reads.
-    if (leaveRunning || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
-        CloseFd(out[0]), CloseFd(out[1]), CloseFd(err[0]), CloseFd(err[1]);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    } else {
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-    }
-    pid_t pid = 0;
-    const int rc = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    CloseFd(out[1]);
-    CloseFd(err[1]);
-    if (rc != 0) {
-        CloseFd(out[0]);
-        CloseFd(err[0]);
-        result.errors = std::strerror(rc);
-        return result;
-    }
-    result.started = true;
-
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    for (;;) {
-        const pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid) {
-            result.finished = true;
-            break;
-        }
-        const auto left = std::chrono::duration_cast<Ms>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
-        pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-        const int ready = ::poll(fds, 2, static_cast<int>(std::min<int64_t>(left.count(), 50)));
-        for (int i = 0; i < 2 && ready > 0; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-            char buffer[4096];
-            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            std::string& into = i == 0 ? result.output : result.errors;
-            if (n > 0 && into.size() < OUTPUT_MAX) {
-                into.append(buffer, std::min(static_cast<size_t>(n), OUTPUT_MAX - into.size()));
-            } else if (n <= 0) {
-                CloseFd(i == 0 ? out[0] : err[0]);
-            }
-        }
-    }
-    if (result.finished) {
-        // What the command wrote just before it ended.
-        for (int* fd : {&out[0], &err[0]}) {
-            char buffer[4096];
-            ssize_t n;
-            std::string& into = fd == &out[0] ? result.output : result.errors;
-            while (*fd >= 0 && (n = ::read(*fd, buffer, sizeof buffer)) > 0 && into.size() < OUTPUT_MAX) {
-                into.append(buffer, std::min(static_cast<size_t>(n), OUTPUT_MAX - into.size()));
-            }
-        }
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    } else if (!leaveRunning) {
-        ::kill(pid, SIGKILL);
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-    }
-    CloseFd(out[0]);
-    CloseFd(err[0]);
+    platform::RunOptions options;
+    options.searchPath = true;
+    options.leaveRunning = leaveRunning;
+    options.outputMax = OUTPUT_MAX;
+    const platform::ProgramRun run =
+        platform::RunProgram(command.front(), std::vector<std::string>(command.begin() + 1, command.end()),
+                             static_cast<int>(std::min<int64_t>(limit.count(), INT32_MAX)), options);
+    result.started = run.started;
+    result.finished = run.Finished();
+    result.exitCode = run.Finished() ? run.exitCode : -1;
+    result.output = run.output;
+    result.errors = run.errors;
     return result;
 }
 

@@ -64,6 +64,16 @@ TEST(LeaseCommands, TheLimitEndsACommandUnlessItIsLeftRunning) {
     fs::remove(mark);
 }
 
+TEST(LeaseCommands, AGrandchildHoldingTheOutputDoesNotHoldTheRun) {
+    // A helper that leaves a program of its own running with the same output (as a client that
+    // forks into the background does): its own end is what counts.
+    const auto start = std::chrono::steady_clock::now();
+    const CommandResult result = RunCommand({"sh", "-c", "sleep 30 & echo hi"}, 3s);
+    EXPECT_TRUE(result.finished);
+    EXPECT_EQ(result.output, "hi\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s + 5s) << "ended within its deadline";
+}
+
 TEST(LeaseBudget, StepsShareWhatIsLeft) {
     const Budget budget(1s);
     EXPECT_FALSE(budget.Expired());
