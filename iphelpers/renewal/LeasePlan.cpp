@@ -316,6 +316,10 @@ Plan PlanRelease(const SystemFacts& facts, std::string_view adapter) {
                 plan.released.push_back({Client::NetworkManager, holder.interface, holder.connectionUuid, {}});
                 break;
             case Client::Dhclient: {
+                if (!facts.isRoot) {
+                    plan.problems.push_back({holder.interface, NeedsRootReason(holder.interface, true)});
+                    break;
+                }
                 // One process may look after several interfaces: it is released, and later
                 // started again, as a whole.
                 if (!releasedProcesses.insert(holder.dhclient.pid).second) {
@@ -403,6 +407,10 @@ Plan PlanRenew(const SystemFacts& facts, const std::vector<Released>& released, 
                                       holder.interface});
                 break;
             case Client::Dhclient: {
+                if (!facts.isRoot) {
+                    plan.problems.push_back({holder.interface, NeedsRootReason(holder.interface, false)});
+                    break;
+                }
                 if (!restarted.insert(holder.dhclient.pid).second) {
                     break;
                 }

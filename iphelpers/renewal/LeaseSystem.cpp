@@ -105,18 +105,7 @@ std::vector<std::string> ProcessIds() {
 
 bool ProcessAlive(int64_t pid) { return pid > 0 && Running(std::to_string(pid)); }
 
-bool HasProgram(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= dirs.size()) {
-        const size_t end = std::min(dirs.find(':', start), dirs.size());
-        std::string dir = dirs.substr(start, end - start);
-        if (!dir.empty() && ::access((dir + "/" + name).c_str(), X_OK) == 0) return true;
-        start = end + 1;
-    }
-    return false;
-}
+bool HasProgram(const std::string& name) { return FindSystemProgram(name).has_value(); }
 
 std::string Joined(const std::vector<std::string>& words) {
     std::string text;
@@ -303,7 +292,9 @@ Outcome RunPlan(const Plan& plan, const Budget& budget, std::vector<bool>* stepO
             const LeaseFileMark before = MarkOf(leaseFile);
             const CommandResult result = RunCommand(step.command, budget.Slice(STEP_LIMIT), step.startsClient);
             if (!result.started) {
-                outcome.failures.push_back({step.interface, "cannot run " + step.command.front()});
+                outcome.failures.push_back(
+                    {step.interface, "cannot run " + step.command.front() +
+                                         (result.errors.empty() ? std::string() : ": " + result.errors)});
             } else if (!result.finished) {
                 outcome.failures.push_back({step.interface, step.startsClient
                                                                 ? step.command.front() + " got no lease in time"
@@ -337,15 +328,45 @@ std::chrono::milliseconds Budget::Remaining() const {
 
 std::chrono::milliseconds Budget::Slice(std::chrono::milliseconds cap) const { return std::min(cap, Remaining()); }
 
+std::optional<std::string> FindProgramIn(std::string_view name, const std::vector<std::string>& folders) {
+    if (name.empty() || name.find('/') != std::string_view::npos || name == "." || name == "..") return std::nullopt;
+    for (const std::string& folder : folders) {
+        const std::string path = folder + "/" + std::string(name);
+        struct stat info {};
+        // What the path leads to is what runs: that file must be root's, and root's alone to change.
+        if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == 0 &&
+            (info.st_mode & (S_IWGRP | S_IWOTH)) == 0 && (info.st_mode & S_IXUSR) != 0) {
+            return path;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> FindSystemProgram(std::string_view name) {
+    static const std::vector<std::string> SYSTEM_FOLDERS = {"/usr/sbin", "/usr/bin", "/sbin", "/bin"};
+    return FindProgramIn(name, SYSTEM_FOLDERS);
+}
+
+const std::vector<std::string>& HelperEnvironment() {
+    // Untranslated messages (their reasons are read), and nothing else of the caller's.
+    static const std::vector<std::string> ENVIRONMENT = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "LC_ALL=C"};
+    return ENVIRONMENT;
+}
+
 CommandResult RunCommand(const std::vector<std::string>& command, std::chrono::milliseconds limit, bool leaveRunning) {
     CommandResult result;
     if (command.empty()) return result;
+    const auto program = FindSystemProgram(command.front());
+    if (!program) {
+        result.errors = command.front() + " is not installed in /usr/sbin, /usr/bin, /sbin or /bin (owned by root)";
+        return result;
+    }
     platform::RunOptions options;
-    options.searchPath = true;
+    options.environment = HelperEnvironment();
     options.leaveRunning = leaveRunning;
     options.outputMax = OUTPUT_MAX;
     const platform::ProgramRun run =
-        platform::RunProgram(command.front(), std::vector<std::string>(command.begin() + 1, command.end()),
+        platform::RunProgram(*program, std::vector<std::string>(command.begin() + 1, command.end()),
                              static_cast<int>(std::min<int64_t>(limit.count(), INT32_MAX)), options);
     result.started = run.started;
     result.finished = run.Finished();

@@ -93,6 +93,26 @@ TEST(LeasePlanParsing, ReleaseRecordRoundTripAndDamage) {
     EXPECT_EQ(damaged[0].interface, "eth2");
 }
 
+TEST(LeasePlanParsing, MissingRightsInTheHelpersUntranslatedWords) {
+    // What nmcli, networkctl and dhclient say under LC_ALL=C when the caller may not act.
+    struct Row {
+        const char* text;
+        bool notAuthorized;
+    };
+    const std::vector<Row> rows = {
+        {"Error: Failed to disconnect 'eth0': Not authorized to control networking.", true},
+        {"Error: Connection activation failed: Not authorized to control networking.", true},
+        {"Error: not authorized to control networking.", true},
+        {"Failed to reconfigure network interface veth-p: Access denied", true},
+        {"Failed to bring down interfaces: Interactive authentication required.", true},
+        {"Open: Permission denied", true},
+        {"Error: Device 'eth9' not found.", false},
+        {"Error: NetworkManager is not running.", false},
+        {"", false},
+    };
+    for (const Row& row : rows) EXPECT_EQ(SaysNotAuthorized(row.text), row.notAuthorized) << row.text;
+}
+
 TEST(LeasePlanParsing, ReasonsFromErrorOutput) {
     EXPECT_EQ(ReasonFromErrorOutput("Error: Failed to disconnect 'eth0': Not authorized to control networking.\n\n"),
               "no rights: Error: Failed to disconnect 'eth0': Not authorized to control networking.");
@@ -243,6 +263,20 @@ INSTANTIATE_TEST_SUITE_P(
                           f.isRoot = false;
                       }),
                  {{Client::Dhclient, "eth0", "", DHCLIENT_ETH0}},
+                 "",
+                 {},
+                 {"eth0"}},
+        PlanCase{"DhclientRunningIsNeverRunByAUser",
+                 true,
+                 With(Ifupdown(), [](SystemFacts& f) { f.isRoot = false; }),
+                 {},
+                 "",
+                 {},
+                 {"eth0"}},
+        PlanCase{"DhclientRenewIsNeverRunByAUser",
+                 false,
+                 With(Ifupdown(), [](SystemFacts& f) { f.isRoot = false; }),
+                 {},
                  "",
                  {},
                  {"eth0"}},

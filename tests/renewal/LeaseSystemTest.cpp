@@ -74,6 +74,72 @@ TEST(LeaseCommands, AGrandchildHoldingTheOutputDoesNotHoldTheRun) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s + 5s) << "ended within its deadline";
 }
 
+TEST(LeaseCommands, HelpersComeFromTheSystemFoldersWithAMinimalEnvironment) {
+    // A search path and an environment a user could have planted for root (sudo -E, su): a fake
+    // "sh" first on the path, a translation asked for, a bus address of the user's.
+    const fs::path planted = fs::temp_directory_path() / ("kbr-planted-" + std::to_string(::getpid()));
+    fs::create_directories(planted);
+    std::ofstream(planted / "sh") << "#!/bin/sh\necho planted\n";
+    fs::permissions(planted / "sh", fs::perms::owner_all);
+    const char* path = std::getenv("PATH");
+    const std::string oldPath = path ? path : "";
+    ::setenv("PATH", (planted.string() + ":" + oldPath).c_str(), 1);
+    ::setenv("LANGUAGE", "de", 1);
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/tmp/theirs", 1);
+
+    EXPECT_EQ(RunCommand({"sh", "-c", "echo real"}, 10s).output, "real\n");
+    EXPECT_EQ(RunCommand({"env"}, 10s).output, "PATH=/usr/sbin:/usr/bin:/sbin:/bin\nLC_ALL=C\n");
+    EXPECT_FALSE(RunCommand({planted.string() + "/sh"}, 10s).started) << "a path is never run";
+
+    ::setenv("PATH", oldPath.c_str(), 1);
+    ::unsetenv("LANGUAGE");
+    ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    fs::remove_all(planted);
+}
+
+TEST(LeaseCommands, OnlyRootsOwnProgramsAreFound) {
+    const fs::path dir = fs::temp_directory_path() / ("kbr-programs-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    struct Row {
+        const char* name;
+        unsigned mode;
+        bool nobodys;
+        bool found;
+    };
+    const std::vector<Row> rows = {
+        {"good", 0755, false, true},
+        {"group-writable", 0775, false, false},
+        {"others-writable", 0757, false, false},
+        {"not-executable", 0644, false, false},
+        {"users", 0755, true, false},
+    };
+    fs::create_directories(dir / "first");
+    fs::create_directories(dir / "second");
+    for (const Row& row : rows) {
+        if (row.nobodys && ::geteuid() != 0) continue;  // only root can give a file away
+        const fs::path file = dir / "first" / row.name;
+        std::ofstream(file) << "#!/bin/sh\n";
+        ASSERT_EQ(::chmod(file.c_str(), row.mode), 0);
+        if (::geteuid() != 0) continue;  // the rest needs root's own files
+        if (row.nobodys) {
+            ASSERT_EQ(::chown(file.c_str(), 65534, 65534), 0);
+        }
+        const auto found = FindProgramIn(row.name, {(dir / "first").string(), (dir / "second").string()});
+        EXPECT_EQ(found.has_value(), row.found) << row.name;
+    }
+    if (::geteuid() == 0) {
+        // The first folder that has a good one wins; a folder is not a program.
+        std::ofstream(dir / "second" / "later") << "#!/bin/sh\n";
+        ASSERT_EQ(::chmod((dir / "second" / "later").c_str(), 0755), 0);
+        fs::create_directories(dir / "first" / "later");
+        EXPECT_EQ(FindProgramIn("later", {(dir / "first").string(), (dir / "second").string()}),
+                  (dir / "second" / "later").string());
+    }
+    EXPECT_EQ(FindProgramIn("../first/good", {(dir / "second").string()}), std::nullopt);
+    EXPECT_EQ(FindSystemProgram("sh").value_or("").rfind('/', 0), 0u);
+    fs::remove_all(dir);
+}
+
 TEST(LeaseBudget, StepsShareWhatIsLeft) {
     const Budget budget(1s);
     EXPECT_FALSE(budget.Expired());
