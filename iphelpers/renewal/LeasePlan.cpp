@@ -171,9 +171,11 @@ std::optional<DhclientProcess> ParseDhclientCommandLine(const std::vector<std::s
     if (program.substr(slash == std::string::npos ? 0 : slash + 1) != "dhclient") {
         return std::nullopt;
     }
-    // Options that take a value; those kept are given again when the client is released or
-    // restarted (its pid and lease files above all, so the right process is found).
-    static const std::set<std::string> KEPT = {"-pf", "-lf", "-cf", "-sf", "-e"};
+    // Options that take a value. Only its pid and lease files are given again when the client is
+    // released or restarted (so that the right process is found), and only where root keeps them:
+    // a script (-sf), a configuration (-cf) or a variable for the script (-e) named by whoever
+    // started the process would run as root.
+    static const std::set<std::string> KEPT = {"-pf", "-lf"};
     static const std::set<std::string> WITH_VALUE = {"-s",
                                                      "-g",
                                                      "-p",
@@ -199,7 +201,7 @@ std::optional<DhclientProcess> ParseDhclientCommandLine(const std::vector<std::s
             if (i + 1 >= argv.size()) {
                 return std::nullopt;
             }
-            if (KEPT.count(argument) != 0) {
+            if (KEPT.count(argument) != 0 && InDhclientFolder(argv[i + 1])) {
                 process.keptArguments.push_back(argument);
                 process.keptArguments.push_back(argv[i + 1]);
             }
@@ -211,6 +213,18 @@ std::optional<DhclientProcess> ParseDhclientCommandLine(const std::vector<std::s
         }
     }
     return process;
+}
+
+bool InDhclientFolder(std::string_view path) {
+    for (const std::string_view folder : DHCLIENT_FILE_FOLDERS) {
+        if (path.size() <= folder.size() + 1 || path.substr(0, folder.size()) != folder || path[folder.size()] != '/') {
+            continue;
+        }
+        const std::string_view name = path.substr(folder.size() + 1);
+        return name.find('/') == std::string_view::npos && name != "." && name != ".." &&
+               name.find_first_of(std::string_view("\0\t\n\r", 4)) == std::string_view::npos;
+    }
+    return false;
 }
 
 bool Covers(const DhclientProcess& process, std::string_view interface) {
@@ -287,13 +301,16 @@ std::vector<Released> ParseReleased(std::string_view text) {
             entry.connectionUuid = fields[2];
         } else if (fields[0] == "dhclient") {
             entry.client = Client::Dhclient;
-            entry.dhclientArguments.assign(fields.begin() + 2, fields.end());
-            // Only what a dhclient command line may hold: never something that reads as a
-            // different command.
-            if (std::any_of(entry.dhclientArguments.begin(), entry.dhclientArguments.end(),
-                            [](const std::string& a) { return a.empty() || a == "-r" || a == "-x"; })) {
+            // Read as a dhclient command line, so that only what one started now would keep is
+            // kept (a record of an older version may name a script), and never something that
+            // reads as a different command.
+            std::vector<std::string> argv = {"dhclient"};
+            argv.insert(argv.end(), fields.begin() + 2, fields.end());
+            const auto process = ParseDhclientCommandLine(argv);
+            if (!process || std::any_of(argv.begin(), argv.end(), [](const std::string& a) { return a.empty(); })) {
                 continue;
             }
+            entry.dhclientArguments = DhclientArguments(*process);
         } else if (fields[0] == "networkd" && fields.size() == 2) {
             entry.client = Client::Networkd;
         } else {

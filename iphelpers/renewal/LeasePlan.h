@@ -45,10 +45,16 @@ struct DhclientProcess {
     int64_t pid = 0;
     // The interfaces named on its command line; empty: every interface (dhclient's default).
     std::vector<std::string> interfaces;
-    // Its own files and settings, given again to the commands that release or restart it:
-    // -pf, -lf, -cf, -sf and -e with their values, in their order.
+    // Its own files, given again to the commands that release or restart it: -pf and -lf with
+    // their values, in their order, and only those in DHCLIENT_FILE_FOLDERS. A script, a
+    // configuration or a variable (-sf, -cf, -e) is never kept.
     std::vector<std::string> keptArguments;
 };
+
+// Where a dhclient's pid and lease files are kept when root starts it (/run/dhclient.IFACE.pid,
+// /var/lib/dhcp/dhclient.IFACE.leases): a file directly in one of these, by a plain name.
+inline constexpr std::string_view DHCLIENT_FILE_FOLDERS[] = {"/run", "/var/lib/dhcp"};
+bool InDhclientFolder(std::string_view path);
 
 // Splits a /proc/PID/cmdline (arguments separated, and usually ended, by NUL).
 std::vector<std::string> SplitCommandLine(std::string_view nulSeparated);

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +25,7 @@
 
 #include "platform/ChildProcess.h"
 #include "platform/PrivateFolder.h"
+#include "platform/ProcessHandle.h"
 #include "platform/SafeFile.h"
 
 namespace kbr::renewal {
@@ -86,11 +88,6 @@ std::vector<std::string> StatFields(const std::string& pid) {
     return fields;
 }
 
-bool Running(const std::string& pid) {
-    const auto fields = StatFields(pid);
-    return !fields.empty() && fields[0] != "Z" && fields[0] != "X";
-}
-
 std::vector<std::string> ProcessIds() {
     std::vector<std::string> pids;
     std::error_code error;
@@ -102,8 +99,6 @@ std::vector<std::string> ProcessIds() {
     }
     return pids;
 }
-
-bool ProcessAlive(int64_t pid) { return pid > 0 && Running(std::to_string(pid)); }
 
 bool HasProgram(const std::string& name) { return FindSystemProgram(name).has_value(); }
 
@@ -137,8 +132,110 @@ void CollectNetworkManager(const Budget& budget, SystemFacts& facts) {
     }
 }
 
-void CollectProcesses(SystemFacts& facts) {
+// The dhclient processes this run may act on, each held by a pidfd: a signal goes to that very
+// process only, never to one that later got its pid.
+using ProcessHandles = std::map<int64_t, platform::ProcessHandle>;
+
+std::optional<std::string> ReadAt(int directory, const char* name) {
+    const platform::OwnedFd fd(::openat(directory, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!fd.Valid()) return std::nullopt;
+    std::string content;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return std::nullopt;
+        if (n == 0) return content;
+        content.append(buffer, static_cast<size_t>(n));
+        if (content.size() > PROC_FILE_MAX) return std::nullopt;
+    }
+}
+
+// Real and effective user of the process are both root (its /proc/PID/status, "Uid:" line).
+bool RunsAsRoot(int procDirectory) {
+    const auto status = ReadAt(procDirectory, "status");
+    if (!status) return false;
+    const size_t at = status->find("\nUid:");
+    if (at == std::string::npos) return false;
+    unsigned long real = 1;
+    unsigned long effective = 1;
+    return std::sscanf(status->c_str() + at + 5, "%lu %lu", &real, &effective) == 2 && real == 0 && effective == 0;
+}
+
+Namespace NamespaceAt(int procDirectory, const std::string& ours) {
+    char link[256];
+    const ssize_t n = ::readlinkat(procDirectory, "ns/net", link, sizeof link - 1);
+    if (n < 0) return Namespace::Unknown;  // another user's process
+    return std::string(link, static_cast<size_t>(n)) == ours ? Namespace::Ours : Namespace::Other;
+}
+
+// A folder dhclient's files may be in only when root alone can change what is in it (checked on
+// the opened folder).
+bool RootsFolder(const std::string& folder) {
+    const platform::OwnedFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    return fd.Valid() && ::fstat(fd.Get(), &info) == 0 && info.st_uid == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Drops a kept -pf or -lf whose folder is not root's alone: dhclient then uses its own default.
+std::vector<std::string> TrustedDhclientFiles(const std::vector<std::string>& kept) {
+    std::vector<std::string> trusted;
+    for (size_t i = 0; i + 1 < kept.size(); i += 2) {
+        const std::string& path = kept[i + 1];
+        if (InDhclientFolder(path) && RootsFolder(path.substr(0, path.rfind('/')))) {
+            trusted.push_back(kept[i]);
+            trusted.push_back(path);
+        }
+    }
+    return trusted;
+}
+
+// As root: a process counts as a dhclient only when it runs as root, its executable is the very
+// file the plan runs as dhclient, and it is in this network namespace; it is held by a pidfd
+// opened before those checks and still valid after them (so the checks were about it, not about
+// a process that got its pid meanwhile).
+void CollectRootDhclient(const std::string& pid, const struct stat& dhclientFile, const std::string& ours,
+                         SystemFacts& facts, ProcessHandles& handles) {
+    platform::ProcessHandle handle = platform::ProcessHandle::Open(std::stoll(pid));
+    if (!handle.Valid()) return;
+    const platform::OwnedFd procDirectory(
+        ::open(("/proc/" + pid).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!procDirectory.Valid() || !RunsAsRoot(procDirectory.Get())) return;
+    struct stat exe {};
+    if (::fstatat(procDirectory.Get(), "exe", &exe, 0) != 0 || !SameFile(exe, dhclientFile)) return;
+    if (NamespaceAt(procDirectory.Get(), ours) != Namespace::Ours) return;
+    const auto commandLine = ReadAt(procDirectory.Get(), "cmdline");
+    if (!commandLine) return;
+    auto process = ParseDhclientCommandLine(SplitCommandLine(*commandLine));
+    if (!process || !handle.Alive()) return;
+    process->pid = handle.Pid();
+    process->keptArguments = TrustedDhclientFiles(process->keptArguments);
+    facts.dhclients.push_back(std::move(*process));
+    handles.emplace(handle.Pid(), std::move(handle));
+}
+
+// As another user: root's dhclient cannot be checked (its namespace and executable are not
+// readable), nor acted on; where it may serve an interface, only root may renew that.
+void CollectOtherDhclient(const std::string& pid, const std::string& ours, SystemFacts& facts) {
+    const platform::OwnedFd procDirectory(
+        ::open(("/proc/" + pid).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!procDirectory.Valid() || !RunsAsRoot(procDirectory.Get()) ||
+        NamespaceAt(procDirectory.Get(), ours) != Namespace::Unknown) {
+        return;  // not root's (nobody's client but a look-alike), or in a namespace we can see is another
+    }
+    const auto commandLine = ReadAt(procDirectory.Get(), "cmdline");
+    const auto process = commandLine ? ParseDhclientCommandLine(SplitCommandLine(*commandLine)) : std::nullopt;
+    if (!process) return;
+    for (const std::string& interface : process->interfaces.empty() ? facts.wiredInterfaces : process->interfaces) {
+        facts.dhclientOfOtherUser.insert(interface);
+    }
+}
+
+void CollectProcesses(SystemFacts& facts, ProcessHandles& handles) {
     const std::string ours = OwnNetworkNamespace();
+    struct stat dhclientFile {};
+    const auto dhclient = FindSystemProgram("dhclient");
+    const bool canCheckDhclient = facts.isRoot && dhclient && ::stat(dhclient->c_str(), &dhclientFile) == 0;
     for (const std::string& pid : ProcessIds()) {
         const auto fields = StatFields(pid);
         if (fields.empty() || fields[0] == "Z") continue;
@@ -146,21 +243,10 @@ void CollectProcesses(SystemFacts& facts) {
         if (!comm) continue;
         const std::string name = comm->substr(0, comm->find('\n'));
         if (name == "dhclient") {
-            const auto commandLine = ReadProcFile("/proc/" + pid + "/cmdline");
-            if (!commandLine) continue;
-            auto process = ParseDhclientCommandLine(SplitCommandLine(*commandLine));
-            if (!process) continue;
-            process->pid = std::stoll(pid);
-            switch (NamespaceOf(pid, ours)) {
-                case Namespace::Ours: facts.dhclients.push_back(std::move(*process)); break;
-                case Namespace::Unknown:
-                    // Not ours to check, nor to act on: only said to the user.
-                    for (const std::string& interface :
-                         process->interfaces.empty() ? facts.wiredInterfaces : process->interfaces) {
-                        facts.dhclientOfOtherUser.insert(interface);
-                    }
-                    break;
-                case Namespace::Other: break;
+            if (canCheckDhclient) {
+                CollectRootDhclient(pid, dhclientFile, ours, facts, handles);
+            } else if (!facts.isRoot) {
+                CollectOtherDhclient(pid, ours, facts);
             }
         } else if (name == "systemd-network") {  // systemd-networkd, as the kernel shortens it
             // It runs as its own user: where its namespace cannot be read it is taken for ours.
@@ -267,19 +353,18 @@ private:
 
 // ---- running a plan ---------------------------------------------------------------------------
 
-// A dhclient told to release should end by itself; one that does not is ended, so that no second
-// client ever runs beside the one started next.
-void EnsureStopped(int64_t pid) {
-    if (pid <= 0) return;
-    for (const Ms wait : {STOP_WAIT, Ms(2000)}) {
-        const auto until = std::chrono::steady_clock::now() + wait;
-        while (ProcessAlive(pid) && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(20ms);
-        if (!ProcessAlive(pid)) return;
-        ::kill(static_cast<pid_t>(pid), wait == STOP_WAIT ? SIGTERM : SIGKILL);
-    }
+// A dhclient told to release should end by itself; one that does not is ended (through its
+// pidfd only), so that no second client ever runs beside the one started next.
+void EnsureStopped(const platform::ProcessHandle& process) {
+    if (process.WaitEnded(STOP_WAIT)) return;
+    (void)process.Signal(SIGTERM);
+    if (process.WaitEnded(2s)) return;
+    (void)process.Signal(SIGKILL);
+    (void)process.WaitEnded(2s);
 }
 
-Outcome RunPlan(const Plan& plan, const Budget& budget, std::vector<bool>* stepOk = nullptr) {
+Outcome RunPlan(const Plan& plan, const ProcessHandles& handles, const Budget& budget,
+                std::vector<bool>* stepOk = nullptr) {
     Outcome outcome;
     outcome.failures = plan.problems;
     for (const Step& step : plan.steps) {
@@ -312,7 +397,9 @@ Outcome RunPlan(const Plan& plan, const Budget& budget, std::vector<bool>* stepO
                 outcome.done.push_back({step.interface, step.client});
             }
         }
-        if (step.stopsProcess != 0) EnsureStopped(step.stopsProcess);
+        if (const auto held = handles.find(step.stopsProcess); step.stopsProcess != 0 && held != handles.end()) {
+            EnsureStopped(held->second);
+        }
         if (stepOk) stepOk->push_back(ok);
     }
     return outcome;
@@ -401,14 +488,39 @@ std::vector<std::string> WiredInterfaces() {
     return names;
 }
 
-SystemFacts CollectFacts(const Budget& budget) {
+namespace {
+
+SystemFacts CollectFacts(const Budget& budget, ProcessHandles& handles) {
     SystemFacts facts;
     facts.isRoot = ::geteuid() == 0;
     facts.wiredInterfaces = WiredInterfaces();
     CollectNetworkManager(budget, facts);
-    CollectProcesses(facts);
+    CollectProcesses(facts, handles);
     CollectNetworkdLeases(facts);
     return facts;
+}
+
+// The record as /renew may use it: a dhclient's files only where root alone keeps them.
+std::vector<Released> LoadTrustedRecord(const platform::PrivateFolder& folder) {
+    std::vector<Released> record = LoadRecord(folder);
+    for (Released& entry : record) {
+        if (entry.client != Client::Dhclient) continue;
+        std::vector<std::string> argv = {"dhclient"};
+        argv.insert(argv.end(), entry.dhclientArguments.begin(), entry.dhclientArguments.end());
+        if (auto process = ParseDhclientCommandLine(argv)) {
+            entry.dhclientArguments = TrustedDhclientFiles(process->keptArguments);
+            entry.dhclientArguments.insert(entry.dhclientArguments.end(), process->interfaces.begin(),
+                                           process->interfaces.end());
+        }
+    }
+    return record;
+}
+
+}  // namespace
+
+SystemFacts CollectFacts(const Budget& budget) {
+    ProcessHandles handles;
+    return CollectFacts(budget, handles);
 }
 
 Outcome Release(std::string_view adapter, const Budget& budget) {
@@ -426,7 +538,8 @@ Outcome Release(std::string_view adapter, const Budget& budget) {
         outcome.failures.push_back({"", why + "; nothing was released"});
         return outcome;
     }
-    const SystemFacts facts = CollectFacts(budget);
+    ProcessHandles handles;
+    const SystemFacts facts = CollectFacts(budget, handles);
     const Plan plan = PlanRelease(facts, adapter);
 
     // What is about to be given up is recorded first (beside what an earlier release, not yet
@@ -450,7 +563,7 @@ Outcome Release(std::string_view adapter, const Budget& budget) {
         return outcome;
     }
     std::vector<bool> stepOk;
-    Outcome ran = RunPlan(plan, budget, &stepOk);
+    Outcome ran = RunPlan(plan, handles, budget, &stepOk);
     // An entry whose step did not work was not given up: it leaves the record again.
     std::vector<bool> given(plan.released.size(), true);
     for (size_t i = 0; i < plan.steps.size(); ++i) {
@@ -476,11 +589,12 @@ Outcome Renew(std::string_view adapter, const Budget& budget) {
     }
     // Without the folder there is no record either (a release would have kept nothing): every
     // lease still held is renewed all the same.
-    const std::vector<Released> record = folder.Valid() ? LoadRecord(folder) : std::vector<Released>{};
-    const SystemFacts facts = CollectFacts(budget);
+    const std::vector<Released> record = folder.Valid() ? LoadTrustedRecord(folder) : std::vector<Released>{};
+    ProcessHandles handles;
+    const SystemFacts facts = CollectFacts(budget, handles);
     const Plan plan = PlanRenew(facts, record, adapter);
     std::vector<bool> stepOk;
-    Outcome outcome = RunPlan(plan, budget, &stepOk);
+    Outcome outcome = RunPlan(plan, handles, budget, &stepOk);
     if (!folder.Valid()) return outcome;
     // What came back is no longer pending; what could not come back stays recorded (its failure
     // is said above), and so does a release of another adapter.

@@ -56,7 +56,7 @@ TEST(LeasePlanParsing, DhclientCommandLines) {
         ParseDhclientCommandLine({"dhclient", "-cf", "/x.conf", "-sf", "/s", "-e", "A=1", "eth0", "eth1", "-nw"});
     ASSERT_TRUE(several);
     EXPECT_EQ(several->interfaces, (V{"eth0", "eth1"}));
-    EXPECT_EQ(several->keptArguments, (V{"-cf", "/x.conf", "-sf", "/s", "-e", "A=1"}));
+    EXPECT_EQ(several->keptArguments, V{}) << "a script, a configuration or a variable is never kept";
     EXPECT_TRUE(Covers(*several, "eth1"));
     EXPECT_FALSE(Covers(*several, "eth2"));
 
@@ -68,6 +68,81 @@ TEST(LeasePlanParsing, DhclientCommandLines) {
                                 V{"dhclient", "-r", "eth0"}, V{"dhclient", "-x"}, V{"dhclient", "-pf"}}) {
         EXPECT_FALSE(ParseDhclientCommandLine(notAHolder)) << (notAHolder.empty() ? "" : notAHolder.back());
     }
+}
+
+// Whoever started a process named dhclient chose its command line: only pid and lease files
+// directly in root's folders are given again to the commands root runs.
+SystemFacts With(SystemFacts facts, void (*change)(SystemFacts&));
+
+struct KeptCase {
+    const char* name;
+    std::vector<std::string> options;
+    std::vector<std::string> kept;
+};
+
+void PrintTo(const KeptCase& c, std::ostream* os) { *os << c.name; }
+
+class DhclientKeptArguments : public ::testing::TestWithParam<KeptCase> {};
+
+TEST_P(DhclientKeptArguments, OnlyFilesInRootsFoldersReachACommandOrTheRecord) {
+    std::vector<std::string> argv = {"dhclient"};
+    argv.insert(argv.end(), GetParam().options.begin(), GetParam().options.end());
+    argv.push_back("eth0");
+    const auto process = ParseDhclientCommandLine(argv);
+    ASSERT_TRUE(process);
+    EXPECT_EQ(process->keptArguments, GetParam().kept);
+
+    // Through a release and its record, and a renewal from that record.
+    SystemFacts facts;
+    facts.wiredInterfaces = {"eth0"};
+    facts.isRoot = true;
+    facts.dhclients = {*process};
+    facts.dhclients[0].pid = 7;
+    std::vector<std::string> expected = GetParam().kept;
+    expected.push_back("eth0");
+    const Plan release = PlanRelease(facts);
+    ASSERT_EQ(release.steps.size(), 1u);
+    EXPECT_EQ(std::vector<std::string>(release.steps[0].command.begin() + 2, release.steps[0].command.end()), expected);
+    const auto record = ParseReleased(FormatReleased(release.released));
+    ASSERT_EQ(record.size(), 1u);
+    EXPECT_EQ(record[0].dhclientArguments, expected);
+    for (const Plan& plan :
+         {PlanRenew(facts, {}), PlanRenew(With(facts, [](SystemFacts& f) { f.dhclients.clear(); }), record)}) {
+        for (const Step& step : plan.steps) {
+            EXPECT_EQ(std::vector<std::string>(step.command.end() - static_cast<long>(expected.size()),
+                                               step.command.end()),
+                      expected);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, DhclientKeptArguments,
+    ::testing::Values(KeptCase{"Ifupdown",
+                               {"-pf", "/run/dhclient.eth0.pid", "-lf", "/var/lib/dhcp/dhclient.eth0.leases"},
+                               {"-pf", "/run/dhclient.eth0.pid", "-lf", "/var/lib/dhcp/dhclient.eth0.leases"}},
+                      KeptCase{"Script", {"-sf", "/home/u/evil.sh"}, {}},
+                      KeptCase{"ScriptInRootsFolder", {"-sf", "/run/evil.sh"}, {}},
+                      KeptCase{"Configuration", {"-cf", "/tmp/dhclient.conf"}, {}},
+                      KeptCase{"Variable", {"-e", "PATH=/tmp"}, {}}, KeptCase{"LeaseFileInTmp", {"-lf", "/tmp/x"}, {}},
+                      KeptCase{"PidFileInHome", {"-pf", "/home/u/d.pid"}, {}},
+                      KeptCase{"DotDotOutOfRun", {"-lf", "/run/../etc/x"}, {}},
+                      KeptCase{"UsersRunFolder", {"-pf", "/run/user/1000/x"}, {}},
+                      KeptCase{"SubfolderOfDhcp", {"-lf", "/var/lib/dhcp/sub/x"}, {}},
+                      KeptCase{"FolderItself", {"-pf", "/run/", "-lf", "/var/lib/dhcp/.."}, {}},
+                      KeptCase{"LookAlikeFolder", {"-pf", "/runaway/x", "-lf", "/var/lib/dhcpx/y"}, {}},
+                      KeptCase{"MixedKeepsTheSafeOnes",
+                               {"-sf", "/tmp/e.sh", "-pf", "/run/d.pid", "-cf", "/tmp/c", "-lf", "/tmp/l", "-e", "A=1"},
+                               {"-pf", "/run/d.pid"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LeasePlanParsing, ARecordOfAnOlderVersionLosesItsScript) {
+    const auto record = ParseReleased(
+        "dhclient\teth0\t-sf\t/tmp/evil.sh\t-cf\t/tmp/c\t-pf\t/run/d.pid\t-lf\t/tmp/x\teth0\n"
+        "dhclient\teth1\t-e\tA=1\teth1\n");
+    ASSERT_EQ(record.size(), 2u);
+    EXPECT_EQ(record[0].dhclientArguments, (std::vector<std::string>{"-pf", "/run/d.pid", "eth0"}));
+    EXPECT_EQ(record[1].dhclientArguments, (std::vector<std::string>{"eth1"}));
 }
 
 TEST(LeasePlanParsing, ReleaseRecordRoundTripAndDamage) {
