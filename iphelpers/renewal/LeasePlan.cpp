@@ -90,6 +90,71 @@ Step DhclientRelease(const LeaseHolder& holder) {
             holder.dhclient.pid};
 }
 
+// The interfaces a dhclient serves besides those asked for now (`holders`): such a process is never
+// restarted whole, or their leases would go with it.
+std::vector<std::string> OthersServed(const SystemFacts& facts, const DhclientProcess& process,
+                                      const std::vector<LeaseHolder>& holders) {
+    const std::vector<std::string>& served = !process.interfaces.empty()    ? process.interfaces
+                                             : !facts.allInterfaces.empty() ? facts.allInterfaces
+                                                                            : facts.wiredInterfaces;
+    std::vector<std::string> others;
+    for (const std::string& name : served) {
+        const bool asked = std::any_of(holders.begin(), holders.end(), [&](const LeaseHolder& h) {
+            return h.client == Client::Dhclient && h.dhclient.pid == process.pid && h.interface == name;
+        });
+        if (!asked && std::find(others.begin(), others.end(), name) == others.end()) others.push_back(name);
+    }
+    return others;
+}
+
+// One interface's own dhclient files (the convention of Debian's ifupdown).
+std::vector<std::string> OwnDhclientFiles(const std::string& interface) {
+    return {"-pf", "/run/dhclient." + interface + ".pid", "-lf", "/var/lib/dhcp/dhclient." + interface + ".leases"};
+}
+
+// The lease file the shared process kept its leases in (none: dhclient's default one).
+std::vector<std::string> LeaseFileOf(const DhclientProcess& process) {
+    for (size_t i = 0; i + 1 < process.keptArguments.size(); i += 2) {
+        if (process.keptArguments[i] == "-lf") return {"-lf", process.keptArguments[i + 1]};
+    }
+    return {};
+}
+
+// Steps that take one interface away from a dhclient that serves others too: the shared process is
+// stopped (without releasing anything), the interface's lease released by a dhclient run of its
+// own, and (once every asked interface is done: `restartOthers`) a dhclient started again for the
+// others with the process's own files. `startOwn` then also starts the interface's own client.
+void AddSharedDhclientSteps(const LeaseHolder& holder, const std::vector<std::string>& others, bool stopShared,
+                            bool startOwn, bool restartOthers, Plan& plan, int record) {
+    if (stopShared) {
+        plan.steps.push_back({{}, Client::Dhclient, holder.interface, holder.dhclient.pid});
+    }
+    std::vector<std::string> release = {"dhclient", "-r", "-pf", "/run/dhclient." + holder.interface + ".pid"};
+    for (const std::string& argument : LeaseFileOf(holder.dhclient)) release.push_back(argument);
+    release.push_back(holder.interface);
+    plan.steps.push_back({release, Client::Dhclient, holder.interface});
+    plan.steps.back().record = record;
+    if (startOwn) {
+        std::vector<std::string> own = OwnDhclientFiles(holder.interface);
+        own.push_back(holder.interface);
+        plan.steps.push_back({Command({"dhclient"}, own), Client::Dhclient, holder.interface, 0, true});
+    }
+    if (restartOthers) {
+        std::vector<std::string> again = holder.dhclient.keptArguments;
+        again.insert(again.end(), others.begin(), others.end());
+        plan.steps.push_back({Command({"dhclient"}, again), Client::Dhclient, others.front(), 0, true});
+    }
+}
+
+// For each shared dhclient: how many of its asked interfaces are still to be planned.
+std::map<int64_t, size_t> AskedPerProcess(const std::vector<LeaseHolder>& holders) {
+    std::map<int64_t, size_t> asked;
+    for (const LeaseHolder& holder : holders) {
+        if (holder.client == Client::Dhclient) ++asked[holder.dhclient.pid];
+    }
+    return asked;
+}
+
 std::string NeedsRootReason(std::string_view interface, bool release) {
     return "no rights: dhclient looks after " + std::string(interface) + " and only root may " +
            (release ? "release" : "renew") + " its lease (run 'sudo ipconfig " + (release ? "/release" : "/renew") +
@@ -324,7 +389,9 @@ std::vector<Released> ParseReleased(std::string_view text) {
 Plan PlanRelease(const SystemFacts& facts, std::string_view adapter) {
     Plan plan;
     std::set<int64_t> releasedProcesses;
-    for (const LeaseHolder& holder : FindLeaseHolders(facts, adapter)) {
+    const std::vector<LeaseHolder> holders = FindLeaseHolders(facts, adapter);
+    std::map<int64_t, size_t> asked = AskedPerProcess(holders);
+    for (const LeaseHolder& holder : holders) {
         switch (holder.client) {
             case Client::NetworkManager:
                 plan.steps.push_back({Command({"nmcli", "device", "disconnect", holder.interface}),
@@ -337,7 +404,20 @@ Plan PlanRelease(const SystemFacts& facts, std::string_view adapter) {
                     plan.problems.push_back({holder.interface, NeedsRootReason(holder.interface, true)});
                     break;
                 }
-                // One process may look after several interfaces: it is released, and later
+                const std::vector<std::string> others = OthersServed(facts, holder.dhclient, holders);
+                if (!others.empty()) {
+                    // It serves other interfaces too: only this one is taken from it, and what is
+                    // recorded is a client of its own for this interface.
+                    const bool first = releasedProcesses.insert(holder.dhclient.pid).second;
+                    const bool last = --asked[holder.dhclient.pid] == 0;
+                    std::vector<std::string> own = OwnDhclientFiles(holder.interface);
+                    own.push_back(holder.interface);
+                    AddSharedDhclientSteps(holder, others, first, false, last, plan,
+                                           static_cast<int>(plan.released.size()));
+                    plan.released.push_back({Client::Dhclient, holder.interface, {}, own});
+                    break;
+                }
+                // One process that looks after only asked interfaces: it is released, and later
                 // started again, as a whole.
                 if (!releasedProcesses.insert(holder.dhclient.pid).second) {
                     break;
@@ -417,6 +497,7 @@ Plan PlanRenew(const SystemFacts& facts, const std::vector<Released>& released, 
 
     // Then every lease that is still held is asked for anew.
     std::set<int64_t> restarted;
+    std::map<int64_t, size_t> asked = AskedPerProcess(holders);
     for (const LeaseHolder& holder : holders) {
         switch (holder.client) {
             case Client::NetworkManager:
@@ -426,6 +507,13 @@ Plan PlanRenew(const SystemFacts& facts, const std::vector<Released>& released, 
             case Client::Dhclient: {
                 if (!facts.isRoot) {
                     plan.problems.push_back({holder.interface, NeedsRootReason(holder.interface, false)});
+                    break;
+                }
+                const std::vector<std::string> others = OthersServed(facts, holder.dhclient, holders);
+                if (!others.empty()) {
+                    const bool first = restarted.insert(holder.dhclient.pid).second;
+                    const bool last = --asked[holder.dhclient.pid] == 0;
+                    AddSharedDhclientSteps(holder, others, first, true, last, plan, -1);
                     break;
                 }
                 if (!restarted.insert(holder.dhclient.pid).second) {

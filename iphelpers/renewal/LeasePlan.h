@@ -70,6 +70,9 @@ bool Covers(const DhclientProcess& process, std::string_view interface);
 struct SystemFacts {
     // Wired interfaces (Ethernet type, not wireless, not loopback), sorted.
     std::vector<std::string> wiredInterfaces;
+    // Every interface but loopback (wireless ones too), sorted: what a dhclient started without
+    // naming one serves.
+    std::vector<std::string> allInterfaces;
     bool networkManagerRunning = false;
     std::vector<NmDevice> nmDevices;
     // Devices for which NetworkManager holds DHCPv4 lease data.
@@ -112,7 +115,9 @@ std::string FormatReleased(const std::vector<Released>& entries);
 std::vector<Released> ParseReleased(std::string_view text);
 
 struct Step {
-    std::vector<std::string> command;  // argv, run from the search path
+    // argv (the program from the system's folders); empty: only stop `stopsProcess` (a dhclient
+    // that serves other interfaces too is stopped without releasing their leases).
+    std::vector<std::string> command;
     Client client = Client::NetworkManager;
     std::string interface;
     // A dhclient process that must have ended once the command has run (it is stopped otherwise).
@@ -145,7 +150,11 @@ struct Plan {
 };
 
 // /release: NetworkManager disconnects the device, dhclient releases (-r), networkd takes the
-// link down.
+// link down. A dhclient that also serves interfaces not asked for is never released whole: it is
+// stopped, the asked interface released by a run of its own (its own files,
+// /run/dhclient.IFACE.pid and /var/lib/dhcp/dhclient.IFACE.leases, are what is recorded), and a
+// dhclient started again for the others with the process's own files (renew does the same, and
+// starts the asked interface's own client).
 Plan PlanRelease(const SystemFacts& facts, std::string_view adapter = {});
 // /renew: first what /release gave up comes back (`released`; a NetworkManager device through
 // its connection, a dhclient with its own arguments, a networkd link up again), then every lease

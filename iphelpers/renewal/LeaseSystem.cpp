@@ -370,6 +370,26 @@ Outcome RunPlan(const Plan& plan, const ProcessHandles& handles, const Budget& b
     for (const Step& step : plan.steps) {
         bool ok = false;
         const std::string what = Joined(step.command);
+        const auto held = handles.find(step.stopsProcess);
+        if (step.command.empty()) {
+            // Stopping a dhclient that serves other interfaces too: SIGTERM ends it without a
+            // release, through its pidfd only.
+            if (held == handles.end()) {
+                outcome.failures.push_back(
+                    {step.interface,
+                     "cannot stop dhclient " + std::to_string(step.stopsProcess) + " safely: it was not checked"});
+            } else {
+                (void)held->second.Signal(SIGTERM);
+                EnsureStopped(held->second);
+                ok = !held->second.Alive() || held->second.WaitEnded(Ms(0));
+                if (!ok) {
+                    outcome.failures.push_back(
+                        {step.interface, "dhclient " + std::to_string(step.stopsProcess) + " did not stop"});
+                }
+            }
+            if (stepOk) stepOk->push_back(ok);
+            continue;
+        }
         if (budget.Expired()) {
             outcome.failures.push_back({step.interface, "no time left for '" + what + "'"});
         } else {
@@ -397,7 +417,7 @@ Outcome RunPlan(const Plan& plan, const ProcessHandles& handles, const Budget& b
                 outcome.done.push_back({step.interface, step.client});
             }
         }
-        if (const auto held = handles.find(step.stopsProcess); step.stopsProcess != 0 && held != handles.end()) {
+        if (step.stopsProcess != 0 && held != handles.end()) {
             EnsureStopped(held->second);
         }
         if (stepOk) stepOk->push_back(ok);
@@ -490,10 +510,28 @@ std::vector<std::string> WiredInterfaces() {
 
 namespace {
 
+// Every interface of this namespace but loopback, sorted.
+std::vector<std::string> AllInterfaces() {
+    std::vector<std::string> names;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return names;
+    for (ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr != nullptr && entry->ifa_addr->sa_family == AF_PACKET &&
+            !(entry->ifa_flags & IFF_LOOPBACK)) {
+            names.emplace_back(entry->ifa_name);
+        }
+    }
+    ::freeifaddrs(list);
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    return names;
+}
+
 SystemFacts CollectFacts(const Budget& budget, ProcessHandles& handles) {
     SystemFacts facts;
     facts.isRoot = ::geteuid() == 0;
     facts.wiredInterfaces = WiredInterfaces();
+    facts.allInterfaces = AllInterfaces();
     CollectNetworkManager(budget, facts);
     CollectProcesses(facts, handles);
     CollectNetworkdLeases(facts);

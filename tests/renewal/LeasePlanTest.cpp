@@ -217,6 +217,9 @@ SystemFacts Desktop() {
     return facts;
 }
 
+const DhclientProcess SHARED = {
+    5, {"eth0", "eth1"}, {"-pf", "/run/dhclient.pid", "-lf", "/var/lib/dhcp/dhclient.leases"}};
+
 SystemFacts Ifupdown() {
     SystemFacts facts;
     facts.wiredInterfaces = {"eth0", "eth1", "eth2"};
@@ -367,6 +370,55 @@ INSTANTIATE_TEST_SUITE_P(
                  "",
                  {},
                  {"eth0"}},
+        // One dhclient for two interfaces (eth0 eth1): renewing eth0 alone leaves eth1 served. The
+        // shared process is stopped (no command: SIGTERM, which releases nothing), eth0 released
+        // and started with files of its own, and eth1 given a dhclient again with the shared files.
+        PlanCase{"SharedDhclientReleaseOfOne",
+                 true,
+                 With(Ifupdown(), [](SystemFacts& f) { f.dhclients = {SHARED}; }),
+                 {},
+                 "eth0",
+                 {{},
+                  {"dhclient", "-r", "-pf", "/run/dhclient.eth0.pid", "-lf", "/var/lib/dhcp/dhclient.leases", "eth0"},
+                  {"dhclient", "-pf", "/run/dhclient.pid", "-lf", "/var/lib/dhcp/dhclient.leases", "eth1"}},
+                 {}},
+        PlanCase{"SharedDhclientRenewOfOne",
+                 false,
+                 With(Ifupdown(), [](SystemFacts& f) { f.dhclients = {SHARED}; }),
+                 {},
+                 "eth0",
+                 {{},
+                  {"dhclient", "-r", "-pf", "/run/dhclient.eth0.pid", "-lf", "/var/lib/dhcp/dhclient.leases", "eth0"},
+                  Dh({"dhclient"}),
+                  {"dhclient", "-pf", "/run/dhclient.pid", "-lf", "/var/lib/dhcp/dhclient.leases", "eth1"}},
+                 {}},
+        // Named by nobody: it serves every interface, the wireless one too. A release of the wired
+        // ones stops it once and starts it again for the wireless one only.
+        PlanCase{"DhclientForAllReleaseOfTheWired",
+                 true,
+                 With(Ifupdown(),
+                      [](SystemFacts& f) {
+                          f.wiredInterfaces = {"eth0", "eth1"};
+                          f.allInterfaces = {"eth0", "eth1", "wlan0"};
+                          f.dhclients = {{9, {}, {}}};
+                      }),
+                 {},
+                 "",
+                 {{},
+                  {"dhclient", "-r", "-pf", "/run/dhclient.eth0.pid", "eth0"},
+                  {"dhclient", "-r", "-pf", "/run/dhclient.eth1.pid", "eth1"},
+                  {"dhclient", "wlan0"}},
+                 {}},
+        PlanCase{"SharedDhclientBroughtBackWithItsOwnFiles",
+                 false,
+                 With(Ifupdown(),
+                      [](SystemFacts& f) {
+                          f.dhclients = {{5, {"eth1"}, {}}};
+                      }),
+                 {{Client::Dhclient, "eth0", "", DHCLIENT_ETH0}},
+                 "eth0",
+                 {Dh({"dhclient"})},
+                 {}},
         PlanCase{"NothingHoldsALease",
                  false,
                  With(Ifupdown(), [](SystemFacts& f) { f.dhclients.clear(); }),
@@ -452,6 +504,47 @@ TEST(LeasePlans, OneDhclientForSeveralInterfacesIsHandledOnce) {
     EXPECT_EQ(CommandsOf(PlanRelease(facts)), (Commands{{"dhclient", "-r", "eth0", "eth1"}}));
     EXPECT_EQ(CommandsOf(PlanRenew(facts, {})),
               (Commands{{"dhclient", "-r", "eth0", "eth1"}, {"dhclient", "eth0", "eth1"}}));
+}
+
+TEST(LeasePlans, ASharedDhclientIsStoppedOnceAndItsOthersStartedOnce) {
+    SystemFacts facts = Ifupdown();
+    facts.dhclients = {{5, {"eth0", "eth1", "eth2"}, {}}};
+    facts.wiredInterfaces = {"eth0", "eth1", "eth2"};
+    // Two of its three interfaces asked for (by name, one after the other, a release of each).
+    const Plan release = PlanRelease(facts, "eth1");
+    ASSERT_EQ(release.steps.size(), 3u);
+    EXPECT_TRUE(release.steps[0].command.empty());
+    EXPECT_EQ(release.steps[0].stopsProcess, 5);
+    EXPECT_EQ(release.steps[1].record, 0) << "the release step is what the record entry stands for";
+    EXPECT_EQ(release.steps[2].command, (std::vector<std::string>{"dhclient", "eth0", "eth2"}));
+    EXPECT_TRUE(release.steps[2].startsClient);
+    EXPECT_EQ(release.steps[2].record, -1);
+    ASSERT_EQ(release.released.size(), 1u);
+    EXPECT_EQ(release.released[0].dhclientArguments,
+              (std::vector<std::string>{"-pf", "/run/dhclient.eth1.pid", "-lf", "/var/lib/dhcp/dhclient.eth1.leases",
+                                        "eth1"}));
+    for (const Step& step : release.steps) {
+        EXPECT_EQ(std::count(step.command.begin(), step.command.end(), "-r") != 0 &&
+                      std::count(step.command.begin(), step.command.end(), "eth0") != 0,
+                  false)
+            << "eth0's lease is never released";
+    }
+}
+
+TEST(LeasePlans, WhatCannotComeBackStaysRecorded) {
+    SystemFacts facts = Ifupdown();
+    facts.dhclients.clear();
+    facts.isRoot = false;
+    const std::vector<Released> record = {{Client::Dhclient, "eth0", "", DHCLIENT_ETH0},
+                                          {Client::Networkd, "eth1", "", {}}};
+    // eth0 needs root; eth1 was not asked for.
+    EXPECT_EQ(PlanRenew(facts, record, "eth0").stillReleased, (std::vector<size_t>{0, 1}));
+    // As root eth0 comes back through a step that stands for its entry.
+    facts.isRoot = true;
+    const Plan back = PlanRenew(facts, record, "eth0");
+    EXPECT_EQ(back.stillReleased, (std::vector<size_t>{1}));
+    ASSERT_EQ(back.steps.size(), 1u);
+    EXPECT_EQ(back.steps[0].record, 0);
 }
 
 }  // namespace
