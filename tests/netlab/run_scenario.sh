@@ -4,7 +4,7 @@
 #
 #   run_scenario.sh SCENARIO CLIENT
 #     SCENARIO: wizard-renews | refresh-after-switch | refresh-in-config-mode | silent-device |
-#               other-adapters | no-rights | planted-dhclient | swapped-record
+#               other-adapters | no-rights | planted-dhclient | swapped-record | shared-dhclient
 #     CLIENT:   dhclient | nm | networkd
 #   Programs from the environment: LAB_IPCONFIG LAB_NWINF LAB_WIZARD LAB_REFRESH LAB_DEVSIM.
 # Exit 0 passed, 1 failed, 77 skipped (the reason on one line).
@@ -256,6 +256,52 @@ swapped-record)
         || lab_fail "/renew failed: $(cat "$LAB_WORK/cwd/renew.err")"
     [[ -z "$(ls -A "$LAB_WORK/run-$user")" ]] || lab_fail "root made files in the user's folder"
     lab_wait 150 pc_has_address_in 192.168.0. || lab_fail "the PC did not get its lease back: $(pc_address)"
+    ;;
+shared-dhclient)
+    # One dhclient serves two interfaces: veth-p (the adaptor's server) and veth-q (a second server
+    # of its own). Releasing and renewing veth-p alone never touches veth-q's lease: no RELEASE
+    # for it, its address never goes away, and a dhclient serves it afterwards.
+    ip link add veth-b type veth peer name veth-q || lab_die "cannot make the second veth pair"
+    ip link set veth-b netns adaptor && ip link set veth-q netns pc
+    in_adaptor ip link set veth-b up
+    in_adaptor ip addr add 172.20.0.1/24 dev veth-b
+    in_adaptor dnsmasq --keep-in-foreground --conf-file=/dev/null --port=0 --interface=veth-b --bind-interfaces \
+        --dhcp-range=172.20.0.100,172.20.0.199,255.255.255.0,10m --dhcp-authoritative --no-ping --log-dhcp \
+        --log-facility="$LAB_WORK/second.log" --dhcp-leasefile="$LAB_WORK/second.leases" --user=root --pid-file= \
+        2>> "$LAB_WORK/second.err" &
+    lab_wait 50 grep -q "DHCP, IP range" "$LAB_WORK/second.log" || lab_die "the second dnsmasq did not start"
+    adaptor_config_mode
+    ip -n pc link set veth-p up
+    ip -n pc link set veth-q up
+    echo "timeout 20;" > "$LAB_WORK/dhclient.conf"
+    in_pc dhclient -4 -v -pf /run/dhclient.pid -lf /var/lib/dhcp/dhclient.leases -cf "$LAB_WORK/dhclient.conf" \
+        veth-p veth-q 2>> "$LAB_WORK/dhclient.log" || lab_die "dhclient got no lease"
+    lab_wait 100 bash -c "ip -n pc -4 -o addr show dev veth-q | grep -q 172.20.0." || lab_die "no lease on veth-q"
+    pc_has_address_in 192.168.0. || lab_die "no adaptor lease to start from: $(pc_address)"
+    q_before=$(pc_address veth-q)
+    # Every address change all through the run.
+    ip -n pc monitor address > "$LAB_WORK/addresses.log" 2>&1 &
+    monitor=$!
+    sleep 0.2
+    make_run_folder "$LAB_WORK/cwd"
+    (cd "$LAB_WORK/cwd" && in_pc ipconfig /release veth-p > release.out 2> release.err) \
+        || lab_fail "ipconfig /release veth-p failed: $(cat "$LAB_WORK/cwd/release.err")"
+    [[ -z "$(pc_address veth-p)" ]] || lab_fail "veth-p still holds $(pc_address veth-p)"
+    (cd "$LAB_WORK/cwd" && in_pc ipconfig /renew veth-p > renew.out 2> renew.err) \
+        || lab_fail "ipconfig /renew veth-p failed: $(cat "$LAB_WORK/cwd/renew.err")"
+    kill "$monitor"
+    pc_has_address_in 192.168.0. || lab_fail "veth-p has no lease again: $(pc_address)"
+    [[ "$(pc_address veth-q)" == "$q_before" ]] || lab_fail "veth-q's address changed: $q_before -> $(pc_address veth-q)"
+    ! grep -q "^Deleted.*veth-q" "$LAB_WORK/addresses.log" \
+        || lab_fail "veth-q lost its address during the run: $(grep veth-q "$LAB_WORK/addresses.log")"
+    grep -q "^Deleted.*veth-p" "$LAB_WORK/addresses.log" || lab_fail "the address monitor saw no change"
+    ! grep -q "DHCPRELEASE(veth-b)" "$LAB_WORK/second.log" || lab_fail "veth-q's lease was released"
+    expect_dhcp adaptor RELEASE
+    root_clients=$(for pid in $(pgrep -x -u 0 dhclient); do tr '\0' ' ' < "/proc/$pid/cmdline"; echo; done)
+    grep -q 'veth-q' <<< "$root_clients" || lab_fail "no dhclient serves veth-q now: $root_clients"
+    grep -q -- '-pf /run/dhclient.veth-p.pid -lf /var/lib/dhcp/dhclient.veth-p.leases veth-p' <<< "$root_clients" \
+        || lab_fail "veth-p has no dhclient of its own: $root_clients"
+    [[ $(grep -c 'veth-p' <<< "$root_clients") -eq 1 ]] || lab_fail "more than one dhclient serves veth-p: $root_clients"
     ;;
 *)
     echo "unknown scenario $SCENARIO"; exit 2 ;;
