@@ -213,7 +213,7 @@ swapped-record)
     # (a) Where the record would go is not private: a link to another folder, another user's
     # folder, a file. /release gives nothing up (the lease stays, no RELEASE, no disconnect), says
     # why, and creates or removes nothing there. (b) Root with a user's XDG_RUNTIME_DIR (su, sudo
-    # -E) records in /run/kbr3300 and never in the user's folder.
+    # -E) records in /run/kbr3300 and never in the user's folder. (c) below.
     adaptor_config_mode
     start_client "$CLIENT"
     pc_has_address_in 192.168.0. || lab_die "no adaptor lease to start from: $(pc_address)"
@@ -256,6 +256,22 @@ swapped-record)
         || lab_fail "/renew failed: $(cat "$LAB_WORK/cwd/renew.err")"
     [[ -z "$(ls -A "$LAB_WORK/run-$user")" ]] || lab_fail "root made files in the user's folder"
     lab_wait 150 pc_has_address_in 192.168.0. || lab_fail "the PC did not get its lease back: $(pc_address)"
+    # (c) A run that never lets go of the lock: /release waits for it at most 30 s, then gives up
+    # and releases nothing.
+    flock /run/kbr3300/ipconfig.lock sleep 120 &
+    holder=$!
+    lab_wait 50 bash -c "! flock -n /run/kbr3300/ipconfig.lock true" || lab_die "the lock was not taken"
+    releases=$(dhcp_count adaptor RELEASE)
+    t0=$(date +%s.%N)
+    (cd "$LAB_WORK/cwd" && in_pc ipconfig /release > release.out 2> release.err) \
+        && lab_fail "/release succeeded while another run held the lock"
+    took=$(seconds_since "$t0")
+    kill "$holder"
+    grep -q 'still working.*nothing was released' "$LAB_WORK/cwd/release.err" \
+        || lab_fail "/release did not say why: $(cat "$LAB_WORK/cwd/release.err")"
+    awk -v t="$took" 'BEGIN { exit !(t >= 29 && t < 60) }' || lab_fail "/release waited $took s for the lock (expected 30 s)"
+    (( $(dhcp_count adaptor RELEASE) == releases )) || lab_fail "the lease was released without the lock"
+    pc_has_address_in 192.168.0. || lab_fail "the PC lost its lease: $(pc_address)"
     ;;
 shared-dhclient)
     # One dhclient serves two interfaces: veth-p (the adaptor's server) and veth-q (a second server
