@@ -84,6 +84,7 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     argv.push_back(nullptr);
     std::vector<std::string> environment = options.environment.value_or(std::vector<std::string>{});
     std::vector<char*> envp;
+    envp.reserve(environment.size() + 1);
     for (auto& entry : environment) envp.push_back(entry.data());
     envp.push_back(nullptr);
     char** const useEnvironment = options.environment ? envp.data() : environ;

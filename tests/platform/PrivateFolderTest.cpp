@@ -132,7 +132,7 @@ TEST_F(PrivateFolders, AnotherUsersFileIsRefused) {
     ASSERT_TRUE(folder.Replace("record", "theirs"));
     ASSERT_EQ(::chown((parent_ / "kbr3300" / "record").c_str(), NOBODY, NOBODY), 0);
     EXPECT_EQ(folder.Read("record", 100), std::nullopt);
-    std::ofstream(parent_ / "kbr3300" / "lock");
+    std::ofstream(parent_ / "kbr3300" / "lock").close();
     ASSERT_EQ(::chown((parent_ / "kbr3300" / "lock").c_str(), NOBODY, NOBODY), 0);
     EXPECT_FALSE(folder.OpenLockFile("lock").Valid());
     EXPECT_TRUE(folder.OpenLockFile("own.lock").Valid());

@@ -87,7 +87,7 @@ class DhclientKeptArguments : public ::testing::TestWithParam<KeptCase> {};
 TEST_P(DhclientKeptArguments, OnlyFilesInRootsFoldersReachACommandOrTheRecord) {
     std::vector<std::string> argv = {"dhclient"};
     argv.insert(argv.end(), GetParam().options.begin(), GetParam().options.end());
-    argv.push_back("eth0");
+    argv.emplace_back("eth0");
     const auto process = ParseDhclientCommandLine(argv);
     ASSERT_TRUE(process);
     EXPECT_EQ(process->keptArguments, GetParam().kept);
@@ -99,7 +99,7 @@ TEST_P(DhclientKeptArguments, OnlyFilesInRootsFoldersReachACommandOrTheRecord) {
     facts.dhclients = {*process};
     facts.dhclients[0].pid = 7;
     std::vector<std::string> expected = GetParam().kept;
-    expected.push_back("eth0");
+    expected.emplace_back("eth0");
     const Plan release = PlanRelease(facts);
     ASSERT_EQ(release.steps.size(), 1u);
     EXPECT_EQ(std::vector<std::string>(release.steps[0].command.begin() + 2, release.steps[0].command.end()), expected);
