@@ -213,7 +213,7 @@ swapped-record)
     # (a) Where the record would go is not private: a link to another folder, another user's
     # folder, a file. /release gives nothing up (the lease stays, no RELEASE, no disconnect), says
     # why, and creates or removes nothing there. (b) Root with a user's XDG_RUNTIME_DIR (su, sudo
-    # -E) records in /run/kbr3300 and never in the user's folder. (c) below.
+    # -E) records in /run/kbr3300 and never in the user's folder. (c) and (d) below.
     adaptor_config_mode
     start_client "$CLIENT"
     pc_has_address_in 192.168.0. || lab_die "no adaptor lease to start from: $(pc_address)"
@@ -258,7 +258,7 @@ swapped-record)
     lab_wait 150 pc_has_address_in 192.168.0. || lab_fail "the PC did not get its lease back: $(pc_address)"
     # (c) A run that never lets go of the lock: /release waits for it at most 30 s, then gives up
     # and releases nothing.
-    flock /run/kbr3300/ipconfig.lock sleep 120 &
+    flock -o /run/kbr3300/ipconfig.lock sleep 120 &  # (-o: the lock goes with flock itself)
     holder=$!
     lab_wait 50 bash -c "! flock -n /run/kbr3300/ipconfig.lock true" || lab_die "the lock was not taken"
     releases=$(dhcp_count adaptor RELEASE)
@@ -272,6 +272,17 @@ swapped-record)
     awk -v t="$took" 'BEGIN { exit !(t >= 29 && t < 60) }' || lab_fail "/release waited $took s for the lock (expected 30 s)"
     (( $(dhcp_count adaptor RELEASE) == releases )) || lab_fail "the lease was released without the lock"
     pc_has_address_in 192.168.0. || lab_fail "the PC lost its lease: $(pc_address)"
+    # (d) What /renew cannot bring back stays recorded, and is said: here the connection that
+    # /release disconnected has been deleted meanwhile.
+    (cd "$LAB_WORK/cwd" && in_pc ipconfig /release > release.out 2> release.err) \
+        || lab_fail "/release failed: $(cat "$LAB_WORK/cwd/release.err")"
+    grep -q $'^nm\tveth-p\t' /run/kbr3300/released-* || lab_fail "/release recorded nothing"
+    in_pc nmcli connection delete lab-wired > /dev/null || lab_die "cannot delete the lab's connection"
+    (cd "$LAB_WORK/cwd" && in_pc ipconfig /renew > renew.out 2> renew.err) \
+        && lab_fail "/renew succeeded without the connection"
+    grep -q 'renewal failed on veth-p' "$LAB_WORK/cwd/renew.err" || lab_fail "/renew did not say: $(cat "$LAB_WORK/cwd/renew.err")"
+    grep -q $'^nm\tveth-p\t6d0a3c5e' /run/kbr3300/released-* 2>/dev/null \
+        || lab_fail "/renew forgot what it could not bring back"
     ;;
 shared-dhclient)
     # One dhclient serves two interfaces: veth-p (the adaptor's server) and veth-q (a second server
