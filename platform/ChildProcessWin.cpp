@@ -38,6 +38,14 @@ bool ChildProcess::Started() const { return pid_ > 0; }
 
 bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& args, std::string* error,
                          bool searchPath) {
+    Options options;
+    options.searchPath = searchPath;
+    return Start(program, args, error, options);
+}
+
+bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& args, std::string* error,
+                         const Options& options) {
+    const bool searchPath = options.searchPath;
     if (Started() && !exitCode_) {
         if (error) *error = "a program is already running";
         return false;
@@ -66,21 +74,34 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
         ::CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_EXISTING, 0, nullptr);
 
     std::string commandLine = win::CommandLine(program, args);
+    const HANDLE discard = options.discardOutput
+                               ? ::CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
+                                               OPEN_EXISTING, 0, nullptr)
+                               : INVALID_HANDLE_VALUE;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = input;
-    startup.hStdOutput = outWrite;
-    startup.hStdError = errWrite;
+    startup.hStdOutput = options.discardOutput ? discard : outWrite;
+    startup.hStdError = options.discardOutput ? discard : errWrite;
+    // An environment block: NAME=VALUE entries, each ended by a NUL, and one more NUL at the end.
+    std::string environment;
+    if (options.environment) {
+        for (const std::string& entry : *options.environment) environment += entry + '\0';
+        environment += '\0';
+    }
     PROCESS_INFORMATION started{};
     // A process group of its own, so that a Ctrl-Break can be sent to it alone. Without an
     // application name the system looks the program up from the command line's first word.
     const BOOL ok = ::CreateProcessA(searchPath ? nullptr : program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                     CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &started);
+                                     CREATE_NEW_PROCESS_GROUP, options.environment ? environment.data() : nullptr,
+                                     nullptr, &startup, &started);
     const std::string reason = ok ? std::string() : win::LastErrorText();
     ::CloseHandle(outWrite);
     ::CloseHandle(errWrite);
     if (input != INVALID_HANDLE_VALUE) ::CloseHandle(input);
+    if (discard != INVALID_HANDLE_VALUE) ::CloseHandle(discard);
+    if (options.discardOutput) ClosePipes();
     if (!ok) {
         ClosePipes();
         if (error) *error = "cannot start " + program + ": " + reason;
@@ -142,6 +163,14 @@ std::optional<int> ChildProcess::Wait(int timeoutMs) {
     DWORD code = 0;
     exitCode_ = ::GetExitCodeProcess(AsHandle(process_), &code) ? static_cast<int>(code) : -1;
     return exitCode_;
+}
+
+void ChildProcess::Detach() {
+    ClosePipes();
+    CloseIfOpen(process_);
+    CloseIfOpen(stopEvent_);
+    pid_ = 0;
+    exitCode_.reset();
 }
 
 void ChildProcess::ClosePipes() {

@@ -56,23 +56,44 @@ std::string MakeFreshFolder(const std::string& parent, std::string_view prefix) 
 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args, int timeoutMs,
                       bool searchPath) {
+    RunOptions options;
+    options.searchPath = searchPath;
+    return RunProgram(program, args, timeoutMs, options);
+}
+
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args, int timeoutMs,
+                      const RunOptions& options) {
     ProgramRun run;
     ChildProcess child;
-    if (!child.Start(program, args, &run.errors, searchPath)) return run;
+    ChildProcess::Options start;
+    start.searchPath = options.searchPath;
+    start.environment = options.environment;
+    start.discardOutput = options.leaveRunning;
+    if (!child.Start(program, args, &run.errors, start)) return run;
     run.started = true;
     using Stream = ChildProcess::Stream;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    bool outputOpen = true;
-    bool errorOpen = true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    bool outputOpen = !options.leaveRunning;
+    bool errorOpen = !options.leaveRunning;
+    const auto bound = [&] {
+        if (run.output.size() > options.outputMax) run.output.resize(options.outputMax);
+        if (run.errors.size() > options.outputMax) run.errors.resize(options.outputMax);
+    };
     // Until the program has ended, not until its pipes do: a program it started may still hold
     // them.
     std::optional<int> ended;
     while (!ended && std::chrono::steady_clock::now() < deadline) {
         if (outputOpen) outputOpen = child.Read(Stream::Output, run.output, 5);
         if (errorOpen) errorOpen = child.Read(Stream::Error, run.errors, 5);
+        bound();
         ended = child.Wait(outputOpen || errorOpen ? 0 : 5);
     }
     if (!ended) {
+        if (options.leaveRunning) {
+            child.Detach();
+            run.leftRunning = true;
+            return run;
+        }
         child.Kill();
         (void)child.Wait(-1);
         run.timedOut = true;
@@ -81,6 +102,7 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     // What it wrote just before it ended.
     if (outputOpen) (void)child.Read(Stream::Output, run.output, 0);
     if (errorOpen) (void)child.Read(Stream::Error, run.errors, 0);
+    bound();
     run.exitCode = *ended;
     return run;
 }

@@ -90,6 +90,71 @@ Step DhclientRelease(const LeaseHolder& holder) {
             holder.dhclient.pid};
 }
 
+// The interfaces a dhclient serves besides those asked for now (`holders`): such a process is never
+// restarted whole, or their leases would go with it.
+std::vector<std::string> OthersServed(const SystemFacts& facts, const DhclientProcess& process,
+                                      const std::vector<LeaseHolder>& holders) {
+    const std::vector<std::string>& served = !process.interfaces.empty()    ? process.interfaces
+                                             : !facts.allInterfaces.empty() ? facts.allInterfaces
+                                                                            : facts.wiredInterfaces;
+    std::vector<std::string> others;
+    for (const std::string& name : served) {
+        const bool asked = std::any_of(holders.begin(), holders.end(), [&](const LeaseHolder& h) {
+            return h.client == Client::Dhclient && h.dhclient.pid == process.pid && h.interface == name;
+        });
+        if (!asked && std::find(others.begin(), others.end(), name) == others.end()) others.push_back(name);
+    }
+    return others;
+}
+
+// One interface's own dhclient files (the convention of Debian's ifupdown).
+std::vector<std::string> OwnDhclientFiles(const std::string& interface) {
+    return {"-pf", "/run/dhclient." + interface + ".pid", "-lf", "/var/lib/dhcp/dhclient." + interface + ".leases"};
+}
+
+// The lease file the shared process kept its leases in (none: dhclient's default one).
+std::vector<std::string> LeaseFileOf(const DhclientProcess& process) {
+    for (size_t i = 0; i + 1 < process.keptArguments.size(); i += 2) {
+        if (process.keptArguments[i] == "-lf") return {"-lf", process.keptArguments[i + 1]};
+    }
+    return {};
+}
+
+// Steps that take one interface away from a dhclient that serves others too: the shared process is
+// stopped (without releasing anything), the interface's lease released by a dhclient run of its
+// own, and (once every asked interface is done: `restartOthers`) a dhclient started again for the
+// others with the process's own files. `startOwn` then also starts the interface's own client.
+void AddSharedDhclientSteps(const LeaseHolder& holder, const std::vector<std::string>& others, bool stopShared,
+                            bool startOwn, bool restartOthers, Plan& plan, int record) {
+    if (stopShared) {
+        plan.steps.push_back({{}, Client::Dhclient, holder.interface, holder.dhclient.pid});
+    }
+    std::vector<std::string> release = {"dhclient", "-r", "-pf", "/run/dhclient." + holder.interface + ".pid"};
+    for (const std::string& argument : LeaseFileOf(holder.dhclient)) release.push_back(argument);
+    release.push_back(holder.interface);
+    plan.steps.push_back({release, Client::Dhclient, holder.interface});
+    plan.steps.back().record = record;
+    if (startOwn) {
+        std::vector<std::string> own = OwnDhclientFiles(holder.interface);
+        own.push_back(holder.interface);
+        plan.steps.push_back({Command({"dhclient"}, own), Client::Dhclient, holder.interface, 0, true});
+    }
+    if (restartOthers) {
+        std::vector<std::string> again = holder.dhclient.keptArguments;
+        again.insert(again.end(), others.begin(), others.end());
+        plan.steps.push_back({Command({"dhclient"}, again), Client::Dhclient, others.front(), 0, true});
+    }
+}
+
+// For each shared dhclient: how many of its asked interfaces are still to be planned.
+std::map<int64_t, size_t> AskedPerProcess(const std::vector<LeaseHolder>& holders) {
+    std::map<int64_t, size_t> asked;
+    for (const LeaseHolder& holder : holders) {
+        if (holder.client == Client::Dhclient) ++asked[holder.dhclient.pid];
+    }
+    return asked;
+}
+
 std::string NeedsRootReason(std::string_view interface, bool release) {
     return "no rights: dhclient looks after " + std::string(interface) + " and only root may " +
            (release ? "release" : "renew") + " its lease (run 'sudo ipconfig " + (release ? "/release" : "/renew") +
@@ -171,9 +236,11 @@ std::optional<DhclientProcess> ParseDhclientCommandLine(const std::vector<std::s
     if (program.substr(slash == std::string::npos ? 0 : slash + 1) != "dhclient") {
         return std::nullopt;
     }
-    // Options that take a value; those kept are given again when the client is released or
-    // restarted (its pid and lease files above all, so the right process is found).
-    static const std::set<std::string> KEPT = {"-pf", "-lf", "-cf", "-sf", "-e"};
+    // Options that take a value. Only its pid and lease files are given again when the client is
+    // released or restarted (so that the right process is found), and only where root keeps them:
+    // a script (-sf), a configuration (-cf) or a variable for the script (-e) named by whoever
+    // started the process would run as root.
+    static const std::set<std::string> KEPT = {"-pf", "-lf"};
     static const std::set<std::string> WITH_VALUE = {"-s",
                                                      "-g",
                                                      "-p",
@@ -199,7 +266,7 @@ std::optional<DhclientProcess> ParseDhclientCommandLine(const std::vector<std::s
             if (i + 1 >= argv.size()) {
                 return std::nullopt;
             }
-            if (KEPT.count(argument) != 0) {
+            if (KEPT.count(argument) != 0 && InDhclientFolder(argv[i + 1])) {
                 process.keptArguments.push_back(argument);
                 process.keptArguments.push_back(argv[i + 1]);
             }
@@ -211,6 +278,18 @@ std::optional<DhclientProcess> ParseDhclientCommandLine(const std::vector<std::s
         }
     }
     return process;
+}
+
+bool InDhclientFolder(std::string_view path) {
+    for (const std::string_view folder : DHCLIENT_FILE_FOLDERS) {
+        if (path.size() <= folder.size() + 1 || path.substr(0, folder.size()) != folder || path[folder.size()] != '/') {
+            continue;
+        }
+        const std::string_view name = path.substr(folder.size() + 1);
+        return name.find('/') == std::string_view::npos && name != "." && name != ".." &&
+               name.find_first_of(std::string_view("\0\t\n\r", 4)) == std::string_view::npos;
+    }
+    return false;
 }
 
 bool Covers(const DhclientProcess& process, std::string_view interface) {
@@ -287,13 +366,16 @@ std::vector<Released> ParseReleased(std::string_view text) {
             entry.connectionUuid = fields[2];
         } else if (fields[0] == "dhclient") {
             entry.client = Client::Dhclient;
-            entry.dhclientArguments.assign(fields.begin() + 2, fields.end());
-            // Only what a dhclient command line may hold: never something that reads as a
-            // different command.
-            if (std::any_of(entry.dhclientArguments.begin(), entry.dhclientArguments.end(),
-                            [](const std::string& a) { return a.empty() || a == "-r" || a == "-x"; })) {
+            // Read as a dhclient command line, so that only what one started now would keep is
+            // kept (a record of an older version may name a script), and never something that
+            // reads as a different command.
+            std::vector<std::string> argv = {"dhclient"};
+            argv.insert(argv.end(), fields.begin() + 2, fields.end());
+            const auto process = ParseDhclientCommandLine(argv);
+            if (!process || std::any_of(argv.begin(), argv.end(), [](const std::string& a) { return a.empty(); })) {
                 continue;
             }
+            entry.dhclientArguments = DhclientArguments(*process);
         } else if (fields[0] == "networkd" && fields.size() == 2) {
             entry.client = Client::Networkd;
         } else {
@@ -307,26 +389,48 @@ std::vector<Released> ParseReleased(std::string_view text) {
 Plan PlanRelease(const SystemFacts& facts, std::string_view adapter) {
     Plan plan;
     std::set<int64_t> releasedProcesses;
-    for (const LeaseHolder& holder : FindLeaseHolders(facts, adapter)) {
+    const std::vector<LeaseHolder> holders = FindLeaseHolders(facts, adapter);
+    std::map<int64_t, size_t> asked = AskedPerProcess(holders);
+    for (const LeaseHolder& holder : holders) {
         switch (holder.client) {
             case Client::NetworkManager:
                 plan.steps.push_back({Command({"nmcli", "device", "disconnect", holder.interface}),
                                       Client::NetworkManager, holder.interface});
+                plan.steps.back().record = static_cast<int>(plan.released.size());
                 plan.released.push_back({Client::NetworkManager, holder.interface, holder.connectionUuid, {}});
                 break;
             case Client::Dhclient: {
-                // One process may look after several interfaces: it is released, and later
+                if (!facts.isRoot) {
+                    plan.problems.push_back({holder.interface, NeedsRootReason(holder.interface, true)});
+                    break;
+                }
+                const std::vector<std::string> others = OthersServed(facts, holder.dhclient, holders);
+                if (!others.empty()) {
+                    // It serves other interfaces too: only this one is taken from it, and what is
+                    // recorded is a client of its own for this interface.
+                    const bool first = releasedProcesses.insert(holder.dhclient.pid).second;
+                    const bool last = --asked[holder.dhclient.pid] == 0;
+                    std::vector<std::string> own = OwnDhclientFiles(holder.interface);
+                    own.push_back(holder.interface);
+                    AddSharedDhclientSteps(holder, others, first, false, last, plan,
+                                           static_cast<int>(plan.released.size()));
+                    plan.released.push_back({Client::Dhclient, holder.interface, {}, own});
+                    break;
+                }
+                // One process that looks after only asked interfaces: it is released, and later
                 // started again, as a whole.
                 if (!releasedProcesses.insert(holder.dhclient.pid).second) {
                     break;
                 }
                 plan.steps.push_back(DhclientRelease(holder));
+                plan.steps.back().record = static_cast<int>(plan.released.size());
                 plan.released.push_back({Client::Dhclient, holder.interface, {}, DhclientArguments(holder.dhclient)});
                 break;
             }
             case Client::Networkd:
                 plan.steps.push_back(
                     {Command({"networkctl", "down", holder.interface}), Client::Networkd, holder.interface});
+                plan.steps.back().record = static_cast<int>(plan.released.size());
                 plan.released.push_back({Client::Networkd, holder.interface, {}, {}});
                 break;
         }
@@ -343,10 +447,17 @@ Plan PlanRenew(const SystemFacts& facts, const std::vector<Released>& released, 
     };
 
     // What /release gave up comes back first, unless a client has taken it up again meanwhile.
-    for (const Released& entry : released) {
-        if (!Wanted(entry.interface, adapter) || held(entry.interface) || !IsWired(facts, entry.interface)) {
+    for (size_t index = 0; index < released.size(); ++index) {
+        const Released& entry = released[index];
+        if (!Wanted(entry.interface, adapter)) {
+            plan.stillReleased.push_back(index);  // another adapter's: not asked for now
             continue;
         }
+        if (held(entry.interface) || !IsWired(facts, entry.interface)) {
+            continue;
+        }
+        const size_t stepsBefore = plan.steps.size();
+        const size_t problemsBefore = plan.problems.size();
         switch (entry.client) {
             case Client::NetworkManager:
                 if (!ManagedByNetworkManager(facts, entry.interface)) {
@@ -377,10 +488,16 @@ Plan PlanRenew(const SystemFacts& facts, const std::vector<Released>& released, 
                                       0, false, true});
                 break;
         }
+        if (plan.steps.size() > stepsBefore) {
+            plan.steps.back().record = static_cast<int>(index);
+        } else if (plan.problems.size() > problemsBefore) {
+            plan.stillReleased.push_back(index);  // it cannot come back now: the problem says why
+        }
     }
 
     // Then every lease that is still held is asked for anew.
     std::set<int64_t> restarted;
+    std::map<int64_t, size_t> asked = AskedPerProcess(holders);
     for (const LeaseHolder& holder : holders) {
         switch (holder.client) {
             case Client::NetworkManager:
@@ -388,6 +505,17 @@ Plan PlanRenew(const SystemFacts& facts, const std::vector<Released>& released, 
                                       holder.interface});
                 break;
             case Client::Dhclient: {
+                if (!facts.isRoot) {
+                    plan.problems.push_back({holder.interface, NeedsRootReason(holder.interface, false)});
+                    break;
+                }
+                const std::vector<std::string> others = OthersServed(facts, holder.dhclient, holders);
+                if (!others.empty()) {
+                    const bool first = restarted.insert(holder.dhclient.pid).second;
+                    const bool last = --asked[holder.dhclient.pid] == 0;
+                    AddSharedDhclientSteps(holder, others, first, true, last, plan, -1);
+                    break;
+                }
                 if (!restarted.insert(holder.dhclient.pid).second) {
                     break;
                 }

@@ -45,10 +45,16 @@ struct DhclientProcess {
     int64_t pid = 0;
     // The interfaces named on its command line; empty: every interface (dhclient's default).
     std::vector<std::string> interfaces;
-    // Its own files and settings, given again to the commands that release or restart it:
-    // -pf, -lf, -cf, -sf and -e with their values, in their order.
+    // Its own files, given again to the commands that release or restart it: -pf and -lf with
+    // their values, in their order, and only those in DHCLIENT_FILE_FOLDERS. A script, a
+    // configuration or a variable (-sf, -cf, -e) is never kept.
     std::vector<std::string> keptArguments;
 };
+
+// Where a dhclient's pid and lease files are kept when root starts it (/run/dhclient.IFACE.pid,
+// /var/lib/dhcp/dhclient.IFACE.leases): a file directly in one of these, by a plain name.
+inline constexpr std::string_view DHCLIENT_FILE_FOLDERS[] = {"/run", "/var/lib/dhcp"};
+bool InDhclientFolder(std::string_view path);
 
 // Splits a /proc/PID/cmdline (arguments separated, and usually ended, by NUL).
 std::vector<std::string> SplitCommandLine(std::string_view nulSeparated);
@@ -64,6 +70,9 @@ bool Covers(const DhclientProcess& process, std::string_view interface);
 struct SystemFacts {
     // Wired interfaces (Ethernet type, not wireless, not loopback), sorted.
     std::vector<std::string> wiredInterfaces;
+    // Every interface but loopback (wireless ones too), sorted: what a dhclient started without
+    // naming one serves.
+    std::vector<std::string> allInterfaces;
     bool networkManagerRunning = false;
     std::vector<NmDevice> nmDevices;
     // Devices for which NetworkManager holds DHCPv4 lease data.
@@ -106,7 +115,9 @@ std::string FormatReleased(const std::vector<Released>& entries);
 std::vector<Released> ParseReleased(std::string_view text);
 
 struct Step {
-    std::vector<std::string> command;  // argv, run from the search path
+    // argv (the program from the system's folders); empty: only stop `stopsProcess` (a dhclient
+    // that serves other interfaces too is stopped without releasing their leases).
+    std::vector<std::string> command;
     Client client = Client::NetworkManager;
     std::string interface;
     // A dhclient process that must have ended once the command has run (it is stopped otherwise).
@@ -117,6 +128,9 @@ struct Step {
     // The command only asks the client (systemd-networkd) to fetch a lease: the step is over once
     // the client has written a new one.
     bool awaitsLease = false;
+    // The entry of what was released that this step gives up (release: Plan::released) or brings
+    // back (renew: the record it was given); -1 for none.
+    int record = -1;
 };
 
 struct Problem {
@@ -127,12 +141,20 @@ struct Problem {
 struct Plan {
     std::vector<Step> steps;
     std::vector<Problem> problems;
-    // Release: what the steps give up (to be recorded when they succeed).
+    // Release: what the steps give up (recorded before they run; an entry whose steps failed is
+    // dropped again).
     std::vector<Released> released;
+    // Renew: the entries of the record that no step can bring back now (a problem says why); they
+    // stay recorded, as does every entry whose step fails.
+    std::vector<size_t> stillReleased;
 };
 
 // /release: NetworkManager disconnects the device, dhclient releases (-r), networkd takes the
-// link down.
+// link down. A dhclient that also serves interfaces not asked for is never released whole: it is
+// stopped, the asked interface released by a run of its own (its own files,
+// /run/dhclient.IFACE.pid and /var/lib/dhcp/dhclient.IFACE.leases, are what is recorded), and a
+// dhclient started again for the others with the process's own files (renew does the same, and
+// starts the asked interface's own client).
 Plan PlanRelease(const SystemFacts& facts, std::string_view adapter = {});
 // /renew: first what /release gave up comes back (`released`; a NetworkManager device through
 // its connection, a dhclient with its own arguments, a networkd link up again), then every lease

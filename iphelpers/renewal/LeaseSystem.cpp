@@ -6,18 +6,16 @@
 #include <net/if.h>
 #include <net/if_arp.h>
 #include <netpacket/packet.h>
-#include <poll.h>
 #include <signal.h>  // NOLINT(modernize-deprecated-headers): POSIX kill() and sigaction() are declared here
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -25,9 +23,10 @@
 #include <map>
 #include <thread>
 
+#include "platform/ChildProcess.h"
+#include "platform/PrivateFolder.h"
+#include "platform/ProcessHandle.h"
 #include "platform/SafeFile.h"
-
-extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX has the program declare it
 
 namespace kbr::renewal {
 
@@ -49,6 +48,8 @@ constexpr Ms STEP_LIMIT = 60s;
 constexpr Ms STOP_WAIT = 3s;
 // A client asked for a new lease gets it in seconds when a server answers.
 constexpr Ms LEASE_WAIT = 30s;
+// An earlier run still working on the leases is waited for this long at most.
+constexpr Ms LOCK_WAIT = 30s;
 
 bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
@@ -87,11 +88,6 @@ std::vector<std::string> StatFields(const std::string& pid) {
     return fields;
 }
 
-bool Running(const std::string& pid) {
-    const auto fields = StatFields(pid);
-    return !fields.empty() && fields[0] != "Z" && fields[0] != "X";
-}
-
 std::vector<std::string> ProcessIds() {
     std::vector<std::string> pids;
     std::error_code error;
@@ -104,25 +100,7 @@ std::vector<std::string> ProcessIds() {
     return pids;
 }
 
-bool ProcessAlive(int64_t pid) { return pid > 0 && Running(std::to_string(pid)); }
-
-void CloseFd(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-}
-
-bool HasProgram(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= dirs.size()) {
-        const size_t end = std::min(dirs.find(':', start), dirs.size());
-        std::string dir = dirs.substr(start, end - start);
-        if (!dir.empty() && ::access((dir + "/" + name).c_str(), X_OK) == 0) return true;
-        start = end + 1;
-    }
-    return false;
-}
+bool HasProgram(const std::string& name) { return FindSystemProgram(name).has_value(); }
 
 std::string Joined(const std::vector<std::string>& words) {
     std::string text;
@@ -154,8 +132,110 @@ void CollectNetworkManager(const Budget& budget, SystemFacts& facts) {
     }
 }
 
-void CollectProcesses(SystemFacts& facts) {
+// The dhclient processes this run may act on, each held by a pidfd: a signal goes to that very
+// process only, never to one that later got its pid.
+using ProcessHandles = std::map<int64_t, platform::ProcessHandle>;
+
+std::optional<std::string> ReadAt(int directory, const char* name) {
+    const platform::OwnedFd fd(::openat(directory, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!fd.Valid()) return std::nullopt;
+    std::string content;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return std::nullopt;
+        if (n == 0) return content;
+        content.append(buffer, static_cast<size_t>(n));
+        if (content.size() > PROC_FILE_MAX) return std::nullopt;
+    }
+}
+
+// Real and effective user of the process are both root (its /proc/PID/status, "Uid:" line).
+bool RunsAsRoot(int procDirectory) {
+    const auto status = ReadAt(procDirectory, "status");
+    if (!status) return false;
+    const size_t at = status->find("\nUid:");
+    if (at == std::string::npos) return false;
+    unsigned long real = 1;
+    unsigned long effective = 1;
+    return std::sscanf(status->c_str() + at + 5, "%lu %lu", &real, &effective) == 2 && real == 0 && effective == 0;
+}
+
+Namespace NamespaceAt(int procDirectory, const std::string& ours) {
+    char link[256];
+    const ssize_t n = ::readlinkat(procDirectory, "ns/net", link, sizeof link - 1);
+    if (n < 0) return Namespace::Unknown;  // another user's process
+    return std::string(link, static_cast<size_t>(n)) == ours ? Namespace::Ours : Namespace::Other;
+}
+
+// A folder dhclient's files may be in only when root alone can change what is in it (checked on
+// the opened folder).
+bool RootsFolder(const std::string& folder) {
+    const platform::OwnedFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    return fd.Valid() && ::fstat(fd.Get(), &info) == 0 && info.st_uid == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Drops a kept -pf or -lf whose folder is not root's alone: dhclient then uses its own default.
+std::vector<std::string> TrustedDhclientFiles(const std::vector<std::string>& kept) {
+    std::vector<std::string> trusted;
+    for (size_t i = 0; i + 1 < kept.size(); i += 2) {
+        const std::string& path = kept[i + 1];
+        if (InDhclientFolder(path) && RootsFolder(path.substr(0, path.rfind('/')))) {
+            trusted.push_back(kept[i]);
+            trusted.push_back(path);
+        }
+    }
+    return trusted;
+}
+
+// As root: a process counts as a dhclient only when it runs as root, its executable is the very
+// file the plan runs as dhclient, and it is in this network namespace; it is held by a pidfd
+// opened before those checks and still valid after them (so the checks were about it, not about
+// a process that got its pid meanwhile).
+void CollectRootDhclient(const std::string& pid, const struct stat& dhclientFile, const std::string& ours,
+                         SystemFacts& facts, ProcessHandles& handles) {
+    platform::ProcessHandle handle = platform::ProcessHandle::Open(std::stoll(pid));
+    if (!handle.Valid()) return;
+    const platform::OwnedFd procDirectory(
+        ::open(("/proc/" + pid).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!procDirectory.Valid() || !RunsAsRoot(procDirectory.Get())) return;
+    struct stat exe {};
+    if (::fstatat(procDirectory.Get(), "exe", &exe, 0) != 0 || !SameFile(exe, dhclientFile)) return;
+    if (NamespaceAt(procDirectory.Get(), ours) != Namespace::Ours) return;
+    const auto commandLine = ReadAt(procDirectory.Get(), "cmdline");
+    if (!commandLine) return;
+    auto process = ParseDhclientCommandLine(SplitCommandLine(*commandLine));
+    if (!process || !handle.Alive()) return;
+    process->pid = handle.Pid();
+    process->keptArguments = TrustedDhclientFiles(process->keptArguments);
+    facts.dhclients.push_back(std::move(*process));
+    handles.emplace(handle.Pid(), std::move(handle));
+}
+
+// As another user: root's dhclient cannot be checked (its namespace and executable are not
+// readable), nor acted on; where it may serve an interface, only root may renew that.
+void CollectOtherDhclient(const std::string& pid, const std::string& ours, SystemFacts& facts) {
+    const platform::OwnedFd procDirectory(
+        ::open(("/proc/" + pid).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!procDirectory.Valid() || !RunsAsRoot(procDirectory.Get()) ||
+        NamespaceAt(procDirectory.Get(), ours) != Namespace::Unknown) {
+        return;  // not root's (nobody's client but a look-alike), or in a namespace we can see is another
+    }
+    const auto commandLine = ReadAt(procDirectory.Get(), "cmdline");
+    const auto process = commandLine ? ParseDhclientCommandLine(SplitCommandLine(*commandLine)) : std::nullopt;
+    if (!process) return;
+    for (const std::string& interface : process->interfaces.empty() ? facts.wiredInterfaces : process->interfaces) {
+        facts.dhclientOfOtherUser.insert(interface);
+    }
+}
+
+void CollectProcesses(SystemFacts& facts, ProcessHandles& handles) {
     const std::string ours = OwnNetworkNamespace();
+    struct stat dhclientFile {};
+    const auto dhclient = FindSystemProgram("dhclient");
+    const bool canCheckDhclient = facts.isRoot && dhclient && ::stat(dhclient->c_str(), &dhclientFile) == 0;
     for (const std::string& pid : ProcessIds()) {
         const auto fields = StatFields(pid);
         if (fields.empty() || fields[0] == "Z") continue;
@@ -163,21 +243,10 @@ void CollectProcesses(SystemFacts& facts) {
         if (!comm) continue;
         const std::string name = comm->substr(0, comm->find('\n'));
         if (name == "dhclient") {
-            const auto commandLine = ReadProcFile("/proc/" + pid + "/cmdline");
-            if (!commandLine) continue;
-            auto process = ParseDhclientCommandLine(SplitCommandLine(*commandLine));
-            if (!process) continue;
-            process->pid = std::stoll(pid);
-            switch (NamespaceOf(pid, ours)) {
-                case Namespace::Ours: facts.dhclients.push_back(std::move(*process)); break;
-                case Namespace::Unknown:
-                    // Not ours to check, nor to act on: only said to the user.
-                    for (const std::string& interface :
-                         process->interfaces.empty() ? facts.wiredInterfaces : process->interfaces) {
-                        facts.dhclientOfOtherUser.insert(interface);
-                    }
-                    break;
-                case Namespace::Other: break;
+            if (canCheckDhclient) {
+                CollectRootDhclient(pid, dhclientFile, ours, facts, handles);
+            } else if (!facts.isRoot) {
+                CollectOtherDhclient(pid, ours, facts);
             }
         } else if (name == "systemd-network") {  // systemd-networkd, as the kernel shortens it
             // It runs as its own user: where its namespace cannot be read it is taken for ours.
@@ -232,65 +301,95 @@ bool AwaitNewLease(const std::string& leaseFile, const LeaseFileMark& before, st
 
 // ---- the release record -----------------------------------------------------------------------
 
-std::string RecordPath() {
+std::string RecordName() {
     std::string ns = OwnNetworkNamespace();  // "net:[4026531840]"
     ns.erase(std::remove_if(ns.begin(), ns.end(), [](char c) { return !std::isdigit(static_cast<unsigned char>(c)); }),
              ns.end());
     return "released-" + (ns.empty() ? std::string("0") : ns);
 }
 
-std::vector<Released> LoadRecord(const std::string& directory) {
-    const auto text = platform::ReadRegularFile(directory + "/" + RecordPath(), RECORD_MAX, true);
+std::vector<Released> LoadRecord(const platform::PrivateFolder& folder) {
+    const auto text = folder.Read(RecordName(), RECORD_MAX);
     return text ? ParseReleased(*text) : std::vector<Released>{};
 }
 
-void SaveRecord(const std::string& directory, const std::vector<Released>& entries) {
+[[nodiscard]] bool SaveRecord(const platform::PrivateFolder& folder, const std::vector<Released>& entries,
+                              std::string* error = nullptr) {
     if (entries.empty()) {
-        ::unlink((directory + "/" + RecordPath()).c_str());
-        return;
+        if (folder.Remove(RecordName())) return true;
+        if (error) *error = "cannot remove the release record in " + folder.Path();
+        return false;
     }
-    (void)platform::ReplaceFile(directory, RecordPath(), FormatReleased(entries), 0600);
+    return folder.Replace(RecordName(), FormatReleased(entries), error);
 }
 
-// Keeps two runs of ours from working on the leases at the same time.
+// Keeps two runs of ours from working on the leases at the same time. Waits for an earlier run
+// at most until the budget (or LOCK_WAIT) runs out, then gives up with a reason.
 class RunLock {
 public:
-    explicit RunLock(const std::string& directory) {
-        if (directory.empty()) return;
-        fd_ = ::open((directory + "/ipconfig.lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-        struct stat info {};
-        if (fd_ >= 0 && (::fstat(fd_, &info) != 0 || info.st_uid != ::geteuid() || ::flock(fd_, LOCK_EX) != 0)) {
-            CloseFd(fd_);
+    [[nodiscard]] bool Take(const platform::PrivateFolder& folder, const Budget& budget, std::string& why) {
+        fd_ = folder.OpenLockFile("ipconfig.lock");
+        if (!fd_.Valid()) {
+            why = "cannot open the lock file in " + folder.Path();
+            return false;
         }
+        const auto until = std::chrono::steady_clock::now() + budget.Slice(LOCK_WAIT);
+        for (;;) {
+            if (::flock(fd_.Get(), LOCK_EX | LOCK_NB) == 0) return true;
+            if (errno != EWOULDBLOCK && errno != EINTR) break;
+            if (std::chrono::steady_clock::now() >= until) {
+                why = "another ipconfig or nwinf is still working on the leases; try again later";
+                return false;
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+        why = std::string("cannot lock ") + folder.Path() + "/ipconfig.lock: " + std::strerror(errno);
+        return false;
     }
-    ~RunLock() { CloseFd(fd_); }
-    RunLock(const RunLock&) = delete;
-    RunLock& operator=(const RunLock&) = delete;
 
 private:
-    int fd_ = -1;
+    platform::OwnedFd fd_;
 };
 
 // ---- running a plan ---------------------------------------------------------------------------
 
-// A dhclient told to release should end by itself; one that does not is ended, so that no second
-// client ever runs beside the one started next.
-void EnsureStopped(int64_t pid) {
-    if (pid <= 0) return;
-    for (const Ms wait : {STOP_WAIT, Ms(2000)}) {
-        const auto until = std::chrono::steady_clock::now() + wait;
-        while (ProcessAlive(pid) && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(20ms);
-        if (!ProcessAlive(pid)) return;
-        ::kill(static_cast<pid_t>(pid), wait == STOP_WAIT ? SIGTERM : SIGKILL);
-    }
+// A dhclient told to release should end by itself; one that does not is ended (through its
+// pidfd only), so that no second client ever runs beside the one started next.
+void EnsureStopped(const platform::ProcessHandle& process) {
+    if (process.WaitEnded(STOP_WAIT)) return;
+    (void)process.Signal(SIGTERM);
+    if (process.WaitEnded(2s)) return;
+    (void)process.Signal(SIGKILL);
+    (void)process.WaitEnded(2s);
 }
 
-Outcome RunPlan(const Plan& plan, const Budget& budget, std::vector<bool>* stepOk = nullptr) {
+Outcome RunPlan(const Plan& plan, const ProcessHandles& handles, const Budget& budget,
+                std::vector<bool>* stepOk = nullptr) {
     Outcome outcome;
     outcome.failures = plan.problems;
     for (const Step& step : plan.steps) {
         bool ok = false;
         const std::string what = Joined(step.command);
+        const auto held = handles.find(step.stopsProcess);
+        if (step.command.empty()) {
+            // Stopping a dhclient that serves other interfaces too: SIGTERM ends it without a
+            // release, through its pidfd only.
+            if (held == handles.end()) {
+                outcome.failures.push_back(
+                    {step.interface,
+                     "cannot stop dhclient " + std::to_string(step.stopsProcess) + " safely: it was not checked"});
+            } else {
+                (void)held->second.Signal(SIGTERM);
+                EnsureStopped(held->second);
+                ok = !held->second.Alive() || held->second.WaitEnded(Ms(0));
+                if (!ok) {
+                    outcome.failures.push_back(
+                        {step.interface, "dhclient " + std::to_string(step.stopsProcess) + " did not stop"});
+                }
+            }
+            if (stepOk) stepOk->push_back(ok);
+            continue;
+        }
         if (budget.Expired()) {
             outcome.failures.push_back({step.interface, "no time left for '" + what + "'"});
         } else {
@@ -298,7 +397,9 @@ Outcome RunPlan(const Plan& plan, const Budget& budget, std::vector<bool>* stepO
             const LeaseFileMark before = MarkOf(leaseFile);
             const CommandResult result = RunCommand(step.command, budget.Slice(STEP_LIMIT), step.startsClient);
             if (!result.started) {
-                outcome.failures.push_back({step.interface, "cannot run " + step.command.front()});
+                outcome.failures.push_back(
+                    {step.interface, "cannot run " + step.command.front() +
+                                         (result.errors.empty() ? std::string() : ": " + result.errors)});
             } else if (!result.finished) {
                 outcome.failures.push_back({step.interface, step.startsClient
                                                                 ? step.command.front() + " got no lease in time"
@@ -316,7 +417,9 @@ Outcome RunPlan(const Plan& plan, const Budget& budget, std::vector<bool>* stepO
                 outcome.done.push_back({step.interface, step.client});
             }
         }
-        if (step.stopsProcess != 0) EnsureStopped(step.stopsProcess);
+        if (step.stopsProcess != 0 && held != handles.end()) {
+            EnsureStopped(held->second);
+        }
         if (stepOk) stepOk->push_back(ok);
     }
     return outcome;
@@ -332,83 +435,51 @@ std::chrono::milliseconds Budget::Remaining() const {
 
 std::chrono::milliseconds Budget::Slice(std::chrono::milliseconds cap) const { return std::min(cap, Remaining()); }
 
+std::optional<std::string> FindProgramIn(std::string_view name, const std::vector<std::string>& folders) {
+    if (name.empty() || name.find('/') != std::string_view::npos || name == "." || name == "..") return std::nullopt;
+    for (const std::string& folder : folders) {
+        const std::string path = folder + "/" + std::string(name);
+        struct stat info {};
+        // What the path leads to is what runs: that file must be root's, and root's alone to change.
+        if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == 0 &&
+            (info.st_mode & (S_IWGRP | S_IWOTH)) == 0 && (info.st_mode & S_IXUSR) != 0) {
+            return path;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> FindSystemProgram(std::string_view name) {
+    static const std::vector<std::string> SYSTEM_FOLDERS = {"/usr/sbin", "/usr/bin", "/sbin", "/bin"};
+    return FindProgramIn(name, SYSTEM_FOLDERS);
+}
+
+const std::vector<std::string>& HelperEnvironment() {
+    // Untranslated messages (their reasons are read), and nothing else of the caller's.
+    static const std::vector<std::string> ENVIRONMENT = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "LC_ALL=C"};
+    return ENVIRONMENT;
+}
+
 CommandResult RunCommand(const std::vector<std::string>& command, std::chrono::milliseconds limit, bool leaveRunning) {
     CommandResult result;
     if (command.empty()) return result;
-    std::vector<char*> argv;
-    argv.reserve(command.size() + 1);
-    for (const auto& argument : command) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-
-    int out[2] = {-1, -1};
-    int err[2] = {-1, -1};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    // A client left running must not die writing to a pipe nobody reads.
-    if (leaveRunning || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
-        CloseFd(out[0]), CloseFd(out[1]), CloseFd(err[0]), CloseFd(err[1]);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    } else {
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-    }
-    pid_t pid = 0;
-    const int rc = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    CloseFd(out[1]);
-    CloseFd(err[1]);
-    if (rc != 0) {
-        CloseFd(out[0]);
-        CloseFd(err[0]);
-        result.errors = std::strerror(rc);
+    const auto program = FindSystemProgram(command.front());
+    if (!program) {
+        result.errors = command.front() + " is not installed in /usr/sbin, /usr/bin, /sbin or /bin (owned by root)";
         return result;
     }
-    result.started = true;
-
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    for (;;) {
-        const pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid) {
-            result.finished = true;
-            break;
-        }
-        const auto left = std::chrono::duration_cast<Ms>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
-        pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-        const int ready = ::poll(fds, 2, static_cast<int>(std::min<int64_t>(left.count(), 50)));
-        for (int i = 0; i < 2 && ready > 0; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-            char buffer[4096];
-            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            std::string& into = i == 0 ? result.output : result.errors;
-            if (n > 0 && into.size() < OUTPUT_MAX) {
-                into.append(buffer, std::min(static_cast<size_t>(n), OUTPUT_MAX - into.size()));
-            } else if (n <= 0) {
-                CloseFd(i == 0 ? out[0] : err[0]);
-            }
-        }
-    }
-    if (result.finished) {
-        // What the command wrote just before it ended.
-        for (int* fd : {&out[0], &err[0]}) {
-            char buffer[4096];
-            ssize_t n;
-            std::string& into = fd == &out[0] ? result.output : result.errors;
-            while (*fd >= 0 && (n = ::read(*fd, buffer, sizeof buffer)) > 0 && into.size() < OUTPUT_MAX) {
-                into.append(buffer, std::min(static_cast<size_t>(n), OUTPUT_MAX - into.size()));
-            }
-        }
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    } else if (!leaveRunning) {
-        ::kill(pid, SIGKILL);
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-    }
-    CloseFd(out[0]);
-    CloseFd(err[0]);
+    platform::RunOptions options;
+    options.environment = HelperEnvironment();
+    options.leaveRunning = leaveRunning;
+    options.outputMax = OUTPUT_MAX;
+    const platform::ProgramRun run =
+        platform::RunProgram(*program, std::vector<std::string>(command.begin() + 1, command.end()),
+                             static_cast<int>(std::min<int64_t>(limit.count(), INT32_MAX)), options);
+    result.started = run.started;
+    result.finished = run.Finished();
+    result.exitCode = run.Finished() ? run.exitCode : -1;
+    result.output = run.output;
+    result.errors = run.errors;
     return result;
 }
 
@@ -437,68 +508,150 @@ std::vector<std::string> WiredInterfaces() {
     return names;
 }
 
-SystemFacts CollectFacts(const Budget& budget) {
+namespace {
+
+// Every interface of this namespace but loopback, sorted.
+std::vector<std::string> AllInterfaces() {
+    std::vector<std::string> names;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return names;
+    for (ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr != nullptr && entry->ifa_addr->sa_family == AF_PACKET &&
+            !(entry->ifa_flags & IFF_LOOPBACK)) {
+            names.emplace_back(entry->ifa_name);
+        }
+    }
+    ::freeifaddrs(list);
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    return names;
+}
+
+SystemFacts CollectFacts(const Budget& budget, ProcessHandles& handles) {
     SystemFacts facts;
     facts.isRoot = ::geteuid() == 0;
     facts.wiredInterfaces = WiredInterfaces();
+    facts.allInterfaces = AllInterfaces();
     CollectNetworkManager(budget, facts);
-    CollectProcesses(facts);
+    CollectProcesses(facts, handles);
     CollectNetworkdLeases(facts);
     return facts;
 }
 
-std::string StateDirectory() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    std::string base;
-    if (runtime != nullptr && runtime[0] == '/') {
-        base = std::string(runtime) + "/kbr3300";
-    } else {
-        base = "/tmp/kbr3300-" + std::to_string(::geteuid());
+// The record as /renew may use it: a dhclient's files only where root alone keeps them.
+std::vector<Released> LoadTrustedRecord(const platform::PrivateFolder& folder) {
+    std::vector<Released> record = LoadRecord(folder);
+    for (Released& entry : record) {
+        if (entry.client != Client::Dhclient) continue;
+        std::vector<std::string> argv = {"dhclient"};
+        argv.insert(argv.end(), entry.dhclientArguments.begin(), entry.dhclientArguments.end());
+        if (auto process = ParseDhclientCommandLine(argv)) {
+            entry.dhclientArguments = TrustedDhclientFiles(process->keptArguments);
+            entry.dhclientArguments.insert(entry.dhclientArguments.end(), process->interfaces.begin(),
+                                           process->interfaces.end());
+        }
     }
-    return platform::EnsurePrivateDirectory(base) ? base : std::string();
+    return record;
+}
+
+}  // namespace
+
+SystemFacts CollectFacts(const Budget& budget) {
+    ProcessHandles handles;
+    return CollectFacts(budget, handles);
 }
 
 Outcome Release(std::string_view adapter, const Budget& budget) {
-    const std::string directory = StateDirectory();
-    RunLock lock(directory);
-    const SystemFacts facts = CollectFacts(budget);
+    Outcome outcome;
+    std::string why;
+    // Nothing may be given up that /renew could not bring back.
+    const platform::PrivateFolder folder = platform::PrivateFolder::ForThisUser(&why);
+    if (!folder.Valid()) {
+        outcome.failures.push_back({"", "no private folder for the release record (" + why +
+                                            "); nothing was released, so that /renew can bring it back"});
+        return outcome;
+    }
+    RunLock lock;
+    if (!lock.Take(folder, budget, why)) {
+        outcome.failures.push_back({"", why + "; nothing was released"});
+        return outcome;
+    }
+    ProcessHandles handles;
+    const SystemFacts facts = CollectFacts(budget, handles);
     const Plan plan = PlanRelease(facts, adapter);
-    std::vector<bool> stepOk;
-    Outcome outcome = RunPlan(plan, budget, &stepOk);
-    if (!directory.empty()) {
-        // Add what was given up to what an earlier release (not yet renewed) recorded.
-        std::vector<Released> record = LoadRecord(directory);
-        for (size_t i = 0; i < plan.released.size() && i < stepOk.size(); ++i) {
-            if (!stepOk[i]) continue;
+
+    // What is about to be given up is recorded first (beside what an earlier release, not yet
+    // renewed, recorded): without the record nothing is released.
+    const std::vector<Released> earlier = LoadRecord(folder);
+    auto merged = [&](const std::vector<bool>& given) {
+        std::vector<Released> record = earlier;
+        for (size_t i = 0; i < plan.released.size(); ++i) {
+            if (!given[i]) continue;
             record.erase(std::remove_if(record.begin(), record.end(),
                                         [&](const Released& r) { return r.interface == plan.released[i].interface; }),
                          record.end());
             record.push_back(plan.released[i]);
         }
-        SaveRecord(directory, record);
-    } else if (!plan.released.empty()) {
-        outcome.failures.push_back({"",
-                                    "no private folder to record what was released in; /renew will renew only "
-                                    "what still holds a lease"});
+        return record;
+    };
+    if (!plan.released.empty() && !SaveRecord(folder, merged(std::vector<bool>(plan.released.size(), true)), &why)) {
+        outcome.failures = plan.problems;
+        outcome.failures.push_back({"", "cannot keep the release record (" + why +
+                                            "); nothing was released, so that /renew can bring it back"});
+        return outcome;
     }
-    return outcome;
+    std::vector<bool> stepOk;
+    Outcome ran = RunPlan(plan, handles, budget, &stepOk);
+    // An entry whose step did not work was not given up: it leaves the record again.
+    std::vector<bool> given(plan.released.size(), true);
+    for (size_t i = 0; i < plan.steps.size(); ++i) {
+        const int entry = plan.steps[i].record;
+        if (entry >= 0 && static_cast<size_t>(entry) < given.size() && (i >= stepOk.size() || !stepOk[i])) {
+            given[static_cast<size_t>(entry)] = false;
+        }
+    }
+    if (std::find(given.begin(), given.end(), false) != given.end() && !SaveRecord(folder, merged(given), &why)) {
+        ran.failures.push_back({"", "cannot update the release record: " + why});
+    }
+    return ran;
 }
 
 Outcome Renew(std::string_view adapter, const Budget& budget) {
-    const std::string directory = StateDirectory();
-    RunLock lock(directory);
-    const std::vector<Released> record = directory.empty() ? std::vector<Released>{} : LoadRecord(directory);
-    const SystemFacts facts = CollectFacts(budget);
+    std::string why;
+    const platform::PrivateFolder folder = platform::PrivateFolder::ForThisUser(&why);
+    RunLock lock;
+    if (folder.Valid() && !lock.Take(folder, budget, why)) {
+        Outcome outcome;
+        outcome.failures.push_back({"", why});
+        return outcome;
+    }
+    // Without the folder there is no record either (a release would have kept nothing): every
+    // lease still held is renewed all the same.
+    const std::vector<Released> record = folder.Valid() ? LoadTrustedRecord(folder) : std::vector<Released>{};
+    ProcessHandles handles;
+    const SystemFacts facts = CollectFacts(budget, handles);
     const Plan plan = PlanRenew(facts, record, adapter);
-    Outcome outcome = RunPlan(plan, budget);
-    if (!directory.empty()) {
-        // What was brought back (or failed to come back: said above) is no longer pending; a
-        // release of another adapter stays recorded.
-        std::vector<Released> rest;
-        for (const Released& entry : record) {
-            if (!adapter.empty() && entry.interface != adapter) rest.push_back(entry);
+    std::vector<bool> stepOk;
+    Outcome outcome = RunPlan(plan, handles, budget, &stepOk);
+    if (!folder.Valid()) return outcome;
+    // What came back is no longer pending; what could not come back stays recorded (its failure
+    // is said above), and so does a release of another adapter.
+    std::vector<bool> keep(record.size(), false);
+    for (const size_t index : plan.stillReleased) {
+        if (index < keep.size()) keep[index] = true;
+    }
+    for (size_t i = 0; i < plan.steps.size(); ++i) {
+        const int entry = plan.steps[i].record;
+        if (entry >= 0 && static_cast<size_t>(entry) < keep.size() && (i >= stepOk.size() || !stepOk[i])) {
+            keep[static_cast<size_t>(entry)] = true;
         }
-        SaveRecord(directory, rest);
+    }
+    std::vector<Released> rest;
+    for (size_t i = 0; i < record.size(); ++i) {
+        if (keep[i]) rest.push_back(record[i]);
+    }
+    if (rest != record && !SaveRecord(folder, rest, &why)) {
+        outcome.failures.push_back({"", "cannot update the release record: " + why});
     }
     return outcome;
 }

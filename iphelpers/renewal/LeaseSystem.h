@@ -39,10 +39,20 @@ struct CommandResult {
     bool Succeeded() const { return finished && exitCode == 0; }
 };
 
-// Runs `command` from the search path with no input and waits at most `limit`. A command still
-// running then is ended, unless `leaveRunning` (it then runs on; its output is not kept).
+// Runs `command` with no input and waits at most `limit`. A command still running then is ended,
+// unless `leaveRunning` (it then runs on; its output is not kept). The program is only ever taken
+// from the system's folders (FindSystemProgram), never from the search path, and it gets exactly
+// PATH=/usr/sbin:/usr/bin:/sbin:/bin and LC_ALL=C, so its messages are the untranslated ones.
+// Every wait ends at the limit, even when a program it started still holds its output.
 CommandResult RunCommand(const std::vector<std::string>& command, std::chrono::milliseconds limit,
                          bool leaveRunning = false);
+
+// `name` in /usr/sbin, /usr/bin, /sbin or /bin (the first that has it): a regular executable
+// file owned by root and writable by nobody else. FindProgramIn looks in `folders` instead.
+std::optional<std::string> FindSystemProgram(std::string_view name);
+std::optional<std::string> FindProgramIn(std::string_view name, const std::vector<std::string>& folders);
+// The whole environment of every program the renewal runs.
+const std::vector<std::string>& HelperEnvironment();
 
 // The facts of this PC now (see SystemFacts). Asks nmcli only where it is installed.
 SystemFacts CollectFacts(const Budget& budget);
@@ -61,7 +71,11 @@ struct Outcome {
     bool Failed() const { return !failures.empty(); }
 };
 
-// Gives up the leases (all wired adapters, or `adapter`) and records what was given up.
+// The record of what a release gave up lives in the private folder of platform/PrivateFolder.h
+// (root: /run/kbr3300; others: $XDG_RUNTIME_DIR/kbr3300), one file per network namespace.
+
+// Gives up the leases (all wired adapters, or `adapter`) and records what was given up: the
+// record is written before anything is released, and without it nothing is.
 Outcome Release(std::string_view adapter, const Budget& budget);
 // Brings back what a release gave up, then renews every lease still held.
 Outcome Renew(std::string_view adapter, const Budget& budget);
@@ -71,9 +85,5 @@ Outcome Renew(std::string_view adapter, const Budget& budget);
 // starts /release and at once /renew; a process exists once its start has returned, so this makes
 // the release come first. False when one was still running at the limit.
 bool WaitForEarlierReleases(std::chrono::milliseconds limit);
-
-// Where the release record lives: $XDG_RUNTIME_DIR/kbr3300 (else a folder of this user's under
-// /tmp), one file per network namespace.
-std::string StateDirectory();
 
 }  // namespace kbr::renewal

@@ -6,8 +6,12 @@
 #     (configuration mode), or a "home router" dnsmasq handing out 10.0.0.x (normal mode);
 #   - in "pc": dhclient (lab files only), NetworkManager or systemd-networkd (lab folders bound over
 #     their own, on a private D-Bus bus); our ipconfig, nwinf, wizard and verdict run there too;
-#   - nmcli and networkctl reached through guards that refuse any call unless the bus is the
-#     lab's and the name on it belongs to the daemon the lab started.
+#   - the lab's own system bus at /run/dbus/system_bus_socket (inside that tmpfs, with a marker
+#     /run/.kbr-netlab naming the work folder), and a tmpfs over /var/lib/dhcp;
+#   - nmcli and networkctl reached through guards bound over the tools themselves (our programs
+#     run them from /usr/bin, with no bus address of their own): each refuses any call unless /run
+#     is the lab's and the name on the bus belongs to the daemon the lab started, then runs the
+#     real tool (bound under $LAB_WORK/real) on the lab's bus.
 # Everything ends with the namespaces: processes with the pid namespace, mounts with the mount
 # namespace; the work folder is removed on exit.
 
@@ -39,7 +43,11 @@ lab_setup() {
     mkdir -p "$LAB_WORK"/{bin,guard,bus,run,home,state,nm-etc/conf.d,nm-etc/system-connections,nm-var,nm-sys}
     chmod 0755 "$LAB_WORK" "$LAB_WORK/bus"
     mount -t tmpfs -o mode=0755 lab-run /run || lab_die "cannot hide /run"
+    [[ $(findmnt -n -o SOURCE --target /run) == lab-run ]] || lab_die "/run is not the lab's tmpfs"
     mkdir -p /run/netns /run/dbus
+    echo "$LAB_WORK" > /run/.kbr-netlab
+    # dhclient's lease files where root keeps them, in a folder of the lab's.
+    mount -t tmpfs -o mode=0755 lab-dhcp /var/lib/dhcp || lab_die "cannot cover /var/lib/dhcp"
     echo "nameserver 127.0.0.1" > "$LAB_WORK/resolv.conf"
     mount --bind "$LAB_WORK/resolv.conf" /etc/resolv.conf || lab_die "cannot cover /etc/resolv.conf"
 
@@ -57,18 +65,26 @@ lab_setup() {
     chmod 0700 "$LAB_WORK/run"
     lab_start_bus
     lab_write_guards
-    # The guards themselves: a call on any other bus is refused before nmcli runs.
+    # The guards themselves: a call on any other bus is refused before nmcli runs, and so is one
+    # where /run is not the lab's.
     local rc
-    in_pc env DBUS_SYSTEM_BUS_ADDRESS=unix:path=/run/dbus/system_bus_socket nmcli general > /dev/null 2>&1
+    in_pc env DBUS_SYSTEM_BUS_ADDRESS="unix:path=$LAB_WORK/bus/other_socket" /usr/bin/nmcli general > /dev/null 2>&1
     rc=$?
     [[ $rc -eq 99 ]] || lab_die "the nmcli guard let a call to another bus through (exit $rc)"
+    mv /run/.kbr-netlab /run/.kbr-netlab.away
+    in_pc /usr/bin/nmcli general > /dev/null 2>&1
+    rc=$?
+    mv /run/.kbr-netlab.away /run/.kbr-netlab
+    [[ $rc -eq 99 ]] || lab_die "the nmcli guard let a call through without the lab's /run (exit $rc)"
     rm -f "$LAB_WORK/guard.log"
 }
 
 # ---- the private system bus -------------------------------------------------------------------
 
 lab_start_bus() {
-    LAB_BUS_SOCKET="$LAB_WORK/bus/system_bus_socket"
+    # The system bus's own place, in the lab's /run: programs that find the bus there by
+    # themselves (ours run nmcli with no bus address) reach this bus and no other.
+    LAB_BUS_SOCKET="/run/dbus/system_bus_socket"
     cat > "$LAB_WORK/bus.conf" <<EOF
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
@@ -98,34 +114,49 @@ bus_owner_pid() {  # NAME: the pid of the name's owner on the lab's bus
 owns_name() { [[ "$(bus_owner_pid "$1")" == "$2" ]]; }  # NAME PID
 
 # nmcli and networkctl reach whatever daemon the system bus leads to, namespaces or not: every
-# call, ours included, goes through a guard that checks the bus and the daemon first.
+# call, ours included, goes through a guard that checks the bus and the daemon first. The guards
+# are bound over the tools themselves (our programs run /usr/bin/nmcli), and also come first on
+# the lab's search path; options for them come through files in the work folder, since our
+# programs pass no environment on.
 lab_write_guards() {
-    local tool name pidfile
+    local tool name pidfile real
+    mkdir -p "$LAB_WORK/real"
+    chmod 0755 "$LAB_WORK/real" "$LAB_WORK/guard"
     for tool in nmcli networkctl; do
         if [[ $tool == nmcli ]]; then
             name=org.freedesktop.NetworkManager pidfile=$LAB_WORK/nm.pid
         else
             name=org.freedesktop.network1 pidfile=$LAB_WORK/networkd.pid
         fi
-        cat > "$LAB_WORK/guard/$tool" <<EOF
+        real=$(command -v $tool) || continue
+        real=$(readlink -f "$real")
+        cat > "$LAB_WORK/guard/$tool" <<GUARD
 #!/bin/bash
 # Lab guard: $tool only on the lab's private bus, and only to the daemon the lab started.
 refuse() { echo "lab guard: refused $tool \$*: \$1" >> "$LAB_WORK/guard.log"; echo "lab guard: \$1" >&2; exit 99; }
-[[ "\${DBUS_SYSTEM_BUS_ADDRESS:-}" == "unix:path=$LAB_BUS_SOCKET" ]] || refuse "not the lab's bus"
-[[ ! -e /run/dbus/system_bus_socket && ! -e /var/run/dbus/system_bus_socket ]] || refuse "a system bus socket is visible"
+# /run is the lab's tmpfs (its marker names this lab), so the bus socket in it is the lab's.
+[[ "\$(cat /run/.kbr-netlab 2>/dev/null)" == "$LAB_WORK" ]] || refuse "/run is not the lab's"
+[[ -z "\${DBUS_SYSTEM_BUS_ADDRESS:-}" || "\$DBUS_SYSTEM_BUS_ADDRESS" == "unix:path=$LAB_BUS_SOCKET" ]] \\
+    || refuse "not the lab's bus"
+export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$LAB_BUS_SOCKET"
 owner=\$(dbus-send --system --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \\
     org.freedesktop.DBus.GetConnectionUnixProcessID "string:$name" 2>/dev/null | awk '/uint32/ {print \$2}')
 # Nobody on the lab's bus answers for the name: $tool finds no daemon. Anyone else is refused.
 if [[ -n "\$owner" ]]; then
     [[ -s "$pidfile" && "\$owner" == "\$(cat "$pidfile" 2>/dev/null)" ]] || refuse "$name is not the lab's (owner \$owner)"
 fi
-if [[ $tool == nmcli && -n "\${LAB_SLOW_DISCONNECT:-}" && "\$1 \$2" == "device disconnect" ]]; then
-    sleep "\$LAB_SLOW_DISCONNECT"
+if [[ $tool == nmcli && -s "$LAB_WORK/slow-disconnect" && "\$1 \$2" == "device disconnect" ]]; then
+    sleep "\$(cat "$LAB_WORK/slow-disconnect")"
 fi
 echo "\$(date +%s.%N) $tool \$*" >> "$LAB_WORK/calls.log"
-exec /usr/bin/$tool "\$@"
-EOF
+exec "$LAB_WORK/real/$tool" "\$@"
+GUARD
         chmod 0755 "$LAB_WORK/guard/$tool"
+        # The real tool where the guard finds it, then the guard in the tool's place (in this
+        # mount namespace only).
+        : > "$LAB_WORK/real/$tool"
+        mount --bind "$real" "$LAB_WORK/real/$tool" || lab_die "cannot keep the real $tool"
+        mount --bind "$LAB_WORK/guard/$tool" "$real" || lab_die "cannot put the guard over $real"
     done
 }
 
@@ -179,9 +210,11 @@ start_client() {  # dhclient | nm [auth-polkit value] | networkd
     dhclient)
         ip -n pc link set veth-p up
         echo "timeout 20;" > "$LAB_WORK/dhclient.conf"
-        # Its pid, lease and configuration files are the lab's; its script writes only the
-        # lab's resolv.conf (bound over /etc/resolv.conf) and the namespace's addresses.
-        in_pc dhclient -4 -v -pf "$LAB_WORK/dhclient.pid" -lf "$LAB_WORK/dhclient.leases" \
+        # Its pid and lease files where root keeps them (the lab's /run and /var/lib/dhcp); its
+        # configuration is the lab's (our renewal does not keep it, and runs dhclient with the
+        # system's own); its script writes only the lab's resolv.conf (bound over
+        # /etc/resolv.conf) and the namespace's addresses.
+        in_pc dhclient -4 -v -pf /run/dhclient.veth-p.pid -lf /var/lib/dhcp/dhclient.veth-p.leases \
             -cf "$LAB_WORK/dhclient.conf" veth-p 2>> "$LAB_WORK/dhclient.log" \
             || lab_die "dhclient got no lease"
         ;;

@@ -4,7 +4,7 @@
 #
 #   run_scenario.sh SCENARIO CLIENT
 #     SCENARIO: wizard-renews | refresh-after-switch | refresh-in-config-mode | silent-device |
-#               other-adapters | no-rights
+#               other-adapters | no-rights | planted-dhclient | swapped-record | shared-dhclient
 #     CLIENT:   dhclient | nm | networkd
 #   Programs from the environment: LAB_IPCONFIG LAB_NWINF LAB_WIZARD LAB_REFRESH LAB_DEVSIM.
 # Exit 0 passed, 1 failed, 77 skipped (the reason on one line).
@@ -32,7 +32,8 @@ fi
 
 LAB_WORK=$(mktemp -d /tmp/kbr-netlab.XXXXXX)
 LAB_FAILED=0
-trap 'rm -rf "$LAB_WORK"' EXIT
+# (The real tools bound into it are let go first: a mount point cannot be removed.)
+trap 'umount "$LAB_WORK"/real/* 2>/dev/null; rm -rf "$LAB_WORK"' EXIT
 # shellcheck source=lab.sh
 source "$HERE/lab.sh"
 lab_setup
@@ -57,7 +58,9 @@ wizard-renews)
     adaptor_config_mode
     make_run_folder "$LAB_WORK/cwd"
     # A slow release: /renew must still come after it.
-    LAB_SLOW_DISCONNECT=1.5 run_wizard "$LAB_WORK/cwd" || lab_fail "the wizard ended with $?"
+    echo 1.5 > "$LAB_WORK/slow-disconnect"
+    run_wizard "$LAB_WORK/cwd" || lab_fail "the wizard ended with $?"
+    rm -f "$LAB_WORK/slow-disconnect"
     [[ $(grep -c '^SOCKET_ERROR$' "$LAB_WORK/cwd/wizard.err") -eq 1 ]] || lab_fail "expected one failed probe"
     grep -q '^started' "$LAB_WORK/cwd/launch.log" 2>/dev/null || lab_fail "the configuration program was not started"
     [[ ! -s "$LAB_WORK/cwd/boxes.log" ]] || lab_fail "boxes shown: $(cat "$LAB_WORK/cwd/boxes.log")"
@@ -164,6 +167,168 @@ no-rights)
     grep -q 'nwinf: renewal failed: .*no rights' "$LAB_WORK/home-$user/.local/state/kbr3300/log" \
         || lab_fail "the reason was not logged"
     pc_has_address_in 192.168.0. || lab_fail "the PC's address changed: $(pc_address)"
+    ;;
+planted-dhclient)
+    # An ordinary user starts a look-alike named dhclient (a copy of a shell, waiting on its
+    # input) whose command line names a script and a lease file of the user's for the PC's
+    # interface, before the real client starts. Root's /release, /renew and nwinf 2 act on the
+    # real client only: the script never runs, the user's options reach no command line and no
+    # record, and the look-alike is not root's to end.
+    adaptor_config_mode
+    user=65534
+    mkdir -p "$LAB_WORK/planted"
+    cp /bin/bash "$LAB_WORK/planted/dhclient"
+    printf '#!/bin/sh\ntouch %s/evil-ran\n' "$LAB_WORK" > "$LAB_WORK/evil.sh"
+    chmod 0755 "$LAB_WORK/evil.sh"
+    chown -R "$user" "$LAB_WORK/planted"
+    ip netns exec pc setpriv --reuid="$user" --regid="$user" --clear-groups --inh-caps=-all \
+        sh -c "sleep 600 | exec '$LAB_WORK/planted/dhclient' -sf '$LAB_WORK/evil.sh' -lf /tmp/x veth-p" &
+    lab_wait 50 pgrep -x -u "$user" dhclient || lab_die "the look-alike did not start"
+    planted=$(pgrep -x -u "$user" dhclient)
+    start_client "$CLIENT"
+    pc_has_address_in 192.168.0. || lab_die "no adaptor lease to start from: $(pc_address)"
+    make_run_folder "$LAB_WORK/cwd"
+    releases=$(dhcp_count adaptor RELEASE)
+    (cd "$LAB_WORK/cwd" && in_pc ipconfig /release > release.out 2> release.err) || lab_fail "ipconfig /release failed"
+    record=$(cat /run/kbr3300/released-* 2>/dev/null)
+    (( $(dhcp_count adaptor RELEASE) > releases )) || lab_fail "the real dhclient released nothing"
+    (cd "$LAB_WORK/cwd" && in_pc ipconfig /renew > renew.out 2> renew.err) || lab_fail "ipconfig /renew failed"
+    (cd "$LAB_WORK/cwd" && in_pc ./nwinf 2 2> nwinf2.err) || lab_fail "nwinf 2 failed"
+    [[ ! -e "$LAB_WORK/evil-ran" ]] || lab_fail "the user's script ran as root"
+    grep -q '^released veth-p' "$LAB_WORK/cwd/release.out" || lab_fail "veth-p was not released"
+    grep -q '^renewed veth-p' "$LAB_WORK/cwd/renew.out" || lab_fail "veth-p was not renewed"
+    [[ $record == *veth-p* ]] || lab_fail "the release recorded nothing: '$record'"
+    ! grep -qE 'evil|/tmp/x|-sf|-cf' <<< "$record" || lab_fail "the record holds the user's options: $record"
+    for pid in $(pgrep -x -u 0 dhclient); do
+        line=$(tr '\0' ' ' < "/proc/$pid/cmdline")
+        [[ $line != *evil* && $line != */tmp/x* && $line != *-sf* ]] || lab_fail "root's dhclient runs with: $line"
+        [[ $line == *"-pf /run/dhclient.veth-p.pid -lf /var/lib/dhcp/dhclient.veth-p.leases"* ]] \
+            || lab_fail "root's dhclient lost its own files: $line"
+    done
+    [[ -n "$(pgrep -x -u 0 dhclient)" ]] || lab_fail "no dhclient serves veth-p now"
+    kill -0 "$planted" 2>/dev/null || lab_fail "root ended the user's look-alike"
+    pc_has_address_in 192.168.0. || lab_fail "the PC has no lease: $(pc_address)"
+    ;;
+swapped-record)
+    # (a) Where the record would go is not private: a link to another folder, another user's
+    # folder, a file. /release gives nothing up (the lease stays, no RELEASE, no disconnect), says
+    # why, and creates or removes nothing there. (b) Root with a user's XDG_RUNTIME_DIR (su, sudo
+    # -E) records in /run/kbr3300 and never in the user's folder. (c) and (d) below.
+    adaptor_config_mode
+    start_client "$CLIENT"
+    pc_has_address_in 192.168.0. || lab_die "no adaptor lease to start from: $(pc_address)"
+    user=65534
+    make_run_folder "$LAB_WORK/cwd"
+    mkdir -p "$LAB_WORK/elsewhere"
+    for planted in link others file; do
+        rm -rf /run/kbr3300
+        case $planted in
+        link) ln -s "$LAB_WORK/elsewhere" /run/kbr3300 ;;
+        others) mkdir -m 0755 /run/kbr3300 && chown "$user" /run/kbr3300 ;;
+        file) echo "not a folder" > /run/kbr3300 ;;
+        esac
+        before=$(ls -la /run/kbr3300/ "$LAB_WORK/elsewhere" 2>&1; stat -c '%F %U %a' /run/kbr3300)
+        releases=$(dhcp_count adaptor RELEASE)
+        calls=$({ wc -l < "$LAB_WORK/calls.log"; } 2>/dev/null || echo 0)
+        (cd "$LAB_WORK/cwd" && in_pc ipconfig /release > release.out 2> release.err) \
+            && lab_fail "/release with a $planted record folder succeeded"
+        grep -q 'nothing was released' "$LAB_WORK/cwd/release.err" \
+            || lab_fail "/release with a $planted record folder did not say why: $(cat "$LAB_WORK/cwd/release.err")"
+        [[ ! -s "$LAB_WORK/cwd/release.out" ]] || lab_fail "$planted: released $(cat "$LAB_WORK/cwd/release.out")"
+        after=$(ls -la /run/kbr3300/ "$LAB_WORK/elsewhere" 2>&1; stat -c '%F %U %a' /run/kbr3300)
+        [[ "$before" == "$after" ]] || lab_fail "$planted: the record folder changed: $before -> $after"
+        [[ -z "$(ls -A "$LAB_WORK/elsewhere")" ]] || lab_fail "$planted: a file was made where the link leads"
+        (( $(dhcp_count adaptor RELEASE) == releases )) || lab_fail "$planted: the lease was released"
+        ! tail -n +"$((calls + 1))" "$LAB_WORK/calls.log" 2>/dev/null | grep -q 'device disconnect' \
+            || lab_fail "$planted: nmcli was told to disconnect"
+        pc_has_address_in 192.168.0. || lab_fail "$planted: the PC lost its lease: $(pc_address)"
+    done
+    rm -rf /run/kbr3300
+    mkdir -p "$LAB_WORK/run-$user"
+    chown "$user" "$LAB_WORK/run-$user"
+    chmod 0700 "$LAB_WORK/run-$user"
+    (cd "$LAB_WORK/cwd" && in_pc env XDG_RUNTIME_DIR="$LAB_WORK/run-$user" ipconfig /release > release.out 2> release.err) \
+        || lab_fail "/release as root with a user's runtime folder failed: $(cat "$LAB_WORK/cwd/release.err")"
+    [[ -z "$(ls -A "$LAB_WORK/run-$user")" ]] || lab_fail "root made files in the user's folder: $(ls -A "$LAB_WORK/run-$user")"
+    grep -q veth-p /run/kbr3300/released-* 2>/dev/null || lab_fail "root did not record in /run/kbr3300"
+    [[ $(stat -c '%U %a' /run/kbr3300) == "root 700" ]] || lab_fail "/run/kbr3300 is $(stat -c '%U %a' /run/kbr3300)"
+    (cd "$LAB_WORK/cwd" && in_pc env XDG_RUNTIME_DIR="$LAB_WORK/run-$user" ipconfig /renew > renew.out 2> renew.err) \
+        || lab_fail "/renew failed: $(cat "$LAB_WORK/cwd/renew.err")"
+    [[ -z "$(ls -A "$LAB_WORK/run-$user")" ]] || lab_fail "root made files in the user's folder"
+    lab_wait 150 pc_has_address_in 192.168.0. || lab_fail "the PC did not get its lease back: $(pc_address)"
+    # (c) A run that never lets go of the lock: /release waits for it at most 30 s, then gives up
+    # and releases nothing.
+    flock -o /run/kbr3300/ipconfig.lock sleep 120 &  # (-o: the lock goes with flock itself)
+    holder=$!
+    lab_wait 50 bash -c "! flock -n /run/kbr3300/ipconfig.lock true" || lab_die "the lock was not taken"
+    releases=$(dhcp_count adaptor RELEASE)
+    t0=$(date +%s.%N)
+    (cd "$LAB_WORK/cwd" && in_pc ipconfig /release > release.out 2> release.err) \
+        && lab_fail "/release succeeded while another run held the lock"
+    took=$(seconds_since "$t0")
+    kill "$holder"
+    grep -q 'still working.*nothing was released' "$LAB_WORK/cwd/release.err" \
+        || lab_fail "/release did not say why: $(cat "$LAB_WORK/cwd/release.err")"
+    awk -v t="$took" 'BEGIN { exit !(t >= 29 && t < 60) }' || lab_fail "/release waited $took s for the lock (expected 30 s)"
+    (( $(dhcp_count adaptor RELEASE) == releases )) || lab_fail "the lease was released without the lock"
+    pc_has_address_in 192.168.0. || lab_fail "the PC lost its lease: $(pc_address)"
+    # (d) What /renew cannot bring back stays recorded, and is said: here the connection that
+    # /release disconnected has been deleted meanwhile.
+    (cd "$LAB_WORK/cwd" && in_pc ipconfig /release > release.out 2> release.err) \
+        || lab_fail "/release failed: $(cat "$LAB_WORK/cwd/release.err")"
+    grep -q $'^nm\tveth-p\t' /run/kbr3300/released-* || lab_fail "/release recorded nothing"
+    in_pc nmcli connection delete lab-wired > /dev/null || lab_die "cannot delete the lab's connection"
+    (cd "$LAB_WORK/cwd" && in_pc ipconfig /renew > renew.out 2> renew.err) \
+        && lab_fail "/renew succeeded without the connection"
+    grep -q 'renewal failed on veth-p' "$LAB_WORK/cwd/renew.err" || lab_fail "/renew did not say: $(cat "$LAB_WORK/cwd/renew.err")"
+    grep -q $'^nm\tveth-p\t6d0a3c5e' /run/kbr3300/released-* 2>/dev/null \
+        || lab_fail "/renew forgot what it could not bring back"
+    ;;
+shared-dhclient)
+    # One dhclient serves two interfaces: veth-p (the adaptor's server) and veth-q (a second server
+    # of its own). Releasing and renewing veth-p alone never touches veth-q's lease: no RELEASE
+    # for it, its address never goes away, and a dhclient serves it afterwards.
+    ip link add veth-b type veth peer name veth-q || lab_die "cannot make the second veth pair"
+    ip link set veth-b netns adaptor && ip link set veth-q netns pc
+    in_adaptor ip link set veth-b up
+    in_adaptor ip addr add 172.20.0.1/24 dev veth-b
+    in_adaptor dnsmasq --keep-in-foreground --conf-file=/dev/null --port=0 --interface=veth-b --bind-interfaces \
+        --dhcp-range=172.20.0.100,172.20.0.199,255.255.255.0,10m --dhcp-authoritative --no-ping --log-dhcp \
+        --log-facility="$LAB_WORK/second.log" --dhcp-leasefile="$LAB_WORK/second.leases" --user=root --pid-file= \
+        2>> "$LAB_WORK/second.err" &
+    lab_wait 50 grep -q "DHCP, IP range" "$LAB_WORK/second.log" || lab_die "the second dnsmasq did not start"
+    adaptor_config_mode
+    ip -n pc link set veth-p up
+    ip -n pc link set veth-q up
+    echo "timeout 20;" > "$LAB_WORK/dhclient.conf"
+    in_pc dhclient -4 -v -pf /run/dhclient.pid -lf /var/lib/dhcp/dhclient.leases -cf "$LAB_WORK/dhclient.conf" \
+        veth-p veth-q 2>> "$LAB_WORK/dhclient.log" || lab_die "dhclient got no lease"
+    lab_wait 100 bash -c "ip -n pc -4 -o addr show dev veth-q | grep -q 172.20.0." || lab_die "no lease on veth-q"
+    pc_has_address_in 192.168.0. || lab_die "no adaptor lease to start from: $(pc_address)"
+    q_before=$(pc_address veth-q)
+    # Every address change all through the run.
+    ip -n pc monitor address > "$LAB_WORK/addresses.log" 2>&1 &
+    monitor=$!
+    sleep 0.2
+    make_run_folder "$LAB_WORK/cwd"
+    (cd "$LAB_WORK/cwd" && in_pc ipconfig /release veth-p > release.out 2> release.err) \
+        || lab_fail "ipconfig /release veth-p failed: $(cat "$LAB_WORK/cwd/release.err")"
+    [[ -z "$(pc_address veth-p)" ]] || lab_fail "veth-p still holds $(pc_address veth-p)"
+    (cd "$LAB_WORK/cwd" && in_pc ipconfig /renew veth-p > renew.out 2> renew.err) \
+        || lab_fail "ipconfig /renew veth-p failed: $(cat "$LAB_WORK/cwd/renew.err")"
+    kill "$monitor"
+    pc_has_address_in 192.168.0. || lab_fail "veth-p has no lease again: $(pc_address)"
+    [[ "$(pc_address veth-q)" == "$q_before" ]] || lab_fail "veth-q's address changed: $q_before -> $(pc_address veth-q)"
+    ! grep -q "^Deleted.*veth-q" "$LAB_WORK/addresses.log" \
+        || lab_fail "veth-q lost its address during the run: $(grep veth-q "$LAB_WORK/addresses.log")"
+    grep -q "^Deleted.*veth-p" "$LAB_WORK/addresses.log" || lab_fail "the address monitor saw no change"
+    ! grep -q "DHCPRELEASE(veth-b)" "$LAB_WORK/second.log" || lab_fail "veth-q's lease was released"
+    expect_dhcp adaptor RELEASE
+    root_clients=$(for pid in $(pgrep -x -u 0 dhclient); do tr '\0' ' ' < "/proc/$pid/cmdline"; echo; done)
+    grep -q 'veth-q' <<< "$root_clients" || lab_fail "no dhclient serves veth-q now: $root_clients"
+    grep -q -- '-pf /run/dhclient.veth-p.pid -lf /var/lib/dhcp/dhclient.veth-p.leases veth-p' <<< "$root_clients" \
+        || lab_fail "veth-p has no dhclient of its own: $root_clients"
+    [[ $(grep -c 'veth-p' <<< "$root_clients") -eq 1 ]] || lab_fail "more than one dhclient serves veth-p: $root_clients"
     ;;
 *)
     echo "unknown scenario $SCENARIO"; exit 2 ;;

@@ -5,7 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <string>
+#include <thread>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace kbr::platform {
 namespace {
@@ -91,6 +98,61 @@ TEST(ChildProcess, AProgramThatIsNotThereIsReported) {
     EXPECT_FALSE(child.Started());
     EXPECT_FALSE(child.Wait(0));
 }
+
+#ifndef _WIN32
+// The runner's options, with the system's shell as the program.
+
+TEST(ProgramRunner, AGrandchildHoldingThePipesIsNotWaitedFor) {
+    // The shell ends at once; the sleep it left behind keeps both pipes open for 30 s.
+    const auto start = std::chrono::steady_clock::now();
+    const ProgramRun run = RunProgram("/bin/sh", {"-c", "sleep 30 & echo hi"}, 3000, RunOptions{});
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_TRUE(run.Finished());
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output, "hi\n") << "what it wrote before it ended is kept";
+    EXPECT_LT(took, std::chrono::seconds(3) + std::chrono::seconds(5)) << "ended within its deadline";
+}
+
+TEST(ProgramRunner, AProgramThatOutlivesItsDeadlineIsEndedUnlessLeftRunning) {
+    const auto start = std::chrono::steady_clock::now();
+    const ProgramRun hung = RunProgram("/bin/sh", {"-c", "echo started; exec sleep 30"}, 300, RunOptions{});
+    EXPECT_TRUE(hung.timedOut);
+    EXPECT_FALSE(hung.Finished());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+
+    const std::string mark = ::testing::TempDir() + "kbr-left-running-" + std::to_string(::getpid());
+    std::remove(mark.c_str());
+    RunOptions background;
+    background.leaveRunning = true;
+    const ProgramRun client = RunProgram("/bin/sh", {"-c", "sleep 0.5; echo done > " + mark}, 100, background);
+    EXPECT_TRUE(client.leftRunning);
+    EXPECT_FALSE(client.timedOut);
+    bool there = false;
+    for (int i = 0; i < 200 && !there; ++i) {
+        there = std::ifstream(mark).good();
+        if (!there) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(there) << "a program left running was ended";
+    std::remove(mark.c_str());
+}
+
+TEST(ProgramRunner, TheEnvironmentIsExactlyTheOneGivenAndOutputIsBounded) {
+    RunOptions options;
+    options.environment = std::vector<std::string>{"PATH=/usr/bin:/bin", "LC_ALL=C"};
+    const ProgramRun run = RunProgram("/usr/bin/env", {}, 10000, options);
+    EXPECT_EQ(run.output, "PATH=/usr/bin:/bin\nLC_ALL=C\n");
+
+    const ProgramRun inherited = RunProgram("/usr/bin/env", {}, 10000, RunOptions{});
+    EXPECT_NE(inherited.output.find("PATH="), std::string::npos);
+
+    RunOptions bounded;
+    bounded.outputMax = 1000;
+    const ProgramRun flood = RunProgram("/bin/sh", {"-c", "head -c 3000000 /dev/zero; echo end >&2"}, 20000, bounded);
+    EXPECT_TRUE(flood.Finished()) << "the rest was read and dropped: the writer never stalled";
+    EXPECT_EQ(flood.output.size(), 1000u);
+    EXPECT_EQ(flood.errors, "end\n");
+}
+#endif
 
 }  // namespace
 }  // namespace kbr::platform

@@ -1,7 +1,9 @@
 // Process facts only a POSIX system has: ended children that nobody has reaped yet.
 #include "platform/Platform.h"
+#include "platform/ProcessHandle.h"
 #include "tests/platform/WaitUntil.h"
 
+#include <signal.h>  // NOLINT(modernize-deprecated-headers): POSIX SIGTERM
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -46,6 +48,31 @@ TEST(Processes, AnEndedProcessNotYetReapedIsNotListed) {
     int status = 0;
     EXPECT_EQ(::waitpid(pid, &status, 0), pid);
     fs::remove_all(dir);
+}
+
+// A hold on a process reaches that process only: once it has ended (and been reaped, so its pid
+// is free for another), nothing is signalled through the hold.
+TEST(Processes, AProcessHandleSignalsOnlyItsOwnProcess) {
+    char* argv[] = {const_cast<char*>(KBR_PLATFORM_HELPER), const_cast<char*>("sleep"), const_cast<char*>("30000"),
+                    nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, KBR_PLATFORM_HELPER, nullptr, nullptr, argv, environ), 0);
+    const ProcessHandle handle = ProcessHandle::Open(pid);
+    if (!handle.Valid()) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        GTEST_SKIP() << "this system has no pidfd";
+    }
+    EXPECT_EQ(handle.Pid(), pid);
+    EXPECT_TRUE(handle.Alive());
+    EXPECT_FALSE(handle.WaitEnded(50ms));
+    EXPECT_TRUE(handle.Signal(SIGTERM));
+    EXPECT_TRUE(handle.WaitEnded(10s));
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_FALSE(handle.Alive());
+    EXPECT_FALSE(handle.Signal(SIGTERM)) << "its pid may belong to another process now";
+    EXPECT_FALSE(ProcessHandle::Open(pid).Valid());
 }
 
 }  // namespace

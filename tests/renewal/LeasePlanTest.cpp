@@ -56,7 +56,7 @@ TEST(LeasePlanParsing, DhclientCommandLines) {
         ParseDhclientCommandLine({"dhclient", "-cf", "/x.conf", "-sf", "/s", "-e", "A=1", "eth0", "eth1", "-nw"});
     ASSERT_TRUE(several);
     EXPECT_EQ(several->interfaces, (V{"eth0", "eth1"}));
-    EXPECT_EQ(several->keptArguments, (V{"-cf", "/x.conf", "-sf", "/s", "-e", "A=1"}));
+    EXPECT_EQ(several->keptArguments, V{}) << "a script, a configuration or a variable is never kept";
     EXPECT_TRUE(Covers(*several, "eth1"));
     EXPECT_FALSE(Covers(*several, "eth2"));
 
@@ -68,6 +68,81 @@ TEST(LeasePlanParsing, DhclientCommandLines) {
                                 V{"dhclient", "-r", "eth0"}, V{"dhclient", "-x"}, V{"dhclient", "-pf"}}) {
         EXPECT_FALSE(ParseDhclientCommandLine(notAHolder)) << (notAHolder.empty() ? "" : notAHolder.back());
     }
+}
+
+// Whoever started a process named dhclient chose its command line: only pid and lease files
+// directly in root's folders are given again to the commands root runs.
+SystemFacts With(SystemFacts facts, void (*change)(SystemFacts&));
+
+struct KeptCase {
+    const char* name;
+    std::vector<std::string> options;
+    std::vector<std::string> kept;
+};
+
+void PrintTo(const KeptCase& c, std::ostream* os) { *os << c.name; }
+
+class DhclientKeptArguments : public ::testing::TestWithParam<KeptCase> {};
+
+TEST_P(DhclientKeptArguments, OnlyFilesInRootsFoldersReachACommandOrTheRecord) {
+    std::vector<std::string> argv = {"dhclient"};
+    argv.insert(argv.end(), GetParam().options.begin(), GetParam().options.end());
+    argv.emplace_back("eth0");
+    const auto process = ParseDhclientCommandLine(argv);
+    ASSERT_TRUE(process);
+    EXPECT_EQ(process->keptArguments, GetParam().kept);
+
+    // Through a release and its record, and a renewal from that record.
+    SystemFacts facts;
+    facts.wiredInterfaces = {"eth0"};
+    facts.isRoot = true;
+    facts.dhclients = {*process};
+    facts.dhclients[0].pid = 7;
+    std::vector<std::string> expected = GetParam().kept;
+    expected.emplace_back("eth0");
+    const Plan release = PlanRelease(facts);
+    ASSERT_EQ(release.steps.size(), 1u);
+    EXPECT_EQ(std::vector<std::string>(release.steps[0].command.begin() + 2, release.steps[0].command.end()), expected);
+    const auto record = ParseReleased(FormatReleased(release.released));
+    ASSERT_EQ(record.size(), 1u);
+    EXPECT_EQ(record[0].dhclientArguments, expected);
+    for (const Plan& plan :
+         {PlanRenew(facts, {}), PlanRenew(With(facts, [](SystemFacts& f) { f.dhclients.clear(); }), record)}) {
+        for (const Step& step : plan.steps) {
+            EXPECT_EQ(std::vector<std::string>(step.command.end() - static_cast<long>(expected.size()),
+                                               step.command.end()),
+                      expected);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, DhclientKeptArguments,
+    ::testing::Values(KeptCase{"Ifupdown",
+                               {"-pf", "/run/dhclient.eth0.pid", "-lf", "/var/lib/dhcp/dhclient.eth0.leases"},
+                               {"-pf", "/run/dhclient.eth0.pid", "-lf", "/var/lib/dhcp/dhclient.eth0.leases"}},
+                      KeptCase{"Script", {"-sf", "/home/u/evil.sh"}, {}},
+                      KeptCase{"ScriptInRootsFolder", {"-sf", "/run/evil.sh"}, {}},
+                      KeptCase{"Configuration", {"-cf", "/tmp/dhclient.conf"}, {}},
+                      KeptCase{"Variable", {"-e", "PATH=/tmp"}, {}}, KeptCase{"LeaseFileInTmp", {"-lf", "/tmp/x"}, {}},
+                      KeptCase{"PidFileInHome", {"-pf", "/home/u/d.pid"}, {}},
+                      KeptCase{"DotDotOutOfRun", {"-lf", "/run/../etc/x"}, {}},
+                      KeptCase{"UsersRunFolder", {"-pf", "/run/user/1000/x"}, {}},
+                      KeptCase{"SubfolderOfDhcp", {"-lf", "/var/lib/dhcp/sub/x"}, {}},
+                      KeptCase{"FolderItself", {"-pf", "/run/", "-lf", "/var/lib/dhcp/.."}, {}},
+                      KeptCase{"LookAlikeFolder", {"-pf", "/runaway/x", "-lf", "/var/lib/dhcpx/y"}, {}},
+                      KeptCase{"MixedKeepsTheSafeOnes",
+                               {"-sf", "/tmp/e.sh", "-pf", "/run/d.pid", "-cf", "/tmp/c", "-lf", "/tmp/l", "-e", "A=1"},
+                               {"-pf", "/run/d.pid"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LeasePlanParsing, ARecordOfAnOlderVersionLosesItsScript) {
+    const auto record = ParseReleased(
+        "dhclient\teth0\t-sf\t/tmp/evil.sh\t-cf\t/tmp/c\t-pf\t/run/d.pid\t-lf\t/tmp/x\teth0\n"
+        "dhclient\teth1\t-e\tA=1\teth1\n");
+    ASSERT_EQ(record.size(), 2u);
+    EXPECT_EQ(record[0].dhclientArguments, (std::vector<std::string>{"-pf", "/run/d.pid", "eth0"}));
+    EXPECT_EQ(record[1].dhclientArguments, (std::vector<std::string>{"eth1"}));
 }
 
 TEST(LeasePlanParsing, ReleaseRecordRoundTripAndDamage) {
@@ -91,6 +166,26 @@ TEST(LeasePlanParsing, ReleaseRecordRoundTripAndDamage) {
         "networkd\teth2\n");
     ASSERT_EQ(damaged.size(), 1u);
     EXPECT_EQ(damaged[0].interface, "eth2");
+}
+
+TEST(LeasePlanParsing, MissingRightsInTheHelpersUntranslatedWords) {
+    // What nmcli, networkctl and dhclient say under LC_ALL=C when the caller may not act.
+    struct Row {
+        const char* text;
+        bool notAuthorized;
+    };
+    const std::vector<Row> rows = {
+        {"Error: Failed to disconnect 'eth0': Not authorized to control networking.", true},
+        {"Error: Connection activation failed: Not authorized to control networking.", true},
+        {"Error: not authorized to control networking.", true},
+        {"Failed to reconfigure network interface veth-p: Access denied", true},
+        {"Failed to bring down interfaces: Interactive authentication required.", true},
+        {"Open: Permission denied", true},
+        {"Error: Device 'eth9' not found.", false},
+        {"Error: NetworkManager is not running.", false},
+        {"", false},
+    };
+    for (const Row& row : rows) EXPECT_EQ(SaysNotAuthorized(row.text), row.notAuthorized) << row.text;
 }
 
 TEST(LeasePlanParsing, ReasonsFromErrorOutput) {
@@ -121,6 +216,9 @@ SystemFacts Desktop() {
     facts.isRoot = true;
     return facts;
 }
+
+const DhclientProcess SHARED = {
+    5, {"eth0", "eth1"}, {"-pf", "/run/dhclient.pid", "-lf", "/var/lib/dhcp/dhclient.leases"}};
 
 SystemFacts Ifupdown() {
     SystemFacts facts;
@@ -246,6 +344,20 @@ INSTANTIATE_TEST_SUITE_P(
                  "",
                  {},
                  {"eth0"}},
+        PlanCase{"DhclientRunningIsNeverRunByAUser",
+                 true,
+                 With(Ifupdown(), [](SystemFacts& f) { f.isRoot = false; }),
+                 {},
+                 "",
+                 {},
+                 {"eth0"}},
+        PlanCase{"DhclientRenewIsNeverRunByAUser",
+                 false,
+                 With(Ifupdown(), [](SystemFacts& f) { f.isRoot = false; }),
+                 {},
+                 "",
+                 {},
+                 {"eth0"}},
         PlanCase{"DhclientOfRootSeenByUser",
                  false,
                  With(Ifupdown(),
@@ -258,6 +370,55 @@ INSTANTIATE_TEST_SUITE_P(
                  "",
                  {},
                  {"eth0"}},
+        // One dhclient for two interfaces (eth0 eth1): renewing eth0 alone leaves eth1 served. The
+        // shared process is stopped (no command: SIGTERM, which releases nothing), eth0 released
+        // and started with files of its own, and eth1 given a dhclient again with the shared files.
+        PlanCase{"SharedDhclientReleaseOfOne",
+                 true,
+                 With(Ifupdown(), [](SystemFacts& f) { f.dhclients = {SHARED}; }),
+                 {},
+                 "eth0",
+                 {{},
+                  {"dhclient", "-r", "-pf", "/run/dhclient.eth0.pid", "-lf", "/var/lib/dhcp/dhclient.leases", "eth0"},
+                  {"dhclient", "-pf", "/run/dhclient.pid", "-lf", "/var/lib/dhcp/dhclient.leases", "eth1"}},
+                 {}},
+        PlanCase{"SharedDhclientRenewOfOne",
+                 false,
+                 With(Ifupdown(), [](SystemFacts& f) { f.dhclients = {SHARED}; }),
+                 {},
+                 "eth0",
+                 {{},
+                  {"dhclient", "-r", "-pf", "/run/dhclient.eth0.pid", "-lf", "/var/lib/dhcp/dhclient.leases", "eth0"},
+                  Dh({"dhclient"}),
+                  {"dhclient", "-pf", "/run/dhclient.pid", "-lf", "/var/lib/dhcp/dhclient.leases", "eth1"}},
+                 {}},
+        // Named by nobody: it serves every interface, the wireless one too. A release of the wired
+        // ones stops it once and starts it again for the wireless one only.
+        PlanCase{"DhclientForAllReleaseOfTheWired",
+                 true,
+                 With(Ifupdown(),
+                      [](SystemFacts& f) {
+                          f.wiredInterfaces = {"eth0", "eth1"};
+                          f.allInterfaces = {"eth0", "eth1", "wlan0"};
+                          f.dhclients = {{9, {}, {}}};
+                      }),
+                 {},
+                 "",
+                 {{},
+                  {"dhclient", "-r", "-pf", "/run/dhclient.eth0.pid", "eth0"},
+                  {"dhclient", "-r", "-pf", "/run/dhclient.eth1.pid", "eth1"},
+                  {"dhclient", "wlan0"}},
+                 {}},
+        PlanCase{"SharedDhclientBroughtBackWithItsOwnFiles",
+                 false,
+                 With(Ifupdown(),
+                      [](SystemFacts& f) {
+                          f.dhclients = {{5, {"eth1"}, {}}};
+                      }),
+                 {{Client::Dhclient, "eth0", "", DHCLIENT_ETH0}},
+                 "eth0",
+                 {Dh({"dhclient"})},
+                 {}},
         PlanCase{"NothingHoldsALease",
                  false,
                  With(Ifupdown(), [](SystemFacts& f) { f.dhclients.clear(); }),
@@ -343,6 +504,47 @@ TEST(LeasePlans, OneDhclientForSeveralInterfacesIsHandledOnce) {
     EXPECT_EQ(CommandsOf(PlanRelease(facts)), (Commands{{"dhclient", "-r", "eth0", "eth1"}}));
     EXPECT_EQ(CommandsOf(PlanRenew(facts, {})),
               (Commands{{"dhclient", "-r", "eth0", "eth1"}, {"dhclient", "eth0", "eth1"}}));
+}
+
+TEST(LeasePlans, ASharedDhclientIsStoppedOnceAndItsOthersStartedOnce) {
+    SystemFacts facts = Ifupdown();
+    facts.dhclients = {{5, {"eth0", "eth1", "eth2"}, {}}};
+    facts.wiredInterfaces = {"eth0", "eth1", "eth2"};
+    // Two of its three interfaces asked for (by name, one after the other, a release of each).
+    const Plan release = PlanRelease(facts, "eth1");
+    ASSERT_EQ(release.steps.size(), 3u);
+    EXPECT_TRUE(release.steps[0].command.empty());
+    EXPECT_EQ(release.steps[0].stopsProcess, 5);
+    EXPECT_EQ(release.steps[1].record, 0) << "the release step is what the record entry stands for";
+    EXPECT_EQ(release.steps[2].command, (std::vector<std::string>{"dhclient", "eth0", "eth2"}));
+    EXPECT_TRUE(release.steps[2].startsClient);
+    EXPECT_EQ(release.steps[2].record, -1);
+    ASSERT_EQ(release.released.size(), 1u);
+    EXPECT_EQ(release.released[0].dhclientArguments,
+              (std::vector<std::string>{"-pf", "/run/dhclient.eth1.pid", "-lf", "/var/lib/dhcp/dhclient.eth1.leases",
+                                        "eth1"}));
+    for (const Step& step : release.steps) {
+        EXPECT_EQ(std::count(step.command.begin(), step.command.end(), "-r") != 0 &&
+                      std::count(step.command.begin(), step.command.end(), "eth0") != 0,
+                  false)
+            << "eth0's lease is never released";
+    }
+}
+
+TEST(LeasePlans, WhatCannotComeBackStaysRecorded) {
+    SystemFacts facts = Ifupdown();
+    facts.dhclients.clear();
+    facts.isRoot = false;
+    const std::vector<Released> record = {{Client::Dhclient, "eth0", "", DHCLIENT_ETH0},
+                                          {Client::Networkd, "eth1", "", {}}};
+    // eth0 needs root; eth1 was not asked for.
+    EXPECT_EQ(PlanRenew(facts, record, "eth0").stillReleased, (std::vector<size_t>{0, 1}));
+    // As root eth0 comes back through a step that stands for its entry.
+    facts.isRoot = true;
+    const Plan back = PlanRenew(facts, record, "eth0");
+    EXPECT_EQ(back.stillReleased, (std::vector<size_t>{1}));
+    ASSERT_EQ(back.steps.size(), 1u);
+    EXPECT_EQ(back.steps[0].record, 0);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The parts of the real renewal that need no DHCP client: the command runner, the shared time
-// budget, the interfaces of this namespace and the private state folder. Nothing here releases
+// budget, the interfaces of this namespace. (The record's private folder is tested in
+// tests/platform/PrivateFolderTest.cpp.) Nothing here releases
 // or renews a lease (the network lab does that, in namespaces of its own).
 
 #include "iphelpers/renewal/LeaseSystem.h"
@@ -63,6 +64,82 @@ TEST(LeaseCommands, TheLimitEndsACommandUnlessItIsLeftRunning) {
     fs::remove(mark);
 }
 
+TEST(LeaseCommands, AGrandchildHoldingTheOutputDoesNotHoldTheRun) {
+    // A helper that leaves a program of its own running with the same output (as a client that
+    // forks into the background does): its own end is what counts.
+    const auto start = std::chrono::steady_clock::now();
+    const CommandResult result = RunCommand({"sh", "-c", "sleep 30 & echo hi"}, 3s);
+    EXPECT_TRUE(result.finished);
+    EXPECT_EQ(result.output, "hi\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s + 5s) << "ended within its deadline";
+}
+
+TEST(LeaseCommands, HelpersComeFromTheSystemFoldersWithAMinimalEnvironment) {
+    // A search path and an environment a user could have planted for root (sudo -E, su): a fake
+    // "sh" first on the path, a translation asked for, a bus address of the user's.
+    const fs::path planted = fs::temp_directory_path() / ("kbr-planted-" + std::to_string(::getpid()));
+    fs::create_directories(planted);
+    std::ofstream(planted / "sh") << "#!/bin/sh\necho planted\n";
+    fs::permissions(planted / "sh", fs::perms::owner_all);
+    const char* path = std::getenv("PATH");
+    const std::string oldPath = path ? path : "";
+    ::setenv("PATH", (planted.string() + ":" + oldPath).c_str(), 1);
+    ::setenv("LANGUAGE", "de", 1);
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/tmp/theirs", 1);
+
+    EXPECT_EQ(RunCommand({"sh", "-c", "echo real"}, 10s).output, "real\n");
+    EXPECT_EQ(RunCommand({"env"}, 10s).output, "PATH=/usr/sbin:/usr/bin:/sbin:/bin\nLC_ALL=C\n");
+    EXPECT_FALSE(RunCommand({planted.string() + "/sh"}, 10s).started) << "a path is never run";
+
+    ::setenv("PATH", oldPath.c_str(), 1);
+    ::unsetenv("LANGUAGE");
+    ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    fs::remove_all(planted);
+}
+
+TEST(LeaseCommands, OnlyRootsOwnProgramsAreFound) {
+    const fs::path dir = fs::temp_directory_path() / ("kbr-programs-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    struct Row {
+        const char* name;
+        unsigned mode;
+        bool nobodys;
+        bool found;
+    };
+    const std::vector<Row> rows = {
+        {"good", 0755, false, true},
+        {"group-writable", 0775, false, false},
+        {"others-writable", 0757, false, false},
+        {"not-executable", 0644, false, false},
+        {"users", 0755, true, false},
+    };
+    fs::create_directories(dir / "first");
+    fs::create_directories(dir / "second");
+    for (const Row& row : rows) {
+        if (row.nobodys && ::geteuid() != 0) continue;  // only root can give a file away
+        const fs::path file = dir / "first" / row.name;
+        std::ofstream(file) << "#!/bin/sh\n";
+        ASSERT_EQ(::chmod(file.c_str(), row.mode), 0);
+        if (::geteuid() != 0) continue;  // the rest needs root's own files
+        if (row.nobodys) {
+            ASSERT_EQ(::chown(file.c_str(), 65534, 65534), 0);
+        }
+        const auto found = FindProgramIn(row.name, {(dir / "first").string(), (dir / "second").string()});
+        EXPECT_EQ(found.has_value(), row.found) << row.name;
+    }
+    if (::geteuid() == 0) {
+        // The first folder that has a good one wins; a folder is not a program.
+        std::ofstream(dir / "second" / "later") << "#!/bin/sh\n";
+        ASSERT_EQ(::chmod((dir / "second" / "later").c_str(), 0755), 0);
+        fs::create_directories(dir / "first" / "later");
+        EXPECT_EQ(FindProgramIn("later", {(dir / "first").string(), (dir / "second").string()}),
+                  (dir / "second" / "later").string());
+    }
+    EXPECT_EQ(FindProgramIn("../first/good", {(dir / "second").string()}), std::nullopt);
+    EXPECT_EQ(FindSystemProgram("sh").value_or("").rfind('/', 0), 0u);
+    fs::remove_all(dir);
+}
+
 TEST(LeaseBudget, StepsShareWhatIsLeft) {
     const Budget budget(1s);
     EXPECT_FALSE(budget.Expired());
@@ -77,33 +154,6 @@ TEST(LeaseInterfaces, LoopbackIsNotWired) {
     const auto wired = WiredInterfaces();
     EXPECT_EQ(std::count(wired.begin(), wired.end(), "lo"), 0);
     EXPECT_TRUE(std::is_sorted(wired.begin(), wired.end()));
-}
-
-TEST(LeaseState, TheFolderIsPrivateAndALinkIsRefused) {
-    const fs::path base = fs::temp_directory_path() / ("kbr-state-" + std::to_string(::getpid()));
-    fs::create_directories(base);
-    const char* saved = std::getenv("XDG_RUNTIME_DIR");
-    const std::string old = saved ? saved : "";
-    ::setenv("XDG_RUNTIME_DIR", base.c_str(), 1);
-
-    const std::string folder = StateDirectory();
-    EXPECT_EQ(folder, (base / "kbr3300").string());
-    struct stat info {};
-    ASSERT_EQ(::stat(folder.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0700u);
-
-    // Someone else's folder, or a link to one, is never used.
-    fs::remove_all(base / "kbr3300");
-    fs::create_directories(base / "elsewhere");
-    fs::create_directory_symlink(base / "elsewhere", base / "kbr3300");
-    EXPECT_EQ(StateDirectory(), "");
-
-    if (saved) {
-        ::setenv("XDG_RUNTIME_DIR", old.c_str(), 1);
-    } else {
-        ::unsetenv("XDG_RUNTIME_DIR");
-    }
-    fs::remove_all(base);
 }
 
 // Starts the order probe with two arguments and returns its pid (posix_spawn returns once the
