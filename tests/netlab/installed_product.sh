@@ -39,7 +39,9 @@ fi
 
 LAB_WORK=$(mktemp -d /tmp/kbr-netlab.XXXXXX)
 LAB_FAILED=0
-trap 'rm -rf "$LAB_WORK"' EXIT
+# shellcheck source=lab.sh
+source "$HERE/lab.sh"
+trap lab_cleanup EXIT
 START=$(date +%s.%N)
 seconds_since() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }'; }
 
@@ -61,8 +63,6 @@ WINDOW_CLASS=$(sed -n 's/^StartupWMClass=//p' "$DESKTOP_FILE")
 # What lab.sh gives the user's search path: the installed helpers, not the build's.
 LAB_IPCONFIG=$HELPERS/ipconfig LAB_NWINF=$HELPERS/nwinf
 
-# shellcheck source=lab.sh
-source "$HERE/lab.sh"
 lab_setup
 
 MSG_REFRESHED="IP address was refreshed successfully."
@@ -76,6 +76,10 @@ expect_verdict() {  # GOT WANT: the box read from the screen against the message
 export KBR_SHOTS=$LAB_WORK/shots
 mkdir -p "$KBR_SHOTS"
 start_display() {
+    # The X server's socket folder is the lab's own: X servers of other namespaces may take the same
+    # display number (each takes the other's lock file for a stale one), and the window tools reach
+    # the server through this folder.
+    mount -t tmpfs -o mode=1777 lab-x11 /tmp/.X11-unix || lab_die "cannot make the lab's X socket folder"
     exec {displayfd}> "$LAB_WORK/display"
     in_pc Xvfb -displayfd "$displayfd" -screen 0 1280x1024x24 -nolisten tcp -ac -noreset \
         > "$LAB_WORK/xvfb.log" 2>&1 &
@@ -109,10 +113,10 @@ close_and_refresh() {  # WANT
     session close-main || lab_fail "the main window did not close to the Reminder"
     adaptor_normal_mode
     t0=$(date +%s.%N)
-    verdict=$(session refresh | tail -n 1)
+    local out
+    out=$(session refresh) || lab_fail "the Reminder did not close: $(tail -n 1 <<< "$out")"
     echo "refresh and verdict: $(seconds_since "$t0") s"
-    expect_verdict "$verdict" "$1"
-    session finish || lab_fail "the Reminder did not close"
+    expect_verdict "$(head -n 1 <<< "$out")" "$1"
     lab_wait 300 bash -c "! pgrep -x KBR3300" || lab_fail "the configuration program did not end"
 }
 

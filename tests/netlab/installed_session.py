@@ -6,8 +6,8 @@ the shipped program has no hook that tells a test what a box says.
 
     installed_session.py login PASSWORD          the login page, then the setup page
     installed_session.py close-main              closes the main window; waits for the Reminder
-    installed_session.py refresh                 "Refresh IP address"; prints the verdict box's text
-    installed_session.py finish                  OK on the verdict box and on the Reminder
+    installed_session.py refresh                 "Refresh IP address"; prints the verdict box's
+                                                 text, then OK on the box and on the Reminder
     installed_session.py wait-window CAPTION     waits for a window with this caption
     installed_session.py key CAPTION KEY...      keys to the window with this caption
     installed_session.py identity CAPTION CLASS  the window's class is CLASS (the desktop entry's
@@ -25,7 +25,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "devtools", "drive"))
 
 from kbrdrive import cdp, system, xwin  # noqa: E402
-from Xlib import X, display as xdisplay  # noqa: E402  (python3-xlib)
+from Xlib import X, display as xdisplay, error as xerror  # noqa: E402  (python3-xlib)
 
 LOGIN_TITLE = "Ethernet Coax Bridge - Login"
 MAIN_CAPTION = re.compile(r"^Ethernet Coax Bridge - ")
@@ -52,15 +52,31 @@ def wait_eval(page, expression, what, timeout=STEP_TIMEOUT):
     return system.wait_until(check, timeout, what, interval=0.25)
 
 
-def main_window(d):
-    deadline = time.monotonic() + STEP_TIMEOUT
+def top_level(d, caption, timeout=STEP_TIMEOUT):
+    """The program's own top-level window whose caption matches the pattern: the one that carries a
+    window class (the engine's inner windows may carry the same caption, and come and go)."""
+    deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
-        for window in d.windows_any():
-            rc, out = d._xdotool("getwindowname", str(window))
-            if rc == 0 and MAIN_CAPTION.match(out.strip()):
-                return window
+        connection = xdisplay.Display(os.environ["DISPLAY"])
+        try:
+            for window in d.windows_any():
+                rc, name = d._xdotool("getwindowname", str(window))
+                if rc != 0 or not caption.search(name.strip()):
+                    continue
+                try:
+                    window_class = connection.create_resource_object("window", window).get_wm_class()
+                except xerror.XError:
+                    continue  # gone meanwhile
+                if window_class:
+                    return window, window_class
+        finally:
+            connection.close()
         time.sleep(0.2)
-    raise Failed("no main window")
+    raise Failed("no window %r within %d s" % (caption.pattern, timeout))
+
+
+def main_window(d):
+    return top_level(d, MAIN_CAPTION)[0]
 
 
 def read_box(d, window, name):
@@ -104,23 +120,17 @@ def refresh():
         boxes = [w for w in d.windows("Reminder") if w != reminder]
         if boxes:
             time.sleep(0.5)  # painted
-            print(read_box(d, boxes[0], "verdict"))
+            print(read_box(d, boxes[0], "verdict"), flush=True)
+            # OK on the box, then OK on the Reminder (the focus is still on "Refresh IP address"):
+            # the configuration program ends.
+            d.key(boxes[0], "Return")
+            system.wait_until(lambda: d.windows("Reminder") == [reminder], STEP_TIMEOUT, "the verdict box to close")
+            d.key(reminder, "shift+Tab")
+            d.key(reminder, "Return")
+            d.wait_window("Reminder", timeout=STEP_TIMEOUT, gone=True)
             return
         time.sleep(0.25)
     raise Failed("no verdict within %d s" % REFRESH_TIMEOUT)
-
-
-def finish():
-    d = desktop()
-    windows = d.windows("Reminder")
-    if len(windows) != 2:
-        raise Failed("expected the Reminder and its verdict box, found %d windows" % len(windows))
-    reminder, box = sorted(windows)  # the box was made after the Reminder
-    d.key(box, "Return")
-    system.wait_until(lambda: len(d.windows("Reminder")) == 1, STEP_TIMEOUT, "the verdict box to close")
-    d.key(reminder, "Return")
-    d.wait_window("Reminder", timeout=STEP_TIMEOUT, gone=True)
-    print("closed")
 
 
 def near(pixel, colour, slack=60):
@@ -128,27 +138,15 @@ def near(pixel, colour, slack=60):
 
 
 def identity(caption, window_class):
-    """Checks what a dock sees of the window: its WM_CLASS, and that its icon (_NET_WM_ICON) is the
-    product's picture: a blue tile with a white ring and a white dot in the middle."""
+    """Checks what a dock sees of the window: its WM_CLASS, and that its icon (_NET_WM_ICON, the
+    largest picture of it) is the product's: a blue tile with a white ring and a white dot."""
     d = desktop()
-    pattern = re.compile(caption)
-    window = None
-    deadline = time.monotonic() + STEP_TIMEOUT
-    while window is None and time.monotonic() < deadline:
-        for candidate in d.windows_any():
-            rc, out = d._xdotool("getwindowname", str(candidate))
-            if rc == 0 and pattern.search(out.strip()):
-                window = candidate
-                break
-        time.sleep(0.2)
-    if window is None:
-        raise Failed("no window %r" % caption)
+    window, got = top_level(d, re.compile(caption))
+    if got[1] != window_class:
+        raise Failed("window %r has the class %r, the desktop entry names %r" % (caption, got, window_class))
     connection = xdisplay.Display(os.environ["DISPLAY"])
     try:
         target = connection.create_resource_object("window", window)
-        got = target.get_wm_class()
-        if not got or got[1] != window_class:
-            raise Failed("window %r has the class %r, the desktop entry names %r" % (caption, got, window_class))
         icon = target.get_full_property(connection.intern_atom("_NET_WM_ICON"), X.AnyPropertyType)
     finally:
         connection.close()
@@ -157,14 +155,16 @@ def identity(caption, window_class):
     at = 0
     while at + 2 <= len(values):
         w, h = values[at], values[at + 1]
-        images[w] = (h, values[at + 2:at + 2 + w * h])
+        if w == h and w > 0:
+            images[w] = values[at + 2:at + 2 + w * h]
         at += 2 + w * h
-    if 64 not in images:
-        raise Failed("window %r has no 64-pixel icon (sizes %s)" % (caption, sorted(images)))
-    _, pixels = images[64]
+    if not images:
+        raise Failed("window %r has no icon" % caption)
+    size = max(images)
+    pixels = images[size]
 
-    def rgb(x, y):
-        argb = pixels[y * 64 + x]
+    def rgb(x, y):  # in the icon's own 64-unit coordinates
+        argb = pixels[(y * size // 64) * size + x * size // 64]
         return (argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF
 
     white, blue = (255, 255, 255), (0x1F, 0x4E, 0x9A)
@@ -172,8 +172,8 @@ def identity(caption, window_class):
     expected = [((32, 32), white), ((42, 32), blue), ((49, 32), white), ((59, 32), blue), ((32, 5), blue)]
     for (x, y), colour in expected:
         if not near(rgb(x, y), colour):
-            raise Failed("window %r: the icon is not the product's (pixel %d,%d is %s)" % (caption, x, y, rgb(x, y)))
-    print("window %r: class %s, the product's icon" % (caption, window_class))
+            raise Failed("window %r: the icon is not the product's (at %d,%d of 64: %s)" % (caption, x, y, rgb(x, y)))
+    print("window %r: class %s, the product's icon (%d pixels)" % (caption, window_class, size))
 
 
 def main(argv):
@@ -188,8 +188,6 @@ def main(argv):
             close_main()
         elif step == "refresh":
             refresh()
-        elif step == "finish":
-            finish()
         elif step == "wait-window":
             desktop().wait_window(args[0], timeout=START_TIMEOUT)
             print("window %s" % args[0])
@@ -201,7 +199,7 @@ def main(argv):
         else:
             print("unknown step %s" % step)
             return 2
-    except (Failed, xwin.XError, cdp.CdpError, system.SystemError_, OSError) as error:
+    except (Failed, xwin.XError, xerror.XError, cdp.CdpError, system.SystemError_, OSError) as error:
         print("%s: %s" % (step, error))
         return 1
     return 0

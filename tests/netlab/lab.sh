@@ -19,6 +19,12 @@ LAB_BUS_SOCKET=""
 LAB_PC_MAC=""
 : "${LAB_WORK:?}"
 
+# The work folder goes with the run; the real tools bound into it must be let go first.
+lab_cleanup() {
+    umount "$LAB_WORK"/real/* 2> /dev/null
+    rm -rf "$LAB_WORK"
+}
+
 lab_fail() { echo "FAIL: $*"; LAB_FAILED=1; }
 lab_die() { echo "FAIL: $*"; lab_dump; exit 1; }
 in_adaptor() { ip netns exec adaptor "$@"; }

@@ -33,7 +33,7 @@ fi
 LAB_WORK=$(mktemp -d /tmp/kbr-netlab.XXXXXX)
 LAB_FAILED=0
 # (The real tools bound into it are let go first: a mount point cannot be removed.)
-trap 'umount "$LAB_WORK"/real/* 2>/dev/null; rm -rf "$LAB_WORK"' EXIT
+trap lab_cleanup EXIT
 # shellcheck source=lab.sh
 source "$HERE/lab.sh"
 lab_setup
