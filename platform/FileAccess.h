@@ -1,11 +1,13 @@
 #pragma once
 // Inside platform/ only: the four file calls ReadWholeFile needs, one implementation per system
-// (POSIX open/read on Linux, the C runtime's _open/_read on Windows), and an owner of a descriptor
-// that closes it. Errors are errno values.
+// (POSIX open/read on Linux, the C runtime's _open/_read on Windows); Descriptor.h owns what they
+// open. Errors are errno values.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "platform/Descriptor.h"
 
 namespace kbr::platform::file {
 
@@ -18,20 +20,5 @@ int RegularFileSize(int fd, uint64_t& size);
 // One read: the count, 0 at the end, -1 on error (errno; EINTR is retried by the caller).
 long ReadSome(int fd, void* buffer, size_t size);
 void Close(int fd);
-
-// Owns a descriptor and closes it on every way out.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ >= 0) Close(fd_);
-    }
-    int Get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 }  // namespace kbr::platform::file

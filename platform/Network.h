@@ -17,6 +17,9 @@ struct NetworkInterface {
     bool up = false;              // Windows: up and running both follow the operational state
     bool running = false;
     bool loopback = false;
+    // A cable's: Ethernet, not wireless, not loopback (Linux: an Ethernet link that does not
+    // answer the wireless extensions' question, veth pairs included).
+    bool wired = false;
     int mtu = 0;
     std::vector<std::string> ipv4;       // dotted, e.g. "192.168.1.33", in the system's order
     std::vector<std::string> addresses;  // every address with its prefix length, IPv6 link-local ones

@@ -8,8 +8,10 @@
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <net/if.h>
+#include <net/if_arp.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -30,6 +32,9 @@ constexpr size_t ROUTE_TABLE_MAX = 1 << 20;
 constexpr int NETLINK_WAIT_MS = 2000;
 // Far more links than any PC has; the dump ends long before.
 constexpr size_t LINKS_MAX = 4096;
+// The wireless extensions' "get name" request (linux/wireless.h, whose header clashes with
+// net/if.h): only wireless interfaces answer it.
+constexpr unsigned long SIOCGIWNAME_REQUEST = 0x8B01;
 
 // One link of a RTM_NEWLINK message; false when the message is not a whole one.
 bool ReadLink(const nlmsghdr* message, NetworkInterface& link) {
@@ -38,6 +43,7 @@ bool ReadLink(const nlmsghdr* message, NetworkInterface& link) {
     link.up = (info->ifi_flags & IFF_UP) != 0;
     link.running = (info->ifi_flags & IFF_RUNNING) != 0;
     link.loopback = (info->ifi_flags & IFF_LOOPBACK) != 0;
+    link.wired = info->ifi_type == ARPHRD_ETHER && !link.loopback;
     int length = static_cast<int>(IFLA_PAYLOAD(message));
     for (const rtattr* attribute = IFLA_RTA(info); RTA_OK(attribute, length); attribute = RTA_NEXT(attribute, length)) {
         const auto* data = static_cast<const unsigned char*>(RTA_DATA(attribute));
@@ -65,7 +71,7 @@ bool ReadLink(const nlmsghdr* message, NetworkInterface& link) {
 // Every link, from one RTM_GETLINK dump; empty when the kernel cannot be asked.
 std::vector<NetworkInterface> ListLinks() {
     std::vector<NetworkInterface> links;
-    const file::Descriptor socket(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
+    const Descriptor socket(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
     if (socket.Get() < 0) return links;
     struct {
         nlmsghdr header;
@@ -125,6 +131,14 @@ int PrefixLength(const sockaddr* mask) {
 
 std::vector<NetworkInterface> ListNetworkInterfaces() {
     std::vector<NetworkInterface> interfaces = ListLinks();
+    // Wireless interfaces answer the wireless extensions' name question; wired ones do not.
+    const Descriptor probe(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    for (NetworkInterface& facts : interfaces) {
+        if (!facts.wired || !probe.Valid()) continue;
+        ifreq wireless{};
+        std::strncpy(wireless.ifr_name, facts.name.c_str(), IFNAMSIZ - 1);
+        if (::ioctl(probe.Get(), SIOCGIWNAME_REQUEST, &wireless) == 0) facts.wired = false;
+    }
     ifaddrs* list = nullptr;
     if (::getifaddrs(&list) != 0) return interfaces;
     for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
@@ -148,7 +162,7 @@ std::string RouteInterfaceTowards(const std::string& address) {
     target.sin_port = htons(9);
     if (::inet_pton(AF_INET, address.c_str(), &target.sin_addr) != 1) return {};
     // Connecting a datagram socket only chooses the route and the source address; nothing is sent.
-    const file::Descriptor probe(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    const Descriptor probe(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (probe.Get() < 0 || ::connect(probe.Get(), reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
         return {};
     }

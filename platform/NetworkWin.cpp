@@ -75,6 +75,7 @@ std::vector<Adapter> ListAdapters() {
         facts.up = entry->OperStatus == IfOperStatusUp;
         facts.running = facts.up;
         facts.loopback = entry->IfType == IF_TYPE_SOFTWARE_LOOPBACK;
+        facts.wired = entry->IfType == IF_TYPE_ETHERNET_CSMACD;
         // The loopback's MTU is given as "any" (all bits set).
         facts.mtu = entry->Mtu > static_cast<ULONG>(INT_MAX) ? INT_MAX : static_cast<int>(entry->Mtu);
         for (auto* unicast = entry->FirstUnicastAddress; unicast != nullptr; unicast = unicast->Next) {

@@ -13,6 +13,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/FileAccess.h"
 #include "platform/Platform.h"
+#include "platform/ProcessFacts.h"
 
 namespace kbr::platform {
 
@@ -108,7 +109,7 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
 }
 
 WholeFile ReadWholeFile(const std::string& path, uint64_t maxSize) {
-    file::Descriptor fd(file::OpenForReading(path));
+    Descriptor fd(file::OpenForReading(path));
     if (fd.Get() < 0) return Failed(errno);
     uint64_t size = 0;
     if (const int error = file::RegularFileSize(fd.Get(), size); error != 0) return Failed(error);
@@ -145,6 +146,17 @@ WholeFile ReadWholeFile(const std::string& path, uint64_t maxSize) {
         return Failed(ENOMEM);
     }
     return result;
+}
+
+std::vector<std::string> SplitCommandLine(std::string_view nulSeparated) {
+    std::vector<std::string> arguments;
+    while (!nulSeparated.empty()) {
+        const size_t end = nulSeparated.find('\0');
+        arguments.emplace_back(nulSeparated.substr(0, end));
+        if (end == std::string_view::npos) break;
+        nulSeparated.remove_prefix(end + 1);
+    }
+    return arguments;
 }
 
 }  // namespace kbr::platform

@@ -14,29 +14,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Descriptor.h"
+
 namespace kbr::platform {
-
-// Owns a descriptor and closes it; movable.
-class OwnedFd {
-public:
-    OwnedFd() = default;
-    explicit OwnedFd(int fd) : fd_(fd) {}
-    OwnedFd(OwnedFd&& other) noexcept : fd_(other.Take()) {}
-    OwnedFd& operator=(OwnedFd&& other) noexcept;
-    OwnedFd(const OwnedFd&) = delete;
-    OwnedFd& operator=(const OwnedFd&) = delete;
-    ~OwnedFd();
-    int Get() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
-    int Take() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_ = -1;
-};
 
 class PrivateFolder {
 public:
@@ -70,10 +50,10 @@ public:
     // Removes `name`; true when it is gone (or was never there).
     [[nodiscard]] bool Remove(const std::string& name) const;
     // Opens (or makes) the file `name` to lock: never through a link, and only when it is ours.
-    [[nodiscard]] OwnedFd OpenLockFile(const std::string& name) const;
+    [[nodiscard]] Descriptor OpenLockFile(const std::string& name) const;
 
 private:
-    OwnedFd fd_;
+    Descriptor fd_;
     std::string path_;
 };
 

@@ -54,18 +54,6 @@ bool WriteAll(int fd, std::string_view content) {
 
 }  // namespace
 
-OwnedFd& OwnedFd::operator=(OwnedFd&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = other.Take();
-    }
-    return *this;
-}
-
-OwnedFd::~OwnedFd() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
 PrivateFolder PrivateFolder::ForThisUser(std::string* why) {
     if (::geteuid() == 0) {
         // Never the environment's folder: it may be the user's who ran su or sudo -E.
@@ -87,7 +75,7 @@ PrivateFolder PrivateFolder::Open(const std::string& parentPath, Parent parent, 
         return folder;
     }
     // The parent itself may be reached through links (/var/run); from here on only descriptors.
-    const OwnedFd parentFd(::open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Descriptor parentFd(::open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!parentFd.Valid()) {
         Fail(why, "cannot open " + parentPath + ": " + ErrnoText(errno));
         return folder;
@@ -98,7 +86,7 @@ PrivateFolder PrivateFolder::Open(const std::string& parentPath, Parent parent, 
         Fail(why, "cannot make " + path + ": " + ErrnoText(errno));
         return folder;
     }
-    OwnedFd fd(::openat(parentFd.Get(), name.c_str(), DIRECTORY_FLAGS));
+    Descriptor fd(::openat(parentFd.Get(), name.c_str(), DIRECTORY_FLAGS));
     if (!fd.Valid()) {
         // ELOOP or ENOTDIR: a link or a file planted under the name.
         Fail(why, path + " is not a folder (" + ErrnoText(errno) + ")");
@@ -127,7 +115,7 @@ std::optional<std::string> PrivateFolder::Read(const std::string& name, size_t m
     if (missing) *missing = false;
     if (!Valid() || !PlainName(name)) return std::nullopt;
     // Non-blocking: opening a FIFO for reading would otherwise wait for a writer.
-    const OwnedFd fd(::openat(fd_.Get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    const Descriptor fd(::openat(fd_.Get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (!fd.Valid()) {
         if (missing) *missing = errno == ENOENT;
         return std::nullopt;
@@ -152,7 +140,7 @@ bool PrivateFolder::Replace(const std::string& name, std::string_view content, s
     std::random_device rng;
     for (int attempt = 0; attempt < 16; ++attempt) {
         const std::string temporary = "." + name + "." + std::to_string(rng()) + ".new";
-        const OwnedFd fd(
+        const Descriptor fd(
             ::openat(fd_.Get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!fd.Valid()) {
             if (errno == EEXIST) continue;
@@ -179,9 +167,9 @@ bool PrivateFolder::Remove(const std::string& name) const {
     return ::unlinkat(fd_.Get(), name.c_str(), 0) == 0 || errno == ENOENT;
 }
 
-OwnedFd PrivateFolder::OpenLockFile(const std::string& name) const {
+Descriptor PrivateFolder::OpenLockFile(const std::string& name) const {
     if (!Valid() || !PlainName(name)) return {};
-    OwnedFd fd(::openat(fd_.Get(), name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    Descriptor fd(::openat(fd_.Get(), name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
     struct stat info {};
     if (!fd.Valid() || ::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
         return {};

@@ -26,7 +26,7 @@ public:
     bool WaitEnded(std::chrono::milliseconds limit) const;
 
 private:
-    OwnedFd fd_;
+    Descriptor fd_;
     int64_t pid_ = 0;
 };
 

@@ -14,7 +14,7 @@ ProcessHandle ProcessHandle::Open(int64_t pid) {
     ProcessHandle handle;
     if (pid <= 0) return handle;
 #ifdef SYS_pidfd_open
-    handle.fd_ = OwnedFd(static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0)));
+    handle.fd_ = Descriptor(static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0)));
     if (handle.fd_.Valid()) handle.pid_ = pid;
 #endif
     return handle;

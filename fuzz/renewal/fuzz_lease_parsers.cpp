@@ -2,6 +2,7 @@
 // byte chooses the reader; the rest is its input. Whatever comes in, the plans made from it
 // only ever run nmcli, dhclient or networkctl, and a record written back reads the same.
 #include "iphelpers/renewal/LeasePlan.h"
+#include "platform/ProcessFacts.h"
 
 #include <cstdlib>
 #include <string>
@@ -38,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         }
         case 1: {  // /proc/PID/cmdline of a dhclient
-            const auto process = ParseDhclientCommandLine(SplitCommandLine(text));
+            const auto process = ParseDhclientCommandLine(kbr::platform::SplitCommandLine(text));
             if (process) {
                 if (process->keptArguments.size() % 2 != 0) std::abort();
                 facts.dhclients.push_back(*process);

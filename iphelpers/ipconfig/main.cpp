@@ -6,16 +6,14 @@
 // systemd-networkd, whichever holds the lease); static and externally managed ones are left as
 // they are. What could not be done is said on standard error and logged with its reason.
 
+#include "platform/Network.h"
 #include "platform/ProblemLog.h"
 #include "iphelpers/ipconfig/IpconfigArguments.h"
 #include "iphelpers/renewal/LeaseSystem.h"
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netinet/in.h>
-
 #include <chrono>
+#include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -42,27 +40,27 @@ void PrintUsage(FILE* to) {
         to);
 }
 
+// "255.255.255.0" for a prefix length of 24.
+std::string MaskText(int prefixLength) {
+    const uint32_t mask = prefixLength <= 0 ? 0 : prefixLength >= 32 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> prefixLength);
+    return std::to_string(mask >> 24) + "." + std::to_string((mask >> 16) & 0xFF) + "." +
+           std::to_string((mask >> 8) & 0xFF) + "." + std::to_string(mask & 0xFF);
+}
+
 int Show() {
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0) {
-        std::perror("ipconfig");
-        return 1;
-    }
     std::puts("IP Configuration\n");
-    for (ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) {
-            continue;
+    for (const kbr::platform::NetworkInterface& facts : kbr::platform::ListNetworkInterfaces()) {
+        for (const std::string& address : facts.ipv4) {
+            // Its prefix length is in the full list ("10.0.0.7/24").
+            int prefixLength = 0;
+            for (const std::string& withPrefix : facts.addresses) {
+                if (withPrefix.rfind(address + "/", 0) == 0)
+                    prefixLength = std::atoi(withPrefix.c_str() + address.size() + 1);
+            }
+            std::printf("Adapter %s%s:\n   IPv4 Address. . . : %s\n   Subnet Mask . . . : %s\n\n", facts.name.c_str(),
+                        facts.up ? "" : " (down)", address.c_str(), MaskText(prefixLength).c_str());
         }
-        char address[INET_ADDRSTRLEN] = "";
-        char mask[INET_ADDRSTRLEN] = "";
-        inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(entry->ifa_addr)->sin_addr, address, sizeof address);
-        if (entry->ifa_netmask != nullptr) {
-            inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(entry->ifa_netmask)->sin_addr, mask, sizeof mask);
-        }
-        std::printf("Adapter %s%s:\n   IPv4 Address. . . : %s\n   Subnet Mask . . . : %s\n\n", entry->ifa_name,
-                    (entry->ifa_flags & IFF_UP) ? "" : " (down)", address, mask);
     }
-    freeifaddrs(list);
     return 0;
 }
 

@@ -214,19 +214,6 @@ std::vector<NmDevice> ParseNmcliDevices(std::string_view text) {
     return devices;
 }
 
-std::vector<std::string> SplitCommandLine(std::string_view nulSeparated) {
-    std::vector<std::string> arguments;
-    while (!nulSeparated.empty()) {
-        const size_t end = nulSeparated.find('\0');
-        arguments.emplace_back(nulSeparated.substr(0, end));
-        if (end == std::string_view::npos) {
-            break;
-        }
-        nulSeparated.remove_prefix(end + 1);
-    }
-    return arguments;
-}
-
 std::optional<DhclientProcess> ParseDhclientCommandLine(const std::vector<std::string>& argv) {
     if (argv.empty()) {
         return std::nullopt;

@@ -56,9 +56,6 @@ struct DhclientProcess {
 inline constexpr std::string_view DHCLIENT_FILE_FOLDERS[] = {"/run", "/var/lib/dhcp"};
 bool InDhclientFolder(std::string_view path);
 
-// Splits a /proc/PID/cmdline (arguments separated, and usually ended, by NUL).
-std::vector<std::string> SplitCommandLine(std::string_view nulSeparated);
-
 // Reads a dhclient command line (argv[0] included). Nothing when it is not an IPv4 client that
 // holds leases: an IPv6 client (-6), a release or stop (-r, -x), a test run (-T, -P, -S ...), or
 // a line that is not dhclient's at all.

@@ -1,15 +1,9 @@
 #include "iphelpers/renewal/LeaseSystem.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <ifaddrs.h>
 #include <net/if.h>
-#include <net/if_arp.h>
-#include <netpacket/packet.h>
 #include <signal.h>  // NOLINT(modernize-deprecated-headers): POSIX kill() and sigaction() are declared here
 #include <sys/file.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +20,8 @@
 #include "platform/ChildProcess.h"
 #include "platform/PrivateFolder.h"
 #include "platform/ProcessHandle.h"
+#include "platform/Network.h"
+#include "platform/ProcessFacts.h"
 #include "platform/SafeFile.h"
 
 namespace kbr::renewal {
@@ -36,9 +32,6 @@ using namespace std::chrono_literals;
 using Ms = std::chrono::milliseconds;
 
 constexpr size_t OUTPUT_MAX = 64 * 1024;
-// The wireless extensions' "get name" request (linux/wireless.h, whose header clashes with
-// net/if.h): only wireless interfaces answer it.
-constexpr unsigned long SIOCGIWNAME_REQUEST = 0x8B01;
 constexpr size_t PROC_FILE_MAX = 64 * 1024;
 constexpr size_t RECORD_MAX = 64 * 1024;
 // One nmcli question; a connect waits for the new lease, which takes seconds.
@@ -51,53 +44,20 @@ constexpr Ms LEASE_WAIT = 30s;
 // An earlier run still working on the leases is waited for this long at most.
 constexpr Ms LOCK_WAIT = 30s;
 
-bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
-
 std::optional<std::string> ReadProcFile(const std::string& path) {
     return platform::ReadRegularFile(path, PROC_FILE_MAX);
 }
 
 std::string OwnNetworkNamespace() {
-    std::error_code error;
-    return std::filesystem::read_symlink("/proc/self/ns/net", error).string();
+    const auto self = platform::DescribeThisProcess();
+    return self && self->networkNamespace ? *self->networkNamespace : std::string();
 }
 
 enum class Namespace { Ours, Other, Unknown };
 
-Namespace NamespaceOf(const std::string& pid, const std::string& ours) {
-    std::error_code error;
-    const auto link = std::filesystem::read_symlink("/proc/" + pid + "/ns/net", error);
-    if (error) return Namespace::Unknown;  // another user's process
-    return link.string() == ours ? Namespace::Ours : Namespace::Other;
-}
-
-// The fields of /proc/PID/stat after the command name; [0] is the state letter.
-std::vector<std::string> StatFields(const std::string& pid) {
-    std::vector<std::string> fields;
-    const auto stat = ReadProcFile("/proc/" + pid + "/stat");
-    if (!stat) return fields;
-    const size_t close = stat->rfind(')');
-    if (close == std::string::npos) return fields;
-    size_t at = close + 1;
-    while (at < stat->size()) {
-        while (at < stat->size() && (*stat)[at] == ' ') ++at;
-        const size_t end = std::min(stat->find(' ', at), stat->size());
-        if (end > at) fields.push_back(stat->substr(at, end - at));
-        at = end;
-    }
-    return fields;
-}
-
-std::vector<std::string> ProcessIds() {
-    std::vector<std::string> pids;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
-        const std::string name = entry.path().filename().string();
-        if (!name.empty() && std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-            pids.push_back(name);
-        }
-    }
-    return pids;
+Namespace NamespaceOf(const platform::ProcessFacts& process, const std::string& ours) {
+    if (!process.networkNamespace) return Namespace::Unknown;  // another user's process
+    return *process.networkNamespace == ours ? Namespace::Ours : Namespace::Other;
 }
 
 bool HasProgram(const std::string& name) { return FindSystemProgram(name).has_value(); }
@@ -136,43 +96,12 @@ void CollectNetworkManager(const Budget& budget, SystemFacts& facts) {
 // process only, never to one that later got its pid.
 using ProcessHandles = std::map<int64_t, platform::ProcessHandle>;
 
-std::optional<std::string> ReadAt(int directory, const char* name) {
-    const platform::OwnedFd fd(::openat(directory, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (!fd.Valid()) return std::nullopt;
-    std::string content;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return std::nullopt;
-        if (n == 0) return content;
-        content.append(buffer, static_cast<size_t>(n));
-        if (content.size() > PROC_FILE_MAX) return std::nullopt;
-    }
-}
-
-// Real and effective user of the process are both root (its /proc/PID/status, "Uid:" line).
-bool RunsAsRoot(int procDirectory) {
-    const auto status = ReadAt(procDirectory, "status");
-    if (!status) return false;
-    const size_t at = status->find("\nUid:");
-    if (at == std::string::npos) return false;
-    unsigned long real = 1;
-    unsigned long effective = 1;
-    return std::sscanf(status->c_str() + at + 5, "%lu %lu", &real, &effective) == 2 && real == 0 && effective == 0;
-}
-
-Namespace NamespaceAt(int procDirectory, const std::string& ours) {
-    char link[256];
-    const ssize_t n = ::readlinkat(procDirectory, "ns/net", link, sizeof link - 1);
-    if (n < 0) return Namespace::Unknown;  // another user's process
-    return std::string(link, static_cast<size_t>(n)) == ours ? Namespace::Ours : Namespace::Other;
-}
+bool RunsAsRoot(const platform::ProcessFacts& process) { return process.realUser == 0 && process.effectiveUser == 0; }
 
 // A folder dhclient's files may be in only when root alone can change what is in it (checked on
 // the opened folder).
 bool RootsFolder(const std::string& folder) {
-    const platform::OwnedFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const platform::Descriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat info {};
     return fd.Valid() && ::fstat(fd.Get(), &info) == 0 && info.st_uid == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
@@ -192,65 +121,54 @@ std::vector<std::string> TrustedDhclientFiles(const std::vector<std::string>& ke
 
 // As root: a process counts as a dhclient only when it runs as root, its executable is the very
 // file the plan runs as dhclient, and it is in this network namespace; it is held by a pidfd
-// opened before those checks and still valid after them (so the checks were about it, not about
-// a process that got its pid meanwhile).
-void CollectRootDhclient(const std::string& pid, const struct stat& dhclientFile, const std::string& ours,
+// opened before those facts are read and still valid after them (so the facts were about it, not
+// about a process that got its pid meanwhile).
+void CollectRootDhclient(int64_t pid, const platform::FileIdentity& dhclientFile, const std::string& ours,
                          SystemFacts& facts, ProcessHandles& handles) {
-    platform::ProcessHandle handle = platform::ProcessHandle::Open(std::stoll(pid));
+    platform::ProcessHandle handle = platform::ProcessHandle::Open(pid);
     if (!handle.Valid()) return;
-    const platform::OwnedFd procDirectory(
-        ::open(("/proc/" + pid).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!procDirectory.Valid() || !RunsAsRoot(procDirectory.Get())) return;
-    struct stat exe {};
-    if (::fstatat(procDirectory.Get(), "exe", &exe, 0) != 0 || !SameFile(exe, dhclientFile)) return;
-    if (NamespaceAt(procDirectory.Get(), ours) != Namespace::Ours) return;
-    const auto commandLine = ReadAt(procDirectory.Get(), "cmdline");
-    if (!commandLine) return;
-    auto process = ParseDhclientCommandLine(SplitCommandLine(*commandLine));
-    if (!process || !handle.Alive()) return;
-    process->pid = handle.Pid();
-    process->keptArguments = TrustedDhclientFiles(process->keptArguments);
-    facts.dhclients.push_back(std::move(*process));
+    const auto process = platform::DescribeProcess(pid);
+    if (!process || process->defunct || !RunsAsRoot(*process) || process->executable != dhclientFile ||
+        NamespaceOf(*process, ours) != Namespace::Ours) {
+        return;
+    }
+    auto dhclient = ParseDhclientCommandLine(process->commandLine);
+    if (!dhclient || !handle.Alive()) return;
+    dhclient->pid = handle.Pid();
+    dhclient->keptArguments = TrustedDhclientFiles(dhclient->keptArguments);
+    facts.dhclients.push_back(std::move(*dhclient));
     handles.emplace(handle.Pid(), std::move(handle));
 }
 
 // As another user: root's dhclient cannot be checked (its namespace and executable are not
 // readable), nor acted on; where it may serve an interface, only root may renew that.
-void CollectOtherDhclient(const std::string& pid, const std::string& ours, SystemFacts& facts) {
-    const platform::OwnedFd procDirectory(
-        ::open(("/proc/" + pid).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!procDirectory.Valid() || !RunsAsRoot(procDirectory.Get()) ||
-        NamespaceAt(procDirectory.Get(), ours) != Namespace::Unknown) {
+void CollectOtherDhclient(const platform::ProcessFacts& process, const std::string& ours, SystemFacts& facts) {
+    if (!RunsAsRoot(process) || NamespaceOf(process, ours) != Namespace::Unknown) {
         return;  // not root's (nobody's client but a look-alike), or in a namespace we can see is another
     }
-    const auto commandLine = ReadAt(procDirectory.Get(), "cmdline");
-    const auto process = commandLine ? ParseDhclientCommandLine(SplitCommandLine(*commandLine)) : std::nullopt;
-    if (!process) return;
-    for (const std::string& interface : process->interfaces.empty() ? facts.wiredInterfaces : process->interfaces) {
+    const auto dhclient = ParseDhclientCommandLine(process.commandLine);
+    if (!dhclient) return;
+    for (const std::string& interface : dhclient->interfaces.empty() ? facts.wiredInterfaces : dhclient->interfaces) {
         facts.dhclientOfOtherUser.insert(interface);
     }
 }
 
 void CollectProcesses(SystemFacts& facts, ProcessHandles& handles) {
     const std::string ours = OwnNetworkNamespace();
-    struct stat dhclientFile {};
     const auto dhclient = FindSystemProgram("dhclient");
-    const bool canCheckDhclient = facts.isRoot && dhclient && ::stat(dhclient->c_str(), &dhclientFile) == 0;
-    for (const std::string& pid : ProcessIds()) {
-        const auto fields = StatFields(pid);
-        if (fields.empty() || fields[0] == "Z") continue;
-        const auto comm = ReadProcFile("/proc/" + pid + "/comm");
-        if (!comm) continue;
-        const std::string name = comm->substr(0, comm->find('\n'));
-        if (name == "dhclient") {
-            if (canCheckDhclient) {
-                CollectRootDhclient(pid, dhclientFile, ours, facts, handles);
+    const auto dhclientFile = dhclient ? platform::IdentityOfFile(*dhclient) : std::nullopt;
+    for (const int64_t pid : platform::ProcessIds()) {
+        const auto process = platform::DescribeProcess(pid);
+        if (!process || process->defunct) continue;
+        if (process->shortName == "dhclient") {
+            if (facts.isRoot && dhclientFile) {
+                CollectRootDhclient(pid, *dhclientFile, ours, facts, handles);
             } else if (!facts.isRoot) {
-                CollectOtherDhclient(pid, ours, facts);
+                CollectOtherDhclient(*process, ours, facts);
             }
-        } else if (name == "systemd-network") {  // systemd-networkd, as the kernel shortens it
+        } else if (process->shortName == "systemd-network") {  // systemd-networkd, as the kernel shortens it
             // It runs as its own user: where its namespace cannot be read it is taken for ours.
-            if (NamespaceOf(pid, ours) != Namespace::Other) facts.networkdRunning = true;
+            if (NamespaceOf(*process, ours) != Namespace::Other) facts.networkdRunning = true;
         }
     }
 }
@@ -348,7 +266,7 @@ public:
     }
 
 private:
-    platform::OwnedFd fd_;
+    platform::Descriptor fd_;
 };
 
 // ---- running a plan ---------------------------------------------------------------------------
@@ -485,26 +403,10 @@ CommandResult RunCommand(const std::vector<std::string>& command, std::chrono::m
 
 std::vector<std::string> WiredInterfaces() {
     std::vector<std::string> names;
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0) return names;
-    const int probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    for (ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_PACKET ||
-            (entry->ifa_flags & IFF_LOOPBACK)) {
-            continue;
-        }
-        const auto* link = reinterpret_cast<const sockaddr_ll*>(entry->ifa_addr);
-        if (link->sll_hatype != ARPHRD_ETHER) continue;
-        // Wireless interfaces answer the wireless-extensions name question; wired ones do not.
-        ifreq wireless{};
-        std::strncpy(wireless.ifr_name, entry->ifa_name, IFNAMSIZ - 1);
-        if (probe >= 0 && ::ioctl(probe, SIOCGIWNAME_REQUEST, &wireless) == 0) continue;
-        names.emplace_back(entry->ifa_name);
+    for (const platform::NetworkInterface& facts : platform::ListNetworkInterfaces()) {
+        if (facts.wired) names.push_back(facts.name);
     }
-    if (probe >= 0) ::close(probe);
-    ::freeifaddrs(list);
     std::sort(names.begin(), names.end());
-    names.erase(std::unique(names.begin(), names.end()), names.end());
     return names;
 }
 
@@ -513,17 +415,10 @@ namespace {
 // Every interface of this namespace but loopback, sorted.
 std::vector<std::string> AllInterfaces() {
     std::vector<std::string> names;
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0) return names;
-    for (ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-        if (entry->ifa_addr != nullptr && entry->ifa_addr->sa_family == AF_PACKET &&
-            !(entry->ifa_flags & IFF_LOOPBACK)) {
-            names.emplace_back(entry->ifa_name);
-        }
+    for (const platform::NetworkInterface& facts : platform::ListNetworkInterfaces()) {
+        if (!facts.loopback) names.push_back(facts.name);
     }
-    ::freeifaddrs(list);
     std::sort(names.begin(), names.end());
-    names.erase(std::unique(names.begin(), names.end()), names.end());
     return names;
 }
 
@@ -657,38 +552,26 @@ Outcome Renew(std::string_view adapter, const Budget& budget) {
 }
 
 bool WaitForEarlierReleases(std::chrono::milliseconds limit) {
-    struct stat self {};
-    if (::stat("/proc/self/exe", &self) != 0) return true;
-    const auto ownFields = StatFields("self");
-    constexpr size_t START_TIME = 19;  // field 22 of /proc/PID/stat
-    if (ownFields.size() <= START_TIME) return true;
-    const unsigned long long ownStart = std::stoull(ownFields[START_TIME]);
-    const std::string ownPid = std::to_string(::getpid());
-    const std::string ours = OwnNetworkNamespace();
+    const auto self = platform::DescribeThisProcess();
+    if (!self || !self->executable || !self->networkNamespace) return true;
 
-    auto earlierRelease = [&](const std::string& pid) {
-        struct stat dir {};
-        struct stat exe {};
-        if (pid == ownPid || ::stat(("/proc/" + pid).c_str(), &dir) != 0 || dir.st_uid != ::geteuid() ||
-            ::stat(("/proc/" + pid + "/exe").c_str(), &exe) != 0 || !SameFile(exe, self) ||
-            NamespaceOf(pid, ours) != Namespace::Ours) {
+    auto earlierRelease = [&](int64_t pid) {
+        if (pid == self->pid) return false;
+        const auto process = platform::DescribeProcess(pid);
+        if (!process || process->defunct || process->effectiveUser != self->effectiveUser ||
+            process->executable != self->executable || process->networkNamespace != self->networkNamespace ||
+            process->startTime > self->startTime || process->commandLine.size() < 2) {
             return false;
         }
-        const auto commandLine = ReadProcFile("/proc/" + pid + "/cmdline");
-        if (!commandLine) return false;
-        const auto argv = SplitCommandLine(*commandLine);
-        if (argv.size() < 2) return false;
-        std::string option = argv[1];
+        std::string option = process->commandLine[1];
         std::transform(option.begin(), option.end(), option.begin(),
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        if (option != "/release" && option != "-release" && option != "--release") return false;
-        const auto fields = StatFields(pid);
-        return fields.size() > START_TIME && fields[0] != "Z" && std::stoull(fields[START_TIME]) <= ownStart;
+        return option == "/release" || option == "-release" || option == "--release";
     };
 
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
-        const auto pids = ProcessIds();
+        const auto pids = platform::ProcessIds();
         if (std::none_of(pids.begin(), pids.end(), earlierRelease)) return true;
         if (std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::sleep_for(20ms);

@@ -86,6 +86,7 @@ TEST(Network, TheInterfacesOfThisSystem) {
     }
     const auto loopback = std::find_if(interfaces.begin(), interfaces.end(), [](const auto& f) { return f.loopback; });
     ASSERT_NE(loopback, interfaces.end()) << "no loopback interface";
+    EXPECT_FALSE(loopback->wired) << "a loopback is no cable";
 #ifndef _WIN32
     EXPECT_EQ(loopback->name, "lo");
     EXPECT_EQ(loopback->hardwareAddress, "00:00:00:00:00:00");

@@ -2,6 +2,7 @@
 // plans are made from (nmcli's device list, dhclient command lines, the release record).
 
 #include "iphelpers/renewal/LeasePlan.h"
+#include "platform/ProcessFacts.h"
 
 #include <gtest/gtest.h>
 
@@ -39,9 +40,9 @@ TEST(LeasePlanParsing, NmcliDeviceStatus) {
 
 TEST(LeasePlanParsing, DhclientCommandLines) {
     using V = std::vector<std::string>;
-    EXPECT_EQ(SplitCommandLine(std::string("dhclient\0-4\0eth0\0", 17)), (V{"dhclient", "-4", "eth0"}));
-    EXPECT_EQ(SplitCommandLine("dhclient"), (V{"dhclient"}));
-    EXPECT_TRUE(SplitCommandLine("").empty());
+    EXPECT_EQ(platform::SplitCommandLine(std::string("dhclient\0-4\0eth0\0", 17)), (V{"dhclient", "-4", "eth0"}));
+    EXPECT_EQ(platform::SplitCommandLine("dhclient"), (V{"dhclient"}));
+    EXPECT_TRUE(platform::SplitCommandLine("").empty());
 
     // ifupdown's form: its files are kept, its flags are not.
     const auto ifupdown = ParseDhclientCommandLine({"/sbin/dhclient", "-4", "-v", "-i", "-pf", "/run/dhclient.eth0.pid",
