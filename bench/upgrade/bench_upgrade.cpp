@@ -94,7 +94,8 @@ struct Simulator {
         auto bytes = kbr::BuildUpgradeImage(
             kbr::StandardImageSpec("KBR3300", "2.0.0.0", "2.0.0.1", SECTION_SIZE, SECTION_SIZE), &error);
         image = dir.File("fw.img");
-        ok = bytes && kbr::WriteImageFile(image, *bytes, &error) && process.Start({"--product-id", "KBR3300", "--no-login-check"}, &error);
+        ok = bytes && kbr::WriteImageFile(image, *bytes, &error) &&
+             process.Start({"--product-id", "KBR3300", "--no-login-check"}, &error);
         if (!ok) std::fprintf(stderr, "setup failed: %s\n", error.c_str());
     }
 };
