@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QPointer>
 #include <QTimer>
 #include <QWebEngineProfile>
 #include <QWebEngineScriptCollection>
@@ -56,8 +57,8 @@ bool HtmlPage::acceptNavigationRequest(const QUrl& url, NavigationType type, boo
         // Script can make a navigation look like a clicked link: only the user's own gesture
         // opens anything outside the program.
         if (type == NavigationTypeLinkClicked && isMainFrame && TakeUserGesture()) {
-            // Inside an engine callback: open it from the event loop.
-            QTimer::singleShot(0, this, [this, url] { services_.OpenExternal(url); });
+            // Inside an engine callback: ask from the event loop.
+            QTimer::singleShot(0, this, [this, url] { OpenIfClickedLink(url); });
         } else {
             std::fprintf(stderr, "remote link not opened (no click): %s\n", qPrintable(url.toDisplayString()));
         }
@@ -68,6 +69,57 @@ bool HtmlPage::acceptNavigationRequest(const QUrl& url, NavigationType type, boo
 }
 
 void HtmlPage::NoteUserGesture() { gestureAt_ = std::chrono::steady_clock::now(); }
+
+namespace {
+
+// Lives in CLICKED_LINK_WORLD: the page's own scripts share the document but not this script's
+// variables or the DOM functions it uses, so they can neither read nor forge its record. Its
+// listener is the first of all (document creation, capturing at the window), so no page listener
+// can keep a click from it. Only the user's input makes trusted events.
+constexpr quint32 CLICKED_LINK_WORLD = QWebEngineScript::ApplicationWorld;
+constexpr const char* CLICKED_LINK_SCRIPT = R"JS(
+(function () {
+    var clicked = '';
+    window.addEventListener('click', function (event) {
+        if (!event.isTrusted)
+            return;
+        var target = event.target;
+        var link = (target && target.closest) ? target.closest('a[href]') : null;
+        clicked = link ? String(link.href) : '';
+    }, true);
+    window.kbrTakeClickedLink = function () {
+        var href = clicked;
+        clicked = '';
+        return href;
+    };
+})();
+)JS";
+
+}  // namespace
+
+QWebEngineScript HtmlPage::ClickedLinkScript() {
+    QWebEngineScript script;
+    script.setName(QStringLiteral("kbr-clicked-link"));
+    script.setSourceCode(QString::fromUtf8(CLICKED_LINK_SCRIPT));
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setWorldId(CLICKED_LINK_WORLD);
+    script.setRunsOnSubFrames(false);
+    return script;
+}
+
+void HtmlPage::OpenIfClickedLink(const QUrl& url) {
+    runJavaScript(QStringLiteral("typeof kbrTakeClickedLink == 'function' ? kbrTakeClickedLink() : ''"),
+                  CLICKED_LINK_WORLD, [self = QPointer<HtmlPage>(this), url](const QVariant& clicked) {
+                      if (!self) return;
+                      if (QUrl(clicked.toString()) != url) {
+                          std::fprintf(stderr, "remote link not opened (not the clicked link): %s\n",
+                                       qPrintable(url.toDisplayString()));
+                          return;
+                      }
+                      // Inside an engine callback: open it from the event loop.
+                      QTimer::singleShot(0, self, [page = self.data(), url] { page->services_.OpenExternal(url); });
+                  });
+}
 
 bool HtmlPage::TakeUserGesture() {
     const auto at = std::exchange(gestureAt_, std::nullopt);
@@ -177,6 +229,7 @@ bool CHtmlCtrl::Create(QWidget* parent, const QRect& rect, int controlId) {
         }
 
         page_->scripts().insert(bridge_.DocumentScript());
+        page_->scripts().insert(HtmlPage::ClickedLinkScript());
 
         setPage(page_);
         connect(page_, &QWebEnginePage::loadFinished, this, &CHtmlCtrl::OnLoadFinished);

@@ -16,6 +16,7 @@
 
 #include <QPointer>
 #include <QWebEnginePage>
+#include <QWebEngineScript>
 #include <QWebEngineView>
 
 #include <chrono>
@@ -39,10 +40,14 @@ public:
     HtmlPage(QWebEngineProfile* profile, HtmlHostEvents** events, HostServices& services, QObject* parent);
 
     // A remote link is opened outside only for a real user gesture: a click (or Enter or Space)
-    // that the view saw within the last GESTURE_WINDOW, and once per gesture. Page script alone
-    // (location.href = ..., a.click()) opens nothing.
+    // that the view saw within the last GESTURE_WINDOW, once per gesture, and only for the link
+    // element that received it. Page script alone (location.href = ..., a.click()), or script run
+    // by a click on something else, opens nothing.
     static constexpr std::chrono::milliseconds GESTURE_WINDOW{1000};
     void NoteUserGesture();
+    // Injected into every document, in a script world of its own that the page's scripts cannot
+    // reach: remembers the link (if any) that the user's last click landed on.
+    static QWebEngineScript ClickedLinkScript();
 
     // The files chosen in this page's file inputs, latest last: the page itself only ever sees
     // "C:\fakepath\NAME". At most MAX_CHOSEN_FILES are kept, one per name.
@@ -65,6 +70,8 @@ private:
     HtmlHostEvents* Events() const { return *events_; }
     // True (once) while a gesture of the last GESTURE_WINDOW is unused.
     bool TakeUserGesture();
+    // Opens url outside when it is the link that received the user's last click.
+    void OpenIfClickedLink(const QUrl& url);
 
     HtmlHostEvents** events_;
     HostServices& services_;

@@ -105,6 +105,22 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::string* e
     return text;
 }
 
+// Section 2 of a valid image without the tags the upgrade reads there. The upgrade would stop
+// asking the device and wait for its timer (200 s), so the tool says it before anything is sent.
+std::optional<std::string> MissingSection2Tag(const ImageDescription& description) {
+    if (!description.layout.valid) return std::nullopt;
+    const auto& section2 = description.tags[1];
+    if (!section2 || !section2->productId) return "section 2 has no \"prod_id\" tag. Not a valid upgrade file!";
+    if (!section2->version) return "section 2 has no \"version\" tag. Not a valid upgrade file!";
+    return std::nullopt;
+}
+
+std::optional<std::string> MissingSection2Tag(const std::string& path) {
+    const ImageFileData file = ReadImageFile(path);
+    if (file.error || file.tooLarge) return std::nullopt;
+    return MissingSection2Tag(DescribeImage(file.bytes));
+}
+
 // Why a valid image could not be sent, looked up after a failed upgrade: section 2 without the
 // tags the upgrade reads there, or a section of more chunks than the 16-bit count of the chunks
 // still to come can say (the device would take a chunk in the middle for the last one).
@@ -113,9 +129,7 @@ std::optional<std::string> UnsendableImage(const std::string& path) {
     if (file.error || file.tooLarge) return std::nullopt;
     const ImageDescription description = DescribeImage(file.bytes);
     if (!description.layout.valid) return std::nullopt;
-    const auto& section2 = description.tags[1];
-    if (!section2 || !section2->productId) return "section 2 has no \"prod_id\" tag. Not a valid upgrade file!";
-    if (!section2->version) return "section 2 has no \"version\" tag. Not a valid upgrade file!";
+    if (auto missing = MissingSection2Tag(description)) return missing;
     for (int which = 1; which <= 2; ++which) {
         const uint64_t chunks = (description.layout.sections[static_cast<size_t>(which) - 1].size + 255) / 256;
         if (chunks > 65536) {
@@ -527,6 +541,8 @@ int CommandSession::Upgrade() {
         }
     } closer{held};
 
+    if (auto missing = MissingSection2Tag(path))
+        return Fail(EXIT_BAD_IMAGE, invocation_.arguments[0] + ": " + *missing);
     if (auto failed = Login()) return *failed;
 
     UpgradeOperation operation(context_);

@@ -74,6 +74,7 @@ void UpgradeOperation::Reply(std::span<const uint8_t> received) {
         case Phase::Transfer: OnAcknowledgement(received); break;
         case Phase::Idle:
         case Phase::Deciding:
+        case Phase::Stalled:
         case Phase::Finished: break;
     }
 }
@@ -117,8 +118,7 @@ void UpgradeOperation::OnVersion(std::span<const uint8_t> received) {
         version = FindImageTag(TagArea(image_->Section(2)), IMAGE_TAG_VERSION);
     }
     if (!version) {
-        // Nothing is outstanding and nothing will come: end now rather than after the timer.
-        End(1);
+        phase_ = Phase::Stalled;  // the running timer ends the upgrade
         return;
     }
     context.State().imageVersion = *version;
@@ -169,8 +169,7 @@ void UpgradeOperation::StartPass2() {
     remaining_ = -1;
     index_ = 0;
     if (!SelectSection(2)) {
-        // Nothing can be sent: end now rather than wait for the timer with nothing outstanding.
-        End(1);
+        phase_ = Phase::Stalled;  // the timer of pass 1's last chunk ends the upgrade
         return;
     }
     remaining_ = int64_t{ChunkCount(section_.size())} - 1;

@@ -38,7 +38,9 @@ public:
     void Start(std::string_view path) override;
 
     // Deciding: a box is open or a file is being read; no reply is expected.
-    enum class Phase { Idle, ProductId, Version, Deciding, Transfer, Finished };
+    // Stalled: the image lacks what the next step needs; nothing is asked of the device and the
+    // running timer ends the upgrade.
+    enum class Phase { Idle, ProductId, Version, Deciding, Stalled, Transfer, Finished };
     Phase CurrentPhase() const { return phase_; }
     int Pass() const { return pass_; }
     // Size of section 1 or 2 of the image being sent (0 before Start read it and after the end).

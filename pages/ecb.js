@@ -325,20 +325,51 @@ var NOT_READ_TEXT = 'The settings have not been read from the Bridge yet.\n' +
 // The program writes all six settings in one request, from the values its window holds. A page
 // that writes without having shown the Bridge's values first reads them: afterConfigRead(write)
 // asks for them, and write() runs when they have arrived (the page's display_config calls
-// configArrived). A read that never answers writes nothing.
+// configArrived). A read that gets no answer in time writes nothing and says so.
+//
+// The program ends a configuration read that gets no answer (5 seconds) without telling the page,
+// so the page keeps its own time: the read's 5 seconds and a little for the program's command
+// queue, which starts one command every 250 ms.
+var CONFIG_READ_WAIT_MS = 6000;
+var config_read_sent = 0;            // 1 once readConfig has asked for the Bridge's values
+var config_read_failed = 0;          // 1 when the last read got no answer in time
+var config_read_timer = null;
 var write_after_read = null;
+
+function readConfig()
+{
+    config_read_sent = 1;
+    config_read_failed = 0;
+    if (config_read_timer != null)
+        clearTimeout(config_read_timer);
+    config_read_timer = setTimeout(configReadFailed, CONFIG_READ_WAIT_MS);
+    MFCGetConfig();
+}
 function afterConfigRead(write)
 {
     write_after_read = write;
-    MFCGetConfig();
+    readConfig();
 }
 function configArrived()
 {
+    if (config_read_timer != null)
+        clearTimeout(config_read_timer);
+    config_read_timer = null;
+    config_read_failed = 0;
     config_loaded = 1;
     var write = write_after_read;
     write_after_read = null;
     if (write)
         write();
+}
+function configReadFailed()
+{
+    config_read_timer = null;
+    config_read_failed = 1;
+    var write = write_after_read;
+    write_after_read = null;
+    if (write)
+        alert(NOT_READ_TEXT);
 }
 
 // Registers CallbackResult for the next completion and reports it in a message box.

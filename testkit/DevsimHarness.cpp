@@ -156,6 +156,11 @@ Bytes Client::Exchange(std::span<const uint8_t> request) {
     return Receive().value_or(Bytes{});
 }
 
+bool Client::LogIn(std::string_view password) {
+    const Bytes reply = Exchange(BuildLoginRequest(password));
+    return reply.size() >= MESSAGE_HEADER_SIZE && HeaderOf(reply).status == 0;
+}
+
 MessageHeader HeaderOf(std::span<const uint8_t> reply) {
     const Decoded<MessageHeader> header = ReadReplyHeader(reply);
     if (header) return *header;

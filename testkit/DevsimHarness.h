@@ -65,6 +65,9 @@ public:
     std::optional<Bytes> Receive(std::chrono::milliseconds timeout = 5s);
     // Send, then one read; an empty vector on any failure.
     Bytes Exchange(std::span<const uint8_t> request);
+    // Logs in on this connection, as the configuration program does before it writes the
+    // settings, upgrades or reboots; true when the device took the password.
+    [[nodiscard]] bool LogIn(std::string_view password = "admin");
     void Close();
 
 private:

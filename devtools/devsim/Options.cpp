@@ -24,7 +24,8 @@ std::optional<unsigned> WholeNumber(const std::string& text, unsigned max) {
 std::string UsageText() {
     return "usage: kbr3300-devsim [--listen ADDR:PORT] [--password PW] [--product-id ID]\n"
            "                      [--firmware-version A.B.C.D] [--state FILE] [--fault REQ:N:ACTION]...\n"
-           "                      [--dump-dir DIR] [--reboot-time MS] [--idle-timeout S] [--verbose]\n"
+           "                      [--dump-dir DIR] [--reboot-time MS] [--idle-timeout S] [--no-login-check]\n"
+           "                      [--verbose]\n"
            "\n"
            "A simulated KBR3300 in configuration mode: serves the device protocol over TCP.\n"
            "\n"
@@ -45,9 +46,14 @@ std::string UsageText() {
            "  --reboot-time MS      how long a reboot keeps the device unreachable (default 2000 ms)\n"
            "  --idle-timeout S      close a connection that has said nothing for S seconds, unless it logged\n"
            "                        in (default 60; 0: never)\n"
+           "  --no-login-check      serve configuration writes, upgrades and reboots without a login on the\n"
+           "                        connection first (for tests of clients that never log in)\n"
            "  --verbose             one line on standard error per request\n"
            "\n"
            "The first line on standard output is \"listening on ADDR:PORT\" with the port in use.\n"
+           "REQ_SET_CONFIG, REQ_UPGRADE_START, REQ_UPGRADE_DATA and REQ_ACTION get a failure status until a login\n"
+           "with the right password succeeded on the same connection (unless --no-login-check). All\n"
+           "connections together hold at most 32 MiB of upgrade sections while they arrive.\n"
            "REQ_ACTION reboots the simulated device: it answers REP_ACTION with status 0, closes every\n"
            "connection and refuses new ones for the reboot time, then serves again with its stored settings.\n"
            "An image whose two sections arrived whole and intact since the last boot is installed: its\n"
@@ -65,6 +71,10 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         }
         if (name == "--help" || name == "-h") {
             options.help = true;
+            continue;
+        }
+        if (name == "--no-login-check") {
+            options.requireLogin = false;
             continue;
         }
         if (name == "--verbose" || name == "-v") {

@@ -25,6 +25,7 @@ struct Options {
     std::vector<FaultSpec> faults;
     std::chrono::milliseconds rebootTime{2000};
     std::chrono::seconds idleTimeout{60};  // 0: connections may stay silent for ever
+    bool requireLogin = true;              // --no-login-check turns it off
     bool verbose = false;
     bool help = false;
 };

@@ -53,18 +53,21 @@ struct Server::Connection {
     Clock::time_point lastActive = Clock::now();  // a byte received or sent
 
     Connection(net::SocketHandle socket, std::string name, DeviceModel& device, std::span<const FaultSpec> faults,
-               const Logger* logger)
-        : fd(socket), peer(name), session(device, faults, std::move(name), logger) {}
+               const Logger* logger, SessionRules rules)
+        : fd(socket), peer(name), session(device, faults, std::move(name), logger, rules) {}
     ~Connection() { net::CloseSocket(fd); }
 };
 
 Server::Server(DeviceModel& device, std::vector<FaultSpec> faults, const Logger* logger,
-               std::chrono::milliseconds rebootTime, std::chrono::seconds idleTimeout)
+               std::chrono::milliseconds rebootTime, std::chrono::seconds idleTimeout, bool requireLogin,
+               size_t transferLimit)
     : device_(device),
       faults_(std::move(faults)),
       logger_(logger ? logger : &silent_),
       rebootTime_(rebootTime),
-      idleTimeout_(idleTimeout) {}
+      idleTimeout_(idleTimeout),
+      requireLogin_(requireLogin),
+      budget_(transferLimit) {}
 
 Server::~Server() {
     connections_.clear();
@@ -176,7 +179,8 @@ void Server::AcceptAll() {
         net::SetSocketOption(fd, IPPROTO_TCP, TCP_NODELAY, 1);
         MakeRoom();
         logger_->Info(name + ": connected");
-        connections_.push_back(std::make_unique<Connection>(fd, name, device_, faults_, logger_));
+        connections_.push_back(
+            std::make_unique<Connection>(fd, name, device_, faults_, logger_, SessionRules{requireLogin_, &budget_}));
     }
 }
 

@@ -13,6 +13,7 @@
 #include "platform/Socket.h"
 #include "devtools/devsim/DeviceModel.h"
 #include "devtools/devsim/Faults.h"
+#include "devtools/devsim/Session.h"
 
 namespace kbr::devsim {
 
@@ -35,10 +36,16 @@ public:
     // connections are refused, as with a device that restarts.
     static constexpr std::chrono::milliseconds DEFAULT_REBOOT_TIME{2000};
 
-    // idleTimeout 0: connections may stay silent for ever.
+    // Upgrade bytes that all connections together may hold while their sections arrive: two
+    // sections of the largest size an upgrade can send (65536 chunks of 256 bytes).
+    static constexpr size_t DEFAULT_TRANSFER_LIMIT = size_t{32} * 1024 * 1024;
+
+    // idleTimeout 0: connections may stay silent for ever. requireLogin false: configuration
+    // writes, upgrades and actions are served without a login first.
     Server(DeviceModel& device, std::vector<FaultSpec> faults, const Logger* logger = nullptr,
            std::chrono::milliseconds rebootTime = DEFAULT_REBOOT_TIME,
-           std::chrono::seconds idleTimeout = DEFAULT_IDLE_TIMEOUT);
+           std::chrono::seconds idleTimeout = DEFAULT_IDLE_TIMEOUT, bool requireLogin = true,
+           size_t transferLimit = DEFAULT_TRANSFER_LIMIT);
     ~Server();
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
@@ -86,6 +93,8 @@ private:
     std::vector<std::unique_ptr<Connection>> connections_;
     std::chrono::milliseconds rebootTime_;
     std::chrono::seconds idleTimeout_;
+    bool requireLogin_;
+    TransferBudget budget_;
     bool rebootRequested_ = false;
     std::chrono::steady_clock::time_point listenAgainAt_;
 };

@@ -24,11 +24,25 @@ std::string Quoted(std::string_view text) { return "'" + PrintableText(text, 64)
 
 }  // namespace
 
-Session::Session(DeviceModel& device, std::span<const FaultSpec> faults, std::string peer, const Logger* logger)
+Session::Session(DeviceModel& device, std::span<const FaultSpec> faults, std::string peer, const Logger* logger,
+                 SessionRules rules)
     : device_(device),
       faults_(faults.begin(), faults.end()),
       peer_(std::move(peer)),
-      logger_(logger ? logger : &silent_) {}
+      logger_(logger ? logger : &silent_),
+      rules_(rules) {}
+
+Session::~Session() { DropTransferData(); }
+
+void Session::DropTransferData() {
+    if (rules_.budget) rules_.budget->Give(transfer_.data.size());
+    transfer_.data = {};
+}
+
+Bytes Session::NotLoggedIn(uint8_t requestType, uint8_t replyType) {
+    logger_->Problem(peer_ + ": " + TypeText(requestType) + " before a successful login on this connection; refused");
+    return Reply(replyType, 1);
+}
 
 Bytes Session::Reply(uint8_t type, uint8_t status, uint8_t param) const {
     return BuildReply(type, device_.VersionBytes(), status, param);
@@ -95,7 +109,15 @@ Outcome Session::Handle(std::span<const uint8_t> request) {
         }
     }
 
+    const bool needsLogin =
+        type == REQ_SET_CONFIG || type == REQ_UPGRADE_START || type == REQ_UPGRADE_DATA || type == REQ_ACTION;
     Bytes reply;
+    if (needsLogin && rules_.requireLogin && !loggedIn_) {
+        // The reply type the client waits for: the end for a chunk that says it is the last.
+        const uint8_t replyType = type == REQ_UPGRADE_DATA ? ExpectedReplyType(request).value_or(REP_UPGRADE_DATA)
+                                                           : ReplyTypeFor(type).value_or(REP_ACTION);
+        return {NotLoggedIn(type, replyType), false, false};
+    }
     switch (type) {
         case REQ_LOGIN: reply = HandleLogin(request); break;
         case REQ_GET_CONFIG: reply = HandleGetConfig(request); break;
@@ -178,7 +200,7 @@ Bytes Session::HandleUpgradeStart(std::span<const uint8_t> request) {
     if (transfer_.completedSections == 2) transfer_.completedSections = 0;
     transfer_.section = transfer_.completedSections + 1;
     transfer_.state = Transfer::State::Receiving;
-    transfer_.data.clear();
+    DropTransferData();
     transfer_.nextIndex = 0;
     transfer_.lastRemaining.reset();
     logger_->Info(peer_ + ": receiving upgrade section " + std::to_string(transfer_.section));
@@ -193,7 +215,11 @@ Bytes Session::HandleUpgradeData(std::span<const uint8_t> request) {
     const uint8_t replyType = ExpectedReplyType(request).value_or(REP_UPGRADE_DATA);
     auto reject = [&](const std::string& why) {
         logger_->Problem(peer_ + ": bad REQ_UPGRADE_DATA request: " + why);
-        if (transfer_.state == Transfer::State::Receiving) transfer_.state = Transfer::State::Rejected;
+        if (transfer_.state == Transfer::State::Receiving) {
+            // The section starts again with the next REQ_UPGRADE_START: what arrived is of no use.
+            transfer_.state = Transfer::State::Rejected;
+            DropTransferData();
+        }
         return Reply(replyType, 1);
     };
     if (!decoded) return reject(decoded.error);
@@ -218,6 +244,10 @@ Bytes Session::HandleUpgradeData(std::span<const uint8_t> request) {
                       std::to_string(UPGRADE_CHUNK_SIZE) + " before the last chunk");
     }
     if (chunk.size == 0) return reject("last chunk " + std::to_string(index) + " has size 0");
+    if (rules_.budget && !rules_.budget->Take(chunk.size)) {
+        return reject("the upgrade data of all connections reached the simulator's limit of " +
+                      std::to_string(rules_.budget->Limit()) + " bytes; this section is dropped");
+    }
 
     transfer_.data.insert(transfer_.data.end(), chunk.data.begin(), chunk.data.begin() + chunk.size);
     transfer_.lastRemaining = chunk.remaining;
@@ -227,6 +257,7 @@ Bytes Session::HandleUpgradeData(std::span<const uint8_t> request) {
     logger_->Info(peer_ + ": upgrade section " + std::to_string(transfer_.section) + " received, " +
                   std::to_string(transfer_.data.size()) + " bytes in " + std::to_string(transfer_.nextIndex) +
                   " chunks");
+    if (rules_.budget) rules_.budget->Give(transfer_.data.size());
     device_.StoreSection(transfer_.section, std::move(transfer_.data));
     transfer_.data = {};
     transfer_.completedSections = transfer_.section;

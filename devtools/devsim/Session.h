@@ -3,7 +3,9 @@
 // connection), answers it as the device would, and applies the injected faults. Knows nothing of
 // sockets, so tests and the fuzz target drive it directly.
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -24,9 +26,42 @@ struct Outcome {
     bool reboot = false;
 };
 
+// The upgrade bytes that connections hold while a section arrives, counted across all of them:
+// one connection may gather a section of up to 16 MiB, and a server serves hundreds at once.
+class TransferBudget {
+public:
+    explicit TransferBudget(size_t limit) : limit_(limit) {}
+    // False, taking nothing, when the bytes would pass the limit.
+    [[nodiscard]] bool Take(size_t bytes) {
+        if (bytes > limit_ - inUse_) return false;
+        inUse_ += bytes;
+        return true;
+    }
+    void Give(size_t bytes) { inUse_ -= std::min(bytes, inUse_); }
+    size_t Limit() const { return limit_; }
+    size_t InUse() const { return inUse_; }
+
+private:
+    size_t limit_;
+    size_t inUse_ = 0;
+};
+
+// What the connections of a simulator may do and hold.
+struct SessionRules {
+    // Configuration writes, upgrades and actions need a successful login on the connection first,
+    // as on the device; a test of a client that never logs in turns this off.
+    bool requireLogin = true;
+    // Shared by all connections of a server; nullptr: none beyond what one section can hold.
+    TransferBudget* budget = nullptr;
+};
+
 class Session {
 public:
-    Session(DeviceModel& device, std::span<const FaultSpec> faults, std::string peer, const Logger* logger = nullptr);
+    Session(DeviceModel& device, std::span<const FaultSpec> faults, std::string peer, const Logger* logger = nullptr,
+            SessionRules rules = {});
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
 
     Outcome Handle(std::span<const uint8_t> request);
     // A login with the right password was made on this connection (by the configuration program,
@@ -47,6 +82,10 @@ private:
     };
 
     Bytes Reply(uint8_t type, uint8_t status, uint8_t param = 0) const;
+    // A request that needs a login, before one: one line on the log and a failure reply.
+    Bytes NotLoggedIn(uint8_t requestType, uint8_t replyType);
+    // Lets go of the section gathered so far, and of its share of the budget.
+    void DropTransferData();
     Bytes FaultReply(uint8_t requestType, FaultAction action) const;
     // A malformed request of a known type: one line on the log and a failure reply.
     Bytes BadRequest(uint8_t requestType, const std::string& why);
@@ -66,6 +105,7 @@ private:
     std::string peer_;
     const Logger* logger_;
     Logger silent_;
+    SessionRules rules_;
     std::array<unsigned, 256> requestCounts_{};
     bool rebooting_ = false;
     bool loggedIn_ = false;

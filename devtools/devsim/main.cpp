@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
         WriteLine(error);
         return 2;
     }
-    Server server(device, options->faults, &logger, options->rebootTime, options->idleTimeout);
+    Server server(device, options->faults, &logger, options->rebootTime, options->idleTimeout, options->requireLogin);
     if (!server.Listen(options->listen, &error)) {
         WriteLine(error);
         return 1;

@@ -53,6 +53,10 @@ using namespace kbr;
 
 namespace {
 
+// The operations run one at a time, without the login that the program makes first: the device
+// serves them as if it had been made.
+constexpr devsim::SessionRules NO_LOGIN_CHECK{false, nullptr};
+
 [[noreturn]] void Broken(const char* what) {
     std::fprintf(stderr, "broken promise: %s\n", what);
     std::abort();
@@ -163,7 +167,8 @@ public:
         // The device answers every request once; the input decides what becomes of the answer.
         devsim::Outcome outcome = session_->Handle(request);
         if (outcome.reply && answers_.size() < 8) answers_.push_back(std::move(*outcome.reply));
-        if (outcome.close) session_.emplace(device_, std::span<const devsim::FaultSpec>(), "fuzz");
+        if (outcome.close)
+            session_.emplace(device_, std::span<const devsim::FaultSpec>(), "fuzz", nullptr, NO_LOGIN_CHECK);
     }
     void StartOperationTimer(uint32_t periodMs) override {
         Live("started the timer");
@@ -205,7 +210,7 @@ private:
         }
     }
     void Reconnect() {
-        session_.emplace(device_, std::span<const devsim::FaultSpec>(), "fuzz");
+        session_.emplace(device_, std::span<const devsim::FaultSpec>(), "fuzz", nullptr, NO_LOGIN_CHECK);
         answers_.clear();
     }
 

@@ -502,6 +502,36 @@ TEST_F(BrowserHost, RemoteLinksOpenOutsideOnlyForTheUsersClick) {
     EXPECT_EQ(Eval(host.control, "location.href").toString(), "res://pgpack.dll//Index.html");
 }
 
+// A click opens only the link it landed on. Script that a click on something else runs, even at
+// once and within the gesture's second, opens nothing; nor does a script that pretends to be the
+// host's own record of the clicked link.
+TEST_F(BrowserHost, AClickOpensOnlyTheLinkItLandedOn) {
+    const std::vector<QUrl>& opened = host.services.opened;
+    host.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
+    // The left half: a plain area whose click navigates from script; the right half: a link.
+    Eval(host.control,
+         "(function(){window.kbrTakeClickedLink=function(){return 'https://example.invalid/forged';};"
+         "var d=document.createElement('div');"
+         "d.style.cssText='position:fixed;left:0;top:0;width:50%;height:100%';"
+         "d.onclick=function(){location.href='https://example.invalid/forged';"
+         "setTimeout(function(){location.href='https://example.invalid/forged2';},0);};"
+         "document.body.appendChild(d);"
+         "var a=document.createElement('a');a.href='https://example.invalid/link';"
+         "a.style.cssText='position:fixed;right:0;top:0;width:50%;height:100%;display:block';"
+         "document.body.appendChild(a);})()");
+    QWidget* view = host.control->focusProxy();
+    ASSERT_NE(view, nullptr);
+    QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(5, 20));
+    QTest::qWait(1500);
+    EXPECT_TRUE(opened.empty()) << opened.front().toString().toStdString();
+
+    QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(view->width() - 5, 20));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !opened.empty(); }, 10000));
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].toString(), "https://example.invalid/link");
+}
+
 TEST_F(BrowserHost, NullBindingIsReportedAndKeepsThePreviousOne) {
     FakeHostServices& boxes = host.services;
     EXPECT_FALSE(host.control->Script().BindScript(nullptr));

@@ -244,6 +244,12 @@ TEST_F(Ctl, UpgradeOfAValidImageThatCannotBeSentSaysWhy) {
     EXPECT_EQ(result.exitCode, 4);
     EXPECT_EQ(result.err,
               "kbr3300ctl: " + untagged + ": section 2 has no \"version\" tag. Not a valid upgrade file!\n");
+    ImageSpec noProductId = NewFirmware();
+    noProductId.section2.tags = {{"version", "2.0.0.0"}};
+    const std::string unnamed = Image("unnamed.img", noProductId);
+    result = Run({"upgrade", unnamed});
+    EXPECT_EQ(result.exitCode, 4);
+    EXPECT_EQ(result.err, "kbr3300ctl: " + unnamed + ": section 2 has no \"prod_id\" tag. Not a valid upgrade file!\n");
 
     // 65537 chunks: the count of chunks still to come is 16 bits wide, so the first chunk would
     // say it is the last. The adaptor takes it for one, the pass fails twice, and the tool says why.

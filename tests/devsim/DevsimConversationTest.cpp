@@ -1,6 +1,7 @@
 // Conversations with the simulator as the configuration program holds them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <thread>
 
@@ -31,10 +32,15 @@ const ConfigEntry* FindEntry(const ConfigMessage& reply, std::string_view name) 
 
 class DevsimConversation : public ::testing::Test {
 protected:
-    void StartDevice(const std::vector<std::string>& args = {}) {
+    // Starts the device and connects; the connection logs in, as the configuration program's
+    // does, unless the test is about what comes before a login.
+    void StartDevice(const std::vector<std::string>& args = {}, bool logIn = true) {
         std::string error;
         ASSERT_TRUE(device_.Start(args, &error)) << error;
         ASSERT_TRUE(client_.Connect(device_.Port()));
+        if (!logIn) return;
+        const auto password = std::find(args.begin(), args.end(), "--password");
+        ASSERT_TRUE(client_.LogIn(password != args.end() && password + 1 != args.end() ? *(password + 1) : "admin"));
     }
 
     DevsimProcess device_;
@@ -138,6 +144,77 @@ TEST_F(DevsimConversation, SetConfigurationStoresValueBOfEachEntry) {
     EXPECT_EQ(HeaderOf(client_.Exchange(BuildLoginRequest("n3wpass"))).status, 0);
     EXPECT_EQ(HeaderOf(client_.Exchange(BuildLoginRequest("admin"))).status, 1);
 }
+
+// Requests that change the device need a login on their own connection first: before one (or
+// after a refused one) each gets its reply type with status 1, nothing is done and standard error
+// says why; after it they are served. --no-login-check serves them at once.
+struct LoginRuleCase {
+    const char* name;
+    std::vector<Bytes> requests;  // in order; each answered with status 0 once served
+    std::vector<uint8_t> replyTypes;
+};
+
+void PrintTo(const LoginRuleCase& c, std::ostream* os) { *os << '"' << c.name << '"'; }
+
+class DevsimLoginRule : public DevsimConversation, public ::testing::WithParamInterface<LoginRuleCase> {
+protected:
+    // The replies' (type, status) for the case's requests, on client_.
+    std::vector<std::pair<uint8_t, uint8_t>> Send() {
+        std::vector<std::pair<uint8_t, uint8_t>> out;
+        for (const Bytes& request : GetParam().requests) {
+            const MessageHeader header = HeaderOf(client_.Exchange(request));
+            out.emplace_back(header.type, header.status);
+        }
+        return out;
+    }
+    std::vector<std::pair<uint8_t, uint8_t>> Expected(uint8_t status) const {
+        std::vector<std::pair<uint8_t, uint8_t>> out;
+        for (const uint8_t type : GetParam().replyTypes) out.emplace_back(type, status);
+        return out;
+    }
+    uint32_t ChannelMask() {
+        const Decoded<ConfigMessage> config = ReadConfigReply(client_.Exchange(BuildGetConfigRequest()));
+        return config ? DecodeNumber(FindEntry(*config, "channelMask")->valueB) : 0;
+    }
+};
+
+TEST_P(DevsimLoginRule, RefusedBeforeALoginOnTheConnectionServedAfter) {
+    ScratchDir dir;
+    StartDevice({"--dump-dir", dir.Path(), "--reboot-time", "0"}, false);
+    EXPECT_EQ(Send(), Expected(1));
+    EXPECT_TRUE(device_.WaitForStderr("before a successful login on this connection; refused")) << device_.Stderr();
+    ASSERT_FALSE(client_.LogIn("wrong"));
+    EXPECT_EQ(Send(), Expected(1));
+    // Nothing was done: the settings, no section received, no reboot (the connection still answers).
+    EXPECT_EQ(ChannelMask(), 0x15554000u);
+    EXPECT_FALSE(ReadWholeFile(dir.File("section1.bin")).has_value());
+
+    // A login on another connection opens nothing here.
+    Client other;
+    ASSERT_TRUE(other.Connect(device_.Port()));
+    ASSERT_TRUE(other.LogIn());
+    EXPECT_EQ(Send(), Expected(1));
+
+    ASSERT_TRUE(client_.LogIn());
+    EXPECT_EQ(Send(), Expected(0));
+}
+
+TEST_P(DevsimLoginRule, ServedWithoutALoginWhenTheCheckIsOff) {
+    StartDevice({"--no-login-check", "--reboot-time", "0"}, false);
+    EXPECT_EQ(Send(), Expected(0));
+}
+
+const Bytes ONE_CHUNK_SECTION = MakeSection(100, {{"prod_id", "KBR3300"}}, 11);
+const std::vector<ConfigEntry> CHANNEL_21 = {MakeNumberEntry("channelMask", 0x15554000, 0x100000)};
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, DevsimLoginRule,
+    ::testing::Values(LoginRuleCase{"SetConfig", {BuildSetConfigRequest(CHANNEL_21)}, {REP_SET_CONFIG}},
+                      LoginRuleCase{"Upgrade",
+                                    {BuildUpgradeStartRequest(), BuildUpgradeDataRequest(0, 0, 100, ONE_CHUNK_SECTION)},
+                                    {REP_UPGRADE_START, REP_UPGRADE_END}},
+                      LoginRuleCase{"Action", {BuildActionRequest()}, {REP_ACTION}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DevsimConversation, SetConfigurationWithAWrongWidthChangesNothing) {
     StartDevice();
@@ -329,6 +406,7 @@ TEST_F(DevsimConversation, RebootInstallsACompleteImage) {
         // Once the connection has ended the old listening socket is gone too.
         EXPECT_EQ(client_.Receive(), Bytes{});
         EXPECT_TRUE(client_.ConnectWithin(device_.Port()));
+        EXPECT_TRUE(client_.LogIn());  // a new connection logs in again
     };
     // Without a new image a reboot keeps the firmware.
     reboot();

@@ -79,6 +79,7 @@ TEST(DevsimFaults, FaultedRequestIsNotCarriedOut) {
     ASSERT_TRUE(device.Start({"--fault", "6:1:status", "--fault", "6:2:short16"}, &error)) << error;
     Client client;
     ASSERT_TRUE(client.Connect(device.Port()));
+    ASSERT_TRUE(client.LogIn());
     const std::vector<ConfigEntry> entries = {MakeNumberEntry("channelMask", 0, 0x0000FFFF)};
     EXPECT_EQ(HeaderOf(client.Exchange(BuildSetConfigRequest(entries))).status, 1);
     EXPECT_EQ(client.Exchange(BuildSetConfigRequest(entries)).size(), 16u);
@@ -107,6 +108,7 @@ TEST(DevsimFaults, RejectedChunkThenRestartedPass) {
     ASSERT_TRUE(device.Start({"--fault", "12:3:status", "--dump-dir", dir.Path()}, &error)) << error;
     Client client;
     ASSERT_TRUE(client.Connect(device.Port()));
+    ASSERT_TRUE(client.LogIn());
     const Bytes section = MakeSection(1024, {{"prod_id", "KBR3300"}}, 11);
     EXPECT_EQ(UploadSection(client, section),
               (std::vector<uint8_t>{REP_UPGRADE_START, REP_UPGRADE_DATA, REP_UPGRADE_DATA, REP_UPGRADE_DATA}));
@@ -126,12 +128,14 @@ TEST(DevsimFaults, CloseDuringSectionTwoStartsANewImageOnTheNextConnection) {
     {
         Client client;
         ASSERT_TRUE(client.Connect(device.Port()));
+        ASSERT_TRUE(client.LogIn());
         EXPECT_EQ(UploadSection(client, section1).back(), REP_UPGRADE_END);
         EXPECT_TRUE(UploadSection(client, section2).empty());
     }
     // The program reconnects and upgrades from the start: the first start is section 1 again.
     Client client;
     ASSERT_TRUE(client.Connect(device.Port()));
+    ASSERT_TRUE(client.LogIn());
     const Bytes again = MakeSection(256, {{"prod_id", "KBR3300"}}, 14);
     EXPECT_EQ(UploadSection(client, again).back(), REP_UPGRADE_END);
     EXPECT_EQ(ReadWholeFile(dir.File("section1.bin")), again);

@@ -5,6 +5,7 @@
 #endif
 
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "link/UpgradeImage.h"
@@ -30,6 +31,74 @@ TEST(DevsimLibrary, ServerRunsOnAThreadAndStops) {
         EXPECT_EQ(HeaderOf(client.Exchange(BuildLoginRequest("admin"))).status, 0);
         EXPECT_EQ(ValueText(client.Exchange(BuildGetValueRequest(KEY_PRODUCT_ID))), "KBR3300");
     }
+    server.Stop();
+    loop.join();
+}
+
+// The upgrade bytes that connections hold while their sections arrive are bounded across all of
+// them: a chunk past the limit gets status 1 and a line on the log, its section is dropped, and
+// what a connection held comes back when its section completes, is dropped or it closes.
+TEST(DevsimLibrary, UpgradeDataOfAllConnectionsIsBounded) {
+    constexpr size_t LIMIT = 4 * UPGRADE_CHUNK_SIZE;
+    std::mutex linesLock;
+    std::vector<std::string> lines;
+    Logger logger;
+    logger.problem = [&](const std::string& line) {
+        const std::lock_guard<std::mutex> hold(linesLock);
+        lines.push_back(line);
+    };
+    DeviceModel device(DeviceIdentity{}, DeviceSettings{});
+    Server server(device, {}, &logger, Server::DEFAULT_REBOOT_TIME, Server::DEFAULT_IDLE_TIMEOUT, true, LIMIT);
+    std::string error;
+    ASSERT_TRUE(server.Listen("127.0.0.1:0", &error)) << error;
+    std::thread loop([&] { EXPECT_TRUE(server.Run()); });
+
+    const Bytes data(UPGRADE_CHUNK_SIZE, 0x5A);
+    // Chunk `index` of a section of `chunks` chunks; the reply's status.
+    auto chunk = [&](Client& client, uint32_t chunks, uint32_t index) {
+        return HeaderOf(client.Exchange(BuildUpgradeDataRequest(chunks - 1 - index, index * UPGRADE_CHUNK_SIZE,
+                                                                UPGRADE_CHUNK_SIZE, data)))
+            .status;
+    };
+    auto begin = [&](Client& client) {
+        ASSERT_TRUE(client.Connect(server.Port()));
+        ASSERT_TRUE(client.LogIn());
+        ASSERT_EQ(HeaderOf(client.Exchange(BuildUpgradeStartRequest())).status, 0);
+    };
+    Client a;
+    Client b;
+    begin(a);
+    begin(b);
+    for (uint32_t i = 0; i < 3; ++i) EXPECT_EQ(chunk(a, 4, i), 0) << i;
+    EXPECT_EQ(chunk(b, 4, 0), 0);  // exactly at the limit
+    EXPECT_EQ(chunk(b, 4, 1), 1);  // past it: b's section is dropped
+    {
+        const std::lock_guard<std::mutex> hold(linesLock);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_NE(lines.back().find("the upgrade data of all connections reached the simulator's limit of 1024 bytes"),
+                  std::string::npos)
+            << lines.back();
+    }
+    // What b held came back: a completes its section, which gives back a's share.
+    EXPECT_EQ(chunk(a, 4, 3), 0);
+    // A connection that closes mid-section gives back what it held.
+    {
+        Client c;
+        begin(c);
+        EXPECT_EQ(chunk(c, 4, 0), 0);
+        EXPECT_EQ(chunk(c, 4, 1), 0);
+        EXPECT_EQ(chunk(c, 4, 2), 0);
+    }
+    // b's whole section needs the limit whole: c's share must have come back. The server notices
+    // c's close in its own time, so b may have to start again a few times.
+    const Bytes section(LIMIT, 0x3C);
+    bool whole = false;
+    for (int attempt = 0; attempt < 100 && !whole; ++attempt) {
+        whole = UploadSection(b, section).back() == REP_UPGRADE_END;
+        if (!whole) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_TRUE(whole);
+
     server.Stop();
     loop.join();
 }

@@ -32,6 +32,7 @@ TEST(DevsimState, SettingsAndInstalledFirmwareSurviveARestart) {
             << error;
         Client client;
         ASSERT_TRUE(client.Connect(device.Port()));
+        ASSERT_TRUE(client.LogIn("first"));
         // A password with a space and a '%' must come back as it was.
         const std::vector<ConfigEntry> entries = {MakeNumberEntry("channelMask", 0, 0x00AB00CD),
                                                   MakeTextEntry("admPswd", "first", "a b%=c", 8)};
@@ -65,6 +66,7 @@ TEST(DevsimState, WithoutAStateFileNothingIsRemembered) {
         ASSERT_TRUE(device.Start({}, &error)) << error;
         Client client;
         ASSERT_TRUE(client.Connect(device.Port()));
+        ASSERT_TRUE(client.LogIn());
         EXPECT_EQ(ChannelMask(client), 0x15554000u);
         const std::vector<ConfigEntry> entries = {MakeNumberEntry("channelMask", 0, 7)};
         ASSERT_EQ(HeaderOf(client.Exchange(BuildSetConfigRequest(entries))).status, 0);
@@ -79,6 +81,7 @@ TEST(DevsimState, UnwritableStateFileFailsTheSetAndKeepsTheSettings) {
     ASSERT_TRUE(device.Start({"--state", dir.File("missing-folder/device.state")}, &error)) << error;
     Client client;
     ASSERT_TRUE(client.Connect(device.Port()));
+    ASSERT_TRUE(client.LogIn());
     const std::vector<ConfigEntry> entries = {MakeNumberEntry("channelMask", 0, 7)};
     EXPECT_EQ(HeaderOf(client.Exchange(BuildSetConfigRequest(entries))).status, 1);
     EXPECT_TRUE(device.WaitForStderr("cannot write"));
@@ -106,6 +109,7 @@ TEST(DevsimState, PlantedLinksGetNothingWritten) {
     ASSERT_TRUE(device.Start({"--state", state, "--dump-dir", dir.File("dump")}, &error)) << error;
     Client client;
     ASSERT_TRUE(client.Connect(device.Port()));
+    ASSERT_TRUE(client.LogIn());
     const std::vector<ConfigEntry> entries = {MakeTextEntry("admPswd", "admin", "s3cret", 8)};
     ASSERT_EQ(HeaderOf(client.Exchange(BuildSetConfigRequest(entries))).status, 0);
     ASSERT_EQ(UploadSection(client, MakeSection(300, {{"prod_id", "KBR3300"}}, 1)).back(), REP_UPGRADE_END);

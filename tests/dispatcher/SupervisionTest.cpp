@@ -59,6 +59,14 @@ protected:
         ASSERT_TRUE(main->Open());
         ASSERT_TRUE(QTest::qWaitFor([&] { return main->IsOpen(); }, WAIT_MS));
     }
+    // Logs in, as the login page does before anything that changes the device, and clears the
+    // page's record of it.
+    void LogIn() {
+        main->Send("app:1003@0:admin");
+        ASSERT_EQ(WaitForLog(1), Lines{"CallbackLogin 0"});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return main->ActiveOperation() == nullptr; }, WAIT_MS));
+        main->Run("log.length = 0");
+    }
     // Waits until the main window shows the start page of a reconnect, loaded and working.
     bool WaitForStartPage() {
         return QTest::qWaitFor(
@@ -306,6 +314,7 @@ TEST_F(Supervision, LostConnectionDuringAnUpgradeHidesItsProgress) {
     ScratchDir dir;
     const std::string image = WriteImage(dir);
     Begin({"--fault", "12:3:close"});
+    LogIn();
     Questions questions(services, {ANSWER_YES});
     bool progressShownAtQuestion = true;
     questions.onQuestion = [&](const MessageBoxRequest&) {
@@ -330,6 +339,7 @@ TEST_F(Supervision, ClosingDuringAnUpgradeAsksFirst) {
     const std::string image = WriteImage(dir);
     // The second chunk is never answered: the upgrade stays active.
     Begin({"--fault", "12:2:silent"});
+    LogIn();
     std::vector<int> answers{ANSWER_NO, ANSWER_YES};
     std::vector<MessageBoxRequest> asked;
     services.onBox = [&](const MessageBoxRequest& request) {
@@ -379,6 +389,7 @@ TEST_F(Supervision, TheTransferGoesOnWhileTheReminderIsUp) {
     const std::string image = dir.File("big.bin");
     ASSERT_TRUE(WriteImageFile(image, *bytes, &error)) << error;
     Begin({});
+    LogIn();
     std::vector<std::string> asked;
     services.onBox = [&](const MessageBoxRequest& request) {
         asked.push_back(request.text.toStdString());

@@ -363,20 +363,58 @@ INSTANTIATE_TEST_SUITE_P(Cases, InvalidFile,
                                          InvalidFileCase{"noProductId", ImageDefect::NoProductId, {}}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(UpgradeOperation, MissingVersionTagEndsAtOnceInsteadOfWaitingForTheTimer) {
+// Section 2 without what the version step or pass 2 needs: nothing more is asked of the device,
+// and the upgrade ends when the running timer does, not before.
+struct StalledCase {
+    const char* name;
+    std::vector<ImageTagText> section2Tags;
+    bool versionReplyFails;  // the device refuses the version read: pass 1 goes ahead without it
+    uint64_t endsAtMs;       // when the timer ends it, counted from the request that set it
+    size_t requestsSent;
+};
+
+class Stalled : public testing::TestWithParam<StalledCase> {};
+
+TEST_P(Stalled, TheTimerEndsTheUpgrade) {
+    const StalledCase& c = GetParam();
     ImageFiles files;
     ImageSpec plan = StandardImageSpec(PRODUCT_ID, "2.0", "2.1", 300, 300);
-    plan.section2.tags = {{"prod_id", std::string(PRODUCT_ID)}};
+    plan.section2.tags = c.section2Tags;
     const std::string path = files.Write(plan);
     FakeContext ctx;
     ScriptedDevice device;
+    device.override = [&](size_t n, const Bytes&) -> std::optional<Bytes> {
+        if (c.versionReplyFails && n == 1) return BuildValueReply(DEVICE_VERSION, 1, "");
+        return std::nullopt;
+    };
     ctx.Run(8, path);
     Drive(ctx, device);
+    EXPECT_EQ(ctx.sent.size(), c.requestsSent);
+    EXPECT_FALSE(ctx.Idle());
+
+    // A stray reply changes nothing; the timer's last tick before its period neither.
+    ctx.Reply(Reply(REP_UPGRADE_END));
+    ctx.Advance(c.endsAtMs - 1);
+    EXPECT_TRUE(ctx.completions.empty());
+    EXPECT_TRUE(ctx.progressVisible);
+
+    ctx.Advance(1);
     EXPECT_EQ(ctx.completions, std::vector<int>{1});
-    EXPECT_EQ(ctx.sent.size(), 2u);  // the two value requests only
-    EXPECT_EQ(ctx.now, 0u);
+    EXPECT_TRUE(ctx.Idle());
     EXPECT_FALSE(ctx.progressVisible);
+    EXPECT_EQ(ctx.sent.size(), c.requestsSent);
+    EXPECT_TRUE(ctx.messages.empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Section2, Stalled,
+    testing::Values(
+        // The version step: the timer of the product id request (200 s) runs on.
+        StalledCase{"noVersionTag", {{"prod_id", std::string(PRODUCT_ID)}}, false, 200000, 2},
+        StalledCase{"noProductId", {{"version", "2.0"}}, false, 200000, 2},
+        // Pass 2: the timer of pass 1's last chunk (10 s); pass 1 was sent whole (start, two chunks).
+        StalledCase{"noProductIdAfterAFailedVersionRead", {{"version", "2.0"}}, true, 10000, 5}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(UpgradeOperation, TheFileIsReadOnceSoChangesDuringTheUpgradeDoNotMixTwoImages) {
     // Replaced by another image, then removed, after pass 1: pass 2 still sends the section 2 of

@@ -26,6 +26,11 @@ function loadEcb(options)
             getElementById() { return null; },
         },
     };
+    // Timers run only when a test says so (fireTimers), so no test waits on the clock.
+    ctx.timers = new Map();
+    let nextTimer = 1;
+    ctx.setTimeout = (fn, ms) => { ctx.timers.set(nextTimer, { fn, ms }); return nextTimer++; };
+    ctx.clearTimeout = (id) => { ctx.timers.delete(id); };
     ctx.window = ctx;
     ctx.self = ctx;
     ctx.alert = (text) => ctx.alerts.push(String(text));
@@ -46,6 +51,15 @@ function loadEcb(options)
 }
 
 function run(ctx, code) { return vm.runInContext(code, ctx); }
+
+// Lets every pending timer expire; returns their delays.
+function fireTimers(ctx)
+{
+    const due = [...ctx.timers.values()];
+    ctx.timers.clear();
+    due.forEach((t) => t.fn());
+    return due.map((t) => t.ms);
+}
 
 test('initial values of the settings model', () => {
     const p = loadEcb();
@@ -306,8 +320,31 @@ test('afterConfigRead reads first and writes once, when the values have arrived'
     run(p, "afterConfigRead(function () { MFCSetAllConfig(); }); afterConfigRead(function () { MFCSetSwConfig(); })");
     assert.deepStrictEqual(p.commands, ['app:1003@1:', 'app:1003@1:']);
     p.commands.length = 0;
-    // Only the latest write runs, and only once.
+    // Only the latest write runs, and only once; the read's time limit is off.
     run(p, 'configArrived(); configArrived()');
     assert.deepStrictEqual(p.commands, ['app:1003@4:0']);
     assert.strictEqual(run(p, 'config_loaded'), 1);
+    assert.deepStrictEqual(fireTimers(p), []);
+    assert.deepStrictEqual(p.alerts, []);
+});
+
+test('a read without an answer in time writes nothing and tells the user', () => {
+    const p = loadEcb();
+    run(p, 'afterConfigRead(function () { MFCSetAllConfig(); })');
+    assert.deepStrictEqual(fireTimers(p), [6000]);
+    assert.deepStrictEqual(p.alerts, ['The settings have not been read from the Bridge yet.\n' +
+                                      'Please wait a moment and try again.']);
+    assert.strictEqual(run(p, 'config_read_failed'), 1);
+    // The late answer writes nothing; a new try reads again and writes.
+    p.commands.length = 0;
+    run(p, 'configArrived()');
+    assert.deepStrictEqual(p.commands, []);
+    run(p, 'afterConfigRead(function () { MFCSetAllConfig(); }); configArrived()');
+    assert.deepStrictEqual(p.commands, ['app:1003@1:', 'app:1003@7:']);
+    assert.strictEqual(run(p, 'config_read_failed'), 0);
+    // A time limit that ends with no write waiting says nothing.
+    p.alerts.length = 0;
+    run(p, 'readConfig()');
+    fireTimers(p);
+    assert.deepStrictEqual(p.alerts, []);
 });

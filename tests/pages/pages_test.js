@@ -187,10 +187,27 @@ test('setup page: the privacy radio changes bit 12 of SwConfig only', async () =
     }
 });
 
-test('setup page: Apply writes and reads back, only after the settings arrived', async () => {
+const NOT_READ = 'The settings have not been read from the Bridge yet.\nPlease wait a moment and try again.';
+
+test('setup page: Apply is refused only when the read failed or was never sent', async () => {
+    // before Apply, what Apply sends, the boxes it shows
+    const cases = [
+        ['', ['app:1003@7:', 'app:1003@1:'], []],                   // read on load still on its way
+        ['configReadFailed()', ['app:1003@1:'], [NOT_READ]],        // no answer in time: read again
+        ['config_read_sent = 0', [], [NOT_READ]],                   // nothing asked for yet
+        [deliverConfig({ 4: 0 }) + 'configReadFailed()', ['app:1003@7:', 'app:1003@1:'], []],
+    ];
+    for (const [before, commands, boxes] of cases) {
+        await open('setup.html');
+        if (before)
+            await page.eval(before);
+        assert.deepStrictEqual(await sent("document.forms.setup.Apply.click()"), commands, before);
+        assert.deepStrictEqual(page.takeDialogs(), boxes, before);
+    }
+});
+
+test('setup page: Apply writes and reads back, Cancel reads again', async () => {
     await open('setup.html');
-    assert.deepStrictEqual(await sent('doApply()'), []);
-    assert.strictEqual(page.takeDialogs().length, 1);
     await page.eval(deliverConfig({ 100: '1.2.3.4', 1: 0, 3: 0, 4: 0 }));
     // No result box: the read-back shows what the Bridge holds.
     assert.deepStrictEqual(await sent("document.forms.setup.Apply.click()"), ['app:1003@7:', 'app:1003@1:']);
@@ -255,6 +272,14 @@ test('password page: checks, change and restore', async () => {
     assert.deepStrictEqual(await sent(deliverConfig({ 2: 'admin', 4: 16384 })), ['app:1003@2:newpw1', 'app:1003@7:']);
     assert.strictEqual(await page.eval('document.forms.passwd.Q31.value'), 'newpw1');
     // A later read writes nothing again.
+    assert.deepStrictEqual(await sent(deliverConfig({ 2: 'newpw1' })), []);
+
+    // A read without an answer in time: nothing is written, and the user is told.
+    await setFields('newpw2', 'newpw2');
+    assert.deepStrictEqual(await sent('doApply()'), ['app:1003@1:']);
+    page.takeDialogs();
+    assert.deepStrictEqual(await sent('configReadFailed()'), []);
+    assert.deepStrictEqual(page.takeDialogs(), [NOT_READ]);
     assert.deepStrictEqual(await sent(deliverConfig({ 2: 'newpw1' })), []);
 
     // Restore: Cancel puts the radio back to No and sends nothing.
@@ -450,7 +475,8 @@ test('firmware upgrade page: no file, upgrade, failure and success', async () =>
         assert.strictEqual(await disabled(), false, name);
         assert.match(await page.eval("document.getElementById('upStatus').textContent"), /Not a valid upgrade file!/);
 
-        assert.deepStrictEqual((await sent('doUpgrade(); CallbackLocal("0")')).slice(2), [], name);
+        // After a failure the user can try again: the same upgrade goes out once more.
+        assert.deepStrictEqual(await sent('doUpgrade(); CallbackLocal("0")'), commands, name);
         assert.strictEqual(await disabled(), false, name);
         assert.match(await page.eval("document.getElementById('upStatus').textContent"), /completed successfully/);
         assert.deepStrictEqual(await sent("document.getElementsByName('Reboot')[0].click()"),
