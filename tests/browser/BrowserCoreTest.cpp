@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "testkit/ScratchFolder.h"
 
 namespace kbr {
 namespace {
@@ -175,27 +176,25 @@ TEST(PeResources, DamagedFilesAreReportedNotRead) {
     EXPECT_FALSE(reader.Parse(std::vector<uint8_t>{'M', 'Z'}));
     EXPECT_FALSE(reader.Parse(std::vector<uint8_t>{}));
     PageLibrary library;
-    const auto path = std::filesystem::temp_directory_path() / "kbr-damaged-PgPack.dll";
+    const testkit::ScratchFolder scratch("kbr-damaged-");
+    const std::filesystem::path path = scratch.File("PgPack.dll");
     {
         std::ofstream out(path, std::ios::binary);
         out.write(reinterpret_cast<const char*>(good.data()), 200);
     }
     EXPECT_FALSE(library.Load(path));
     EXPECT_FALSE(library.Find("index.html"));
-    std::filesystem::remove(path);
 }
 
 TEST(PageLibraryLookup, FileNameIgnoresCaseAndMimeFollowsTheExtension) {
-    const auto dir =
-        std::filesystem::temp_directory_path() / ("kbr-lookup-" + std::to_string(platform::CurrentProcessId()));
-    std::filesystem::create_directories(dir);
+    const testkit::ScratchFolder scratch("kbr-lookup-");
+    const std::filesystem::path dir = scratch.Path();
     EXPECT_FALSE(FindFileIgnoringCase(dir, "PgPack.DLL"));
     std::ofstream(dir / "pgpack.DLL") << "x";
     const auto found = FindFileIgnoringCase(dir, "PgPack.DLL");
     ASSERT_TRUE(found);
     // The file itself (on a file system that ignores case, under the name asked for).
     EXPECT_TRUE(std::filesystem::equivalent(*found, dir / "pgpack.DLL"));
-    std::filesystem::remove_all(dir);
 
     const std::pair<const char*, const char*> MIME_TYPES[] = {
         {"Index.html", "text/html"},

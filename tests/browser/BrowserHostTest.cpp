@@ -5,6 +5,7 @@
 #include "browser/PageLibrary.h"
 #include "browser/PageScript.h"
 #include "browser/ResScheme.h"
+#include "testkit/ScratchFolder.h"
 
 #include <QEventLoop>
 #include <QJsonDocument>
@@ -86,8 +87,8 @@ TEST(BrowserHostUnbound, AFailedFirstLoadLeavesTheControlUnbound) {
 }
 
 TEST(BrowserHostUnbound, ADamagedPageLibraryServesNothing) {
-    const auto damaged =
-        std::filesystem::temp_directory_path() / ("kbr-damaged-" + std::to_string(::getpid()) + ".dll");
+    const testkit::ScratchFolder scratch("kbr-damaged-");
+    const std::filesystem::path damaged = scratch.File("damaged.dll");
     {
         std::ofstream out(damaged, std::ios::binary);
         out << "MZ this is not a page library";
@@ -95,7 +96,6 @@ TEST(BrowserHostUnbound, ADamagedPageLibraryServesNothing) {
     TestHost host;
     host.services.pageLibraryPath = damaged;
     const bool loaded = host.LoadAndWait(START);
-    std::filesystem::remove(damaged);
     ASSERT_TRUE(loaded);
     EXPECT_FALSE(host.lastLoadOk);
     EXPECT_FALSE(host.control->IsBound());
@@ -342,8 +342,8 @@ TEST(BrowserHostDelivery, CallsAroundTheFirstLoadArriveInOrder) {
 // The file input of a page reports "C:\fakepath\NAME"; the command the page sends with it names
 // the file the user chose, spaces and all.
 TEST(BrowserHostFiles, CommandsNameTheChosenFileByItsFullPath) {
-    const auto dir = std::filesystem::temp_directory_path() / ("kbr upload " + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    const testkit::ScratchFolder scratch("kbr upload ");
+    const std::filesystem::path dir = scratch.Path();
     const auto file = dir / "fw image 1.img";
     std::ofstream(file) << "image";
     std::vector<QStringList> asked;
@@ -394,7 +394,6 @@ TEST(BrowserHostFiles, CommandsNameTheChosenFileByItsFullPath) {
     EXPECT_EQ(kept.back().name, "more19.img");
     EXPECT_EQ(kept.front().name, "more4.img");
 
-    std::filesystem::remove_all(dir);
 }
 
 // Without a page: what a bridge answer carries, and calls that cannot reach a page end as not run.

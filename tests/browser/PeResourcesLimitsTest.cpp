@@ -3,6 +3,7 @@
 // one parse took.
 #include "browser/PageLibrary.h"
 #include "browser/PeResources.h"
+#include "testkit/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -132,7 +133,8 @@ INSTANTIATE_TEST_SUITE_P(
 // A loaded library is read and parsed once: later requests use what was read, without reading
 // or allocating again, even when the file changes meanwhile.
 TEST(LoadedPageLibrary, IsParsedOnceNotPerRequest) {
-    const auto path = std::filesystem::temp_directory_path() / ("kbr-once-" + std::to_string(::getpid()) + ".dll");
+    const testkit::ScratchFolder scratch("kbr-once-");
+    const std::filesystem::path path = scratch.File("PgPack.dll");
     const std::vector<uint8_t> file = SharedNameLibrary(2, 4);
     {
         std::ofstream out(path, std::ios::binary);
@@ -150,7 +152,6 @@ TEST(LoadedPageLibrary, IsParsedOnceNotPerRequest) {
         ASSERT_TRUE(bytes);
         EXPECT_EQ(std::string(bytes->begin(), bytes->end()), std::string(4, '\0'));
     }
-    std::filesystem::remove(path);
 }
 
 }  // namespace

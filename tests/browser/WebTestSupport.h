@@ -3,6 +3,7 @@
 
 #include "FakeHostServices.h"
 #include "browser/HtmlCtrl.h"
+#include "testkit/ScratchFolder.h"
 
 #include <QDialog>
 #include <QTest>
@@ -96,23 +97,17 @@ inline QVariant Eval(CHtmlCtrl* control, const QString& script, int timeoutMs = 
 // page library and write their helper files in the working directory).
 class ScratchWorkingDirectory {
 public:
-    explicit ScratchWorkingDirectory(const std::string& prefix) {
-        path_ = std::filesystem::temp_directory_path() /
-                (prefix + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
-        std::filesystem::create_directories(path_);
-        previous_ = std::filesystem::current_path();
+    explicit ScratchWorkingDirectory(const std::string& prefix)
+        : folder_(prefix + "-"), path_(folder_.Path()), previous_(std::filesystem::current_path()) {
         std::filesystem::current_path(path_);
     }
-    ~ScratchWorkingDirectory() {
-        std::filesystem::current_path(previous_);
-        std::filesystem::remove_all(path_);
-    }
+    ~ScratchWorkingDirectory() { std::filesystem::current_path(previous_); }
     ScratchWorkingDirectory(const ScratchWorkingDirectory&) = delete;
     ScratchWorkingDirectory& operator=(const ScratchWorkingDirectory&) = delete;
     const std::filesystem::path& Path() const { return path_; }
 
 private:
-    static inline int counter_ = 0;
+    testkit::ScratchFolder folder_;
     std::filesystem::path path_;
     std::filesystem::path previous_;
 };

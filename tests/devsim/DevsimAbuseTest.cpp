@@ -14,6 +14,7 @@
 
 #include "platform/Socket.h"
 #include "testkit/DevsimHarness.h"
+#include "testkit/WaitUntil.h"
 
 namespace kbr::devsim::test {
 namespace {
@@ -94,10 +95,7 @@ TEST(DevsimAbuse, ARealClientIsServedWithinASecondBesideFloodersAndIdleConnectio
     Flooder second(device.Port());
     ASSERT_TRUE(first.Connected() && second.Connected());
     // Until both flood the device in earnest.
-    const auto floodDeadline = Clock::now() + 10s;
-    while ((first.Sent() < 1024 * 1024 || second.Sent() < 1024 * 1024) && Clock::now() < floodDeadline) {
-        std::this_thread::sleep_for(10ms);
-    }
+    (void)testkit::WaitUntil([&] { return first.Sent() >= 1024 * 1024 && second.Sent() >= 1024 * 1024; }, 10s);
     ASSERT_GE(first.Sent(), 1024u * 1024);
     ASSERT_GE(second.Sent(), 1024u * 1024);
 

@@ -15,6 +15,7 @@
 #include "devtools/devsim/ImageTags.h"
 #include "devtools/devsim/Server.h"
 #include "devtools/devsim/StateFile.h"
+#include "testkit/WaitUntil.h"
 
 namespace kbr::devsim::test {
 namespace {
@@ -92,12 +93,7 @@ TEST(DevsimLibrary, UpgradeDataOfAllConnectionsIsBounded) {
     // b's whole section needs the limit whole: c's share must have come back. The server notices
     // c's close in its own time, so b may have to start again a few times.
     const Bytes section(LIMIT, 0x3C);
-    bool whole = false;
-    for (int attempt = 0; attempt < 100 && !whole; ++attempt) {
-        whole = UploadSection(b, section).back() == REP_UPGRADE_END;
-        if (!whole) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    EXPECT_TRUE(whole);
+    EXPECT_TRUE(testkit::WaitUntil([&] { return UploadSection(b, section).back() == REP_UPGRADE_END; }));
 
     server.Stop();
     loop.join();

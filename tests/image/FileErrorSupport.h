@@ -8,7 +8,7 @@
 
 #include "devtools/image/ImageBuilder.h"
 #include "link/UpgradeImage.h"
-#include "tests/image/TempDir.h"
+#include "testkit/ScratchFolder.h"
 
 namespace kbr::test {
 
@@ -25,7 +25,7 @@ protected:
     void SetUp() override {
         image_ = dir_.Write("image.bin", BuildUpgradeImage(StandardImageSpec("KBR3300", "1", "1")).value());
     }
-    TempDir dir_;
+    testkit::ScratchFolder dir_{"kbr-image-"};
     std::string image_;
 };
 

@@ -64,7 +64,7 @@ TEST_F(ProvokedFileErrors, MissingFilesAreNotFound) {
 }
 
 TEST_F(ProvokedFileErrors, AFolderCannotBeAccessedAsAFile) {
-    EXPECT_EQ(MessagesOfLoad(dir_.Path().string()), Messages{"The file could not be accessed."});
+    EXPECT_EQ(MessagesOfLoad(dir_.Path()), Messages{"The file could not be accessed."});
 }
 
 TEST_F(ProvokedFileErrors, NoSinkIsFine) {

@@ -11,7 +11,7 @@
 
 #include "devtools/image/ImageBuilder.h"
 #include "link/UpgradeImage.h"
-#include "tests/image/TempDir.h"
+#include "testkit/ScratchFolder.h"
 
 namespace kbr {
 namespace {
@@ -51,7 +51,7 @@ struct LayoutCase {
 
 class ImageValidation : public testing::TestWithParam<LayoutCase> {
 protected:
-    test::TempDir dir_;
+    testkit::ScratchFolder dir_{"kbr-image-"};
 };
 
 TEST_P(ImageValidation, BothSections) {
@@ -158,7 +158,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 class ImageLoading : public testing::Test {
 protected:
-    test::TempDir dir_;
+    testkit::ScratchFolder dir_{"kbr-image-"};
 };
 
 TEST_F(ImageLoading, ReturnsTheRequestedSectionWholeWithItsProductId) {

@@ -7,7 +7,7 @@
 
 #include "link/UpgradeImage.h"
 #include "platform/ChildProcess.h"
-#include "tests/image/TempDir.h"
+#include "testkit/ScratchFolder.h"
 
 namespace kbr {
 namespace {
@@ -26,7 +26,7 @@ ToolRun Tool(const std::vector<std::string>& arguments) {
 class ImageTool : public testing::Test {
 protected:
     std::string Path(const std::string& name) const { return dir_.File(name); }
-    test::TempDir dir_;
+    testkit::ScratchFolder dir_{"kbr-image-"};
 };
 
 TEST_F(ImageTool, BuildsAnImageThatInfoAndTheReaderAccept) {
@@ -84,7 +84,7 @@ TEST_F(ImageTool, UnreadableFileExitsTwoWithTheFileErrorMessage) {
     ToolRun info = Tool({"info", Path("absent.img")});
     EXPECT_EQ(info.status, 2);
     EXPECT_NE(info.output.find("The file could not be located."), std::string::npos) << info.output;
-    info = Tool({"info", dir_.Path().string()});
+    info = Tool({"info", dir_.Path()});
     EXPECT_EQ(info.status, 2);
     EXPECT_NE(info.output.find("The file could not be accessed."), std::string::npos) << info.output;
 }

@@ -18,6 +18,7 @@
 #include "platform/Platform.h"
 #include "platform/ProblemLog.h"
 #include "iphelpers/nwinf/NetInfo.h"
+#include "testkit/ScratchFolder.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -230,14 +231,7 @@ private:
 
 class NwinfProgram : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = kbr::platform::MakeFreshFolder(fs::temp_directory_path().string(), "kbr-nwinf-");
-        ASSERT_FALSE(dir_.empty());
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
+    void SetUp() override { ASSERT_TRUE(scratch_.Made()); }
 
     // Runs a program with the scratch folder as its current folder.
     kbr::platform::ProgramRun Run(const std::string& program, const std::vector<std::string>& arguments,
@@ -250,10 +244,7 @@ protected:
     }
     kbr::platform::ProgramRun RunNwinf(const std::vector<std::string>& arguments) { return Run(nwinf_, arguments); }
 
-    std::string Read(const std::string& name) const {
-        std::ifstream in(fs::path(dir_) / name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    std::string Read(const std::string& name) const { return scratch_.Read(name); }
     bool Exists(const std::string& name) const { return fs::exists(fs::path(dir_) / name); }
     void WriteFile(const std::string& name, const std::string& content) const {
         std::ofstream(fs::path(dir_) / name, std::ios::binary) << content;
@@ -276,7 +267,8 @@ protected:
     // Absolute, with the drive on Windows, so that the paths still hold from the scratch folder.
     const std::string nwinf_ = fs::absolute(NWINF_PROGRAM).string();
     const std::string stub_ = fs::absolute(NWINF_RENEW_STUB).string();
-    std::string dir_;
+    kbr::testkit::ScratchFolder scratch_{"kbr-nwinf-"};
+    const std::string& dir_{scratch_.Path()};
 };
 
 TEST_F(NwinfProgram, WithoutRenewalWritesWellFormedFilesOfThisMachine) {

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "netcheck/RefreshVerdict.h"
+#include "testkit/ScratchFolder.h"
 
 namespace {
 
@@ -27,19 +28,12 @@ struct VerdictCase {
     const char* expected;
 };
 
-fs::path MakeTempDir() {
-    std::string pattern = (fs::temp_directory_path() / "kbr-verdict-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    return pattern;
-}
-
 void PrintTo(const VerdictCase& c, std::ostream* os) { *os << c.name; }
 
 class VerdictTable : public ::testing::TestWithParam<VerdictCase> {
 protected:
-    void SetUp() override { dir_ = MakeTempDir(); }
-    void TearDown() override { fs::remove_all(dir_); }
-    fs::path dir_;
+    kbr::testkit::ScratchFolder scratch_{"kbr-verdict-"};
+    const fs::path dir_{scratch_.Path()};
 };
 
 TEST_P(VerdictTable, MessageFollowsAddressAndProbe) {
@@ -91,7 +85,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<VerdictCase>& info) { return std::string(info.param.name); });
 
 TEST(AddressLineRead, StatesAndBound) {
-    const fs::path dir = MakeTempDir();
+    const kbr::testkit::ScratchFolder scratch("kbr-verdict-");
+    const fs::path dir = scratch.Path();
     const fs::path file = dir / "ipinfo.tmp";
 
     EXPECT_EQ(kbr::ReadAddressLine(file.string()).state, AddressLine::State::Missing);
@@ -111,11 +106,11 @@ TEST(AddressLineRead, StatesAndBound) {
     fs::remove(file);
     fs::create_directories(file);
     EXPECT_NE(kbr::ReadAddressLine(file.string()).state, AddressLine::State::Read);
-    fs::remove_all(dir);
 }
 
 TEST(AddressLineRead, AFifoOrALinkInItsPlaceIsNotRead) {
-    const fs::path dir = MakeTempDir();
+    const kbr::testkit::ScratchFolder scratch("kbr-verdict-");
+    const fs::path dir = scratch.Path();
     const fs::path file = dir / "ipinfo.tmp";
     // A FIFO with no writer: opening it for reading the ordinary way would wait for ever.
     ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
@@ -128,7 +123,6 @@ TEST(AddressLineRead, AFifoOrALinkInItsPlaceIsNotRead) {
     std::ofstream(dir / "elsewhere") << "10.0.0.7\n";
     fs::create_symlink(dir / "elsewhere", file);
     EXPECT_EQ(kbr::ReadAddressLine(file.string()).state, AddressLine::State::Missing);
-    fs::remove_all(dir);
 }
 
 }  // namespace

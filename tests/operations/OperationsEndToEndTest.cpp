@@ -11,6 +11,7 @@
 #include "link/UpgradeImage.h"
 #include "testkit/DevsimHarness.h"
 #include "testkit/LinkContext.h"
+#include "testkit/WaitUntil.h"
 
 namespace kbr::test {
 namespace {
@@ -40,10 +41,10 @@ std::vector<uint8_t> Section(const std::string& path, int which) {
 
 // The simulator writes a section's dump when its last chunk arrives; wait for it, bounded.
 std::optional<Bytes> WaitForDump(const std::string& path, size_t size) {
-    for (int i = 0; i < 200; ++i) {
-        if (auto bytes = ReadWholeFile(path); bytes && bytes->size() == size) return bytes;
-        std::this_thread::sleep_for(10ms);
-    }
+    (void)testkit::WaitUntil([&] {
+        const auto bytes = ReadWholeFile(path);
+        return bytes && bytes->size() == size;
+    });
     return ReadWholeFile(path);
 }
 

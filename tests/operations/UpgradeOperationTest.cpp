@@ -13,6 +13,7 @@
 #include "link/UpgradeImage.h"
 #include "link/UpgradeOperation.h"
 #include "tests/operations/FakeContext.h"
+#include "testkit/ScratchFolder.h"
 
 namespace kbr::test {
 namespace {
@@ -29,20 +30,11 @@ constexpr std::string_view PRODUCT_ID = "KBR3300-A";
 // Writes image files into a fresh folder that goes away with the test.
 class ImageFiles {
 public:
-    ImageFiles() {
-        dir_ = fs::temp_directory_path() /
-               ("kbr-ops-" + std::to_string(platform::CurrentProcessId()) + "-" + std::to_string(counter_++));
-        fs::create_directories(dir_);
-    }
-    ~ImageFiles() {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
     std::string Write(const ImageSpec& plan, const std::string& name = "fw.img") {
         std::string error;
         auto bytes = BuildUpgradeImage(plan, &error);
         EXPECT_TRUE(bytes) << error;
-        std::string path = (dir_ / name).string();
+        std::string path = dir_.File(name);
         EXPECT_TRUE(WriteImageFile(path, *bytes, &error)) << error;
         return path;
     }
@@ -51,8 +43,7 @@ public:
     }
 
 private:
-    static inline int counter_ = 0;
-    fs::path dir_;
+    testkit::ScratchFolder dir_{"kbr-ops-"};
 };
 
 // The sections of a valid image file, as the device should end up holding them.

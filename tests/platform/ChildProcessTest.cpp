@@ -1,6 +1,7 @@
 // A program started with its output read through pipes: both streams, the exit code, a stop
 // request that the program honours, and a program that has to be ended.
 #include "platform/ChildProcess.h"
+#include "testkit/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -127,12 +128,8 @@ TEST(ProgramRunner, AProgramThatOutlivesItsDeadlineIsEndedUnlessLeftRunning) {
     const ProgramRun client = RunProgram("/bin/sh", {"-c", "sleep 0.5; echo done > " + mark}, 100, background);
     EXPECT_TRUE(client.leftRunning);
     EXPECT_FALSE(client.timedOut);
-    bool there = false;
-    for (int i = 0; i < 200 && !there; ++i) {
-        there = std::ifstream(mark).good();
-        if (!there) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    EXPECT_TRUE(there) << "a program left running was ended";
+    EXPECT_TRUE(testkit::WaitUntil([&] { return std::ifstream(mark).good(); }, std::chrono::seconds(10)))
+        << "a program left running was ended";
     std::remove(mark.c_str());
 }
 

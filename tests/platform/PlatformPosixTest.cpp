@@ -1,7 +1,8 @@
 // Process facts only a POSIX system has: ended children that nobody has reaped yet.
 #include "platform/Platform.h"
 #include "platform/ProcessHandle.h"
-#include "tests/platform/WaitUntil.h"
+#include "testkit/WaitUntil.h"
+#include "testkit/ScratchFolder.h"
 
 #include <signal.h>  // NOLINT(modernize-deprecated-headers): POSIX SIGTERM
 #include <spawn.h>
@@ -24,13 +25,14 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-using test::WaitUntil;
+using testkit::WaitUntil;
 
 // An ended process that its parent has not reaped yet still has a /proc entry, but it runs
 // nothing: a wizard that crashed and left such an entry must not count as running.
 TEST(Processes, AnEndedProcessNotYetReapedIsNotListed) {
     const std::string name = "Kbr" + std::to_string(CurrentProcessId()) + "_Program";
-    const fs::path dir = MakeFreshFolder(fs::temp_directory_path().string(), "kbr-platform-");
+    const testkit::ScratchFolder scratch("kbr-platform-");
+    const fs::path dir = scratch.Path();
     const fs::path program = dir / name;
     fs::copy_file(KBR_PLATFORM_HELPER, program);
     char* argv[] = {const_cast<char*>(name.c_str()), const_cast<char*>("exit"), const_cast<char*>("0"), nullptr};
@@ -47,7 +49,6 @@ TEST(Processes, AnEndedProcessNotYetReapedIsNotListed) {
     EXPECT_TRUE(FindProcessesByName(name).empty());
     int status = 0;
     EXPECT_EQ(::waitpid(pid, &status, 0), pid);
-    fs::remove_all(dir);
 }
 
 // A hold on a process reaches that process only: once it has ended (and been reaped, so its pid

@@ -1,6 +1,6 @@
 // Processes: started (detached or waited for), found by executable name, and ended.
 #include "platform/Platform.h"
-#include "tests/platform/WaitUntil.h"
+#include "testkit/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/ProgramNames.h"
+#include "testkit/ScratchFolder.h"
 
 namespace kbr::platform {
 namespace {
@@ -29,24 +30,19 @@ std::string Executable(const std::string& name) { return name + EXECUTABLE_SUFFI
 class DummyProgram {
 public:
     explicit DummyProgram(const std::string& name) {
-        dir_ = MakeFreshFolder(fs::temp_directory_path().string(), "kbr-platform-");
-        path_ = dir_ / Executable(name);
+        path_ = fs::path(dir_.Path()) / Executable(name);
         fs::copy_file(KBR_PLATFORM_HELPER, path_, fs::copy_options::overwrite_existing);
         fs::permissions(path_, fs::perms::owner_all);
     }
-    ~DummyProgram() {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
     std::string Path() const { return path_.string(); }
-    std::string Dir() const { return dir_.string(); }
+    std::string Dir() const { return dir_.Path(); }
 
 private:
-    fs::path dir_;
+    testkit::ScratchFolder dir_{"kbr-platform-"};
     fs::path path_;
 };
 
-using test::WaitUntil;
+using testkit::WaitUntil;
 
 // Names no other program on this machine has, so that processes other tests start (a wizard, the
 // configuration program) are never counted here.
@@ -123,7 +119,8 @@ TEST(StartProcess, PassesArgumentsAsTheyAreAndReportsTheExitCode) {
     EXPECT_EQ(result.exitCode, 7);
 
     // Arguments that a command line has to quote come through unchanged.
-    const std::string dir = MakeFreshFolder(fs::temp_directory_path().string(), "kbr-args-");
+    const testkit::ScratchFolder scratch("kbr-args-");
+    const std::string& dir = scratch.Path();
     ASSERT_FALSE(dir.empty());
     const std::string file = (fs::path(dir) / "args.txt").string();
     const std::vector<std::string> args = {
@@ -138,7 +135,6 @@ TEST(StartProcess, PassesArgumentsAsTheyAreAndReportsTheExitCode) {
     for (std::string line; std::getline(in, line);) got.push_back(line);
     EXPECT_EQ(got, args);
     in.close();
-    fs::remove_all(dir);
 }
 
 TEST(StartProcess, DetachedStartsDoNotWait) {

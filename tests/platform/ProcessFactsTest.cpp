@@ -3,7 +3,7 @@
 // itself.
 #include "platform/ChildProcess.h"
 #include "platform/ProcessFacts.h"
-#include "tests/platform/WaitUntil.h"
+#include "testkit/WaitUntil.h"
 
 #include <unistd.h>
 
@@ -41,7 +41,7 @@ TEST(ProcessFacts, AChildAndItsEnd) {
     // Until the program has set itself up (its exec still running) its arguments and executable
     // read as nothing: what relies on them then finds no match.
     std::optional<ProcessFacts> facts;
-    ASSERT_TRUE(test::WaitUntil(
+    ASSERT_TRUE(testkit::WaitUntil(
         [&] {
             facts = DescribeProcess(child.Pid());
             return facts && !facts->commandLine.empty() && facts->executable;

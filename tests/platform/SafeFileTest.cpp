@@ -2,6 +2,7 @@
 
 #include "platform/ProblemLog.h"
 #include "platform/SafeFile.h"
+#include "testkit/ScratchFolder.h"
 
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -22,17 +23,9 @@ namespace fs = std::filesystem;
 
 class SafeFiles : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("kbr-safefile-" + std::to_string(::getpid()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string Slurp(const fs::path& path) {
-        std::ifstream in(path);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    fs::path dir_;
+    std::string Slurp(const fs::path& path) { return testkit::ReadFileText(path); }
+    testkit::ScratchFolder scratch_{"kbr-safefile-"};
+    const fs::path dir_{scratch_.Path()};
 };
 
 TEST_F(SafeFiles, ReadsBoundedRegularFilesOnly) {

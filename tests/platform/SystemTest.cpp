@@ -12,30 +12,15 @@
 
 #include "platform/ProgramNames.h"
 #include "platform/SafeFile.h"
+#include "testkit/ScratchFolder.h"
 
 namespace kbr::platform {
 namespace {
 
 namespace fs = std::filesystem;
 
-class ScratchFolder {
-public:
-    ScratchFolder() : path_(MakeFreshFolder(fs::temp_directory_path().string(), "kbr-system-")) {}
-    ~ScratchFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    std::string File(const std::string& name) const { return (fs::path(path_) / name).string(); }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-std::string Contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using testkit::ReadFileText;
+using testkit::ScratchFolder;
 
 TEST(System, VersionSaysWhichSystemItIs) {
     const SystemVersion version = RunningSystemVersion();
@@ -60,7 +45,7 @@ TEST(System, ErrorTextsOfThePageCallCodes) {
 }
 
 TEST(Files, WholeFileIsReadWithinItsBound) {
-    ScratchFolder folder;
+    ScratchFolder folder("kbr-system-");
     const std::string path = folder.File("data.bin");
     std::ofstream(path, std::ios::binary) << std::string("ab\0cd\r\n", 7);
     WholeFile file = ReadWholeFile(path, 100);
@@ -79,11 +64,11 @@ TEST(Files, WholeFileIsReadWithinItsBound) {
 }
 
 TEST(Files, ReplaceFileReplacesAnExistingFileWhole) {
-    ScratchFolder folder;
+    ScratchFolder folder("kbr-system-");
     std::string error;
     ASSERT_TRUE(ReplaceFile(folder.Path(), "state", "first", 0644, &error)) << error;
     ASSERT_TRUE(ReplaceFile(folder.Path(), "state", std::string("second,\0 longer\r\n", 17), 0644, &error)) << error;
-    EXPECT_EQ(Contents(folder.File("state")), std::string("second,\0 longer\r\n", 17)) << "written as binary";
+    EXPECT_EQ(ReadFileText(folder.File("state")), std::string("second,\0 longer\r\n", 17)) << "written as binary";
     EXPECT_EQ(ReadRegularFile(folder.File("state"), 100), std::string("second,\0 longer\r\n", 17));
     EXPECT_EQ(ReadRegularFile(folder.File("state"), 6), "second");
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path()), fs::directory_iterator()), 1)
@@ -104,7 +89,7 @@ TEST(Files, ReplaceFileReplacesAnExistingFileWhole) {
 }
 
 TEST(Files, FreshFoldersAreNeverShared) {
-    ScratchFolder parent;
+    ScratchFolder parent("kbr-system-");
     std::set<std::string> made;
     for (int i = 0; i < 20; ++i) {
         const std::string folder = MakeFreshFolder(parent.Path(), "f-");

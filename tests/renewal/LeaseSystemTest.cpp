@@ -4,6 +4,8 @@
 // or renews a lease (the network lab does that, in namespaces of its own).
 
 #include "iphelpers/renewal/LeaseSystem.h"
+#include "testkit/ScratchFolder.h"
+#include "testkit/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -54,14 +56,12 @@ TEST(LeaseCommands, TheLimitEndsACommandUnlessItIsLeftRunning) {
     EXPECT_FALSE(hung.finished);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
 
-    const fs::path mark = fs::temp_directory_path() / ("kbr-left-running-" + std::to_string(::getpid()));
-    fs::remove(mark);
+    const testkit::ScratchFolder scratch("kbr-left-running-");
+    const fs::path mark = scratch.File("mark");
     const CommandResult client =
         RunCommand({"sh", "-c", "sleep 0.5; echo done > " + mark.string()}, 100ms, /*leaveRunning=*/true);
     EXPECT_FALSE(client.finished);
-    for (int i = 0; i < 100 && !fs::exists(mark); ++i) ::usleep(50'000);
-    EXPECT_TRUE(fs::exists(mark)) << "a client left running was ended";
-    fs::remove(mark);
+    EXPECT_TRUE(testkit::WaitUntil([&] { return fs::exists(mark); })) << "a client left running was ended";
 }
 
 TEST(LeaseCommands, AGrandchildHoldingTheOutputDoesNotHoldTheRun) {
@@ -77,8 +77,8 @@ TEST(LeaseCommands, AGrandchildHoldingTheOutputDoesNotHoldTheRun) {
 TEST(LeaseCommands, HelpersComeFromTheSystemFoldersWithAMinimalEnvironment) {
     // A search path and an environment a user could have planted for root (sudo -E, su): a fake
     // "sh" first on the path, a translation asked for, a bus address of the user's.
-    const fs::path planted = fs::temp_directory_path() / ("kbr-planted-" + std::to_string(::getpid()));
-    fs::create_directories(planted);
+    const testkit::ScratchFolder scratch("kbr-planted-");
+    const fs::path planted = scratch.Path();
     std::ofstream(planted / "sh") << "#!/bin/sh\necho planted\n";
     fs::permissions(planted / "sh", fs::perms::owner_all);
     const char* path = std::getenv("PATH");
@@ -94,12 +94,11 @@ TEST(LeaseCommands, HelpersComeFromTheSystemFoldersWithAMinimalEnvironment) {
     ::setenv("PATH", oldPath.c_str(), 1);
     ::unsetenv("LANGUAGE");
     ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-    fs::remove_all(planted);
 }
 
 TEST(LeaseCommands, OnlyRootsOwnProgramsAreFound) {
-    const fs::path dir = fs::temp_directory_path() / ("kbr-programs-" + std::to_string(::getpid()));
-    fs::remove_all(dir);
+    const testkit::ScratchFolder scratch("kbr-programs-");
+    const fs::path dir = scratch.Path();
     struct Row {
         const char* name;
         unsigned mode;
@@ -137,7 +136,6 @@ TEST(LeaseCommands, OnlyRootsOwnProgramsAreFound) {
     }
     EXPECT_EQ(FindProgramIn("../first/good", {(dir / "second").string()}), std::nullopt);
     EXPECT_EQ(FindSystemProgram("sh").value_or("").rfind('/', 0), 0u);
-    fs::remove_all(dir);
 }
 
 TEST(LeaseBudget, StepsShareWhatIsLeft) {
@@ -181,7 +179,8 @@ long WaitedMs(const fs::path& file) {
 }
 
 TEST(LeaseOrder, RenewWaitsForAReleaseStartedJustBefore) {
-    const fs::path out = fs::temp_directory_path() / ("kbr-order-" + std::to_string(::getpid()));
+    const testkit::ScratchFolder scratch("kbr-order-");
+    const fs::path out = scratch.File("waited");
     // /release first (any letter case), then at once /renew: the renewal waits for it.
     const pid_t release = StartProbe("/RELEASE", "800");
     const pid_t renew = StartProbe("/renew", out.string());
@@ -197,7 +196,6 @@ TEST(LeaseOrder, RenewWaitsForAReleaseStartedJustBefore) {
     Reap(first);
     EXPECT_LT(WaitedMs(out), 1000);
     Reap(later);
-    fs::remove(out);
 }
 
 TEST(LeaseOrder, NoEarlierReleaseMeansNoWait) {

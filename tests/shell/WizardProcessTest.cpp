@@ -4,6 +4,7 @@
 #include "platform/Platform.h"
 #include "shell/ConfigApp.h"
 #include "shell/ConfigSystemServices.h"
+#include "testkit/ScratchFolder.h"
 
 #include <QCoreApplication>
 
@@ -34,8 +35,8 @@ TEST_P(WizardProcess, GuardFindsItAndCloseWizardEndsIt) {
     EXPECT_FALSE(app.LaunchGuard());
     EXPECT_EQ(boxes, 1);
 
-    const auto dir = std::filesystem::temp_directory_path() / ("kbr-wizard-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    const testkit::ScratchFolder scratch("kbr-wizard-");
+    const std::filesystem::path dir = scratch.Path();
     const auto dummy = dir / GetParam();
     std::filesystem::copy_file("/bin/sleep", dummy, std::filesystem::copy_options::overwrite_existing);
     platform::StartOptions options;
@@ -55,7 +56,6 @@ TEST_P(WizardProcess, GuardFindsItAndCloseWizardEndsIt) {
     app.CloseWizard();
     EXPECT_TRUE(platform::FindProcessesByName(ConfigApp::WIZARD_NAME).empty());
     EXPECT_FALSE(app.LaunchGuard());
-    std::filesystem::remove_all(dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, WizardProcess, ::testing::Values("KBR3300_Wizardd", "kbr3300_WIZARDD"));

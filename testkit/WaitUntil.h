@@ -1,10 +1,11 @@
 #pragma once
-// Polls a condition every 10 ms until it holds or the time is up; the condition's last answer.
+// Polls a condition every 10 ms until it holds or the time is up; the condition's last answer. For
+// tests that wait for another process or thread to do something.
 #include <chrono>
 #include <functional>
 #include <thread>
 
-namespace kbr::platform::test {
+namespace kbr::testkit {
 
 inline bool WaitUntil(const std::function<bool()>& condition,
                       std::chrono::milliseconds limit = std::chrono::seconds(5)) {
@@ -16,4 +17,4 @@ inline bool WaitUntil(const std::function<bool()>& condition,
     return condition();
 }
 
-}  // namespace kbr::platform::test
+}  // namespace kbr::testkit
