@@ -393,7 +393,6 @@ TEST(BrowserHostFiles, CommandsNameTheChosenFileByItsFullPath) {
     ASSERT_EQ(kept.size(), HtmlPage::MAX_CHOSEN_FILES);
     EXPECT_EQ(kept.back().name, "more19.img");
     EXPECT_EQ(kept.front().name, "more4.img");
-
 }
 
 // Without a page: what a bridge answer carries, and calls that cannot reach a page end as not run.
