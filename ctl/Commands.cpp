@@ -1,22 +1,26 @@
 #include "ctl/Commands.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <filesystem>
 #include <sstream>
 #include <thread>
 
 #include "link/ByteReader.h"
 #include "link/Messages.h"
+#include "link/PrintableText.h"
 #include "link/UpgradeImage.h"
 #include "link/UpgradeOperation.h"
 #include "ctl/Terminal.h"
+#include "platform/Platform.h"
+#include "platform/SafeFile.h"
+#include "platform/Terminal.h"
 
 namespace kbr::ctl {
 
@@ -68,41 +72,61 @@ std::string Label(std::string_view label) {
 // The page function of each pending value, as a command name for messages.
 std::string PrivacyText(uint32_t swConfig) { return (swConfig & PRIVACY_BIT) ? "on" : "off"; }
 
+// A backup is a few hundred bytes; a larger file is not one.
+constexpr uint64_t MAX_BACKUP_FILE_SIZE = 64 * 1024;
+// How long a second Ctrl-C aborts a transfer after the first.
+constexpr auto SECOND_INTERRUPT_WINDOW = std::chrono::seconds(5);
+
+// Text from the adaptor, a file or the command line, fit for a terminal line.
+std::string Shown(std::string_view text) { return PrintableText(text); }
+
 // Writes text to path as a new file of mode 0600 that replaces path in one step.
 bool WritePrivateFile(const std::string& path, const std::string& text, std::string* error) {
-    std::string temporary = path + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());  // mode 0600
-    if (fd < 0) {
-        *error = "cannot write " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    size_t written = 0;
-    bool ok = true;
-    while (ok && written < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;
-        if (ok) written += static_cast<size_t>(n);
-    }
-    ok = ok && ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 && ::fsync(fd) == 0;
-    const int saved = errno;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        *error = "cannot write " + path + ": " + std::strerror(ok ? errno : saved);
-        ::unlink(temporary.c_str());
+    const std::filesystem::path where(path);
+    const std::string folder = where.has_parent_path() ? where.parent_path().string() : std::string(".");
+    std::string why;
+    if (where.filename().empty() || !platform::ReplaceFile(folder, where.filename().string(), text, 0600, &why)) {
+        *error = "cannot write " + Shown(path) + (why.empty() ? "" : ": " + why);
         return false;
     }
     return true;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path, std::string* error) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        *error = path + ": " + std::strerror(errno);
+std::optional<std::string> ReadBackupFile(const std::string& path, std::string* error) {
+    const platform::WholeFile file = platform::ReadWholeFile(path, MAX_BACKUP_FILE_SIZE);
+    if (file.tooLarge) {
+        *error = Shown(path) + ": larger than " + std::to_string(MAX_BACKUP_FILE_SIZE / 1024) +
+                 " KiB, not a settings backup";
         return std::nullopt;
     }
-    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    return text;
+    if (file.error != 0) {
+        *error =
+            Shown(path) + ": " + (file.error == ESPIPE ? std::string("not a regular file") : std::strerror(file.error));
+        return std::nullopt;
+    }
+    return std::string(file.bytes.begin(), file.bytes.end());
+}
+
+// Dotted decimal versions, "1.0.2.3", as numbers; nothing for another form.
+std::optional<std::vector<unsigned long>> VersionNumbers(std::string_view text) {
+    std::vector<unsigned long> numbers;
+    size_t start = 0;
+    for (;;) {
+        const size_t dot = std::min(text.find('.', start), text.size());
+        const std::string_view part = text.substr(start, dot - start);
+        if (part.empty() || part.size() > 9 || part.find_first_not_of("0123456789") != std::string_view::npos) {
+            return std::nullopt;
+        }
+        numbers.push_back(std::stoul(std::string(part)));
+        if (dot == text.size()) return numbers;
+        start = dot + 1;
+    }
+}
+
+bool IsOlder(std::string_view image, std::string_view device) {
+    const auto a = VersionNumbers(image);
+    const auto b = VersionNumbers(device);
+    return a && b && *a < *b;
 }
 
 // Why a valid image could not be sent, looked up after a failed upgrade: section 2 without the
@@ -132,15 +156,24 @@ Json ConfigJson(const DeviceConfig& config, bool withSecrets) {
         {"diplexer", DiplexerText(config.diplexerMode)},
         {"channel", ChannelText(config.channelMask, config.diplexerMode)},
         {"privacy", PrivacyText(config.swConfig)},
-        {"DiplexerMode", config.diplexerMode},
-        {"channelMask", config.channelMask},
-        {"scanMask", config.scanMask},
-        {"SwConfig", config.swConfig},
+        {"diplexer_mode", config.diplexerMode},
+        {"channel_mask", config.channelMask},
+        {"scan_mask", config.scanMask},
+        {"sw_config", config.swConfig},
     };
-    if (config.txPower) out["TxPower"] = *config.txPower;
+    if (config.txPower) {
+        // The adaptor's two numbers, as numbers where they are.
+        Json power = Json::array();
+        std::istringstream words(*config.txPower);
+        for (std::string word; words >> word;) {
+            const bool number = word.size() < 10 && word.find_first_not_of("0123456789") == std::string::npos;
+            power.push_back(number ? Json(std::stoul(word)) : Json(word));
+        }
+        out["tx_power"] = power;
+    }
     if (withSecrets) {
-        out["admPswd"] = config.adminPassword;
-        out["password"] = config.networkPassword;
+        out[SettingName(SettingKey::AdminPassword)] = config.adminPassword;
+        out[SettingName(SettingKey::NetworkPassword)] = config.networkPassword;
     }
     return out;
 }
@@ -156,7 +189,8 @@ Surroundings RealSurroundings() {
     };
     surroundings.readSecret = ReadSecretFromTerminal;
     surroundings.ask = AskOnTerminal;
-    surroundings.progressBar = IsTerminal(STDERR_FILENO);
+    surroundings.readLine = ReadInputLine;
+    surroundings.progressBar = platform::IsTerminal(platform::StandardStream::Error);
     return surroundings;
 }
 
@@ -219,7 +253,8 @@ std::optional<CommandSession::Failed> CommandSession::Connect() {
     return std::nullopt;
 }
 
-std::optional<CommandSession::Failed> CommandSession::Login() {
+std::optional<CommandSession::Failed> CommandSession::ObtainPassword() {
+    if (password_) return std::nullopt;
     std::optional<std::string> password;
     if (invocation_.passwordFile) {
         std::string error;
@@ -233,20 +268,45 @@ std::optional<CommandSession::Failed> CommandSession::Login() {
         return Fail(EXIT_USAGE, std::string("no password: give --password-file FILE, set ") + PASSWORD_VARIABLE +
                                     ", or run on a terminal to type it");
     }
+    password_ = std::move(password);
+    return std::nullopt;
+}
+
+std::optional<CommandSession::Failed> CommandSession::ReadNewPassword(SettingChange& change) {
+    const std::string name = SettingName(change.key);
+    std::optional<std::string> text;
+    if (surroundings_.readSecret && (text = surroundings_.readSecret("New " + name + ": "))) {
+        // Typed without echo: a second time, so that a slip of the finger is not written.
+        const std::optional<std::string> again = surroundings_.readSecret("The same " + name + " again: ");
+        if (!again || *again != *text)
+            return Fail(EXIT_USAGE, "the two " + name + " entries differ; nothing is written");
+    } else if (surroundings_.readLine) {
+        text = surroundings_.readLine();
+    }
+    if (!text) {
+        return Fail(EXIT_USAGE, "no new " + name + ": type it on a terminal, or give it as a line of standard input");
+    }
+    if (auto problem = CheckNewPassword(change.key, *text)) return Fail(EXIT_USAGE, *problem + "; nothing is written");
+    change.text = std::move(*text);
+    return std::nullopt;
+}
+
+std::optional<CommandSession::Failed> CommandSession::Login() {
+    if (auto failed = ObtainPassword()) return failed;
     if (auto failed = Connect()) return failed;
     reporter_.Event("phase", {{"phase", "login"}});
-    const RunOutcome outcome = context_.Run(0, *password);
+    const RunOutcome outcome = context_.Run(PageFunction::FUNC_LOGIN, *password_);
     if (const auto* call = outcome.LastCall("CallbackLogin")) {
         if (!call->empty() && (*call)[0] == "0") return std::nullopt;
         return Fail(EXIT_REFUSED, "Password Incorrect!");
     }
     if (outcome.lost) return Failure(outcome, "the login");
     // The operation's own words when nothing answered.
-    const std::string said = outcome.messages.empty() ? "Unable to login" : outcome.messages.back();
+    const std::string said = outcome.messages.empty() ? "Unable to login" : Shown(outcome.messages.back());
     return Fail(EXIT_LOST, said + ": no answer from the adaptor within " + SecondsText(outcome.timerPeriod));
 }
 
-std::optional<CommandSession::Failed> CommandSession::ReadValue(int function, std::string_view callback,
+std::optional<CommandSession::Failed> CommandSession::ReadValue(PageFunction function, std::string_view callback,
                                                                 std::string_view what, std::string& value) {
     const RunOutcome outcome = context_.Run(function, "");
     const auto* call = outcome.LastCall(callback);
@@ -259,7 +319,7 @@ std::optional<CommandSession::Failed> CommandSession::ReadValue(int function, st
 
 std::optional<CommandSession::Failed> CommandSession::ReadConfig(DeviceConfig& config) {
     reporter_.Event("phase", {{"phase", "read-settings"}});
-    const RunOutcome outcome = context_.Run(1, "");
+    const RunOutcome outcome = context_.Run(PageFunction::FUNC_GETCONFIG, "");
     if (outcome.completion != 0) return Failure(outcome, "the settings read");
     std::vector<std::vector<std::string>> calls;
     for (const auto& call : outcome.pageCalls) {
@@ -273,7 +333,7 @@ std::optional<CommandSession::Failed> CommandSession::WriteConfig(const std::vec
                                                                   DeviceConfig& after) {
     for (const PendingValue& value : values) (void)context_.Run(value.function, value.text);
     reporter_.Event("phase", {{"phase", "write-settings"}});
-    const RunOutcome outcome = context_.Run(7, "");
+    const RunOutcome outcome = context_.Run(PageFunction::FUNC_SET_CONFIG, "");
     if (outcome.completion != 0) return Failure(outcome, "the settings write");
     return ReadConfig(after);
 }
@@ -290,7 +350,7 @@ std::optional<CommandSession::Failed> CommandSession::ReadDiagnostics(std::strin
         context_.DropActiveOperation();  // one reading is enough
     };
     context_.SetHooks(hooks);
-    const RunOutcome outcome = context_.Run(9, "");
+    const RunOutcome outcome = context_.Run(PageFunction::FUNC_GET_DIAG, "");
     context_.SetHooks({});
     if (read) return std::nullopt;
     if (outcome.lastReply && outcome.lastReply->type == REP_DIAG && outcome.lastReply->status == 0) {
@@ -300,7 +360,7 @@ std::optional<CommandSession::Failed> CommandSession::ReadDiagnostics(std::strin
 }
 
 void CommandSession::ShowConfig(const DeviceConfig& config, bool withSecrets) const {
-    reporter_.Text(Label("Firmware version") + config.firmwareVersion);
+    reporter_.Text(Label("Firmware version") + Shown(config.firmwareVersion));
     reporter_.Text(Label("Diplexer") + DiplexerText(config.diplexerMode) +
                    (config.diplexerMode == 0 ? " (MoCA D Band)" : " (All Pass)"));
     reporter_.Text(Label("Channel") + ChannelText(config.channelMask, config.diplexerMode));
@@ -308,10 +368,10 @@ void CommandSession::ShowConfig(const DeviceConfig& config, bool withSecrets) co
     reporter_.Text(Label("Scan mask") + std::to_string(config.scanMask));
     reporter_.Text(Label("Privacy") + PrivacyText(config.swConfig) + " (SwConfig " + std::to_string(config.swConfig) +
                    ")");
-    if (config.txPower) reporter_.Text(Label("Transmit power") + *config.txPower);
+    if (config.txPower) reporter_.Text(Label("Transmit power") + Shown(*config.txPower));
     if (withSecrets) {
-        reporter_.Text(Label("Admin password") + config.adminPassword);
-        reporter_.Text(Label("Network password") + config.networkPassword);
+        reporter_.Text(Label("Admin password") + Shown(config.adminPassword));
+        reporter_.Text(Label("Network password") + Shown(config.networkPassword));
     } else {
         reporter_.Text(Label("Passwords") + "not shown (--with-secrets shows them)");
     }
@@ -324,9 +384,12 @@ int CommandSession::Probe() {
     if (auto failed = Connect()) return *failed;
     std::string productId;
     std::string firmware;
-    if (auto failed = ReadValue(12, "CallbackProdID", "the product id read", productId)) return *failed;
-    if (auto failed = ReadValue(15, "CallbackFwVer", "the firmware version read", firmware)) return *failed;
-    reporter_.Text(productId + " at " + invocation_.Endpoint() + ", firmware " + firmware);
+    if (auto failed = ReadValue(PageFunction::FUNC_GET_PRODUCT_ID, "CallbackProdID", "the product id read", productId))
+        return *failed;
+    if (auto failed =
+            ReadValue(PageFunction::FUNC_GET_FIRMWARE_VERSION, "CallbackFwVer", "the firmware version read", firmware))
+        return *failed;
+    reporter_.Text(Shown(productId) + " at " + invocation_.Endpoint() + ", firmware " + Shown(firmware));
     reporter_.Event("result", {{"command", "probe"},
                                {"exit", EXIT_DONE},
                                {"address", invocation_.Endpoint()},
@@ -342,15 +405,18 @@ int CommandSession::Status() {
     DeviceConfig config;
     std::string first;
     std::string second;
-    if (auto failed = ReadValue(12, "CallbackProdID", "the product id read", productId)) return *failed;
-    if (auto failed = ReadValue(15, "CallbackFwVer", "the firmware version read", firmware)) return *failed;
+    if (auto failed = ReadValue(PageFunction::FUNC_GET_PRODUCT_ID, "CallbackProdID", "the product id read", productId))
+        return *failed;
+    if (auto failed =
+            ReadValue(PageFunction::FUNC_GET_FIRMWARE_VERSION, "CallbackFwVer", "the firmware version read", firmware))
+        return *failed;
     if (auto failed = ReadConfig(config)) return *failed;
     if (auto failed = ReadDiagnostics(first, second)) return *failed;
     reporter_.Text(Label("Adaptor") + invocation_.Endpoint());
-    reporter_.Text(Label("Product id") + productId);
+    reporter_.Text(Label("Product id") + Shown(productId));
     ShowConfig(config, false);
-    reporter_.Text(Label("Diagnostics") + first);
-    if (!second.empty()) reporter_.Text(Label("") + second);
+    reporter_.Text(Label("Diagnostics") + Shown(first));
+    if (!second.empty()) reporter_.Text(Label("") + Shown(second));
     reporter_.Event("result", {{"command", "status"},
                                {"exit", EXIT_DONE},
                                {"address", invocation_.Endpoint()},
@@ -374,8 +440,14 @@ int CommandSession::ConfigGet() {
 
 int CommandSession::ConfigSet() {
     std::string error;
-    const auto changes = ParseSettingChanges(invocation_.arguments, &error);
+    auto changes = ParseSettingChanges(invocation_.arguments, &error);
     if (!changes) return Fail(EXIT_USAGE, error);
+    // The login password first, then the new ones: standard input gives them in that order.
+    if (auto failed = ObtainPassword()) return *failed;
+    for (SettingChange& change : *changes) {
+        if (change.key != SettingKey::AdminPassword && change.key != SettingKey::NetworkPassword) continue;
+        if (auto failed = ReadNewPassword(change)) return *failed;
+    }
     if (auto failed = Login()) return *failed;
     DeviceConfig before;
     if (auto failed = ReadConfig(before)) return *failed;
@@ -419,8 +491,8 @@ int CommandSession::ConfigSet() {
                 to = PrivacyText(after.swConfig);
                 taken = ((after.swConfig & PRIVACY_BIT) != 0) == (change.number != 0);
                 break;
-            case SettingKey::AdminPassword: secret("admin-password", after.adminPassword); break;
-            case SettingKey::NetworkPassword: secret("network-password", after.networkPassword); break;
+            case SettingKey::AdminPassword: secret(SettingName(change.key), after.adminPassword); break;
+            case SettingKey::NetworkPassword: secret(SettingName(change.key), after.networkPassword); break;
         }
         if (!taken) notTaken.push_back(name);
         reporter_.Text(Label(name) + from + " -> " + to);
@@ -440,7 +512,8 @@ int CommandSession::ConfigBackup() {
     if (auto failed = Login()) return *failed;
     std::string productId;
     DeviceConfig config;
-    if (auto failed = ReadValue(12, "CallbackProdID", "the product id read", productId)) return *failed;
+    if (auto failed = ReadValue(PageFunction::FUNC_GET_PRODUCT_ID, "CallbackProdID", "the product id read", productId))
+        return *failed;
     if (auto failed = ReadConfig(config)) return *failed;
     if (!config.complete) return Fail(EXIT_REFUSED, "the adaptor did not report all six settings; nothing is saved");
     Backup backup{productId, config.firmwareVersion, invocation_.Endpoint(), ProfileOf(config)};
@@ -450,7 +523,8 @@ int CommandSession::ConfigBackup() {
     }
     std::string error;
     if (!WritePrivateFile(path, BackupJson(backup), &error)) return Fail(EXIT_USAGE, error);
-    reporter_.Text("Saved the settings of " + productId + " (firmware " + config.firmwareVersion + ") to " + path +
+    reporter_.Text("Saved the settings of " + Shown(productId) + " (firmware " + Shown(config.firmwareVersion) +
+                   ") to " + Shown(path) +
                    (invocation_.withSecrets ? ", passwords included" : "; passwords not included (--with-secrets)"));
     reporter_.Event("result", {{"command", "config backup"},
                                {"exit", EXIT_DONE},
@@ -464,29 +538,34 @@ int CommandSession::ConfigBackup() {
 int CommandSession::ConfigRestore() {
     const std::string& path = invocation_.arguments[0];
     std::string error;
-    const auto text = ReadWholeFile(path, &error);
+    const auto text = ReadBackupFile(path, &error);
     if (!text) return Fail(EXIT_USAGE, "cannot read " + error);
     const auto backup = ParseBackup(*text, &error);
-    if (!backup) return Fail(EXIT_USAGE, path + ": " + error);
+    if (!backup) return Fail(EXIT_USAGE, Shown(path) + ": " + error);
 
     if (auto failed = Login()) return *failed;
     std::string productId;
     DeviceConfig current;
-    if (auto failed = ReadValue(12, "CallbackProdID", "the product id read", productId)) return *failed;
+    if (auto failed = ReadValue(PageFunction::FUNC_GET_PRODUCT_ID, "CallbackProdID", "the product id read", productId))
+        return *failed;
     if (productId != backup->productId) {
-        return Fail(EXIT_USAGE, path + " holds the settings of a " + backup->productId + "; this adaptor is a " +
-                                    productId + ". Nothing is written");
+        return Fail(EXIT_USAGE, Shown(path) + " holds the settings of a " + Shown(backup->productId) +
+                                    "; this adaptor is a " + Shown(productId) + ". Nothing is written");
     }
     if (auto failed = ReadConfig(current)) return *failed;
     if (!current.complete) return Fail(EXIT_REFUSED, "the adaptor did not report all six settings; nothing is written");
+    if (auto problem = CheckProfileFor(current, backup->settings)) {
+        return Fail(EXIT_USAGE, Shown(path) + ": settings." + *problem + ". Nothing is written");
+    }
 
     const auto differences = Differences(current, backup->settings);
+    Json changes = Json::array();
     for (const auto& difference : differences) {
         reporter_.Text(Label(difference.name) + difference.from + " -> " + difference.to);
-        reporter_.Event("change", {{"setting", difference.name}, {"from", difference.from}, {"to", difference.to}});
+        changes.push_back({{"setting", difference.name}, {"from", difference.from}, {"to", difference.to}});
     }
     if (differences.empty()) {
-        reporter_.Text("Nothing to change: the adaptor already has the settings of " + path + ".");
+        reporter_.Text("Nothing to change: the adaptor already has the settings of " + Shown(path) + ".");
         reporter_.Event("result", {{"command", "config restore"}, {"exit", EXIT_DONE}, {"written", false}});
         return EXIT_DONE;
     }
@@ -506,9 +585,8 @@ int CommandSession::ConfigRestore() {
         return Fail(EXIT_REFUSED, "the adaptor reports other values after the write for " + Joined(names, ", "));
     }
     reporter_.Text("Settings written.");
-    reporter_.Event(
-        "result",
-        {{"command", "config restore"}, {"exit", EXIT_DONE}, {"written", true}, {"changes", differences.size()}});
+    reporter_.Event("result",
+                    {{"command", "config restore"}, {"exit", EXIT_DONE}, {"written", true}, {"changes", changes}});
     return EXIT_DONE;
 }
 
@@ -516,6 +594,8 @@ int CommandSession::Upgrade() {
     std::string path = invocation_.arguments[0];
     // The operation reads "%20" in a path as a space (the pages send names that way); a name that
     // really holds "%20" is handed over as its open descriptor instead.
+    // (Windows has no such names for descriptors; there a name holding "%20" is read with a space.)
+#ifndef _WIN32
     int held = -1;
     if (path.find("%20") != std::string::npos && (held = ::open(path.c_str(), O_RDONLY | O_CLOEXEC)) >= 0) {
         path = "/dev/fd/" + std::to_string(held);
@@ -526,6 +606,7 @@ int CommandSession::Upgrade() {
             if (fd >= 0) ::close(fd);
         }
     } closer{held};
+#endif
 
     if (auto failed = Login()) return *failed;
 
@@ -533,7 +614,38 @@ int CommandSession::Upgrade() {
     UpgradeProgressView view(reporter_, surroundings_.progressBar && !reporter_.JsonLines());
     bool asked = false;
     bool declined = false;
+    bool older = false;
+    bool transferring = false;
+    std::optional<Clock::time_point> firstInterrupt;
+    const platform::InterruptCatcher interrupts;
+    int interruptsSeen = 0;
     ToolContext::Hooks hooks;
+    hooks.maySend = [&](std::span<const uint8_t> request) {
+        if (request[0] != REQ_UPGRADE_START || transferring) return true;
+        // The operation goes on with any other version; an older one needs the user's word.
+        const PageDeviceState& state = context_.State();
+        if (!invocation_.allowOlder && IsOlder(state.imageVersion, state.deviceVersion)) {
+            older = true;
+            return false;
+        }
+        transferring = true;
+        return true;
+    };
+    hooks.stop = [&] {
+        const int count = interrupts.Count();
+        if (count == interruptsSeen) return false;
+        interruptsSeen = count;
+        if (!transferring) return true;  // nothing sent yet: stop at once
+        const auto now = Clock::now();
+        if (firstInterrupt && now - *firstInterrupt <= SECOND_INTERRUPT_WINDOW) return true;
+        firstInterrupt = now;
+        view.Finish();  // the note on a line of its own
+        reporter_.Note(
+            "an upgrade is in progress: stopping it now leaves the adaptor with part of the new "
+            "firmware. Press Ctrl-C again within 5 seconds to abort");
+        reporter_.Event("interrupt", {{"message", "press Ctrl-C again within 5 seconds to abort"}});
+        return false;
+    };
     hooks.progressShown = [&](int) { view.Begin(operation.SectionSize(1), operation.SectionSize(2)); };
     hooks.sent = [&](std::span<const uint8_t> request) {
         switch (request[0]) {
@@ -567,7 +679,7 @@ int CommandSession::Upgrade() {
     const PageDeviceState& state = context_.State();
     if (outcome.completion == 0) {
         const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-        reporter_.Text("Upgrade completed successfully! Firmware " + state.imageVersion +
+        reporter_.Text("Upgrade completed successfully! Firmware " + Shown(state.imageVersion) +
                        " starts after a reboot (kbr3300ctl reboot).");
         reporter_.Event("result", {{"command", "upgrade"},
                                    {"exit", EXIT_DONE},
@@ -575,23 +687,35 @@ int CommandSession::Upgrade() {
                                    {"seconds", seconds}});
         return EXIT_DONE;
     }
+    if (outcome.stopped) {
+        context_.Disconnect();
+        if (!transferring) return Fail(EXIT_INTERRUPTED, "upgrade interrupted before anything was sent");
+        return Fail(EXIT_INTERRUPTED, "upgrade aborted during pass " + std::to_string(operation.Pass()) +
+                                          ": the adaptor holds part of the new firmware and may not start "
+                                          "from it. Upgrade it again before you restart it");
+    }
+    if (older) {
+        return Fail(EXIT_REFUSED, "the image holds firmware " + Shown(state.imageVersion) +
+                                      ", older than the adaptor's " + Shown(state.deviceVersion) +
+                                      ". Not upgraded (--allow-older upgrades all the same)");
+    }
+    const std::string file = Shown(invocation_.arguments[0]);
     if (const auto* failed = outcome.LastCall("upgradeFailed")) {
         std::vector<std::string> said = outcome.messages;
         if (!failed->empty()) said.push_back((*failed)[0]);
-        return Fail(EXIT_BAD_IMAGE, invocation_.arguments[0] + ": " + Joined(said, " "));
+        return Fail(EXIT_BAD_IMAGE, file + ": " + Shown(Joined(said, " ")));
     }
     if (!outcome.messages.empty() && outcome.messages.back() == "Product IDs do not match!") {
-        return Fail(EXIT_BAD_IMAGE, "Product IDs do not match! The image is for " + state.imageProductId +
-                                        ", the adaptor is a " + state.deviceProductId + ". Nothing was sent");
+        return Fail(EXIT_BAD_IMAGE, "Product IDs do not match! The image is for " + Shown(state.imageProductId) +
+                                        ", the adaptor is a " + Shown(state.deviceProductId) + ". Nothing was sent");
     }
     if (asked && declined && !outcome.lost) {
-        return Fail(EXIT_REFUSED, "Firmware = " + state.imageVersion +
+        return Fail(EXIT_REFUSED, "Firmware = " + Shown(state.imageVersion) +
                                       " matches device version! Not upgraded (--force upgrades all the same)");
     }
     if (!outcome.lost && !outcome.timedOut && outcome.lastReply && outcome.lastReply->status == 0) {
         // Ended on an answer that looks right: the image may be what the upgrade cannot send.
-        if (auto problem = UnsendableImage(path))
-            return Fail(EXIT_BAD_IMAGE, invocation_.arguments[0] + ": " + *problem);
+        if (auto problem = UnsendableImage(path)) return Fail(EXIT_BAD_IMAGE, file + ": " + *problem);
     }
     return Failure(outcome, "");
 }
@@ -602,8 +726,8 @@ int CommandSession::Diag() {
         std::string first;
         std::string second;
         if (auto failed = ReadDiagnostics(first, second)) return *failed;
-        reporter_.Text(first);
-        if (!second.empty()) reporter_.Text(second);
+        reporter_.Text(Shown(first));
+        if (!second.empty()) reporter_.Text(Shown(second));
         reporter_.Event("result",
                         {{"command", "diag"}, {"exit", EXIT_DONE}, {"diagnostics", Json::array({first, second})}});
         return EXIT_DONE;
@@ -618,7 +742,8 @@ int CommandSession::Diag() {
     hooks.pageCall = [&](const PageCallRecord& call) {
         if (call.function != "display_diag" || call.args.size() < 2) return;
         ++readings;
-        reporter_.Text(call.args[0] + (call.args[1].empty() ? "" : "\n" + call.args[1]));
+        reporter_.Text(Shown(call.args[0]));
+        if (!call.args[1].empty()) reporter_.Text(Shown(call.args[1]));
         reporter_.Event("diagnostics", {{"texts", Json::array({call.args[0], call.args[1]})}});
         nextReading += std::chrono::seconds(1);
         if (nextReading >= end) {
@@ -633,7 +758,7 @@ int CommandSession::Diag() {
     while (!over && !result) {
         const unsigned before = readings;
         reporter_.Event("phase", {{"phase", "read-diagnostics"}});
-        const RunOutcome outcome = context_.Run(9, "");
+        const RunOutcome outcome = context_.Run(PageFunction::FUNC_GET_DIAG, "");
         if (!over && (outcome.completion || outcome.lost || readings == before)) {
             result = outcome.lastReply && outcome.lastReply->type == REP_DIAG && outcome.lastReply->status == 0
                          ? Fail(EXIT_REFUSED, "the adaptor sent empty diagnostics")
@@ -649,41 +774,82 @@ int CommandSession::Diag() {
 int CommandSession::Reboot() {
     if (auto failed = Login()) return *failed;
     reporter_.Event("phase", {{"phase", "reboot"}});
-    const RunOutcome outcome = context_.Run(10, "");
+    const RunOutcome outcome = context_.Run(PageFunction::FUNC_ACTION, "");
     if (outcome.completion != 0) return Failure(outcome, "the reboot request");
     context_.Disconnect();  // the adaptor drops the connection as it restarts
-    reporter_.Text("The adaptor is restarting. This takes about 2 minutes (kbr3300ctl wait waits for it).");
-    reporter_.Event("result", {{"command", "reboot"}, {"exit", EXIT_DONE}});
+    if (!invocation_.wait) {
+        reporter_.Text("The adaptor is restarting. This takes about 2 minutes (kbr3300ctl wait waits for it).");
+        reporter_.Event("result", {{"command", "reboot"}, {"exit", EXIT_DONE}});
+        return EXIT_DONE;
+    }
+    // Until it has gone and come back: an answer before it went is the old run's.
+    reporter_.Text("The adaptor is restarting.");
+    std::string productId;
+    if (auto failed = WaitForAdaptor(invocation_.waitTimeout, true, productId)) return *failed;
+    reporter_.Text(Shown(productId) + " answers again at " + invocation_.Endpoint());
+    reporter_.Event("result", {{"command", "reboot"}, {"exit", EXIT_DONE}, {"product_id", productId}});
     return EXIT_DONE;
 }
 
-int CommandSession::Wait() {
-    const auto end = Clock::now() + invocation_.waitTimeout;
-    reporter_.Event("phase", {{"phase", "wait"}, {"address", invocation_.Endpoint()}});
+bool CommandSession::Answers(std::chrono::milliseconds left, std::string& productId) {
+    const auto connectLimit = std::min<int64_t>(left.count(), DeviceLink::CONNECT_TIME_LIMIT_MS);
+    if (!context_.Connect(invocation_.address, invocation_.port, static_cast<uint32_t>(connectLimit))) return false;
+    auto limit = left;
+    if (invocation_.replyTimeout) limit = std::min(limit, *invocation_.replyTimeout);
+    context_.SetTimerLimit(limit);
+    bool answered = false;
+    const RunOutcome product = context_.Run(PageFunction::FUNC_GET_PRODUCT_ID, "");
+    if (const auto* call = product.LastCall("CallbackProdID"); product.completion == 0 && call && !call->empty()) {
+        productId = (*call)[0];
+        answered = true;
+    }
+    context_.Disconnect();
+    context_.SetTimerLimit(invocation_.replyTimeout);
+    return answered;
+}
+
+std::optional<CommandSession::Failed> CommandSession::WaitForAdaptor(std::chrono::milliseconds timeout, bool goneFirst,
+                                                                     std::string& productId) {
+    const auto started = Clock::now();
+    const auto end = started + timeout;
+    WaitingView view(reporter_, surroundings_.progressBar && !reporter_.JsonLines(),
+                     goneFirst
+                         ? "Waiting for the adaptor at " + invocation_.Endpoint() + " to go and an adaptor to answer"
+                         : "Waiting for an adaptor at " + invocation_.Endpoint());
+    bool gone = !goneFirst;
+    reporter_.Event("phase", {{"phase", gone ? "wait" : "wait-gone"}, {"address", invocation_.Endpoint()}});
     for (;;) {
-        // No try may outlast the time given.
-        const auto left = std::max(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()),
-                                   std::chrono::milliseconds(1));
-        const auto connectLimit = std::min<int64_t>(left.count(), DeviceLink::CONNECT_TIME_LIMIT_MS);
-        if (context_.Connect(invocation_.address, invocation_.port, static_cast<uint32_t>(connectLimit))) {
-            auto limit = left;
-            if (invocation_.replyTimeout) limit = std::min(limit, *invocation_.replyTimeout);
-            context_.SetTimerLimit(limit);
-            const RunOutcome outcome = context_.Run(12, "");
-            const auto* call = outcome.LastCall("CallbackProdID");
-            if (outcome.completion == 0 && call && !call->empty()) {
-                reporter_.Text((*call)[0] + " answers at " + invocation_.Endpoint());
-                reporter_.Event("result", {{"command", "wait"}, {"exit", EXIT_DONE}, {"product_id", (*call)[0]}});
-                return EXIT_DONE;
-            }
-            context_.Disconnect();
-        }
         const auto now = Clock::now();
-        if (now >= end) break;
-        std::this_thread::sleep_until(std::min(end, now + std::chrono::seconds(1)));
+        view.Show(std::chrono::duration_cast<std::chrono::seconds>(now - started),
+                  std::chrono::ceil<std::chrono::seconds>(std::max(end - now, Clock::duration::zero())));
+        // No try may outlast the time given.
+        const auto left =
+            std::max(std::chrono::duration_cast<std::chrono::milliseconds>(end - now), std::chrono::milliseconds(1));
+        const bool answers = Answers(left, productId);
+        if (answers && gone) return std::nullopt;
+        if (!answers && !gone) {
+            gone = true;
+            reporter_.Event("phase", {{"phase", "wait"}, {"address", invocation_.Endpoint()}});
+        }
+        const auto after = Clock::now();
+        if (after >= end) break;
+        std::this_thread::sleep_until(std::min(end, after + std::chrono::seconds(1)));
+    }
+    view.Finish();
+    if (!gone) {
+        return Fail(EXIT_UNREACHABLE, "the adaptor at " + invocation_.Endpoint() + " still answered after " +
+                                          SecondsText(timeout) + "; no other one came");
     }
     return Fail(EXIT_UNREACHABLE,
-                "no adaptor answered at " + invocation_.Endpoint() + " within " + SecondsText(invocation_.waitTimeout));
+                "no adaptor answered at " + invocation_.Endpoint() + " within " + SecondsText(timeout));
+}
+
+int CommandSession::Wait() {
+    std::string productId;
+    if (auto failed = WaitForAdaptor(invocation_.waitTimeout, invocation_.next, productId)) return *failed;
+    reporter_.Text(Shown(productId) + " answers at " + invocation_.Endpoint());
+    reporter_.Event("result", {{"command", "wait"}, {"exit", EXIT_DONE}, {"product_id", productId}});
+    return EXIT_DONE;
 }
 
 }  // namespace kbr::ctl

@@ -20,7 +20,8 @@ struct Surroundings {
     std::function<std::optional<std::string>(const char* name)> environment;
     std::function<std::optional<std::string>(std::string_view prompt)> readSecret;
     std::function<std::optional<bool>(std::string_view question)> ask;
-    bool progressBar = false;  // standard error is a terminal
+    std::function<std::optional<std::string>()> readLine;  // the next line of standard input
+    bool progressBar = false;                              // standard error is a terminal
 };
 Surroundings RealSurroundings();
 
@@ -47,8 +48,18 @@ private:
     int Wait();
 
     std::optional<Failed> Connect();
+    // The administrator password from its sources, once.
+    std::optional<Failed> ObtainPassword();
+    // A new password for a config set change: typed twice without echo, or a line of input.
+    std::optional<Failed> ReadNewPassword(SettingChange& change);
     std::optional<Failed> Login();
-    std::optional<Failed> ReadValue(int function, std::string_view callback, std::string_view what, std::string& value);
+    // Waits until an adaptor answers (with goneFirst: after the one answering now has stopped
+    // answering); its product id.
+    std::optional<Failed> WaitForAdaptor(std::chrono::milliseconds timeout, bool goneFirst, std::string& productId);
+    // One try: connects, reads the product id, disconnects.
+    bool Answers(std::chrono::milliseconds left, std::string& productId);
+    std::optional<Failed> ReadValue(PageFunction function, std::string_view callback, std::string_view what,
+                                    std::string& value);
     std::optional<Failed> ReadConfig(DeviceConfig& config);
     // The pending values through the page functions, the write (7), then a read back into after.
     std::optional<Failed> WriteConfig(const std::vector<PendingValue>& values, DeviceConfig& after);
@@ -64,6 +75,7 @@ private:
     const Reporter& reporter_;
     Surroundings surroundings_;
     ToolContext context_;
+    std::optional<std::string> password_;
 };
 
 }  // namespace kbr::ctl

@@ -19,8 +19,8 @@ bool ToolContext::Connect(const std::string& address, const std::string& port, u
 
 void ToolContext::Disconnect() { link_.Stop(); }
 
-RunOutcome ToolContext::Run(int function, std::string_view args) {
-    std::unique_ptr<OperationHandler> operation = MakeOperation(function, *this);
+RunOutcome ToolContext::Run(PageFunction function, std::string_view args) {
+    std::unique_ptr<OperationHandler> operation = MakeOperation(FunctionNumber(function), *this);
     if (!operation) return {};
     return Run(*operation, args);
 }
@@ -53,7 +53,12 @@ RunOutcome ToolContext::Run(OperationHandler& operation, std::string_view args) 
             link_.Stop();
             break;
         }
-        uint32_t waitMs = DeviceLink::NO_TIME_LIMIT;
+        if (hooks_.stop && hooks_.stop()) {
+            outcome.stopped = true;
+            active_ = nullptr;
+            break;
+        }
+        uint32_t waitMs = hooks_.stop ? static_cast<uint32_t>(WAKE_PERIOD.count()) : DeviceLink::NO_TIME_LIMIT;
         if (timerDue_) {
             const auto now = Clock::now();
             if (now >= *timerDue_) {
@@ -63,7 +68,8 @@ RunOutcome ToolContext::Run(OperationHandler& operation, std::string_view args) 
                 active_->OnTimeout();
                 continue;
             }
-            waitMs = static_cast<uint32_t>(std::chrono::ceil<std::chrono::milliseconds>(*timerDue_ - now).count());
+            waitMs = std::min(
+                waitMs, static_cast<uint32_t>(std::chrono::ceil<std::chrono::milliseconds>(*timerDue_ - now).count()));
         }
         const int n = link_.Receive(buffer_.data(), static_cast<int>(buffer_.size()), waitMs);
         if (n < 0) {
@@ -89,6 +95,11 @@ void ToolContext::Send(std::span<const uint8_t> request) {
             const Decoded<std::string> key = ReadGetValueRequest(request);
             outcome.lastKey = key ? *key : std::string();
         }
+    }
+    if (hooks_.maySend && !hooks_.maySend(request)) {
+        if (outcome_) outcome_->heldBack = true;
+        active_ = nullptr;
+        return;
     }
     if (hooks_.sent) hooks_.sent(request);
     (void)link_.Send(request.data(), static_cast<int>(request.size()), DeviceLink::NO_TIME_LIMIT);

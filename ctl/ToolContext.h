@@ -22,6 +22,7 @@
 #include "link/DeviceLink.h"
 #include "link/Messages.h"
 #include "link/OperationContext.h"
+#include "link/PageFunction.h"
 
 namespace kbr::ctl {
 
@@ -35,6 +36,8 @@ struct RunOutcome {
     std::optional<int> completion;  // CompleteOperation's result, when it was called
     bool lost = false;              // the connection broke while the operation ran
     bool timedOut = false;          // OPERATION_TIMER expired at least once
+    bool heldBack = false;          // a request was kept back (Hooks::maySend)
+    bool stopped = false;           // the command stopped it (Hooks::stop)
     // The last request sent, and the header of its answer if one came (8 bytes or more).
     uint8_t lastRequestType = 0xFF;
     std::optional<uint8_t> expectedReply;  // the reply type that request waits for (none: any)
@@ -51,10 +54,16 @@ struct RunOutcome {
 class ToolContext final : public OperationContext {
 public:
     using Clock = std::chrono::steady_clock;
+    // How often a waiting run asks Hooks::stop.
+    static constexpr std::chrono::milliseconds WAKE_PERIOD{200};
 
     // What the command wants to see while an operation runs; every hook may be left empty.
     struct Hooks {
         std::function<void(std::span<const uint8_t> request)> sent;
+        // Asked before each request goes out; false keeps it back and drops the operation.
+        std::function<bool(std::span<const uint8_t> request)> maySend;
+        // Asked while the operation waits (at least every WAKE_PERIOD); true drops the operation.
+        std::function<bool()> stop;
         std::function<void(const PageCallRecord& call)> pageCall;
         std::function<void(std::string_view text)> message;
         std::function<bool(std::string_view question)> askYesNo;  // empty: No
@@ -82,7 +91,7 @@ public:
     // drops them. A lost connection closes the link and drops the operation, as the main window
     // does. An operation that never becomes active (one that stores a value) ends in Start.
     RunOutcome Run(OperationHandler& operation, std::string_view args);
-    RunOutcome Run(int function, std::string_view args);
+    RunOutcome Run(PageFunction function, std::string_view args);
     // Code 1005 for the running operation: it is dropped, nothing of it is reported any more.
     void DropActiveOperation() { active_ = nullptr; }
 

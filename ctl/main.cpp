@@ -2,6 +2,7 @@
 // scripted firmware upgrade with progress, JSON output). See kbr3300ctl --help.
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,9 @@
 
 int main(int argc, char** argv) {
     using namespace kbr::ctl;
-    std::signal(SIGPIPE, SIG_IGN);
+#ifdef SIGPIPE
+    std::signal(SIGPIPE, SIG_IGN);  // a closed pipe is a write error, not the end of the program
+#endif
     std::string error;
     const auto invocation = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), &error);
     if (!invocation) {
@@ -19,14 +22,14 @@ int main(int argc, char** argv) {
         return EXIT_USAGE;
     }
     if (invocation->command == Command::Help) {
-        std::fputs(HelpText().c_str(), stdout);
+        std::fputs((invocation->helpFor ? CommandHelpText(*invocation->helpFor) : HelpText()).c_str(), stdout);
         return EXIT_DONE;
     }
     if (invocation->command == Command::Version) {
         std::fputs(VersionText().c_str(), stdout);
         return EXIT_DONE;
     }
-    const Reporter reporter(invocation->json, stdout, stderr);
+    const Reporter reporter(invocation->json, invocation->LongWork(), stdout, stderr);
     CommandSession session(*invocation, reporter, RealSurroundings());
     return session.Execute();
 }

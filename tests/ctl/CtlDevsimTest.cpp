@@ -58,12 +58,20 @@ protected:
     }
     // Runs the tool on the simulator with the password in the environment.
     CtlResult Run(std::vector<std::string> args,
-                  std::vector<std::pair<std::string, std::string>> environment = {{"KBR3300_PASSWORD", PASSWORD}}) {
+                  std::vector<std::pair<std::string, std::string>> environment = {{"KBR3300_PASSWORD", PASSWORD}},
+                  std::optional<std::string> input = std::nullopt) {
+        CtlRun run = RunOf(std::move(args));
+        run.environment = std::move(environment);
+        run.input = std::move(input);
+        return RunCtl(run);
+    }
+    // A run on the simulator with the password in the environment, to adjust before RunCtl.
+    CtlRun RunOf(std::vector<std::string> args) const {
         CtlRun run;
         run.args = LoopbackAddress(sim.Port());
         run.args.insert(run.args.end(), args.begin(), args.end());
-        run.environment = std::move(environment);
-        return RunCtl(run);
+        run.environment = {{"KBR3300_PASSWORD", PASSWORD}};
+        return run;
     }
     std::string Image(std::string_view name, const ImageSpec& plan) { return WriteImage(dir, name, plan); }
 
@@ -91,7 +99,8 @@ TEST_F(Ctl, ProbeAndStatusNeedNoMoreThanTheSimulator) {
 
 TEST_F(Ctl, ConfigSetChangesWhatItNamesAndReadsBack) {
     Start();
-    CtlResult set = Run({"config", "set", "channel=21", "privacy=on", "network-password=123456789012"});
+    CtlResult set = Run({"config", "set", "channel=21", "privacy=on", "network_password=-"},
+                        {{"KBR3300_PASSWORD", PASSWORD}}, "123456789012\n");
     ASSERT_EQ(set.exitCode, 0) << set.err;
     EXPECT_NE(set.out.find("channel           scan -> 21 (1300 MHz)"), std::string::npos) << set.out;
     EXPECT_NE(set.out.find("privacy           off -> on"), std::string::npos) << set.out;
@@ -104,7 +113,7 @@ TEST_F(Ctl, ConfigSetChangesWhatItNamesAndReadsBack) {
         EXPECT_NE(get.out.find(part), std::string::npos) << part << "\n" << get.out;
     }
     // A new administrator password is the next login's.
-    ASSERT_EQ(Run({"config", "set", "admin-password=abc123"}).exitCode, 0);
+    ASSERT_EQ(Run({"config", "set", "admin_password=-"}, {{"KBR3300_PASSWORD", PASSWORD}}, "abc123\n").exitCode, 0);
     CtlResult old = Run({"config", "get"});
     EXPECT_EQ(old.exitCode, 1);
     EXPECT_EQ(old.err, "kbr3300ctl: Password Incorrect!\n");
@@ -118,15 +127,19 @@ TEST_F(Ctl, ConfigSetChecksValuesAsThePagesDo) {
         std::string err;
     };
     const Case cases[] = {
-        {{"config", "set", "admin-password=ab_cd"}, "kbr3300ctl: admin-password: The 2st char _ is invalid !\n"},
-        {{"config", "set", "network-password=12345"},
-         "kbr3300ctl: network-password: Your password must be 12 to 17 numeric characters long!\n"},
+        {{"config", "set", "admin_password=-"},
+         "kbr3300ctl: admin_password: The 2st char _ is invalid !; nothing is written\n"},
+        {{"config", "set", "network_password=-"},
+         "kbr3300ctl: network_password: Your password must be 12 to 17 numeric characters long!; nothing is "
+         "written\n"},
         {{"config", "set", "channel=5"},
          "kbr3300ctl: channel 5 is not offered in MoCA D Band mode: choose scan or one of 15, 17, 19, 21, 23, 25, 27, "
          "29; nothing is written\n"},
     };
-    for (const Case& c : cases) {
-        const CtlResult result = Run(c.args);
+    const std::string input[] = {"ab_cd\n", "12345\n", ""};
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        const CtlResult result = Run(c.args, {{"KBR3300_PASSWORD", PASSWORD}}, input[i]);
         EXPECT_EQ(result.exitCode, 2) << c.args.back();
         EXPECT_EQ(result.err, c.err);
     }
@@ -147,8 +160,8 @@ TEST_F(Ctl, BackupIsPrivateAndRestoreShowsThenWrites) {
     const std::string secretText = TextOf(secret);
     EXPECT_NE(plainText.find("\"product_id\": \"KBR3300\""), std::string::npos) << plainText;
     EXPECT_NE(plainText.find("\"firmware_version\": \"1.0.2.3\""), std::string::npos) << plainText;
-    EXPECT_EQ(plainText.find("admPswd"), std::string::npos) << plainText;
-    EXPECT_NE(secretText.find("\"admPswd\": \"admin\""), std::string::npos) << secretText;
+    EXPECT_EQ(plainText.find("admin_password"), std::string::npos) << plainText;
+    EXPECT_NE(secretText.find("\"admin_password\": \"admin\""), std::string::npos) << secretText;
 
     // The same settings: nothing to write.
     CtlResult same = Run({"config", "restore", plain});
@@ -156,12 +169,15 @@ TEST_F(Ctl, BackupIsPrivateAndRestoreShowsThenWrites) {
     EXPECT_NE(same.out.find("Nothing to change"), std::string::npos);
 
     // Changed meanwhile: restore shows the difference, and writes only with --yes (no terminal).
-    ASSERT_EQ(Run({"config", "set", "channel=21", "privacy=on", "network-password=111111111111"}).exitCode, 0);
+    ASSERT_EQ(Run({"config", "set", "channel=21", "privacy=on", "network_password=-"}, {{"KBR3300_PASSWORD", PASSWORD}},
+                  "111111111111\n")
+                  .exitCode,
+              0);
     CtlResult asked = Run({"config", "restore", secret});
     EXPECT_EQ(asked.exitCode, 2);
-    EXPECT_NE(asked.out.find("channelMask       1048576 -> 357908480"), std::string::npos) << asked.out;
-    EXPECT_NE(asked.out.find("SwConfig          4096 -> 0"), std::string::npos) << asked.out;
-    EXPECT_NE(asked.out.find("password          (secret) -> (another secret)"), std::string::npos) << asked.out;
+    EXPECT_NE(asked.out.find("channel_mask      1048576 -> 357908480"), std::string::npos) << asked.out;
+    EXPECT_NE(asked.out.find("sw_config         4096 -> 0"), std::string::npos) << asked.out;
+    EXPECT_NE(asked.out.find("network_password  (secret) -> (another secret)"), std::string::npos) << asked.out;
     EXPECT_EQ(asked.err, "kbr3300ctl: nothing is written: give --yes to write without being asked\n");
     EXPECT_NE(Run({"config", "get"}).out.find("Channel           21"), std::string::npos) << "not written";
 
@@ -177,7 +193,7 @@ TEST_F(Ctl, RestoreRefusesABackupOfAnotherProductOrABrokenFile) {
     Start();
     const std::string other = dir.File("other.json");
     std::ofstream(other) << R"({"kbr3300-settings-backup": 1, "device": {"product_id": "KBR9999"},
-        "settings": {"DiplexerMode": 0, "channelMask": 1, "scanMask": 1, "SwConfig": 0}})";
+        "settings": {"DiplexerMode": 0, "channelMask": 0, "scanMask": 16384, "SwConfig": 0}})";
     CtlResult result = Run({"config", "restore", other, "--yes"});
     EXPECT_EQ(result.exitCode, 2);
     EXPECT_EQ(result.err, "kbr3300ctl: " + other +

@@ -91,6 +91,7 @@ CtlResult RunCtl(const CtlRun& run) {
     const auto deadline = Clock::now() + run.limit;
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     bool open[2] = {true, true};
+    size_t interrupts = 0;
     while ((open[0] || open[1]) && Clock::now() < deadline) {
         for (int i = 0; i < 2; ++i) fds[i].fd = open[i] ? (i == 0 ? out[0] : err[0]) : -1;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -104,6 +105,12 @@ CtlResult RunCtl(const CtlRun& run) {
             } else {
                 (i == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
             }
+        }
+        while (interrupts < run.interruptOn.size() &&
+               (result.out.find(run.interruptOn[interrupts]) != std::string::npos ||
+                result.err.find(run.interruptOn[interrupts]) != std::string::npos)) {
+            ::kill(pid, SIGINT);
+            ++interrupts;
         }
     }
     int status = 0;

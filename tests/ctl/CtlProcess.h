@@ -26,6 +26,9 @@ struct CtlRun {
     std::vector<std::pair<std::string, std::string>> environment;
     std::optional<std::string> input;  // standard input; /dev/null when not given
     bool errorOnTerminal = false;      // standard error is a pseudo-terminal
+    // SIGINT, once each, as soon as the text has appeared on standard output or standard error
+    // (a person pressing Ctrl-C at that moment).
+    std::vector<std::string> interruptOn;
     std::chrono::milliseconds limit = 60s;
 };
 
