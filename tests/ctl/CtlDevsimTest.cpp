@@ -400,6 +400,225 @@ TEST(CtlUsage, BadCommandLinesAreExitTwo) {
     }
 }
 
+// ---- What users of command-line tools expect
+
+TEST_F(Ctl, DeviceAndFileTextReachesTheTerminalEscaped) {
+    Start({"--product-id", "KBR\x1b]0;owned\x07"});
+    const CtlResult probe = Run({"probe"}, {});
+    EXPECT_EQ(probe.exitCode, 0) << probe.err;
+    EXPECT_EQ(probe.out.find('\x1b'), std::string::npos) << probe.out;
+    EXPECT_NE(probe.out.find("KBR\\x1b]0;owned\\x07 at "), std::string::npos) << probe.out;
+    // JSON carries the text itself, escaped as JSON escapes it.
+    const CtlResult json = Run({"--json", "probe"}, {});
+    EXPECT_NE(json.out.find(R"("product_id":"KBR\u001b]0;owned\u0007")"), std::string::npos) << json.out;
+
+    // A backup whose setting name holds escape bytes.
+    const std::string planted = dir.File("planted.json");
+    std::ofstream(planted) << "{\"kbr3300-settings-backup\": 2, \"device\": {\"product_id\": \"KBR3300\"}, "
+                              "\"settings\": {\"\\u001b[2J\": 1}}";
+    const CtlResult restore = Run({"config", "restore", planted, "--yes"});
+    EXPECT_EQ(restore.exitCode, 2);
+    EXPECT_EQ(restore.err, "kbr3300ctl: " + planted + ": settings.\\x1b[2J is not a setting of the adaptor\n");
+}
+
+TEST_F(Ctl, PasswordsNeverComeFromTheCommandLineNorGoBackOut) {
+    Start();
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"admin",
+         {"config", "set", "admin_password=Secret1"},
+         "kbr3300ctl: admin_password is never taken from the command line (ps would show it): give "
+         "admin_password=- to type it, or to read it from a line of standard input\n"},
+        {"network",
+         {"config", "set", "network_password=123456789012"},
+         "kbr3300ctl: network_password is never taken from the command line (ps would show it): give "
+         "network_password=- to type it, or to read it from a line of standard input\n"},
+        // The key of the earlier releases: not a setting now, and its value is not repeated.
+        {"oldKey",
+         {"config", "set", "admin-password=Secret1"},
+         "kbr3300ctl: 'admin-password' is not a setting: give KEY=VALUE with KEY one of channel, diplexer, "
+         "privacy, admin_password, network_password\n"},
+    };
+    for (const Case& c : cases) {
+        const CtlResult result = Run(c.args);
+        EXPECT_EQ(result.exitCode, 2) << c.name;
+        EXPECT_EQ(result.err, c.err) << c.name;
+    }
+    // Both passwords from standard input after the login password: one line each, in the order
+    // admin, network.
+    const CtlResult set = Run({"--password-file", "-", "config", "set", "network_password=-", "admin_password=-"}, {},
+                              std::string(PASSWORD) + "\n999999999999\nnew123\n");
+    ASSERT_EQ(set.exitCode, 0) << set.err;
+    const CtlResult get = Run({"config", "get", "--with-secrets"}, {{"KBR3300_PASSWORD", "new123"}});
+    EXPECT_NE(get.out.find("Network password  999999999999"), std::string::npos) << get.out;
+    // Nothing to read: refused before anything is sent.
+    const CtlResult none = Run({"config", "set", "admin_password=-"}, {{"KBR3300_PASSWORD", "new123"}});
+    EXPECT_EQ(none.exitCode, 2);
+    EXPECT_EQ(none.err,
+              "kbr3300ctl: no new admin_password: type it on a terminal, or give it as a line of standard input\n");
+}
+
+TEST_F(Ctl, RestoreRefusesWhatConfigSetRefuses) {
+    Start();
+    struct Case {
+        const char* name;
+        std::string settings;
+        std::string err;  // after "kbr3300ctl: FILE"
+    };
+    const Case cases[] = {
+        {"nothingToScanAndEveryBit", R"("channel_mask": 0, "scan_mask": 0, "sw_config": 4294967295)",
+         ": settings.scan_mask 0 holds none of the channels offered in MoCA D Band mode (15, 17, 19, 21, 23, 25, "
+         "27, 29)"},
+        {"channelNotOffered", R"("channel_mask": 16, "scan_mask": 16384, "sw_config": 0)",
+         ": settings.channel_mask 16 holds channels not offered in MoCA D Band mode (15, 17, 19, 21, 23, 25, 27, "
+         "29)"},
+        {"swConfigBits", R"("channel_mask": 0, "scan_mask": 16384, "sw_config": 4294967295)",
+         ": settings.sw_config 4294967295 changes bits other than privacy (bit 12) of the adaptor's 0. Nothing is "
+         "written"},
+        {"password", R"("channel_mask": 0, "scan_mask": 16384, "sw_config": 0, "admin_password": "a b")",
+         ": settings.admin_password does not keep the password rules"},
+    };
+    for (const Case& c : cases) {
+        const std::string file = dir.File(std::string(c.name) + ".json");
+        std::ofstream(file) << R"({"kbr3300-settings-backup": 2, "device": {"product_id": "KBR3300"},
+            "settings": {"diplexer_mode": 0, )" +
+                                   c.settings + "}}";
+        const CtlResult result = Run({"config", "restore", file, "--yes"});
+        EXPECT_EQ(result.exitCode, 2) << c.name;
+        EXPECT_EQ(result.err, "kbr3300ctl: " + file + c.err + "\n") << c.name;
+    }
+    EXPECT_NE(Run({"config", "get"}).out.find("Channel mask      357908480"), std::string::npos) << "not written";
+}
+
+TEST_F(Ctl, FilesAreReadBoundedAndRegularOnly) {
+    Start();
+    const std::string large = dir.File("large.json");
+    std::ofstream(large) << std::string(100 * 1024, ' ');
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"restoreDevice",
+         {"config", "restore", "/dev/zero", "--yes"},
+         "kbr3300ctl: cannot read /dev/zero: not a regular file\n"},
+        {"restoreLarge",
+         {"config", "restore", large, "--yes"},
+         "kbr3300ctl: cannot read " + large + ": larger than 64 KiB, not a settings backup\n"},
+        {"passwordDevice",
+         {"--password-file", "/dev/zero", "config", "get"},
+         "kbr3300ctl: cannot read the password: /dev/zero: not a regular file\n"},
+        {"passwordLarge",
+         {"--password-file", large, "config", "get"},
+         "kbr3300ctl: cannot read the password: " + large + ": larger than 64 KiB\n"},
+    };
+    for (const Case& c : cases) {
+        const CtlResult result = Run(c.args, {});
+        EXPECT_EQ(result.exitCode, 2) << c.name;
+        EXPECT_EQ(result.err, c.err) << c.name;
+    }
+}
+
+TEST_F(Ctl, JsonQueriesPrintOneDocumentWithOneKeyStyle) {
+    Start();
+    for (const std::vector<std::string>& query :
+         {std::vector<std::string>{"status"}, {"config", "get", "--with-secrets"}, {"probe"}, {"diag"}}) {
+        std::vector<std::string> args = {"--json"};
+        args.insert(args.end(), query.begin(), query.end());
+        const CtlResult result = Run(args);
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(Count(result.out, "\n"), 1u) << result.out;
+        EXPECT_EQ(result.out.rfind(R"({"event":"result","command":")", 0), 0u) << result.out;
+        EXPECT_FALSE(std::regex_search(result.out, std::regex(R"("[a-z]*[A-Z][A-Za-z]*":)"))) << result.out;
+    }
+    const CtlResult get = Run({"--json", "config", "get", "--with-secrets"});
+    for (const char* part : {R"("diplexer_mode":0)", R"("channel_mask":357908480)", R"("sw_config":0)",
+                             R"("admin_password":"admin")", R"("network_password":")"}) {
+        EXPECT_NE(get.out.find(part), std::string::npos) << part << "\n" << get.out;
+    }
+    EXPECT_TRUE(std::regex_search(get.out, std::regex(R"("tx_power":\[[0-9]+,[0-9]+\])"))) << get.out;
+}
+
+TEST_F(Ctl, HelpForAllAndForOneCommand) {
+    Start();
+    const CtlResult all = Run({"-h"}, {});
+    EXPECT_EQ(all.exitCode, 0) << all.err;
+    EXPECT_EQ(all.out.rfind("Usage: kbr3300ctl [--address", 0), 0u) << all.out;
+    const CtlResult one = Run({"upgrade", "--help"}, {});
+    EXPECT_EQ(one.exitCode, 0) << one.err;
+    EXPECT_EQ(one.out.rfind("Usage: kbr3300ctl upgrade FILE [--force] [--allow-older]", 0), 0u) << one.out;
+}
+
+TEST_F(Ctl, AnOlderImageNeedsAllowOlder) {
+    Start({"--dump-dir", dir.Path()});
+    const std::string older = Image("old.img", NewFirmware("KBR3300", "1.0.1.0"));
+    const CtlResult refused = Run({"upgrade", older});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.err,
+              "kbr3300ctl: the image holds firmware 1.0.1.0, older than the adaptor's 1.0.2.3. Not upgraded "
+              "(--allow-older upgrades all the same)\n");
+    EXPECT_FALSE(devsim::test::ReadWholeFile(dir.File("section1.bin"))) << "nothing sent";
+    const CtlResult allowed = Run({"upgrade", older, "--allow-older"});
+    EXPECT_EQ(allowed.exitCode, 0) << allowed.err;
+    EXPECT_TRUE(devsim::test::ReadWholeFile(dir.File("section2.bin")));
+}
+
+TEST_F(Ctl, FirstCtrlCDuringTheTransferWarnsTheSecondAborts) {
+    // The third chunk is never answered: the transfer stays in pass 1 until the reply timeout.
+    Start({"--fault", "12:3:silent"});
+    const std::string image = Image("fw.img", NewFirmware());
+    CtlRun once = RunOf({"--json", "--reply-timeout", "3", "upgrade", image});
+    once.interruptOn = {R"("phase":"pass1")"};
+    const CtlResult warned = RunCtl(once);
+    EXPECT_EQ(warned.exitCode, 5) << "not stopped by one Ctrl-C: " << warned.err;
+    EXPECT_NE(warned.err.find("kbr3300ctl: an upgrade is in progress: stopping it now leaves the adaptor with part "
+                              "of the new firmware. Press Ctrl-C again within 5 seconds to abort\n"),
+              std::string::npos)
+        << warned.err;
+
+    CtlRun twice = RunOf({"--json", "--reply-timeout", "20", "upgrade", image});
+    twice.interruptOn = {R"("phase":"pass1")", R"("event":"interrupt")"};
+    const CtlResult aborted = RunCtl(twice);
+    EXPECT_EQ(aborted.exitCode, 6) << aborted.err;
+    EXPECT_NE(aborted.err.find("kbr3300ctl: upgrade aborted during pass 1: the adaptor holds part of the new "
+                               "firmware and may not start from it. Upgrade it again before you restart it\n"),
+              std::string::npos)
+        << aborted.err;
+    EXPECT_NE(aborted.out.find(R"({"event":"error","exit":6,)"), std::string::npos) << aborted.out;
+}
+
+TEST_F(Ctl, WaitNextNeedsTheAdaptorToGoFirst) {
+    Start();
+    // The adaptor answering now is the last one: --next does not take it.
+    const CtlResult same = Run({"wait", "--next", "--timeout", "1.5"}, {});
+    EXPECT_EQ(same.exitCode, 3);
+    EXPECT_EQ(same.err, "kbr3300ctl: the adaptor at 127.0.0.1:" + std::to_string(sim.Port()) +
+                            " still answered after 1.5 s; no other one came\n");
+    // Restarted (the simulator is silent for 300 ms): gone, then back.
+    const CtlResult back = Run({"reboot", "--wait", "--timeout", "20"});
+    EXPECT_EQ(back.exitCode, 0) << back.err;
+    EXPECT_NE(back.out.find("KBR3300 answers again at"), std::string::npos) << back.out;
+}
+
+TEST(CtlWaiting, ShowsTheTimeOnATerminal) {
+    const uint16_t port = devsim::test::UnusedLoopbackPort();
+    CtlRun run;
+    run.args = LoopbackAddress(port);
+    run.args.insert(run.args.end(), {"wait", "--timeout", "1.5"});
+    run.errorOnTerminal = true;
+    const CtlResult result = RunCtl(run);
+    EXPECT_EQ(result.exitCode, 3);
+    EXPECT_NE(
+        result.err.find("\rWaiting for an adaptor at 127.0.0.1:" + std::to_string(port) + ": 0:00 elapsed, 0:02 left"),
+        std::string::npos)
+        << result.err;
+}
+
 // ---- Faults of the simulator at every operation
 
 struct FaultCase {
