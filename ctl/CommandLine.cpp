@@ -346,9 +346,9 @@ Changes settings, checks them as the pages do, writes them and reads them back.
   admin_password=-        4 to 8 letters and digits
   network_password=-      12 to 17 digits
 A new password is typed twice without echo on a terminal; otherwise it is the
-next line of standard input (after the login password's, with --password-file -;
-admin_password before network_password when both are given). It is never taken
-from the command line, where ps would show it.
+next line of standard input (after the login password's with --password-file -;
+one line per key, in the order the keys are given). It is never taken from the
+command line, where ps would show it.
 )";
         case Command::ConfigBackup:
             return "Usage: kbr3300ctl config backup FILE [--with-secrets]\n\nSaves the identity, firmware version and "

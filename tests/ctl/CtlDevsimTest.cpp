@@ -449,7 +449,7 @@ TEST_F(Ctl, PasswordsNeverComeFromTheCommandLineNorGoBackOut) {
         EXPECT_EQ(result.err, c.err) << c.name;
     }
     // Both passwords from standard input after the login password: one line each, in the order
-    // admin, network.
+    // the keys are given.
     const CtlResult set = Run({"--password-file", "-", "config", "set", "network_password=-", "admin_password=-"}, {},
                               std::string(PASSWORD) + "\n999999999999\nnew123\n");
     ASSERT_EQ(set.exitCode, 0) << set.err;
