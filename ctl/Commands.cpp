@@ -79,6 +79,7 @@ constexpr auto SECOND_INTERRUPT_WINDOW = std::chrono::seconds(5);
 
 // Text from the adaptor, a file or the command line, fit for a terminal line.
 std::string Shown(std::string_view text) { return PrintableText(text); }
+std::string ShownPath(std::string_view path) { return PrintablePath(path); }
 
 // Writes text to path as a new file of mode 0600 that replaces path in one step.
 bool WritePrivateFile(const std::string& path, const std::string& text, std::string* error) {
@@ -86,7 +87,7 @@ bool WritePrivateFile(const std::string& path, const std::string& text, std::str
     const std::string folder = where.has_parent_path() ? where.parent_path().string() : std::string(".");
     std::string why;
     if (where.filename().empty() || !platform::ReplaceFile(folder, where.filename().string(), text, 0600, &why)) {
-        *error = "cannot write " + Shown(path) + (why.empty() ? "" : ": " + why);
+        *error = "cannot write " + ShownPath(path) + (why.empty() ? "" : ": " + why);
         return false;
     }
     return true;
@@ -95,13 +96,13 @@ bool WritePrivateFile(const std::string& path, const std::string& text, std::str
 std::optional<std::string> ReadBackupFile(const std::string& path, std::string* error) {
     const platform::WholeFile file = platform::ReadWholeFile(path, MAX_BACKUP_FILE_SIZE);
     if (file.tooLarge) {
-        *error = Shown(path) + ": larger than " + std::to_string(MAX_BACKUP_FILE_SIZE / 1024) +
+        *error = ShownPath(path) + ": larger than " + std::to_string(MAX_BACKUP_FILE_SIZE / 1024) +
                  " KiB, not a settings backup";
         return std::nullopt;
     }
     if (file.error != 0) {
-        *error =
-            Shown(path) + ": " + (file.error == ESPIPE ? std::string("not a regular file") : std::strerror(file.error));
+        *error = ShownPath(path) + ": " +
+                 (file.error == ESPIPE ? std::string("not a regular file") : std::strerror(file.error));
         return std::nullopt;
     }
     return std::string(file.bytes.begin(), file.bytes.end());
@@ -524,7 +525,7 @@ int CommandSession::ConfigBackup() {
     std::string error;
     if (!WritePrivateFile(path, BackupJson(backup), &error)) return Fail(EXIT_USAGE, error);
     reporter_.Text("Saved the settings of " + Shown(productId) + " (firmware " + Shown(config.firmwareVersion) +
-                   ") to " + Shown(path) +
+                   ") to " + ShownPath(path) +
                    (invocation_.withSecrets ? ", passwords included" : "; passwords not included (--with-secrets)"));
     reporter_.Event("result", {{"command", "config backup"},
                                {"exit", EXIT_DONE},
@@ -541,7 +542,7 @@ int CommandSession::ConfigRestore() {
     const auto text = ReadBackupFile(path, &error);
     if (!text) return Fail(EXIT_USAGE, "cannot read " + error);
     const auto backup = ParseBackup(*text, &error);
-    if (!backup) return Fail(EXIT_USAGE, Shown(path) + ": " + error);
+    if (!backup) return Fail(EXIT_USAGE, ShownPath(path) + ": " + error);
 
     if (auto failed = Login()) return *failed;
     std::string productId;
@@ -549,13 +550,13 @@ int CommandSession::ConfigRestore() {
     if (auto failed = ReadValue(PageFunction::FUNC_GET_PRODUCT_ID, "CallbackProdID", "the product id read", productId))
         return *failed;
     if (productId != backup->productId) {
-        return Fail(EXIT_USAGE, Shown(path) + " holds the settings of a " + Shown(backup->productId) +
+        return Fail(EXIT_USAGE, ShownPath(path) + " holds the settings of a " + Shown(backup->productId) +
                                     "; this adaptor is a " + Shown(productId) + ". Nothing is written");
     }
     if (auto failed = ReadConfig(current)) return *failed;
     if (!current.complete) return Fail(EXIT_REFUSED, "the adaptor did not report all six settings; nothing is written");
     if (auto problem = CheckProfileFor(current, backup->settings)) {
-        return Fail(EXIT_USAGE, Shown(path) + ": settings." + *problem + ". Nothing is written");
+        return Fail(EXIT_USAGE, ShownPath(path) + ": settings." + *problem + ". Nothing is written");
     }
 
     const auto differences = Differences(current, backup->settings);
@@ -565,7 +566,7 @@ int CommandSession::ConfigRestore() {
         changes.push_back({{"setting", difference.name}, {"from", difference.from}, {"to", difference.to}});
     }
     if (differences.empty()) {
-        reporter_.Text("Nothing to change: the adaptor already has the settings of " + Shown(path) + ".");
+        reporter_.Text("Nothing to change: the adaptor already has the settings of " + ShownPath(path) + ".");
         reporter_.Event("result", {{"command", "config restore"}, {"exit", EXIT_DONE}, {"written", false}});
         return EXIT_DONE;
     }
@@ -699,7 +700,7 @@ int CommandSession::Upgrade() {
                                       ", older than the adaptor's " + Shown(state.deviceVersion) +
                                       ". Not upgraded (--allow-older upgrades all the same)");
     }
-    const std::string file = Shown(invocation_.arguments[0]);
+    const std::string file = ShownPath(invocation_.arguments[0]);
     if (const auto* failed = outcome.LastCall("upgradeFailed")) {
         std::vector<std::string> said = outcome.messages;
         if (!failed->empty()) said.push_back((*failed)[0]);
@@ -827,7 +828,8 @@ std::optional<CommandSession::Failed> CommandSession::WaitForAdaptor(std::chrono
             std::max(std::chrono::duration_cast<std::chrono::milliseconds>(end - now), std::chrono::milliseconds(1));
         const bool answers = Answers(left, productId);
         if (answers && gone) return std::nullopt;
-        if (!answers && !gone) {
+        // A try cut short by the end of the time says nothing about the adaptor.
+        if (!answers && !gone && Clock::now() < end) {
             gone = true;
             reporter_.Event("phase", {{"phase", "wait"}, {"address", invocation_.Endpoint()}});
         }

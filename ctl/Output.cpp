@@ -4,6 +4,8 @@
 #include <cinttypes>
 #include <cmath>
 
+#include "link/PrintableText.h"
+
 namespace kbr::ctl {
 
 namespace {
@@ -21,6 +23,14 @@ std::string Mebibytes(uint64_t bytes) {
 }
 
 }  // namespace
+
+std::string PrintablePath(std::string_view path) {
+    std::string shown = PrintableText(path);
+#ifdef _WIN32
+    for (size_t at = shown.find("\\\\"); at != std::string::npos; at = shown.find("\\\\", at + 1)) shown.erase(at, 1);
+#endif
+    return shown;
+}
 
 void Reporter::Text(std::string_view line) const {
     if (!json_) WriteLine(out_, line);

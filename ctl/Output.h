@@ -18,6 +18,10 @@ namespace kbr::ctl {
 
 using Json = nlohmann::ordered_json;
 
+// A file's path as PrintableText shows text, except that a backslash stays one where it is the
+// folder separator (Windows, where no name can hold a control byte).
+std::string PrintablePath(std::string_view path);
+
 class Reporter {
 public:
     // stream: the command is long work, whose events are printed as they happen.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ctl/Output.h"
 #include "platform/Platform.h"
 #include "platform/Terminal.h"
 
@@ -48,13 +49,14 @@ std::optional<std::string> ReadFirstLine(const std::string& path, std::string* e
     }
     const platform::WholeFile file = platform::ReadWholeFile(path, MAX_PASSWORD_FILE_SIZE);
     if (file.tooLarge) {
-        if (error) *error = path + ": larger than " + std::to_string(MAX_PASSWORD_FILE_SIZE / 1024) + " KiB";
+        if (error)
+            *error = PrintablePath(path) + ": larger than " + std::to_string(MAX_PASSWORD_FILE_SIZE / 1024) + " KiB";
         return std::nullopt;
     }
     if (file.error != 0) {
         if (error) {
-            *error =
-                path + ": " + (file.error == ESPIPE ? std::string("not a regular file") : std::strerror(file.error));
+            *error = PrintablePath(path) + ": " +
+                     (file.error == ESPIPE ? std::string("not a regular file") : std::strerror(file.error));
         }
         return std::nullopt;
     }

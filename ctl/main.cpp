@@ -9,6 +9,7 @@
 #include "ctl/CommandLine.h"
 #include "ctl/Commands.h"
 #include "ctl/Output.h"
+#include "platform/Socket.h"
 
 int main(int argc, char** argv) {
     using namespace kbr::ctl;
@@ -30,6 +31,16 @@ int main(int argc, char** argv) {
         return EXIT_DONE;
     }
     const Reporter reporter(invocation->json, invocation->LongWork(), stdout, stderr);
-    CommandSession session(*invocation, reporter, RealSurroundings());
-    return session.Execute();
+    // Windows Sockets must be started before the first socket (BSD sockets need nothing).
+    if (!kbr::platform::StartSockets(2, 2).started) {
+        reporter.Error(EXIT_UNREACHABLE, "cannot start the system's sockets");
+        return EXIT_UNREACHABLE;
+    }
+    int code = EXIT_DONE;
+    {
+        CommandSession session(*invocation, reporter, RealSurroundings());
+        code = session.Execute();
+    }
+    kbr::platform::StopSockets();
+    return code;
 }

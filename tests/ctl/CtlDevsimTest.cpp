@@ -24,6 +24,14 @@ void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 constexpr const char* PASSWORD = "admin";
 
+// A pseudo-terminal and Ctrl-C for a child are POSIX; the Windows build (under Wine) skips the runs
+// that need them.
+#ifdef _WIN32
+#define SKIP_WITHOUT_TERMINAL() GTEST_SKIP() << "needs a pseudo-terminal or Ctrl-C for a child program"
+#else
+#define SKIP_WITHOUT_TERMINAL() (void)0
+#endif
+
 // An image for the simulator ("KBR3300", firmware 1.0.2.3): 1 KiB sections, four chunks each.
 std::string WriteImage(const ScratchDir& dir, std::string_view name, const ImageSpec& plan) {
     std::string error;
@@ -153,9 +161,11 @@ TEST_F(Ctl, BackupIsPrivateAndRestoreShowsThenWrites) {
     const std::string secret = dir.File("secret.json");
     ASSERT_EQ(Run({"config", "backup", plain}).exitCode, 0);
     ASSERT_EQ(Run({"config", "backup", "--with-secrets", secret}).exitCode, 0);
+#ifndef _WIN32  // Windows files take their folder's permissions
     struct stat info {};
     ASSERT_EQ(::stat(plain.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
+#endif
     const std::string plainText = TextOf(plain);
     const std::string secretText = TextOf(secret);
     EXPECT_NE(plainText.find("\"product_id\": \"KBR3300\""), std::string::npos) << plainText;
@@ -273,6 +283,9 @@ TEST_F(Ctl, UpgradeOfAValidImageThatCannotBeSentSaysWhy) {
 }
 
 TEST_F(Ctl, UpgradeFileNameWithPercent20IsTakenLiterally) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no path for an open descriptor: such a name is read with a space";
+#endif
     Start();
     const std::string image = Image("fw%20new.img", NewFirmware());
     const CtlResult result = Run({"upgrade", image});
@@ -307,6 +320,7 @@ TEST_F(Ctl, JsonGivesPhasesEveryFivePercentAndTheResult) {
 }
 
 TEST_F(Ctl, ProgressBarOnATerminal) {
+    SKIP_WITHOUT_TERMINAL();
     Start();
     const std::string image = Image("fw.img", StandardImageSpec("KBR3300", "3.0.0.0", "3.0.0.0", 256 << 10, 256 << 10));
     CtlRun run;
@@ -503,20 +517,22 @@ TEST_F(Ctl, FilesAreReadBoundedAndRegularOnly) {
         std::vector<std::string> args;
         std::string err;
     };
-    const Case cases[] = {
-        {"restoreDevice",
-         {"config", "restore", "/dev/zero", "--yes"},
-         "kbr3300ctl: cannot read /dev/zero: not a regular file\n"},
+    std::vector<Case> cases = {
         {"restoreLarge",
          {"config", "restore", large, "--yes"},
          "kbr3300ctl: cannot read " + large + ": larger than 64 KiB, not a settings backup\n"},
-        {"passwordDevice",
-         {"--password-file", "/dev/zero", "config", "get"},
-         "kbr3300ctl: cannot read the password: /dev/zero: not a regular file\n"},
         {"passwordLarge",
          {"--password-file", large, "config", "get"},
          "kbr3300ctl: cannot read the password: " + large + ": larger than 64 KiB\n"},
     };
+#ifndef _WIN32  // a device that never ends
+    cases.push_back({"restoreDevice",
+                     {"config", "restore", "/dev/zero", "--yes"},
+                     "kbr3300ctl: cannot read /dev/zero: not a regular file\n"});
+    cases.push_back({"passwordDevice",
+                     {"--password-file", "/dev/zero", "config", "get"},
+                     "kbr3300ctl: cannot read the password: /dev/zero: not a regular file\n"});
+#endif
     for (const Case& c : cases) {
         const CtlResult result = Run(c.args, {});
         EXPECT_EQ(result.exitCode, 2) << c.name;
@@ -569,6 +585,7 @@ TEST_F(Ctl, AnOlderImageNeedsAllowOlder) {
 }
 
 TEST_F(Ctl, FirstCtrlCDuringTheTransferWarnsTheSecondAborts) {
+    SKIP_WITHOUT_TERMINAL();
     // The third chunk is never answered: the transfer stays in pass 1 until the reply timeout.
     Start({"--fault", "12:3:silent"});
     const std::string image = Image("fw.img", NewFirmware());
@@ -606,6 +623,7 @@ TEST_F(Ctl, WaitNextNeedsTheAdaptorToGoFirst) {
 }
 
 TEST(CtlWaiting, ShowsTheTimeOnATerminal) {
+    SKIP_WITHOUT_TERMINAL();
     const uint16_t port = devsim::test::UnusedLoopbackPort();
     CtlRun run;
     run.args = LoopbackAddress(port);

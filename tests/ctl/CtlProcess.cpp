@@ -1,18 +1,26 @@
 #include "tests/ctl/CtlProcess.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <thread>
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>  // NOLINT(modernize-deprecated-headers): POSIX kill() and sigaction() are declared here
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
 
+#ifndef _WIN32
 extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX has the program declare it
+#endif
 
 namespace kbr::ctl::test {
 
@@ -32,6 +40,110 @@ bool NamesLoopback(const std::vector<std::string>& args) {
 
 std::vector<std::string> LoopbackAddress(uint16_t port) { return {"--address", "127.0.0.1:" + std::to_string(port)}; }
 
+#ifdef _WIN32
+CtlResult RunCtl(const CtlRun& run) {
+    CtlResult result;
+    if (!NamesLoopback(run.args)) {
+        ADD_FAILURE() << "kbr3300ctl is only run against --address 127.0.0.1:PORT";
+        return result;
+    }
+    if (run.errorOnTerminal || !run.interruptOn.empty()) {
+        ADD_FAILURE() << "no terminal and no Ctrl-C for a test program on Windows";
+        return result;
+    }
+    // The environment without KBR3300_PASSWORD, plus the run's: a block of NAME=VALUE texts.
+    std::string environment;
+    if (char* strings = ::GetEnvironmentStringsA()) {
+        for (const char* entry = strings; *entry; entry += std::strlen(entry) + 1) {
+            if (_strnicmp(entry, "KBR3300_PASSWORD=", 17) != 0) environment.append(entry).push_back('\0');
+        }
+        ::FreeEnvironmentStringsA(strings);
+    }
+    for (const auto& [name, value] : run.environment) environment.append(name + "=" + value).push_back('\0');
+    environment.push_back('\0');
+
+    // Every argument quoted, as the C runtime splits a command line back into argv.
+    auto quoted = [](const std::string& arg) {
+        std::string out = "\"";
+        size_t backslashes = 0;
+        for (const char c : arg) {
+            if (c == '\\') {
+                ++backslashes;
+                continue;
+            }
+            out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+            backslashes = 0;
+            out.push_back(c);
+        }
+        out.append(backslashes * 2, '\\');
+        return out + "\"";
+    };
+    std::string commandLine = quoted(KBR_CTL_PATH);
+    for (const auto& arg : run.args) commandLine += " " + quoted(arg);
+
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE inRead = nullptr, inWrite = nullptr, outRead = nullptr, outWrite = nullptr, errRead = nullptr,
+           errWrite = nullptr;
+    if (!::CreatePipe(&inRead, &inWrite, &inherit, 0) || !::CreatePipe(&outRead, &outWrite, &inherit, 0) ||
+        !::CreatePipe(&errRead, &errWrite, &inherit, 0)) {
+        return result;
+    }
+    ::SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
+    ::SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    ::SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inRead;
+    startup.hStdOutput = outWrite;
+    startup.hStdError = errWrite;
+    PROCESS_INFORMATION process{};
+    const bool started = ::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                          environment.data(), nullptr, &startup, &process);
+    ::CloseHandle(inRead);
+    ::CloseHandle(outWrite);
+    ::CloseHandle(errWrite);
+    if (!started) {
+        ::CloseHandle(inWrite);
+        ::CloseHandle(outRead);
+        ::CloseHandle(errRead);
+        ADD_FAILURE() << "cannot start " << KBR_CTL_PATH;
+        return result;
+    }
+    auto reader = [](HANDLE pipe, std::string* into) {
+        char buffer[4096];
+        DWORD n = 0;
+        while (::ReadFile(pipe, buffer, sizeof buffer, &n, nullptr) && n > 0) into->append(buffer, n);
+    };
+    std::thread outReader(reader, outRead, &result.out);
+    std::thread errReader(reader, errRead, &result.err);
+    if (run.input) {
+        DWORD written = 0;
+        ::WriteFile(inWrite, run.input->data(), static_cast<DWORD>(run.input->size()), &written, nullptr);
+    }
+    ::CloseHandle(inWrite);
+    if (::WaitForSingleObject(process.hProcess, static_cast<DWORD>(run.limit.count())) != WAIT_OBJECT_0) {
+        ::TerminateProcess(process.hProcess, 1);
+        ::WaitForSingleObject(process.hProcess, INFINITE);
+        ADD_FAILURE() << "kbr3300ctl did not end within " << run.limit.count() << " ms";
+    } else {
+        DWORD code = 0;
+        if (::GetExitCodeProcess(process.hProcess, &code)) result.exitCode = static_cast<int>(code);
+    }
+    outReader.join();
+    errReader.join();
+    ::CloseHandle(outRead);
+    ::CloseHandle(errRead);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    // The C runtime writes "\r\n" on Windows; the tests compare lines.
+    for (std::string* text : {&result.out, &result.err}) {
+        for (size_t at = text->find("\r\n"); at != std::string::npos; at = text->find("\r\n", at)) text->erase(at, 1);
+    }
+    return result;
+}
+
+#else
 CtlResult RunCtl(const CtlRun& run) {
     CtlResult result;
     if (!NamesLoopback(run.args)) {
@@ -126,5 +238,7 @@ CtlResult RunCtl(const CtlRun& run) {
     ::close(err[0]);
     return result;
 }
+
+#endif
 
 }  // namespace kbr::ctl::test

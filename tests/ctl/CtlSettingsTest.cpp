@@ -405,7 +405,9 @@ TEST(Backup, MayChangeOnlyThePrivacyBitOfSwConfig) {
         wanted.swConfig = row.swConfig;
         const auto problem = CheckProfileFor(current, wanted);
         EXPECT_EQ(!problem, row.allowed) << row.swConfig;
-        if (problem) EXPECT_NE(problem->find("changes bits other than privacy (bit 12)"), std::string::npos);
+        if (problem) {
+            EXPECT_NE(problem->find("changes bits other than privacy (bit 12)"), std::string::npos);
+        }
     }
 }
 
