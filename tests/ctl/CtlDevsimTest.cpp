@@ -333,6 +333,9 @@ TEST_F(Ctl, ProgressBarOnATerminal) {
     EXPECT_NE(result.err.find("\r[------------------------------]   0%  0.0 / 0.5 MiB"), std::string::npos)
         << result.err;
     EXPECT_TRUE(std::regex_search(result.err, std::regex("\r\\[#{30}\\] 100%  0\\.5 / 0\\.5 MiB"))) << result.err;
+    // The bar names the pass it is in.
+    EXPECT_NE(result.err.find("  pass 1 of 2"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("  pass 2 of 2"), std::string::npos) << result.err;
 }
 
 TEST_F(Ctl, DiagnosticsOnceAndWatched) {
@@ -620,6 +623,31 @@ TEST_F(Ctl, WaitNextNeedsTheAdaptorToGoFirst) {
     const CtlResult back = Run({"reboot", "--wait", "--timeout", "20"});
     EXPECT_EQ(back.exitCode, 0) << back.err;
     EXPECT_NE(back.out.find("KBR3300 answers again at"), std::string::npos) << back.out;
+}
+
+TEST(CtlPrompt, InterruptedPasswordPromptLeavesTheTerminalEchoing) {
+    SKIP_WITHOUT_TERMINAL();
+    struct Case {
+        const char* name;
+        std::vector<std::string> command;
+        const char* prompt;
+    };
+    const Case cases[] = {
+        {"login", {"config", "get"}, "Password for the adaptor at "},
+        {"newPassword", {"config", "set", "admin_password=-"}, "New admin_password: "},
+    };
+    for (const Case& c : cases) {
+        CtlRun run;
+        run.args = LoopbackAddress(devsim::test::UnusedLoopbackPort());
+        run.args.insert(run.args.end(), c.command.begin(), c.command.end());
+        run.terminalInput = true;
+        run.interruptOn = {c.prompt};
+        if (c.command.back() == "admin_password=-") run.environment = {{"KBR3300_PASSWORD", PASSWORD}};
+        const CtlResult result = RunCtl(run);
+        EXPECT_NE(result.terminal.find(c.prompt), std::string::npos) << c.name << ": " << result.terminal;
+        EXPECT_EQ(result.exitCode, -1) << c.name << ": ended by the signal, as the shell expects";
+        EXPECT_EQ(result.echoAfter, true) << c.name;
+    }
 }
 
 TEST(CtlWaiting, ShowsTheTimeOnATerminal) {

@@ -9,7 +9,9 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>  // NOLINT(modernize-deprecated-headers): POSIX kill() and sigaction() are declared here
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -168,6 +170,13 @@ CtlResult RunCtl(const CtlRun& run) {
 
     int in[2], out[2], err[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return result;
+    int controller = -1;  // terminalInput: the master side of the program's terminal
+    int controlled = -1;
+    if (run.terminalInput) {
+        if (::openpty(&controller, &controlled, nullptr, nullptr, nullptr) != 0) return result;
+        ::fcntl(controller, F_SETFD, FD_CLOEXEC);
+        ::fcntl(controlled, F_SETFD, FD_CLOEXEC);
+    }
     int terminal = -1;
     if (run.errorOnTerminal) {
         int child = -1;
@@ -181,12 +190,20 @@ CtlResult RunCtl(const CtlRun& run) {
     }
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::dup2(run.input ? in[0] : ::open("/dev/null", O_RDONLY), STDIN_FILENO);
+        if (controlled >= 0) {
+            // A session of its own with the terminal as its controlling one, as in a shell.
+            ::setsid();
+            ::ioctl(controlled, TIOCSCTTY, 0);
+            ::dup2(controlled, STDIN_FILENO);
+        } else {
+            ::dup2(run.input ? in[0] : ::open("/dev/null", O_RDONLY), STDIN_FILENO);
+        }
         ::dup2(out[1], STDOUT_FILENO);
         ::dup2(err[1], STDERR_FILENO);
         ::execve(KBR_CTL_PATH, argv.data(), envp.data());
         ::_exit(127);
     }
+    if (controlled >= 0) ::close(controlled);
     ::close(in[0]);
     ::close(out[1]);
     ::close(err[1]);
@@ -201,13 +218,21 @@ CtlResult RunCtl(const CtlRun& run) {
     ::close(in[1]);
 
     const auto deadline = Clock::now() + run.limit;
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {controller, POLLIN, 0}};
     bool open[2] = {true, true};
     size_t interrupts = 0;
     while ((open[0] || open[1]) && Clock::now() < deadline) {
         for (int i = 0; i < 2; ++i) fds[i].fd = open[i] ? (i == 0 ? out[0] : err[0]) : -1;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (::poll(fds, 2, static_cast<int>(std::max<int64_t>(left, 0))) < 0 && errno != EINTR) break;
+        fds[2].revents = 0;
+        if (::poll(fds, controller >= 0 ? 3 : 2, static_cast<int>(std::max<int64_t>(left, 0))) < 0 && errno != EINTR) {
+            break;
+        }
+        if (controller >= 0 && (fds[2].revents & POLLIN)) {
+            char buffer[512];
+            const ssize_t n = ::read(controller, buffer, sizeof buffer);
+            if (n > 0) result.terminal.append(buffer, static_cast<size_t>(n));
+        }
         for (int i = 0; i < 2; ++i) {
             if (!open[i] || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             char buffer[4096];
@@ -220,7 +245,8 @@ CtlResult RunCtl(const CtlRun& run) {
         }
         while (interrupts < run.interruptOn.size() &&
                (result.out.find(run.interruptOn[interrupts]) != std::string::npos ||
-                result.err.find(run.interruptOn[interrupts]) != std::string::npos)) {
+                result.err.find(run.interruptOn[interrupts]) != std::string::npos ||
+                result.terminal.find(run.interruptOn[interrupts]) != std::string::npos)) {
             ::kill(pid, SIGINT);
             ++interrupts;
         }
@@ -236,6 +262,11 @@ CtlResult RunCtl(const CtlRun& run) {
     }
     ::close(out[0]);
     ::close(err[0]);
+    if (controller >= 0) {
+        termios mode{};
+        if (::tcgetattr(controller, &mode) == 0) result.echoAfter = (mode.c_lflag & ECHO) != 0;
+        ::close(controller);
+    }
     return result;
 }
 
