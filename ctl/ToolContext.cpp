@@ -20,7 +20,7 @@ bool ToolContext::Connect(const std::string& address, const std::string& port, u
 void ToolContext::Disconnect() { link_.Stop(); }
 
 RunOutcome ToolContext::Run(PageFunction function, std::string_view args) {
-    std::unique_ptr<OperationHandler> operation = MakeOperation(FunctionNumber(function), *this);
+    std::unique_ptr<OperationHandler> operation = MakeOperation(function, *this);
     if (!operation) return {};
     return Run(*operation, args);
 }

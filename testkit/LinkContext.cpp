@@ -22,7 +22,7 @@ void LinkContext::OnLinkEvent(int code) {
     if (code == LINK_LOST) replies_.PostLoss();
 }
 
-bool LinkContext::RunOperation(int function, std::string_view args, std::chrono::milliseconds limit) {
+bool LinkContext::RunOperation(PageFunction function, std::string_view args, std::chrono::milliseconds limit) {
     std::unique_ptr<OperationHandler> operation = MakeOperation(function, *this);
     if (!operation) return true;
     const Clock::time_point deadline = Clock::now() + limit;

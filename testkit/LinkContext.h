@@ -13,6 +13,7 @@
 #include "link/DeviceLink.h"
 #include "link/Messages.h"
 #include "link/OperationContext.h"
+#include "link/PageFunction.h"
 #include "testkit/ReplyHandOver.h"
 
 namespace kbr::test {
@@ -29,7 +30,7 @@ public:
     // Starts the operation of a function number and serves its replies and timer, the way the
     // page window does, until it is no longer active. A lost link drops it, as the main window
     // does (and hides the progress window). False when `limit` passed first.
-    bool RunOperation(int function, std::string_view args, std::chrono::milliseconds limit);
+    bool RunOperation(PageFunction function, std::string_view args, std::chrono::milliseconds limit);
 
     // ---- What happened
     std::vector<int> completions;

@@ -176,7 +176,7 @@ void BM_UpgradeOperation(benchmark::State& state) {
     for (auto _ : state) {
         const size_t before = ctx.requestsSent;
         const auto start = Clock::now();
-        const bool done = ctx.RunOperation(8, sim.image, 120s);
+        const bool done = ctx.RunOperation(kbr::PageFunction::FUNC_UPGRADE_IMAGE, sim.image, 120s);
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         if (!done || ctx.completions.empty() || ctx.completions.back() != 0) {
             state.SkipWithError("upgrade failed");
@@ -239,7 +239,7 @@ public:
     kbr::PageDeviceState& State() override { return state_; }
 
     bool Run(const std::string& path) {
-        auto op = kbr::MakeOperation(8, *this);
+        auto op = kbr::MakeOperation(kbr::PageFunction::FUNC_UPGRADE_IMAGE, *this);
         result = -1;
         op->Start(path);
         while (active_ && !pending_.empty()) {

@@ -112,7 +112,7 @@ public:
     // ---- The window's side
 
     // Makes and starts the operation of a function number, as the queue pump does.
-    OperationHandler* Run(int function, std::string_view args = {}) {
+    OperationHandler* Run(PageFunction function, std::string_view args = {}) {
         operation_ = MakeOperation(function, *this);
         if (operation_) operation_->Start(args);
         return operation_.get();
