@@ -25,27 +25,37 @@ struct Surroundings {
 };
 Surroundings RealSurroundings();
 
+// How a command or one of its steps ended: its exit code and, for a failure, its one line (what
+// was expected and what came, where the adaptor answered otherwise).
+struct [[nodiscard]] CommandResult {
+    int exitCode = EXIT_DONE;
+    std::string message;
+};
+
 class CommandSession {
 public:
     CommandSession(const Invocation& invocation, const Reporter& reporter, Surroundings surroundings);
 
-    // Runs the command; the exit code.
+    // Runs the command and reports a failure; the exit code.
     int Execute();
 
 private:
-    // A step that failed: its exit code (the error has been reported).
-    using Failed = int;
+    // A step that failed.
+    using Failed = CommandResult;
 
-    int Probe();
-    int Status();
-    int ConfigGet();
-    int ConfigSet();
-    int ConfigBackup();
-    int ConfigRestore();
-    int Upgrade();
-    int Diag();
-    int Reboot();
-    int Wait();
+    CommandResult Run();
+    // Each command, in the file of its group: QueryCommands, ConfigCommands, UpgradeCommand,
+    // WaitCommands.
+    CommandResult Probe();
+    CommandResult Status();
+    CommandResult ConfigGet();
+    CommandResult ConfigSet();
+    CommandResult ConfigBackup();
+    CommandResult ConfigRestore();
+    CommandResult Upgrade();
+    CommandResult Diag();
+    CommandResult Reboot();
+    CommandResult Wait();
 
     std::optional<Failed> Connect();
     // The administrator password from its sources, once.
