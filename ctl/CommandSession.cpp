@@ -154,8 +154,8 @@ std::optional<CommandSession::Failed> CommandSession::Login() {
     if (auto failed = Connect()) return failed;
     reporter_.Event("phase", {{"phase", "login"}});
     const RunOutcome outcome = context_.Run(PageFunction::FUNC_LOGIN, *password_);
-    if (const auto* call = outcome.LastCall("CallbackLogin")) {
-        if (!call->empty() && (*call)[0] == "0") return std::nullopt;
+    if (const auto* answer = outcome.Last<LoginAnswered>()) {
+        if (answer->accepted) return std::nullopt;
         return Fail(EXIT_REFUSED, "Password Incorrect!");
     }
     if (outcome.lost) return Failure(outcome, "the login");
@@ -164,12 +164,12 @@ std::optional<CommandSession::Failed> CommandSession::Login() {
     return Fail(EXIT_LOST, said + ": no answer from the adaptor within " + SecondsText(outcome.timerPeriod));
 }
 
-std::optional<CommandSession::Failed> CommandSession::ReadValue(PageFunction function, std::string_view callback,
-                                                                std::string_view what, std::string& value) {
+std::optional<CommandSession::Failed> CommandSession::ReadValue(PageFunction function, std::string_view what,
+                                                                std::string& value) {
     const RunOutcome outcome = context_.Run(function, "");
-    const auto* call = outcome.LastCall(callback);
-    if (outcome.completion == 0 && call && !call->empty()) {
-        value = (*call)[0];
+    const auto* read = outcome.Last<ValueRead>();
+    if (outcome.completion == 0 && read) {
+        value = read->value;
         return std::nullopt;
     }
     return Failure(outcome, what);
@@ -179,11 +179,9 @@ std::optional<CommandSession::Failed> CommandSession::ReadConfig(DeviceConfig& c
     reporter_.Event("phase", {{"phase", "read-settings"}});
     const RunOutcome outcome = context_.Run(PageFunction::FUNC_GETCONFIG, "");
     if (outcome.completion != 0) return Failure(outcome, "the settings read");
-    std::vector<std::vector<std::string>> calls;
-    for (const auto& call : outcome.pageCalls) {
-        if (call.function == "storeConfig") calls.push_back(call.args);
-    }
-    config = ConfigFromPageCalls(calls);
+    const auto* read = outcome.Last<ConfigRead>();
+    if (!read) return Failure(outcome, "the settings read");
+    config = ConfigFromRead(*read);
     return std::nullopt;
 }
 
@@ -200,10 +198,11 @@ std::optional<CommandSession::Failed> CommandSession::ReadDiagnostics(std::strin
     reporter_.Event("phase", {{"phase", "read-diagnostics"}});
     bool read = false;
     ToolContext::Hooks hooks;
-    hooks.pageCall = [&](const PageCallRecord& call) {
-        if (call.function != "display_diag" || call.args.size() < 2) return;
-        first = call.args[0];
-        second = call.args[1];
+    hooks.result = [&](const OperationResult& result) {
+        const auto* diagnostics = std::get_if<DiagnosticsRead>(&result);
+        if (!diagnostics) return;
+        first = diagnostics->first;
+        second = diagnostics->second;
         read = true;
         context_.DropActiveOperation();  // one reading is enough
     };

@@ -68,8 +68,7 @@ private:
     std::optional<Failed> WaitForAdaptor(std::chrono::milliseconds timeout, bool goneFirst, std::string& productId);
     // One try: connects, reads the product id, disconnects.
     bool Answers(std::chrono::milliseconds left, std::string& productId);
-    std::optional<Failed> ReadValue(PageFunction function, std::string_view callback, std::string_view what,
-                                    std::string& value);
+    std::optional<Failed> ReadValue(PageFunction function, std::string_view what, std::string& value);
     std::optional<Failed> ReadConfig(DeviceConfig& config);
     // The pending values through the page functions, the write (7), then a read back into after.
     std::optional<Failed> WriteConfig(const std::vector<PendingValue>& values, DeviceConfig& after);

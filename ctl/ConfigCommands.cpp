@@ -129,8 +129,7 @@ CommandResult CommandSession::ConfigBackup() {
     if (auto failed = Login()) return *failed;
     std::string productId;
     DeviceConfig config;
-    if (auto failed = ReadValue(PageFunction::FUNC_GET_PRODUCT_ID, "CallbackProdID", "the product id read", productId))
-        return *failed;
+    if (auto failed = ReadValue(PageFunction::FUNC_GET_PRODUCT_ID, "the product id read", productId)) return *failed;
     if (auto failed = ReadConfig(config)) return *failed;
     if (!config.complete) return Fail(EXIT_REFUSED, "the adaptor did not report all six settings; nothing is saved");
     Backup backup{productId, config.firmwareVersion, invocation_.Endpoint(), ProfileOf(config)};
@@ -163,8 +162,7 @@ CommandResult CommandSession::ConfigRestore() {
     if (auto failed = Login()) return *failed;
     std::string productId;
     DeviceConfig current;
-    if (auto failed = ReadValue(PageFunction::FUNC_GET_PRODUCT_ID, "CallbackProdID", "the product id read", productId))
-        return *failed;
+    if (auto failed = ReadValue(PageFunction::FUNC_GET_PRODUCT_ID, "the product id read", productId)) return *failed;
     if (productId != backup->productId) {
         return Fail(EXIT_USAGE, ShownPath(path) + " holds the settings of a " + Shown(backup->productId) +
                                     "; this adaptor is a " + Shown(productId) + ". Nothing is written");

@@ -11,10 +11,8 @@ CommandResult CommandSession::Probe() {
     if (auto failed = Connect()) return *failed;
     std::string productId;
     std::string firmware;
-    if (auto failed = ReadValue(PageFunction::FUNC_GET_PRODUCT_ID, "CallbackProdID", "the product id read", productId))
-        return *failed;
-    if (auto failed =
-            ReadValue(PageFunction::FUNC_GET_FIRMWARE_VERSION, "CallbackFwVer", "the firmware version read", firmware))
+    if (auto failed = ReadValue(PageFunction::FUNC_GET_PRODUCT_ID, "the product id read", productId)) return *failed;
+    if (auto failed = ReadValue(PageFunction::FUNC_GET_FIRMWARE_VERSION, "the firmware version read", firmware))
         return *failed;
     reporter_.Text(Shown(productId) + " at " + invocation_.Endpoint() + ", firmware " + Shown(firmware));
     reporter_.Event("result", {{"command", "probe"},
@@ -32,10 +30,8 @@ CommandResult CommandSession::Status() {
     DeviceConfig config;
     std::string first;
     std::string second;
-    if (auto failed = ReadValue(PageFunction::FUNC_GET_PRODUCT_ID, "CallbackProdID", "the product id read", productId))
-        return *failed;
-    if (auto failed =
-            ReadValue(PageFunction::FUNC_GET_FIRMWARE_VERSION, "CallbackFwVer", "the firmware version read", firmware))
+    if (auto failed = ReadValue(PageFunction::FUNC_GET_PRODUCT_ID, "the product id read", productId)) return *failed;
+    if (auto failed = ReadValue(PageFunction::FUNC_GET_FIRMWARE_VERSION, "the firmware version read", firmware))
         return *failed;
     if (auto failed = ReadConfig(config)) return *failed;
     if (auto failed = ReadDiagnostics(first, second)) return *failed;
@@ -73,12 +69,13 @@ CommandResult CommandSession::Diag() {
     unsigned readings = 0;
     bool over = false;
     ToolContext::Hooks hooks;
-    hooks.pageCall = [&](const PageCallRecord& call) {
-        if (call.function != "display_diag" || call.args.size() < 2) return;
+    hooks.result = [&](const OperationResult& result) {
+        const auto* diagnostics = std::get_if<DiagnosticsRead>(&result);
+        if (!diagnostics) return;
         ++readings;
-        reporter_.Text(Shown(call.args[0]));
-        if (!call.args[1].empty()) reporter_.Text(Shown(call.args[1]));
-        reporter_.Event("diagnostics", {{"texts", Json::array({call.args[0], call.args[1]})}});
+        reporter_.Text(Shown(diagnostics->first));
+        if (!diagnostics->second.empty()) reporter_.Text(Shown(diagnostics->second));
+        reporter_.Event("diagnostics", {{"texts", Json::array({diagnostics->first, diagnostics->second})}});
         nextReading += std::chrono::seconds(1);
         if (nextReading >= end) {
             over = true;

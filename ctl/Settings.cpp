@@ -157,6 +157,12 @@ uint32_t OfferedChannelsMask(uint32_t diplexerMode) {
     return mask;
 }
 
+DeviceConfig ConfigFromRead(const ConfigRead& read) {
+    std::vector<std::vector<std::string>> calls = {{std::string(VERSION_KEY), read.firmwareVersion}};
+    calls.insert(calls.end(), read.parameters.begin(), read.parameters.end());
+    return ConfigFromPageCalls(calls);
+}
+
 std::string ChannelText(uint32_t channelMask, uint32_t diplexerMode) {
     int matched = 0;
     int count = 0;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "link/ConfigParameter.h"
+#include "link/OperationResult.h"
 #include "link/PageFunction.h"
 
 namespace kbr::ctl {
@@ -49,6 +50,8 @@ struct DeviceConfig {
 
 // Builds the view from the "storeConfig" calls of one GetConfigOperation (program order).
 DeviceConfig ConfigFromPageCalls(const std::vector<std::vector<std::string>>& storeConfigCalls);
+// The same from the typed result of the read.
+DeviceConfig ConfigFromRead(const ConfigRead& read);
 
 // "21 (1300 MHz)" for a mask of exactly one offered channel, "scan" otherwise, as the setup page
 // shows it.

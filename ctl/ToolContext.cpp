@@ -118,6 +118,11 @@ void ToolContext::CallPage(std::string_view function, const std::vector<std::str
     (outcome_ ? *outcome_ : spare_).pageCalls.push_back(std::move(call));
 }
 
+void ToolContext::Report(const OperationResult& result) {
+    (outcome_ ? *outcome_ : spare_).results.push_back(result);
+    if (hooks_.result) hooks_.result(result);
+}
+
 void ToolContext::CompleteOperation(int result) { (outcome_ ? *outcome_ : spare_).completion = result; }
 
 void ToolContext::ShowMessage(std::string_view text) {

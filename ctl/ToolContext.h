@@ -17,6 +17,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "link/DeviceLink.h"
@@ -46,9 +47,18 @@ struct RunOutcome {
     std::chrono::milliseconds timerPeriod{0};  // the period OPERATION_TIMER last ran with
     std::vector<std::string> messages;         // ShowMessage texts, in order
     std::vector<PageCallRecord> pageCalls;
+    std::vector<OperationResult> results;  // what the operation learned, typed
 
     // The arguments of the last call of a page function, if it was called.
     const std::vector<std::string>* LastCall(std::string_view function) const;
+    // The last result of a kind, if there was one.
+    template <typename Result>
+    const Result* Last() const {
+        for (auto it = results.rbegin(); it != results.rend(); ++it) {
+            if (const auto* result = std::get_if<Result>(&*it)) return result;
+        }
+        return nullptr;
+    }
 };
 
 class ToolContext final : public OperationContext {
@@ -65,6 +75,7 @@ public:
         // Asked while the operation waits (at least every WAKE_PERIOD); true drops the operation.
         std::function<bool()> stop;
         std::function<void(const PageCallRecord& call)> pageCall;
+        std::function<void(const OperationResult& result)> result;
         std::function<void(std::string_view text)> message;
         std::function<bool(std::string_view question)> askYesNo;  // empty: No
         std::function<void(int maximum)> progressShown;
@@ -110,6 +121,7 @@ public:
     void AdvanceUpgradeProgress() override;
     void HideUpgradeProgress() override {}
     PageDeviceState& State() override { return state_; }
+    void Report(const OperationResult& result) override;
 
 private:
     // Drops what arrived while no operation ran; false when the connection broke meanwhile.

@@ -175,9 +175,9 @@ CommandResult CommandSession::Upgrade() {
                                       ". Not upgraded (--allow-older upgrades all the same)");
     }
     const std::string file = ShownPath(invocation_.arguments[0]);
-    if (const auto* failed = outcome.LastCall("upgradeFailed")) {
+    if (const auto* refused = outcome.Last<ImageRefused>()) {
         std::vector<std::string> said = outcome.messages;
-        if (!failed->empty()) said.push_back((*failed)[0]);
+        said.push_back(refused->reason);
         return Fail(EXIT_BAD_IMAGE, file + ": " + Shown(Joined(said, " ")));
     }
     if (!outcome.messages.empty() && outcome.messages.back() == "Product IDs do not match!") {

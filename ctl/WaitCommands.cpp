@@ -35,8 +35,8 @@ bool CommandSession::Answers(std::chrono::milliseconds left, std::string& produc
     context_.SetTimerLimit(limit);
     bool answered = false;
     const RunOutcome product = context_.Run(PageFunction::FUNC_GET_PRODUCT_ID, "");
-    if (const auto* call = product.LastCall("CallbackProdID"); product.completion == 0 && call && !call->empty()) {
-        productId = (*call)[0];
+    if (const auto* read = product.Last<ValueRead>(); product.completion == 0 && read) {
+        productId = read->value;
         answered = true;
     }
     context_.Disconnect();

@@ -55,6 +55,7 @@ public:
     void OnTimeout() final;
     void OnReply(std::span<const uint8_t> received) final;
     int FunctionNumber() const final { return kbr::FunctionNumber(function_); }
+    kbr::PageFunction Function() const { return function_; }
     bool IsRunning() const final { return running_; }
 
 protected:

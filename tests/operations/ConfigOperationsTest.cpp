@@ -57,6 +57,12 @@ TEST_P(ConfigEntryDecode, StoreConfigListAndRecord) {
     ctx.Run(PageFunction::FUNC_GETCONFIG);
     ctx.Reply(ConfigReply({c.entry}));
     EXPECT_EQ(ctx.pageCalls, (Calls{VersionCall(), {"storeConfig", c.storeConfig, ARRAY}, DisplayCall()}));
+    // The same read, typed: the reply's version and the page's list.
+    ASSERT_EQ(ctx.results.size(), 1u);
+    const auto* read = std::get_if<ConfigRead>(&ctx.results[0]);
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ(read->firmwareVersion, VersionCall().args.at(1));
+    EXPECT_EQ(read->parameters, std::vector<Strings>{c.storeConfig});
     if (c.record) {
         const ConfigParameter* record = FindParameter(ctx.state.parameters, c.entry.name);
         ASSERT_NE(record, nullptr);
@@ -324,6 +330,9 @@ TEST(DiagOperation, PollsAsFastAsTheDeviceAnswersForTenSecondsThenStopsSilently)
     EXPECT_EQ(answered, 499);  // answers at 20, 40, ... 9980 ms
     EXPECT_EQ(ctx.pageCalls.size(), 499u);
     EXPECT_EQ(ctx.pageCalls.back(), (PageCallRecord{"display_diag", {"snr 498", "phy", "extra", "12"}, ARRAY}));
+    // Each reading typed as well.
+    ASSERT_EQ(ctx.results.size(), 499u);
+    EXPECT_EQ(ctx.results.back(), OperationResult(DiagnosticsRead{"snr 498", "phy"}));
     EXPECT_TRUE(ctx.completions.empty());
     EXPECT_EQ(ctx.timerStarts, std::vector<uint32_t>{10000});
 }

@@ -40,7 +40,8 @@ public:
     int progressPosition = 0;
     int progressShows = 0;
     int progressHides = 0;
-    std::vector<std::string> log;  // one word per call, in order
+    std::vector<std::string> log;          // one word per call, in order
+    std::vector<OperationResult> results;  // the typed results reported beside the page calls
 
     PageDeviceState state;
 
@@ -54,6 +55,7 @@ public:
     uint32_t timerPeriod = 0;
 
     // ---- OperationContext
+    void Report(const OperationResult& result) override { results.push_back(result); }
     void Send(std::span<const uint8_t> request) override {
         sent.emplace_back(request.begin(), request.end());
         log.emplace_back("send");

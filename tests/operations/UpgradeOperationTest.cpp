@@ -348,6 +348,7 @@ TEST_P(InvalidFile, UpgradeFailedAndNothingSent) {
     EXPECT_EQ(ctx.pageCalls,
               (std::vector<PageCallRecord>{
                   {"upgradeFailed", {"Not a valid upgrade file!"}, PageCallForm::CallFunctionWithArray}}));
+    EXPECT_EQ(ctx.results, std::vector<OperationResult>{ImageRefused{"Not a valid upgrade file!"}});
     EXPECT_EQ(ctx.completions, std::vector<int>{1});
     EXPECT_TRUE(ctx.sent.empty());
     EXPECT_TRUE(ctx.Idle());

@@ -46,6 +46,8 @@ TEST_P(LoginReply, StatusDecidesCallbackThenCompletionZero) {
     ctx.Run(PageFunction::FUNC_LOGIN, "secret");
     ctx.Reply(GetParam().reply);
     EXPECT_EQ(ctx.pageCalls, (Calls{{"CallbackLogin", {GetParam().callback}, PageCallForm::CallFunction}}));
+    // The same answer, typed.
+    EXPECT_EQ(ctx.results, std::vector<OperationResult>{LoginAnswered{std::string_view(GetParam().callback) == "0"}});
     EXPECT_EQ(ctx.completions, std::vector<int>{0});
     EXPECT_TRUE(ctx.Idle());
     EXPECT_EQ(ctx.timerKills, 1);
@@ -146,6 +148,9 @@ TEST_P(ValueRead, ReplyGivesCallbackAndCompletion) {
     Calls expected;
     if (c.value) expected.push_back({fn.callback, {*c.value}, PageCallForm::CallFunction});
     EXPECT_EQ(ctx.pageCalls, expected);
+    std::vector<OperationResult> typed;
+    if (c.value) typed.emplace_back(kbr::ValueRead{fn.function, std::string(fn.key), *c.value});
+    EXPECT_EQ(ctx.results, typed);
     EXPECT_EQ(ctx.completions, std::vector<int>{c.result});
     EXPECT_TRUE(ctx.Idle());
 }
