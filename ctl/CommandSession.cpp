@@ -197,7 +197,7 @@ std::optional<CommandSession::Failed> CommandSession::WriteConfig(const std::vec
 std::optional<CommandSession::Failed> CommandSession::ReadDiagnostics(std::string& first, std::string& second) {
     reporter_.Event("phase", {{"phase", "read-diagnostics"}});
     bool read = false;
-    ToolContext::Hooks hooks;
+    OperationRunner::Hooks hooks;
     hooks.result = [&](const OperationResult& result) {
         const auto* diagnostics = std::get_if<DiagnosticsRead>(&result);
         if (!diagnostics) return;

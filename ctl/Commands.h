@@ -1,6 +1,6 @@
 #pragma once
 // kbr3300ctl's commands, each a sequence of the configuration program's device operations run
-// over the tool's ToolContext: connect, log in (every command but probe and wait), then the
+// over the tool's OperationRunner: connect, log in (every command but probe and wait), then the
 // operations the pages would run for the same work.
 
 #include <functional>
@@ -10,7 +10,7 @@
 #include "ctl/CommandLine.h"
 #include "ctl/Output.h"
 #include "ctl/Settings.h"
-#include "ctl/ToolContext.h"
+#include "link/OperationRunner.h"
 
 namespace kbr::ctl {
 
@@ -83,7 +83,7 @@ private:
     const Invocation& invocation_;
     const Reporter& reporter_;
     Surroundings surroundings_;
-    ToolContext context_;
+    OperationRunner context_;
     std::optional<std::string> password_;
 };
 

@@ -68,7 +68,7 @@ CommandResult CommandSession::Diag() {
     auto nextReading = Clock::now();
     unsigned readings = 0;
     bool over = false;
-    ToolContext::Hooks hooks;
+    OperationRunner::Hooks hooks;
     hooks.result = [&](const OperationResult& result) {
         const auto* diagnostics = std::get_if<DiagnosticsRead>(&result);
         if (!diagnostics) return;

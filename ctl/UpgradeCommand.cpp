@@ -94,7 +94,7 @@ CommandResult CommandSession::Upgrade() {
     std::optional<Clock::time_point> firstInterrupt;
     const platform::InterruptCatcher interrupts;
     int interruptsSeen = 0;
-    ToolContext::Hooks hooks;
+    OperationRunner::Hooks hooks;
     hooks.maySend = [&](std::span<const uint8_t> request) {
         if (request[0] != REQ_UPGRADE_START || transferring) return true;
         // The operation goes on with any other version; an older one needs the user's word.

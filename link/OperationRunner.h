@@ -1,6 +1,8 @@
 #pragma once
-// kbr3300ctl's OperationContext: the device operations of link/ run here exactly as in a page
-// window, but on the tool's one thread. Requests go out on the tool's DeviceLink and Run reads the
+// The one way to run a device operation over a link without a window, synchronously: kbr3300ctl
+// runs its commands here, and so do the link-backed tests (testkit/LinkContext) and the upgrade
+// benchmark's tool path. The device operations run exactly as in a page window, but on the
+// caller's one thread. Requests go out on the tool's DeviceLink and Run reads the
 // replies on the same thread, with the link's Receive: a command-line tool has nothing else to do
 // while it waits, so it needs no receive thread handing reads to it (that hop costs a thread
 // switch per exchange, see bench/upgrade). Reads are taken as the link's receive thread takes
@@ -25,7 +27,7 @@
 #include "link/OperationContext.h"
 #include "link/PageFunction.h"
 
-namespace kbr::ctl {
+namespace kbr {
 
 struct PageCallRecord {
     std::string function;
@@ -61,7 +63,7 @@ struct RunOutcome {
     }
 };
 
-class ToolContext final : public OperationContext {
+class OperationRunner final : public OperationContext {
 public:
     using Clock = std::chrono::steady_clock;
     // How often a waiting run asks Hooks::stop.
@@ -80,12 +82,13 @@ public:
         std::function<bool(std::string_view question)> askYesNo;  // empty: No
         std::function<void(int maximum)> progressShown;
         std::function<void()> progressAdvanced;
+        std::function<void()> progressHidden;
     };
 
-    ToolContext() = default;
-    ~ToolContext() override { link_.Stop(); }
-    ToolContext(const ToolContext&) = delete;
-    ToolContext& operator=(const ToolContext&) = delete;
+    OperationRunner() = default;
+    ~OperationRunner() override { link_.Stop(); }
+    OperationRunner(const OperationRunner&) = delete;
+    OperationRunner& operator=(const OperationRunner&) = delete;
 
     // Connects to address:port, waiting at most connectLimitMs for the connection.
     [[nodiscard]] bool Connect(const std::string& address, const std::string& port,
@@ -96,6 +99,7 @@ public:
     // OPERATION_TIMER never runs longer than this (the operations' own periods otherwise).
     void SetTimerLimit(std::optional<std::chrono::milliseconds> limit) { timerLimit_ = limit; }
     void SetHooks(Hooks hooks) { hooks_ = std::move(hooks); }
+    const Hooks& GetHooks() const { return hooks_; }
 
     // Starts the operation with args and serves its replies and its timer until it is no longer
     // active. Reads that arrived while no operation ran are dropped first, as the page window
@@ -119,7 +123,9 @@ public:
     void CreateUpgradeProgress() override {}
     void ShowUpgradeProgress(int maximum) override;
     void AdvanceUpgradeProgress() override;
-    void HideUpgradeProgress() override {}
+    void HideUpgradeProgress() override {
+        if (hooks_.progressHidden) hooks_.progressHidden();
+    }
     PageDeviceState& State() override { return state_; }
     void Report(const OperationResult& result) override;
 
@@ -139,4 +145,4 @@ private:
     RunOutcome spare_;               // records of calls made outside a run
 };
 
-}  // namespace kbr::ctl
+}  // namespace kbr
