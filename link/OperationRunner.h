@@ -11,6 +11,7 @@
 // questions and the progress window become records of the run and calls of the Hooks the command
 // set.
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <functional>
@@ -56,10 +57,10 @@ struct RunOutcome {
     // The last result of a kind, if there was one.
     template <typename Result>
     const Result* Last() const {
-        for (auto it = results.rbegin(); it != results.rend(); ++it) {
-            if (const auto* result = std::get_if<Result>(&*it)) return result;
-        }
-        return nullptr;
+        const auto found = std::find_if(results.rbegin(), results.rend(), [](const OperationResult& result) {
+            return std::holds_alternative<Result>(result);
+        });
+        return found == results.rend() ? nullptr : &std::get<Result>(*found);
     }
 };
 
