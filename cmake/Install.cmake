@@ -70,7 +70,7 @@ function(kbr_install_package_documents package component)
 endfunction()
 
 # A manual page, compressed as Debian keeps them: from a page written once in roff (the version
-# and date filled in from the build), or made by help2man from a program's own --help, so that
+# and date filled in from the build; the date honours SOURCE_DATE_EPOCH), or made by help2man from a program's own --help, so that
 # nothing is copied by hand between the two.
 function(kbr_install_manual name source component)
   set(_page ${CMAKE_BINARY_DIR}/packaging/man/${name}.1)

@@ -1,6 +1,11 @@
 #include "ctl/CommandLine.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
+#endif
 
 #include <algorithm>
 #include <charconv>
@@ -8,6 +13,7 @@
 #include <map>
 
 #include "ProgramVersion.h"
+#include "link/PrintableText.h"
 
 namespace kbr::ctl {
 
@@ -18,12 +24,11 @@ bool Fail(std::string* error, std::string text) {
     return false;
 }
 
-// "A.B.C.D:PORT" with a dotted IPv4 address and a port 1-65535.
+// "A.B.C.D:PORT" with a dotted IPv4 address and a port 1-65535, or "A.B.C.D" for the adaptor's port.
 bool SplitAddress(const std::string& text, std::string& address, std::string& port) {
     const size_t colon = text.rfind(':');
-    if (colon == std::string::npos) return false;
     const std::string host = text.substr(0, colon);
-    const std::string portText = text.substr(colon + 1);
+    const std::string portText = colon == std::string::npos ? std::string(DEFAULT_PORT) : text.substr(colon + 1);
     in_addr parsed{};
     unsigned value = 0;
     const auto [end, ec] = std::from_chars(portText.data(), portText.data() + portText.size(), value);
@@ -65,9 +70,29 @@ const char* CommandName(Command command) {
     return "?";
 }
 
+// -h or --help before "--": help, about the first command named (whatever else is given).
+std::optional<Invocation> HelpRequest(const std::vector<std::string>& args) {
+    const auto end = std::find(args.begin(), args.end(), "--");
+    if (std::none_of(args.begin(), end, [](const std::string& arg) { return arg == "-h" || arg == "--help"; })) {
+        return std::nullopt;
+    }
+    Invocation out;
+    out.command = Command::Help;
+    for (auto word = args.begin(); word != end && !out.helpFor; ++word) {
+        const std::string name = *word == "config" && word + 1 != end ? "config " + *(word + 1) : *word;
+        for (Command command :
+             {Command::Probe, Command::Status, Command::ConfigGet, Command::ConfigSet, Command::ConfigBackup,
+              Command::ConfigRestore, Command::Upgrade, Command::Diag, Command::Reboot, Command::Wait}) {
+            if (name == CommandName(command)) out.helpFor = command;
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& args, std::string* error) {
+    if (auto help = HelpRequest(args)) return help;
     Invocation out;
     std::vector<std::string> words;
     std::vector<std::string> given;  // command options, to check against the command
@@ -100,10 +125,6 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& args,
             given.push_back(name);
             return true;
         };
-        if (name == "--help" || name == "-h") {
-            out.command = Command::Help;
-            return out;
-        }
         if (name == "--version") {
             out.command = Command::Version;
             return out;
@@ -115,7 +136,8 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& args,
             auto text = value();
             if (!text) return std::nullopt;
             if (!SplitAddress(*text, out.address, out.port)) {
-                Fail(error, "--address '" + *text + "' is not ADDR:PORT with an IPv4 address and a port 1-65535");
+                Fail(error, "--address '" + PrintableText(*text) +
+                                "' is not ADDR or ADDR:PORT with an IPv4 address and a port 1-65535");
                 return std::nullopt;
             }
         } else if (name == "--password-file") {
@@ -133,7 +155,7 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& args,
             if (!text) return std::nullopt;
             out.replyTimeout = Seconds(*text);
             if (!out.replyTimeout) {
-                Fail(error, "--reply-timeout '" + *text + "' is not a number of seconds");
+                Fail(error, "--reply-timeout '" + PrintableText(*text) + "' is not a number of seconds");
                 return std::nullopt;
             }
         } else if (name == "--with-secrets") {
@@ -142,12 +164,18 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& args,
             if (!flag(out.yes)) return std::nullopt;
         } else if (name == "--force") {
             if (!flag(out.force)) return std::nullopt;
+        } else if (name == "--allow-older") {
+            if (!flag(out.allowOlder)) return std::nullopt;
+        } else if (name == "--wait") {
+            if (!flag(out.wait)) return std::nullopt;
+        } else if (name == "--next") {
+            if (!flag(out.next)) return std::nullopt;
         } else if (name == "--watch" || name == "--timeout") {
             auto text = value();
             if (!text) return std::nullopt;
             const auto seconds = Seconds(*text);
             if (!seconds) {
-                Fail(error, name + " '" + *text + "' is not a number of seconds");
+                Fail(error, name + " '" + PrintableText(*text) + "' is not a number of seconds");
                 return std::nullopt;
             }
             if (name == "--watch") {
@@ -157,7 +185,7 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& args,
             }
             given.push_back(name);
         } else {
-            Fail(error, "unknown option " + name + " (see kbr3300ctl --help)");
+            Fail(error, "unknown option " + PrintableText(name) + " (see kbr3300ctl --help)");
             return std::nullopt;
         }
     }
@@ -189,7 +217,7 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& args,
     } else if (const auto it = simple.find(words[0]); it != simple.end()) {
         out.command = it->second;
     } else {
-        Fail(error, "unknown command '" + words[0] + "' (see kbr3300ctl --help)");
+        Fail(error, "unknown command '" + PrintableText(words[0]) + "' (see kbr3300ctl --help)");
         return std::nullopt;
     }
     out.arguments.assign(words.begin() + static_cast<std::ptrdiff_t>(used), words.end());
@@ -208,10 +236,10 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& args,
         {Command::ConfigSet, {1, 5, {}, "KEY=VALUE..."}},
         {Command::ConfigBackup, {1, 1, {"--with-secrets"}, "FILE"}},
         {Command::ConfigRestore, {1, 1, {"--yes"}, "FILE"}},
-        {Command::Upgrade, {1, 1, {"--force"}, "FILE"}},
+        {Command::Upgrade, {1, 1, {"--force", "--allow-older"}, "FILE"}},
         {Command::Diag, {0, 0, {"--watch"}, ""}},
-        {Command::Reboot, {0, 0, {}, ""}},
-        {Command::Wait, {0, 0, {"--timeout"}, ""}},
+        {Command::Reboot, {0, 0, {"--wait", "--timeout"}, ""}},
+        {Command::Wait, {0, 0, {"--timeout", "--next"}, ""}},
     };
     const Shape& shape = shapes.at(out.command);
     const std::string command = CommandName(out.command);
@@ -226,14 +254,20 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& args,
             return std::nullopt;
         }
     }
+    if (out.command == Command::Reboot && !out.wait &&
+        std::find(given.begin(), given.end(), "--timeout") != given.end()) {
+        Fail(error, "--timeout of reboot needs --wait");
+        return std::nullopt;
+    }
     return out;
 }
 
 std::string VersionText() { return std::string("kbr3300ctl ") + PROGRAM_VERSION + "\n"; }
 
 std::string HelpText() {
-    return R"(Usage: kbr3300ctl [--address ADDR:PORT] [--json] [--password-file FILE]
+    return R"(Usage: kbr3300ctl [--address ADDR[:PORT]] [--json] [--password-file FILE]
                   [--reply-timeout SECONDS] COMMAND [ARGUMENTS]
+       kbr3300ctl COMMAND --help
 
 Talks to a KBR3300 adaptor in configuration mode, with the same requests as the
 configuration program's pages.
@@ -248,41 +282,114 @@ Commands:
                                                        all-pass mode too)
                                diplexer=dband|allpass  MoCA D Band or All Pass
                                privacy=on|off          MoCA privacy
-                               admin-password=TEXT     4 to 8 letters and digits
-                               network-password=DIGITS 12 to 17 digits
+                               admin_password=-        4 to 8 letters and digits
+                               network_password=-      12 to 17 digits
+                             a new password is typed twice without echo, or read
+                             as a line of standard input; never on the command line
   config backup FILE [--with-secrets]
                              save the identity, firmware version and settings as
                              JSON (mode 0600); passwords only with --with-secrets
   config restore FILE [--yes]
-                             check FILE, show what would change, and write it after
-                             --yes or a confirmation on the terminal
-  upgrade FILE [--force]     check the image and upgrade the firmware (two passes);
-                             --force upgrades to the version the adaptor already runs
+                             check FILE as config set checks values, show what
+                             would change, and write it after --yes or a
+                             confirmation on the terminal
+  upgrade FILE [--force] [--allow-older]
+                             check the image and upgrade the firmware (two passes);
+                             --force: the version the adaptor already runs;
+                             --allow-older: an older version
   diag [--watch SECONDS]     the diagnostics, once or refreshed each second
-  reboot                     restart the adaptor
-  wait [--timeout SECONDS]   wait until an adaptor answers (default 180 s)
+  reboot [--wait [--timeout SECONDS]]
+                             restart the adaptor; with --wait, until it answers again
+  wait [--next] [--timeout SECONDS]
+                             wait until an adaptor answers (default 180 s); --next:
+                             until the one answering now has gone and one answers
 
 Options:
-  --address ADDR:PORT        the adaptor (default 192.168.0.20:52121)
-  --json                     one JSON object per line: phases, progress, result
+  --address ADDR[:PORT]      the adaptor (default 192.168.0.20, port 52121)
+  --json                     JSON: a query prints one object; upgrade, wait, reboot
+                             --wait and diag --watch print one object per event
+                             (JSON Lines), the result object last
   --password-file FILE       the administrator password: the first line of FILE
                              ("-": standard input); else KBR3300_PASSWORD, else a
                              prompt on the terminal. Never on the command line.
   --reply-timeout SECONDS    wait at most this long for any one answer (default:
                              each request's own limit, up to 200 s per upgrade step)
-  --help, --version
+  -h, --help, --version
 
 Exit codes:
   0  done
   1  refused by the adaptor (or declined: a question answered No, the same
-     firmware version without --force)
+     firmware version without --force, an older one without --allow-older)
   2  usage: a bad command line, setting value or backup file
   3  the adaptor is unreachable
   4  the firmware image file is not valid, or not for this adaptor
   5  the connection was lost, or the adaptor stopped answering, during the operation
+  6  an upgrade aborted by Ctrl-C pressed twice
 
 Errors are one line on standard error. See kbr3300ctl(1).
 )";
+}
+
+std::string CommandHelpText(Command command) {
+    switch (command) {
+        case Command::Probe:
+            return "Usage: kbr3300ctl probe\n\nConnects and reports the product id and firmware version. No password "
+                   "is needed.\n";
+        case Command::Status:
+            return "Usage: kbr3300ctl status\n\nThe product id, firmware version, settings (passwords not shown) and "
+                   "diagnostics.\n";
+        case Command::ConfigGet:
+            return "Usage: kbr3300ctl config get [--with-secrets]\n\nThe settings.\n\n  --with-secrets  show the "
+                   "passwords too\n";
+        case Command::ConfigSet:
+            return R"(Usage: kbr3300ctl config set KEY=VALUE...
+
+Changes settings, checks them as the pages do, writes them and reads them back.
+  channel=N|scan          N: 15, 17, ..., 29 (4 to 9 in all-pass mode too)
+  diplexer=dband|allpass  MoCA D Band or All Pass
+  privacy=on|off          MoCA privacy
+  admin_password=-        4 to 8 letters and digits
+  network_password=-      12 to 17 digits
+A new password is typed twice without echo on a terminal; otherwise it is the
+next line of standard input (after the login password's with --password-file -;
+one line per key, in the order the keys are given). It is never taken from the
+command line, where ps would show it.
+)";
+        case Command::ConfigBackup:
+            return "Usage: kbr3300ctl config backup FILE [--with-secrets]\n\nSaves the identity, firmware version and "
+                   "settings as JSON (mode 0600).\n\n  --with-secrets  save the passwords too\n";
+        case Command::ConfigRestore:
+            return "Usage: kbr3300ctl config restore FILE [--yes]\n\nChecks FILE as config set checks values, shows "
+                   "what would change, and writes it\nafter a Yes on the terminal.\n\n  --yes  write without being "
+                   "asked\n";
+        case Command::Upgrade:
+            return R"(Usage: kbr3300ctl upgrade FILE [--force] [--allow-older]
+
+Checks the image as the pages do and upgrades the firmware in two passes.
+  --force        upgrade to the version the adaptor already runs
+  --allow-older  upgrade to an older version
+Ctrl-C during the transfer only warns; a second Ctrl-C within 5 seconds aborts
+(exit code 6), leaving the adaptor with part of the new firmware.
+)";
+        case Command::Diag:
+            return "Usage: kbr3300ctl diag [--watch SECONDS]\n\nThe diagnostics.\n\n  --watch SECONDS  read them each "
+                   "second for SECONDS\n";
+        case Command::Reboot:
+            return "Usage: kbr3300ctl reboot [--wait [--timeout SECONDS]]\n\nRestarts the adaptor.\n\n  --wait       "
+                   "     until it has gone and answers again\n  --timeout SECONDS  how long --wait waits (default "
+                   "180)\n";
+        case Command::Wait:
+            return R"(Usage: kbr3300ctl wait [--next] [--timeout SECONDS]
+
+Waits until an adaptor answers its product id.
+  --next             first until the adaptor answering now stops answering
+                     (unplugged, or restarting), then until one answers
+  --timeout SECONDS  how long to wait (default 180)
+)";
+        case Command::Help:
+        case Command::Version: break;
+    }
+    return HelpText();
 }
 
 }  // namespace kbr::ctl

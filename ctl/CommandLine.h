@@ -19,6 +19,7 @@ enum ExitCode : int {
     EXIT_UNREACHABLE = 3,  // no connection to the adaptor
     EXIT_BAD_IMAGE = 4,    // the firmware image file is not valid (or not for this adaptor)
     EXIT_LOST = 5,         // the connection broke, or the adaptor stopped answering
+    EXIT_INTERRUPTED = 6,  // an upgrade stopped by the user (Ctrl-C twice)
 };
 
 inline constexpr const char* DEFAULT_ADDRESS = platform::DEVICE_ADDRESS;
@@ -42,6 +43,7 @@ enum class Command {
 
 struct Invocation {
     Command command = Command::Help;
+    std::optional<Command> helpFor;  // Help: the command it is about (none: all)
     std::string address = DEFAULT_ADDRESS;
     std::string port = DEFAULT_PORT;
     bool json = false;
@@ -51,15 +53,25 @@ struct Invocation {
     bool withSecrets = false;                                          // config get, config backup
     bool yes = false;                                                  // config restore
     bool force = false;                                                // upgrade
+    bool allowOlder = false;                                           // upgrade
+    bool wait = false;                                                 // reboot
+    bool next = false;                                                 // wait
     std::optional<std::chrono::milliseconds> watch;                    // diag
-    std::chrono::milliseconds waitTimeout{std::chrono::seconds(180)};  // wait
+    std::chrono::milliseconds waitTimeout{std::chrono::seconds(180)};  // wait, reboot --wait
 
     std::string Endpoint() const { return address + ":" + port; }
+    // Long work, whose --json output is a stream of events before the result.
+    bool LongWork() const {
+        return command == Command::Upgrade || command == Command::Wait || (command == Command::Reboot && wait) ||
+               (command == Command::Diag && watch);
+    }
 };
 
 // Nothing, and the reason, for a usage error.
 std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& args, std::string* error);
 std::string HelpText();
+// Help for one command: its usage, what it does and its options.
+std::string CommandHelpText(Command command);
 std::string VersionText();
 
 }  // namespace kbr::ctl

@@ -1,6 +1,6 @@
 #pragma once
 // kbr3300ctl's commands, each a sequence of the configuration program's device operations run
-// over the tool's ToolContext: connect, log in (every command but probe and wait), then the
+// over the tool's OperationRunner: connect, log in (every command but probe and wait), then the
 // operations the pages would run for the same work.
 
 #include <functional>
@@ -10,7 +10,7 @@
 #include "ctl/CommandLine.h"
 #include "ctl/Output.h"
 #include "ctl/Settings.h"
-#include "ctl/ToolContext.h"
+#include "link/OperationRunner.h"
 
 namespace kbr::ctl {
 
@@ -20,35 +20,55 @@ struct Surroundings {
     std::function<std::optional<std::string>(const char* name)> environment;
     std::function<std::optional<std::string>(std::string_view prompt)> readSecret;
     std::function<std::optional<bool>(std::string_view question)> ask;
-    bool progressBar = false;  // standard error is a terminal
+    std::function<std::optional<std::string>()> readLine;  // the next line of standard input
+    bool progressBar = false;                              // standard error is a terminal
 };
 Surroundings RealSurroundings();
+
+// How a command or one of its steps ended: its exit code and, for a failure, its one line (what
+// was expected and what came, where the adaptor answered otherwise).
+struct [[nodiscard]] CommandResult {
+    int exitCode = EXIT_DONE;
+    std::string message;
+};
 
 class CommandSession {
 public:
     CommandSession(const Invocation& invocation, const Reporter& reporter, Surroundings surroundings);
 
-    // Runs the command; the exit code.
+    // Runs the command and reports a failure; the exit code.
     int Execute();
 
 private:
-    // A step that failed: its exit code (the error has been reported).
-    using Failed = int;
+    // A step that failed.
+    using Failed = CommandResult;
 
-    int Probe();
-    int Status();
-    int ConfigGet();
-    int ConfigSet();
-    int ConfigBackup();
-    int ConfigRestore();
-    int Upgrade();
-    int Diag();
-    int Reboot();
-    int Wait();
+    CommandResult Run();
+    // Each command, in the file of its group: QueryCommands, ConfigCommands, UpgradeCommand,
+    // WaitCommands.
+    CommandResult Probe();
+    CommandResult Status();
+    CommandResult ConfigGet();
+    CommandResult ConfigSet();
+    CommandResult ConfigBackup();
+    CommandResult ConfigRestore();
+    CommandResult Upgrade();
+    CommandResult Diag();
+    CommandResult Reboot();
+    CommandResult Wait();
 
     std::optional<Failed> Connect();
+    // The administrator password from its sources, once.
+    std::optional<Failed> ObtainPassword();
+    // A new password for a config set change: typed twice without echo, or a line of input.
+    std::optional<Failed> ReadNewPassword(SettingChange& change);
     std::optional<Failed> Login();
-    std::optional<Failed> ReadValue(int function, std::string_view callback, std::string_view what, std::string& value);
+    // Waits until an adaptor answers (with goneFirst: after the one answering now has stopped
+    // answering); its product id.
+    std::optional<Failed> WaitForAdaptor(std::chrono::milliseconds timeout, bool goneFirst, std::string& productId);
+    // One try: connects, reads the product id, disconnects.
+    bool Answers(std::chrono::milliseconds left, std::string& productId);
+    std::optional<Failed> ReadValue(PageFunction function, std::string_view what, std::string& value);
     std::optional<Failed> ReadConfig(DeviceConfig& config);
     // The pending values through the page functions, the write (7), then a read back into after.
     std::optional<Failed> WriteConfig(const std::vector<PendingValue>& values, DeviceConfig& after);
@@ -63,7 +83,8 @@ private:
     const Invocation& invocation_;
     const Reporter& reporter_;
     Surroundings surroundings_;
-    ToolContext context_;
+    OperationRunner context_;
+    std::optional<std::string> password_;
 };
 
 }  // namespace kbr::ctl

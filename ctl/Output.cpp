@@ -4,6 +4,8 @@
 #include <cinttypes>
 #include <cmath>
 
+#include "link/PrintableText.h"
+
 namespace kbr::ctl {
 
 namespace {
@@ -22,12 +24,22 @@ std::string Mebibytes(uint64_t bytes) {
 
 }  // namespace
 
+std::string PrintablePath(std::string_view path) {
+    std::string shown = PrintableText(path);
+#ifdef _WIN32
+    for (size_t at = shown.find("\\\\"); at != std::string::npos; at = shown.find("\\\\", at + 1)) shown.erase(at, 1);
+#endif
+    return shown;
+}
+
 void Reporter::Text(std::string_view line) const {
     if (!json_) WriteLine(out_, line);
 }
 
 void Reporter::Event(std::string_view event, Json fields) const {
     if (!json_) return;
+    // A query's one document is its result (or its error); only long work tells its steps.
+    if (!stream_ && event != "result" && event != "error") return;
     Json line = {{"event", event}};
     for (auto& [key, value] : fields.items()) line[key] = std::move(value);
     WriteLine(out_, line.dump(-1, ' ', false, Json::error_handler_t::replace));
@@ -52,6 +64,7 @@ void UpgradeProgressView::Begin(uint64_t section1, uint64_t section2) {
 
 void UpgradeProgressView::PassStarted(int pass) {
     const bool again = pass == pass_;
+    again_ = again;
     pass_ = pass;
     inPass_ = 0;
     if (pass >= 1 && pass <= 2) {
@@ -98,6 +111,7 @@ void UpgradeProgressView::Show(bool force) {
     drawn_ = true;
     std::string line = "\r";
     line += BarLine(done, total, std::chrono::seconds(std::llround(leftSeconds)), leftKnown);
+    if (pass_ >= 1 && pass_ <= 2) line += "  pass " + std::to_string(pass_) + " of 2" + (again_ ? ", retry" : "");
     line += "  ";
     std::fwrite(line.data(), 1, line.size(), reporter_.ErrorStream());
     std::fflush(reporter_.ErrorStream());
@@ -129,6 +143,26 @@ std::string UpgradeProgressView::BarLine(uint64_t done, uint64_t total, std::chr
         line += text;
     }
     return line;
+}
+
+// ---- WaitingView
+
+void WaitingView::Show(std::chrono::seconds elapsed, std::chrono::seconds left) {
+    if (!shown_) return;
+    char text[160];
+    std::snprintf(text, sizeof text, "\r%s: %lld:%02lld elapsed, %lld:%02lld left  ", what_.c_str(),
+                  static_cast<long long>(elapsed.count() / 60), static_cast<long long>(elapsed.count() % 60),
+                  static_cast<long long>(left.count() / 60), static_cast<long long>(left.count() % 60));
+    std::fputs(text, reporter_.ErrorStream());
+    std::fflush(reporter_.ErrorStream());
+    drawn_ = true;
+}
+
+void WaitingView::Finish() {
+    if (!drawn_) return;
+    std::fputc('\n', reporter_.ErrorStream());
+    std::fflush(reporter_.ErrorStream());
+    drawn_ = false;
 }
 
 }  // namespace kbr::ctl

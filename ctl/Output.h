@@ -1,9 +1,10 @@
 #pragma once
 // Where kbr3300ctl's words go. Results go to standard output: lines of text, or with --json one
-// JSON object per line. Errors are one line on standard error (and, with --json, an "error"
-// object on standard output as well, so that a script reading it learns the reason). The upgrade
-// progress is a bar on standard error while that is a terminal, "progress" objects with --json,
-// and nothing otherwise.
+// JSON document: a query prints its result object alone, and long work (upgrade, wait, reboot
+// --wait, diag --watch) prints JSON Lines, an object per event and the result object last. Errors
+// are one line on standard error (and, with --json, an "error" object on standard output as
+// well, so that a script reading it learns the reason). Progress is drawn on standard error while
+// that is a terminal, reported as "progress" objects with --json, and not shown otherwise.
 
 #include <chrono>
 #include <cstdint>
@@ -17,14 +18,21 @@ namespace kbr::ctl {
 
 using Json = nlohmann::ordered_json;
 
+// A file's path as PrintableText shows text, except that a backslash stays one where it is the
+// folder separator (Windows, where no name can hold a control byte).
+std::string PrintablePath(std::string_view path);
+
 class Reporter {
 public:
-    Reporter(bool json, std::FILE* out, std::FILE* err) : json_(json), out_(out), err_(err) {}
+    // stream: the command is long work, whose events are printed as they happen.
+    Reporter(bool json, bool stream, std::FILE* out, std::FILE* err)
+        : json_(json), stream_(stream), out_(out), err_(err) {}
 
     bool JsonLines() const { return json_; }
     // A line of the text output (nothing with --json).
     void Text(std::string_view line) const;
-    // A JSON line with "event" first (nothing without --json).
+    // A JSON line with "event" first (nothing without --json; for a query only its result and
+    // error).
     void Event(std::string_view event, Json fields = Json::object()) const;
     // The one line of an error, and with --json its "error" object with the exit code.
     void Error(int exitCode, std::string_view message) const;
@@ -35,6 +43,7 @@ public:
 
 private:
     bool json_;
+    bool stream_;
     std::FILE* out_;
     std::FILE* err_;
 };
@@ -68,11 +77,33 @@ private:
     bool bar_;
     uint64_t sizes_[2] = {0, 0};
     int pass_ = 0;
+    bool again_ = false;  // the pass started again after a failed step
     uint64_t inPass_ = 0;
     int lastStep_ = 0;      // the last 5% step reported
     int lastPercent_ = -1;  // the percent last drawn
     Clock::time_point started_;
     Clock::time_point lastDrawn_;
+    bool drawn_ = false;
+};
+
+// A line on the terminal while the tool waits for an adaptor: what it waits for, the time gone and
+// the time left, redrawn in place.
+class WaitingView {
+public:
+    WaitingView(const Reporter& reporter, bool shown, std::string what)
+        : reporter_(reporter), shown_(shown), what_(std::move(what)) {}
+    WaitingView(const WaitingView&) = delete;
+    WaitingView& operator=(const WaitingView&) = delete;
+    ~WaitingView() { Finish(); }
+
+    void Show(std::chrono::seconds elapsed, std::chrono::seconds left);
+    // Ends the line.
+    void Finish();
+
+private:
+    const Reporter& reporter_;
+    bool shown_;
+    std::string what_;
     bool drawn_ = false;
 };
 

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "link/ConfigEntry.h"
+#include "link/PrintableText.h"
 
 namespace kbr::ctl {
 
@@ -15,7 +16,22 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr std::string_view BACKUP_MARKER = "kbr3300-settings-backup";
-constexpr int BACKUP_FORMAT = 1;
+constexpr int BACKUP_FORMAT = 2;
+// Format 1 named the settings as the adaptor does; its files are still read.
+constexpr int OLD_BACKUP_FORMAT = 1;
+
+// The names of the settings in a backup of each format, in the order of SettingsProfile.
+struct BackupNames {
+    const char* diplexerMode;
+    const char* channelMask;
+    const char* scanMask;
+    const char* swConfig;
+    const char* adminPassword;
+    const char* networkPassword;
+};
+constexpr BackupNames NAMES = {"diplexer_mode", "channel_mask",   "scan_mask",
+                               "sw_config",     "admin_password", "network_password"};
+constexpr BackupNames OLD_NAMES = {"DiplexerMode", "channelMask", "scanMask", "SwConfig", "admPswd", "password"};
 
 // The page's decimal texts: signed ("%i"), or unsigned where the page computed them; both read
 // modulo 2^32, as the configuration write reads them.
@@ -37,8 +53,8 @@ const char* KeyName(SettingKey key) {
         case SettingKey::Channel: return "channel";
         case SettingKey::Diplexer: return "diplexer";
         case SettingKey::Privacy: return "privacy";
-        case SettingKey::AdminPassword: return "admin-password";
-        case SettingKey::NetworkPassword: return "network-password";
+        case SettingKey::AdminPassword: return "admin_password";
+        case SettingKey::NetworkPassword: return "network_password";
     }
     return "?";
 }
@@ -135,6 +151,18 @@ DeviceConfig ConfigFromPageCalls(const std::vector<std::vector<std::string>>& st
     return config;
 }
 
+uint32_t OfferedChannelsMask(uint32_t diplexerMode) {
+    uint32_t mask = 0;
+    for (int channel : OfferedChannels(diplexerMode)) mask |= 1u << (channel - 1);
+    return mask;
+}
+
+DeviceConfig ConfigFromRead(const ConfigRead& read) {
+    std::vector<std::vector<std::string>> calls = {{std::string(VERSION_KEY), read.firmwareVersion}};
+    calls.insert(calls.end(), read.parameters.begin(), read.parameters.end());
+    return ConfigFromPageCalls(calls);
+}
+
 std::string ChannelText(uint32_t channelMask, uint32_t diplexerMode) {
     int matched = 0;
     int count = 0;
@@ -156,8 +184,8 @@ std::optional<std::vector<SettingChange>> ParseSettingChanges(const std::vector<
         {"channel", SettingKey::Channel},
         {"diplexer", SettingKey::Diplexer},
         {"privacy", SettingKey::Privacy},
-        {"admin-password", SettingKey::AdminPassword},
-        {"network-password", SettingKey::NetworkPassword},
+        {"admin_password", SettingKey::AdminPassword},
+        {"network_password", SettingKey::NetworkPassword},
     };
     std::vector<SettingChange> changes;
     if (arguments.empty()) {
@@ -169,9 +197,10 @@ std::optional<std::vector<SettingChange>> ParseSettingChanges(const std::vector<
         const std::string name = argument.substr(0, equals);
         const auto key = keys.find(name);
         if (equals == std::string::npos || key == keys.end()) {
-            Fail(error, "'" + argument +
-                            "' is not KEY=VALUE with KEY one of channel, diplexer, privacy, "
-                            "admin-password, network-password");
+            // Only the key: the value may be a password typed in the wrong place.
+            Fail(error, "'" + PrintableText(name) +
+                            "' is not a setting: give KEY=VALUE with KEY one of channel, diplexer, privacy, "
+                            "admin_password, network_password");
             return std::nullopt;
         }
         if (std::any_of(changes.begin(), changes.end(), [&](const SettingChange& c) { return c.key == key->second; })) {
@@ -209,22 +238,29 @@ std::optional<std::vector<SettingChange>> ParseSettingChanges(const std::vector<
                 change.number = value == "on" ? 1 : 0;
                 break;
             case SettingKey::AdminPassword:
-                if (auto problem = CheckAdminPassword(value)) {
-                    Fail(error, std::string(KeyName(change.key)) + ": " + *problem);
-                    return std::nullopt;
-                }
-                break;
             case SettingKey::NetworkPassword:
-                if (auto problem = CheckNetworkPassword(value)) {
-                    Fail(error, std::string(KeyName(change.key)) + ": " + *problem);
+                // ps shows every argument: a new password is read, never taken from here.
+                if (value != NEW_PASSWORD_READ) {
+                    Fail(error, std::string(KeyName(change.key)) +
+                                    " is never taken from the command line (ps would show it): give " +
+                                    KeyName(change.key) + "=- to type it, or to read it from a line of standard input");
                     return std::nullopt;
                 }
+                change.text.clear();
                 break;
         }
         changes.push_back(std::move(change));
     }
     return changes;
 }
+
+std::optional<std::string> CheckNewPassword(SettingKey key, std::string_view text) {
+    auto problem = key == SettingKey::AdminPassword ? CheckAdminPassword(text) : CheckNetworkPassword(text);
+    if (problem) return std::string(KeyName(key)) + ": " + *problem;
+    return std::nullopt;
+}
+
+const char* SettingName(SettingKey key) { return KeyName(key); }
 
 std::optional<std::vector<PendingValue>> PendingValuesFor(const DeviceConfig& current,
                                                           const std::vector<SettingChange>& changes,
@@ -248,16 +284,19 @@ std::optional<std::vector<PendingValue>> PendingValuesFor(const DeviceConfig& cu
                     }
                     mask = 1u << (*change.channel - 1);
                 }
-                pending.push_back({3, Decimal(mask)});
+                pending.push_back({PageFunction::FUNC_SET_CHAN_MASK, Decimal(mask)});
                 break;
             }
-            case SettingKey::Diplexer: pending.push_back({6, Decimal(change.number)}); break;
+            case SettingKey::Diplexer:
+                pending.push_back({PageFunction::FUNC_SET_DIPLEXER_MODE, Decimal(change.number)});
+                break;
             case SettingKey::Privacy:
                 pending.push_back(
-                    {4, Decimal(change.number ? current.swConfig | PRIVACY_BIT : current.swConfig & ~PRIVACY_BIT)});
+                    {PageFunction::FUNC_SET_SWCONFIG,
+                     Decimal(change.number ? current.swConfig | PRIVACY_BIT : current.swConfig & ~PRIVACY_BIT)});
                 break;
-            case SettingKey::AdminPassword: pending.push_back({2, change.text}); break;
-            case SettingKey::NetworkPassword: pending.push_back({5, change.text}); break;
+            case SettingKey::AdminPassword: pending.push_back({PageFunction::FUNC_SET_ADMIN_PSWD, change.text}); break;
+            case SettingKey::NetworkPassword: pending.push_back({PageFunction::FUNC_SET_MOCA_PSWD, change.text}); break;
         }
     }
     return pending;
@@ -267,13 +306,13 @@ std::optional<std::vector<PendingValue>> PendingValuesFor(const DeviceConfig& cu
 
 std::string BackupJson(const Backup& backup) {
     Json settings = {
-        {"DiplexerMode", backup.settings.diplexerMode},
-        {"channelMask", backup.settings.channelMask},
-        {"scanMask", backup.settings.scanMask},
-        {"SwConfig", backup.settings.swConfig},
+        {NAMES.diplexerMode, backup.settings.diplexerMode},
+        {NAMES.channelMask, backup.settings.channelMask},
+        {NAMES.scanMask, backup.settings.scanMask},
+        {NAMES.swConfig, backup.settings.swConfig},
     };
-    if (backup.settings.adminPassword) settings["admPswd"] = *backup.settings.adminPassword;
-    if (backup.settings.networkPassword) settings["password"] = *backup.settings.networkPassword;
+    if (backup.settings.adminPassword) settings[NAMES.adminPassword] = *backup.settings.adminPassword;
+    if (backup.settings.networkPassword) settings[NAMES.networkPassword] = *backup.settings.networkPassword;
     const Json document = {
         {BACKUP_MARKER, BACKUP_FORMAT},
         {"device",
@@ -294,7 +333,8 @@ std::optional<Backup> ParseBackup(std::string_view text, std::string* error) {
         Fail(error, "not a settings backup (no \"" + std::string(BACKUP_MARKER) + "\")");
         return std::nullopt;
     }
-    if (!marker->is_number_integer() || marker->get<int64_t>() != BACKUP_FORMAT) {
+    if (!marker->is_number_integer() ||
+        (marker->get<int64_t>() != BACKUP_FORMAT && marker->get<int64_t>() != OLD_BACKUP_FORMAT)) {
         Fail(error, "a settings backup of a format this tool does not know");
         return std::nullopt;
     }
@@ -316,44 +356,66 @@ std::optional<Backup> ParseBackup(std::string_view text, std::string* error) {
         Fail(error, "settings are missing");
         return std::nullopt;
     }
-    static const std::vector<std::string> known = {"DiplexerMode", "channelMask", "scanMask",
-                                                   "SwConfig",     "admPswd",     "password"};
+    const BackupNames& names = marker->get<int64_t>() == OLD_BACKUP_FORMAT ? OLD_NAMES : NAMES;
+    const std::vector<std::string> known = {names.diplexerMode, names.channelMask,   names.scanMask,
+                                            names.swConfig,     names.adminPassword, names.networkPassword};
     for (const auto& [name, value] : settings->items()) {
         if (std::find(known.begin(), known.end(), name) == known.end()) {
-            Fail(error, "settings." + name + " is not a setting of the adaptor");
+            Fail(error, "settings." + PrintableText(name) + " is not a setting of the adaptor");
             return std::nullopt;
         }
     }
     SettingsProfile& profile = backup.settings;
-    if (!ReadNumber(*settings, "DiplexerMode", profile.diplexerMode, error) ||
-        !ReadNumber(*settings, "channelMask", profile.channelMask, error) ||
-        !ReadNumber(*settings, "scanMask", profile.scanMask, error) ||
-        !ReadNumber(*settings, "SwConfig", profile.swConfig, error)) {
+    if (!ReadNumber(*settings, names.diplexerMode, profile.diplexerMode, error) ||
+        !ReadNumber(*settings, names.channelMask, profile.channelMask, error) ||
+        !ReadNumber(*settings, names.scanMask, profile.scanMask, error) ||
+        !ReadNumber(*settings, names.swConfig, profile.swConfig, error)) {
         return std::nullopt;
     }
     if (profile.diplexerMode > 1) {
-        Fail(error, "settings.DiplexerMode is not 0 (MoCA D Band) or 1 (All Pass)");
+        Fail(error, std::string("settings.") + names.diplexerMode + " is not 0 (MoCA D Band) or 1 (All Pass)");
         return std::nullopt;
     }
-    if (settings->contains("admPswd")) {
-        std::string password;
-        if (!ReadText(*settings, "admPswd", password, error, "settings.")) return std::nullopt;
-        if (auto problem = CheckAdminPassword(password)) {
-            Fail(error, "settings.admPswd: " + *problem);
-            return std::nullopt;
-        }
-        profile.adminPassword = password;
+    // The values config set would send, and no other.
+    // One channel, or the channels the adaptor scans (its own default holds several).
+    if ((profile.channelMask & ~OfferedChannelsMask(profile.diplexerMode)) != 0) {
+        Fail(error, std::string("settings.") + names.channelMask + " " + std::to_string(profile.channelMask) +
+                        " holds channels not offered in " + (profile.diplexerMode == 0 ? "MoCA D Band" : "All Pass") +
+                        " mode (" + ChannelList(profile.diplexerMode) + ")");
+        return std::nullopt;
     }
-    if (settings->contains("password")) {
-        std::string password;
-        if (!ReadText(*settings, "password", password, error, "settings.")) return std::nullopt;
-        if (auto problem = CheckNetworkPassword(password)) {
-            Fail(error, "settings.password: " + *problem);
-            return std::nullopt;
-        }
-        profile.networkPassword = password;
+    // The adaptor may report every bit set; a mask without one offered channel leaves nothing to scan.
+    if ((profile.scanMask & OfferedChannelsMask(profile.diplexerMode)) == 0) {
+        Fail(error, std::string("settings.") + names.scanMask + " " + std::to_string(profile.scanMask) +
+                        " holds none of the channels offered in " +
+                        (profile.diplexerMode == 0 ? "MoCA D Band" : "All Pass") + " mode (" +
+                        ChannelList(profile.diplexerMode) + ")");
+        return std::nullopt;
+    }
+    const auto password = [&](const char* name, auto check, std::optional<std::string>& out) {
+        if (!settings->contains(name)) return true;
+        std::string text;
+        if (!ReadText(*settings, name, text, error, "settings.")) return false;
+        // The page's words without the character they quote: it is part of a secret.
+        if (check(text)) return Fail(error, std::string("settings.") + name + " does not keep the password rules");
+        out = text;
+        return true;
+    };
+    if (!password(names.adminPassword, CheckAdminPassword, profile.adminPassword) ||
+        !password(names.networkPassword, CheckNetworkPassword, profile.networkPassword)) {
+        return std::nullopt;
     }
     return backup;
+}
+
+std::optional<std::string> CheckProfileFor(const DeviceConfig& current, const SettingsProfile& wanted) {
+    // config set changes the privacy bit alone; a backup may not do more.
+    const uint32_t others = (current.swConfig ^ wanted.swConfig) & ~PRIVACY_BIT;
+    if (others != 0) {
+        return std::string(NAMES.swConfig) + " " + std::to_string(wanted.swConfig) +
+               " changes bits other than privacy (bit 12) of the adaptor's " + std::to_string(current.swConfig);
+    }
+    return std::nullopt;
 }
 
 SettingsProfile ProfileOf(const DeviceConfig& config) {
@@ -366,27 +428,27 @@ std::vector<SettingDifference> Differences(const DeviceConfig& current, const Se
     auto number = [&](const char* name, uint32_t from, uint32_t to) {
         if (from != to) out.push_back({name, Decimal(from), Decimal(to)});
     };
-    number("DiplexerMode", current.diplexerMode, wanted.diplexerMode);
-    number("channelMask", current.channelMask, wanted.channelMask);
-    number("scanMask", current.scanMask, wanted.scanMask);
-    number("SwConfig", current.swConfig, wanted.swConfig);
+    number(NAMES.diplexerMode, current.diplexerMode, wanted.diplexerMode);
+    number(NAMES.channelMask, current.channelMask, wanted.channelMask);
+    number(NAMES.scanMask, current.scanMask, wanted.scanMask);
+    number(NAMES.swConfig, current.swConfig, wanted.swConfig);
     if (wanted.adminPassword && *wanted.adminPassword != current.adminPassword) {
-        out.push_back({"admPswd", "(secret)", "(another secret)"});
+        out.push_back({NAMES.adminPassword, "(secret)", "(another secret)"});
     }
     if (wanted.networkPassword && *wanted.networkPassword != current.networkPassword) {
-        out.push_back({"password", "(secret)", "(another secret)"});
+        out.push_back({NAMES.networkPassword, "(secret)", "(another secret)"});
     }
     return out;
 }
 
 std::vector<PendingValue> PendingValuesForProfile(const DeviceConfig& current, const SettingsProfile& wanted) {
     return {
-        {2, wanted.adminPassword.value_or(current.adminPassword)},
-        {3, Decimal(wanted.channelMask)},
-        {11, Decimal(wanted.scanMask)},
-        {4, Decimal(wanted.swConfig)},
-        {5, wanted.networkPassword.value_or(current.networkPassword)},
-        {6, Decimal(wanted.diplexerMode)},
+        {PageFunction::FUNC_SET_ADMIN_PSWD, wanted.adminPassword.value_or(current.adminPassword)},
+        {PageFunction::FUNC_SET_CHAN_MASK, Decimal(wanted.channelMask)},
+        {PageFunction::FUNC_SET_SCAN_MASK, Decimal(wanted.scanMask)},
+        {PageFunction::FUNC_SET_SWCONFIG, Decimal(wanted.swConfig)},
+        {PageFunction::FUNC_SET_MOCA_PSWD, wanted.networkPassword.value_or(current.networkPassword)},
+        {PageFunction::FUNC_SET_DIPLEXER_MODE, Decimal(wanted.diplexerMode)},
     };
 }
 

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "link/ConfigParameter.h"
+#include "link/OperationResult.h"
+#include "link/PageFunction.h"
 
 namespace kbr::ctl {
 
@@ -24,6 +26,8 @@ inline constexpr uint32_t SCAN_CHANNEL_MASK = 0;
 // all-pass mode 4 to 9 as well.
 const std::vector<int>& OfferedChannels(uint32_t diplexerMode);
 int ChannelMhz(int channel);  // 800 + (channel - 1) x 25
+// The bits of the channels offered in a diplexer mode (channel N is bit N - 1).
+uint32_t OfferedChannelsMask(uint32_t diplexerMode);
 
 // The page checks, each giving the page's message for the first fault or nothing.
 // Administrator password (login and password pages): not empty, letters and digits only, 4 to 8.
@@ -46,6 +50,8 @@ struct DeviceConfig {
 
 // Builds the view from the "storeConfig" calls of one GetConfigOperation (program order).
 DeviceConfig ConfigFromPageCalls(const std::vector<std::vector<std::string>>& storeConfigCalls);
+// The same from the typed result of the read.
+DeviceConfig ConfigFromRead(const ConfigRead& read);
 
 // "21 (1300 MHz)" for a mask of exactly one offered channel, "scan" otherwise, as the setup page
 // shows it.
@@ -56,9 +62,16 @@ std::string DiplexerText(uint32_t diplexerMode);  // "dband" / "allpass"
 
 enum class SettingKey { Channel, Diplexer, Privacy, AdminPassword, NetworkPassword };
 
+// The value of a password key: the new password is read (terminal or standard input), never
+// taken from the command line.
+inline constexpr std::string_view NEW_PASSWORD_READ = "-";
+
+// The setting's one name: in config set, config get --json, backups and restore.
+const char* SettingName(SettingKey key);
+
 struct SettingChange {
     SettingKey key;
-    std::string text;            // as given
+    std::string text;            // as given; a password: the one read, filled in by the command
     std::optional<int> channel;  // Channel: the channel, or nothing for scan
     uint32_t number = 0;         // Diplexer: 0 or 1; Privacy: 1 on, 0 off
 };
@@ -68,10 +81,13 @@ struct SettingChange {
 std::optional<std::vector<SettingChange>> ParseSettingChanges(const std::vector<std::string>& arguments,
                                                               std::string* error);
 
+// A new password's check, as "admin_password: " and the page's message.
+std::optional<std::string> CheckNewPassword(SettingKey key, std::string_view text);
+
 // One pending value for a page function (2 admPswd, 3 channelMask, 4 SwConfig, 5 password,
 // 6 DiplexerMode, 11 scanMask), with the text the page would send.
 struct PendingValue {
-    int function;
+    PageFunction function;
     std::string text;
     bool operator==(const PendingValue&) const = default;
 };
@@ -103,10 +119,14 @@ struct Backup {
 
 // The backup file's text (JSON).
 std::string BackupJson(const Backup& backup);
-// Parses and checks a backup file's text; the message says what is wrong with it.
+// Parses and checks a backup file's text with the rules of config set (the channel against the
+// diplexer mode, the masks, the passwords); the message says what is wrong with it.
 std::optional<Backup> ParseBackup(std::string_view text, std::string* error);
 
 SettingsProfile ProfileOf(const DeviceConfig& config);
+
+// What a profile may not change on this adaptor (what config set could not change); the reason.
+std::optional<std::string> CheckProfileFor(const DeviceConfig& current, const SettingsProfile& wanted);
 
 // One difference between the adaptor's settings and a profile; secrets are not shown.
 struct SettingDifference {

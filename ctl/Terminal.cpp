@@ -1,114 +1,66 @@
 #include "ctl/Terminal.h"
 
-#include <fcntl.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iostream>
+
+#include "ctl/Output.h"
+#include "platform/Platform.h"
+#include "platform/Terminal.h"
 
 namespace kbr::ctl {
 
 namespace {
 
-// The controlling terminal, opened for one question and closed again.
-class TerminalDevice {
-public:
-    TerminalDevice() : fd_(::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY)) {}
-    ~TerminalDevice() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    TerminalDevice(const TerminalDevice&) = delete;
-    TerminalDevice& operator=(const TerminalDevice&) = delete;
-
-    // Only for a person at the keyboard: standard input must be the terminal too.
-    bool Usable() const { return fd_ >= 0 && ::isatty(fd_) && ::isatty(STDIN_FILENO); }
-
-    void Write(std::string_view text) const {
-        size_t written = 0;
-        while (written < text.size()) {
-            const ssize_t n = ::write(fd_, text.data() + written, text.size() - written);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return;
-            written += static_cast<size_t>(n);
-        }
-    }
-
-    // One line without its end; nothing at the end of input.
-    std::optional<std::string> ReadLine() const {
-        std::string line;
-        for (;;) {
-            char c;
-            const ssize_t n = ::read(fd_, &c, 1);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return line.empty() ? std::nullopt : std::optional<std::string>(line);
-            if (c == '\n') return line;
-            if (c != '\r') line.push_back(c);
-        }
-    }
-
-    int Fd() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-std::string WithoutLineEnd(std::string line) {
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    return line;
+std::string FirstLine(std::string_view text) {
+    const size_t end = text.find_first_of("\r\n");
+    return std::string(text.substr(0, end));
 }
 
 }  // namespace
 
-bool IsTerminal(int fd) { return ::isatty(fd) == 1; }
-
 std::optional<std::string> ReadSecretFromTerminal(std::string_view prompt) {
-    const TerminalDevice terminal;
-    if (!terminal.Usable()) return std::nullopt;
-    termios saved{};
-    const bool haveSettings = ::tcgetattr(terminal.Fd(), &saved) == 0;
-    if (haveSettings) {
-        termios quiet = saved;
-        quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
-        quiet.c_lflag |= ECHONL;
-        ::tcsetattr(terminal.Fd(), TCSAFLUSH, &quiet);
-    }
-    terminal.Write(prompt);
-    std::optional<std::string> line = terminal.ReadLine();
-    if (haveSettings) {
-        ::tcsetattr(terminal.Fd(), TCSAFLUSH, &saved);
-    } else {
-        terminal.Write("\n");
-    }
-    return line;
+    return platform::ReadTerminalLine(prompt, false);
 }
 
 std::optional<bool> AskOnTerminal(std::string_view question) {
-    const TerminalDevice terminal;
-    if (!terminal.Usable()) return std::nullopt;
-    terminal.Write(std::string(question) + " [y/N] ");
-    const std::optional<std::string> answer = terminal.ReadLine();
-    return answer && !answer->empty() && (answer->front() == 'y' || answer->front() == 'Y');
+    const auto answer = platform::ReadTerminalLine(std::string(question) + " [y/N] ", true);
+    if (!answer) return std::nullopt;
+    return !answer->empty() && (answer->front() == 'y' || answer->front() == 'Y');
+}
+
+std::optional<std::string> ReadInputLine() {
+    std::string line;
+    bool any = false;
+    for (int c = std::getchar(); c != EOF; c = std::getchar()) {
+        any = true;
+        if (c == '\n') break;
+        if (line.size() < MAX_PASSWORD_FILE_SIZE) line.push_back(static_cast<char>(c));
+    }
+    if (!any) return std::nullopt;
+    return FirstLine(line);
 }
 
 std::optional<std::string> ReadFirstLine(const std::string& path, std::string* error) {
-    std::string line;
     if (path == "-") {
-        if (!std::getline(std::cin, line)) {
-            if (error) *error = "standard input is empty";
-            return std::nullopt;
-        }
-        return WithoutLineEnd(line);
+        auto line = ReadInputLine();
+        if (!line && error) *error = "standard input is empty";
+        return line;
     }
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        if (error) *error = path + ": " + std::strerror(errno);
+    const platform::WholeFile file = platform::ReadWholeFile(path, MAX_PASSWORD_FILE_SIZE);
+    if (file.tooLarge) {
+        if (error)
+            *error = PrintablePath(path) + ": larger than " + std::to_string(MAX_PASSWORD_FILE_SIZE / 1024) + " KiB";
         return std::nullopt;
     }
-    std::getline(file, line);
-    return WithoutLineEnd(line);
+    if (file.error != 0) {
+        if (error) {
+            *error = PrintablePath(path) + ": " +
+                     (file.error == ESPIPE ? std::string("not a regular file") : std::strerror(file.error));
+        }
+        return std::nullopt;
+    }
+    return FirstLine(std::string_view(reinterpret_cast<const char*>(file.bytes.data()), file.bytes.size()));
 }
 
 }  // namespace kbr::ctl

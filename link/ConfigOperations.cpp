@@ -79,6 +79,7 @@ void GetConfigOperation::Reply(std::span<const uint8_t> received) {
     if (!reply) return;  // entries cut short: keep waiting
 
     PageDeviceState& state = context.State();
+    ConfigRead read{VersionText(header->version), {}};
     for (const ConfigEntry& entry : reply->entries) {
         const std::optional<size_t> index = ParameterIndex(entry.name);
         if (!index) continue;  // unknown names are skipped with their bytes
@@ -90,8 +91,10 @@ void GetConfigOperation::Reply(std::span<const uint8_t> received) {
             }
         }
         context.CallPage("storeConfig", decoded.storeConfigArgs, PageCallForm::CallFunctionWithArray);
+        read.parameters.push_back(std::move(decoded.storeConfigArgs));
     }
     context.CallPage("display_config", {}, PageCallForm::CallFunction);
+    context.Report(read);
     Finish(0);
 }
 
@@ -129,6 +132,7 @@ void DiagOperation::Reply(std::span<const uint8_t> received) {
     }
     Context().CallPage("display_diag", {texts->first, texts->second, "extra", "12"},
                        PageCallForm::CallFunctionWithArray);
+    if (IsCurrent()) Context().Report(DiagnosticsRead{texts->first, texts->second});
     if (IsCurrent()) Context().Send(BuildGetDiagRequest());  // the timer is not restarted
 }
 

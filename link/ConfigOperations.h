@@ -17,7 +17,7 @@ struct ConfigParameter;
 // sends nothing, reports nothing.
 class StoreValueOperation : public Operation {
 public:
-    StoreValueOperation(OperationContext& context, int function, std::string_view parameterName)
+    StoreValueOperation(OperationContext& context, PageFunction function, std::string_view parameterName)
         : Operation(context, function), parameterName_(parameterName) {}
     void Start(std::string_view value) override;
 
@@ -51,7 +51,7 @@ DecodedParameter DecodeParameter(size_t index, const ConfigEntry& entry);
 class GetConfigOperation : public Operation {
 public:
     static constexpr uint32_t TIMER_MS = 5000;
-    explicit GetConfigOperation(OperationContext& context) : Operation(context, 1) {}
+    explicit GetConfigOperation(OperationContext& context) : Operation(context, PageFunction::FUNC_GETCONFIG) {}
     void Start(std::string_view args) override;
 
 protected:
@@ -69,7 +69,7 @@ ConfigEntry EncodeParameter(const ConfigParameter& record);
 class SetConfigOperation : public Operation {
 public:
     static constexpr uint32_t TIMER_MS = 10000;
-    explicit SetConfigOperation(OperationContext& context) : Operation(context, 7) {}
+    explicit SetConfigOperation(OperationContext& context) : Operation(context, PageFunction::FUNC_SET_CONFIG) {}
     void Start(std::string_view args) override;
 
 protected:
@@ -84,7 +84,7 @@ protected:
 class DiagOperation : public Operation {
 public:
     static constexpr uint32_t TIMER_MS = 10000;
-    explicit DiagOperation(OperationContext& context) : Operation(context, 9) {}
+    explicit DiagOperation(OperationContext& context) : Operation(context, PageFunction::FUNC_GET_DIAG) {}
     void Start(std::string_view args) override;
 
 protected:

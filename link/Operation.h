@@ -20,6 +20,8 @@
 #include <span>
 #include <string_view>
 
+#include "link/PageFunction.h"
+
 namespace kbr {
 
 class OperationContext;
@@ -48,11 +50,12 @@ public:
 // Base of the operations here: keeps the context, the running mark and the finishing steps.
 class Operation : public OperationHandler {
 public:
-    Operation(OperationContext& context, int function) : context_(context), function_(function) {}
+    Operation(OperationContext& context, kbr::PageFunction function) : context_(context), function_(function) {}
 
     void OnTimeout() final;
     void OnReply(std::span<const uint8_t> received) final;
-    int FunctionNumber() const final { return function_; }
+    int FunctionNumber() const final { return kbr::FunctionNumber(function_); }
+    kbr::PageFunction Function() const { return function_; }
     bool IsRunning() const final { return running_; }
 
 protected:
@@ -74,7 +77,7 @@ protected:
 
 private:
     OperationContext& context_;
-    int function_;
+    kbr::PageFunction function_;
     bool running_ = false;
     bool finished_ = false;
 };

@@ -37,6 +37,7 @@
 #include <string_view>
 #include <vector>
 
+#include "link/OperationResult.h"
 #include "link/ConfigParameter.h"
 
 namespace kbr {
@@ -96,6 +97,10 @@ public:
 
     // ---- The window's records
     virtual PageDeviceState& State() = 0;
+
+    // ---- What the operation learned, typed (beside the page calls that carry the same); a
+    // page window ignores it.
+    virtual void Report(const OperationResult& result) { (void)result; }
 };
 
 }  // namespace kbr

@@ -11,22 +11,34 @@
 
 namespace kbr {
 
-std::unique_ptr<OperationHandler> MakeOperation(int function, OperationContext& context) {
-    if (auto name = StoredParameterName(function))
+std::unique_ptr<OperationHandler> MakeOperation(PageFunction function, OperationContext& context) {
+    using enum PageFunction;
+    if (auto name = StoredParameterName(FunctionNumber(function)))
         return std::make_unique<StoreValueOperation>(context, function, *name);
     switch (function) {
-        case 0: return std::make_unique<LoginOperation>(context);
-        case 1: return std::make_unique<GetConfigOperation>(context);
-        case 7: return std::make_unique<SetConfigOperation>(context);
-        case 8: return std::make_unique<UpgradeOperation>(context);
-        case 9: return std::make_unique<DiagOperation>(context);
-        case 10: return std::make_unique<ActionOperation>(context);
-        case 12: return std::make_unique<ReadValueOperation>(context, 12, KEY_PRODUCT_ID, "CallbackProdID");
-        case 13: return std::make_unique<ReadValueOperation>(context, 13, KEY_FIRMWARE_VERSION, "CallbackImageVer");
-        case 14: return std::make_unique<ReadImageVersion>(context);
-        case 15: return std::make_unique<ReadValueOperation>(context, 15, KEY_FIRMWARE_VERSION, "CallbackFwVer");
-        default: return nullptr;
+        case FUNC_LOGIN: return std::make_unique<LoginOperation>(context);
+        case FUNC_GETCONFIG: return std::make_unique<GetConfigOperation>(context);
+        case FUNC_SET_CONFIG: return std::make_unique<SetConfigOperation>(context);
+        case FUNC_UPGRADE_IMAGE: return std::make_unique<UpgradeOperation>(context);
+        case FUNC_GET_DIAG: return std::make_unique<DiagOperation>(context);
+        case FUNC_ACTION: return std::make_unique<ActionOperation>(context);
+        case FUNC_GET_PRODUCT_ID:
+            return std::make_unique<ReadValueOperation>(context, function, KEY_PRODUCT_ID, "CallbackProdID");
+        case FUNC_GET_IMAGE_VERSION:
+            return std::make_unique<ReadValueOperation>(context, function, KEY_FIRMWARE_VERSION, "CallbackImageVer");
+        case FUNC_READ_IMAGE_VERSION: return std::make_unique<ReadImageVersion>(context);
+        case FUNC_GET_FIRMWARE_VERSION:
+            return std::make_unique<ReadValueOperation>(context, function, KEY_FIRMWARE_VERSION, "CallbackFwVer");
+        default: return nullptr;  // the stored values, made above
     }
+}
+
+std::unique_ptr<OperationHandler> MakeOperation(int function, OperationContext& context) {
+    if (function < FunctionNumber(PageFunction::FUNC_LOGIN) ||
+        function > FunctionNumber(PageFunction::FUNC_GET_FIRMWARE_VERSION)) {
+        return nullptr;
+    }
+    return MakeOperation(static_cast<PageFunction>(function), context);
 }
 
 FunctionCommand ParseFunctionCommand(std::string_view command) {

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "link/Operation.h"
+#include "link/PageFunction.h"
 
 namespace kbr {
 
@@ -24,6 +25,7 @@ class OperationContext;
 //   7 SetConfigOperation    8 UpgradeOperation       9 DiagOperation
 //  10 ActionOperation      12, 13, 15 ReadValueOperation   14 ReadImageVersion
 std::unique_ptr<OperationHandler> MakeOperation(int function, OperationContext& context);
+std::unique_ptr<OperationHandler> MakeOperation(PageFunction function, OperationContext& context);
 
 struct FunctionCommand {
     int function = 0;  // -1 when the number does not fit an int (no operation has it)

@@ -43,6 +43,7 @@ void UpgradeOperation::Start(std::string_view path) {
     if (!image_ || !SelectSection(1)) {
         image_.reset();
         context.CallPage("upgradeFailed", {std::string(NOT_VALID_FILE)}, PageCallForm::CallFunctionWithArray);
+        context.Report(ImageRefused{std::string(NOT_VALID_FILE)});
         End(1);
         return;
     }

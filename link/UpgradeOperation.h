@@ -32,7 +32,7 @@ class UpgradeOperation : public Operation {
 public:
     static constexpr uint32_t STEP_TIMER_MS = 200000;
     static constexpr uint32_t LAST_CHUNK_TIMER_MS = 10000;
-    static constexpr int FUNCTION = 8;
+    static constexpr PageFunction FUNCTION = PageFunction::FUNC_UPGRADE_IMAGE;
 
     explicit UpgradeOperation(OperationContext& context) : Operation(context, FUNCTION) {}
     void Start(std::string_view path) override;
@@ -80,7 +80,7 @@ private:
 // active, sends nothing, reports nothing but a file-error message.
 class ReadImageVersion : public Operation {
 public:
-    explicit ReadImageVersion(OperationContext& context) : Operation(context, 14) {}
+    explicit ReadImageVersion(OperationContext& context) : Operation(context, PageFunction::FUNC_READ_IMAGE_VERSION) {}
     void Start(std::string_view path) override;
 
 protected:

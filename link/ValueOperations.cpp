@@ -14,6 +14,7 @@ void LoginOperation::Reply(std::span<const uint8_t> received) {
     const Decoded<MessageHeader> header = ReadReplyHeader(received);
     const bool accepted = header && header->status == 0;
     Context().CallPage("CallbackLogin", {accepted ? "0" : "1"}, PageCallForm::CallFunction);
+    Context().Report(LoginAnswered{accepted});
     Finish(0);  // the login's own result reached the page through CallbackLogin
 }
 
@@ -39,7 +40,10 @@ void ReadValueOperation::Start(std::string_view) { BecomeActive(TIMER_MS, BuildG
 void ReadValueOperation::Reply(std::span<const uint8_t> received) {
     // A value reply without its text field counts as failed; nothing past the read is used.
     const Decoded<std::string> value = ReadValueReply(received);
-    if (value) Context().CallPage(pageFunction_, {*value}, PageCallForm::CallFunction);
+    if (value) {
+        Context().CallPage(pageFunction_, {*value}, PageCallForm::CallFunction);
+        Context().Report(ValueRead{Function(), key_, *value});
+    }
     Finish(value ? 0 : 1);
 }
 

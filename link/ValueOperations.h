@@ -16,7 +16,7 @@ namespace kbr {
 class LoginOperation : public Operation {
 public:
     static constexpr uint32_t TIMER_MS = 5000;
-    explicit LoginOperation(OperationContext& context) : Operation(context, 0) {}
+    explicit LoginOperation(OperationContext& context) : Operation(context, kbr::PageFunction::FUNC_LOGIN) {}
     void Start(std::string_view password) override;
 
 protected:
@@ -29,7 +29,7 @@ protected:
 class ActionOperation : public Operation {
 public:
     static constexpr uint32_t TIMER_MS = 10000;
-    explicit ActionOperation(OperationContext& context) : Operation(context, 10) {}
+    explicit ActionOperation(OperationContext& context) : Operation(context, kbr::PageFunction::FUNC_ACTION) {}
     void Start(std::string_view args) override;
 
 protected:
@@ -44,7 +44,8 @@ protected:
 class ReadValueOperation : public Operation {
 public:
     static constexpr uint32_t TIMER_MS = 200000;
-    ReadValueOperation(OperationContext& context, int function, std::string_view key, std::string_view pageFunction)
+    ReadValueOperation(OperationContext& context, kbr::PageFunction function, std::string_view key,
+                       std::string_view pageFunction)
         : Operation(context, function), key_(key), pageFunction_(pageFunction) {}
     void Start(std::string_view args) override;
 

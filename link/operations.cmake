@@ -6,4 +6,5 @@ target_sources(kbr_link PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/ConfigOperations.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UpgradeOperation.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OperationFactory.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/OperationRunner.cpp
 )

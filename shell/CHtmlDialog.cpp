@@ -20,7 +20,7 @@ namespace kbr {
 namespace {
 
 // The upgrade is the one operation whose interruption the user is asked about.
-constexpr int UPGRADE_FUNCTION = 8;
+constexpr int UPGRADE_FUNCTION = FunctionNumber(PageFunction::FUNC_UPGRADE_IMAGE);
 
 void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
     for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {

@@ -1,56 +1,41 @@
 #include "testkit/LinkContext.h"
 
-#include "link/OperationFactory.h"
-
 namespace kbr::test {
 
-bool LinkContext::Connect(uint16_t port) { return Open("127.0.0.1", std::to_string(port)) && StartReceiver(); }
-
-void LinkContext::Send(std::span<const uint8_t> request) {
-    ++requestsSent;
-    (void)DeviceLink::Send(request.data(), static_cast<int>(request.size()), NO_TIME_LIMIT);
+LinkContext::LinkContext() : state(runner_.State()) {
+    OperationRunner::Hooks hooks;
+    hooks.sent = [this](std::span<const uint8_t>) { ++requestsSent; };
+    hooks.pageCall = [this](const PageCallRecord& call) { pageCalls.push_back(call.function); };
+    hooks.message = [this](std::string_view text) { messages.emplace_back(text); };
+    hooks.askYesNo = [](std::string_view) { return true; };
+    hooks.progressShown = [this](int maximum) {
+        progressMaximum = maximum;
+        progressPosition = 0;
+        progressVisible = true;
+    };
+    hooks.progressAdvanced = [this] { ++progressPosition; };
+    hooks.progressHidden = [this] { progressVisible = false; };
+    runner_.SetHooks(std::move(hooks));
 }
 
-void LinkContext::StartOperationTimer(uint32_t periodMs) {
-    timerPeriod_ = std::chrono::milliseconds(periodMs);
-    timerDue_ = Clock::now() + timerPeriod_;
-}
+bool LinkContext::Connect(uint16_t port) { return runner_.Connect("127.0.0.1", std::to_string(port)); }
 
-void LinkContext::OnReceive(const uint8_t* bytes, int count) { replies_.PostReply(bytes, count); }
-
-void LinkContext::OnLinkEvent(int code) {
-    if (code == LINK_LOST) replies_.PostLoss();
-}
-
-bool LinkContext::RunOperation(int function, std::string_view args, std::chrono::milliseconds limit) {
-    std::unique_ptr<OperationHandler> operation = MakeOperation(function, *this);
-    if (!operation) return true;
-    const Clock::time_point deadline = Clock::now() + limit;
-    operation->Start(args);
-    Bytes reply;
-    while (active_) {
-        const Clock::time_point wake = timerDue_ ? std::min(*timerDue_, deadline) : deadline;
-        switch (replies_.Take(reply, wake)) {
-            case ReplyHandOver::Taken::Reply: active_->OnReply(reply); break;
-            case ReplyHandOver::Taken::Lost:
-                // What the main window does on a lost link: stop, drop the work, hide the progress.
-                linkLost = true;
-                active_ = nullptr;
-                HideUpgradeProgress();
-                DeviceLink::Stop();
-                replies_.Clear();
-                break;
-            case ReplyHandOver::Taken::TimedOut:
-                if (timerDue_ && Clock::now() >= *timerDue_) {
-                    timerDue_ = Clock::now() + timerPeriod_;
-                    active_->OnTimeout();
-                } else if (Clock::now() >= deadline) {
-                    return false;
-                }
-                break;
-        }
+bool LinkContext::RunOperation(PageFunction function, std::string_view args, std::chrono::milliseconds limit) {
+    const auto deadline = OperationRunner::Clock::now() + limit;
+    bool late = false;
+    OperationRunner::Hooks hooks = runner_.GetHooks();
+    hooks.stop = [&] { return late = OperationRunner::Clock::now() >= deadline; };
+    runner_.SetHooks(hooks);
+    const RunOutcome outcome = runner_.Run(function, args);
+    hooks.stop = nullptr;
+    runner_.SetHooks(std::move(hooks));
+    if (outcome.completion) completions.push_back(*outcome.completion);
+    if (outcome.lost) {
+        // What the main window does on a lost link: drop the work, hide the progress.
+        linkLost = true;
+        progressVisible = false;
     }
-    return true;
+    return !late;
 }
 
 }  // namespace kbr::test

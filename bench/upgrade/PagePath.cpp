@@ -91,7 +91,7 @@ bool PagePath::Connect(uint16_t port) {
 
 bool PagePath::Upgrade(const std::string& image) {
     Window& window = *window_;
-    std::unique_ptr<OperationHandler> operation = MakeOperation(8, window);
+    std::unique_ptr<OperationHandler> operation = MakeOperation(PageFunction::FUNC_UPGRADE_IMAGE, window);
     window.result = -1;
     QEventLoop loop;
     window.loop = &loop;

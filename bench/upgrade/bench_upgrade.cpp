@@ -8,7 +8,7 @@
 // once per round, the order rotating from round to round; the table gives medians and the ratio to
 // the plain client. Paths:
 //   - plain blocking client: one send and one recv per exchange, requests built beforehand;
-//   - kbr3300ctl: UpgradeOperation over the tool's ToolContext, which reads the replies with
+//   - kbr3300ctl: UpgradeOperation over the tool's OperationRunner, which reads the replies with
 //     DeviceLink::Receive on the thread that runs the operation (no receive thread);
 //   - page program: UpgradeOperation over a Qt event loop fed with posted WM_DEVICE_REPLY events,
 //     the configuration program's way (when Qt is in the build);
@@ -48,7 +48,7 @@
 #include "link/UpgradeOperation.h"
 #include "testkit/DevsimHarness.h"
 #include "testkit/LinkContext.h"
-#include "ctl/ToolContext.h"
+#include "link/OperationRunner.h"
 
 #ifdef KBR_BENCH_QT
 #include <QCoreApplication>
@@ -179,7 +179,7 @@ void BM_UpgradeOperation(benchmark::State& state) {
     for (auto _ : state) {
         const size_t before = ctx.requestsSent;
         const auto start = Clock::now();
-        const bool done = ctx.RunOperation(8, sim.image, 120s);
+        const bool done = ctx.RunOperation(kbr::PageFunction::FUNC_UPGRADE_IMAGE, sim.image, 120s);
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         if (!done || ctx.completions.empty() || ctx.completions.back() != 0) {
             state.SkipWithError("upgrade failed");
@@ -242,7 +242,7 @@ public:
     kbr::PageDeviceState& State() override { return state_; }
 
     bool Run(const std::string& path) {
-        auto op = kbr::MakeOperation(8, *this);
+        auto op = kbr::MakeOperation(kbr::PageFunction::FUNC_UPGRADE_IMAGE, *this);
         result = -1;
         op->Start(path);
         while (active_ && !pending_.empty()) {
@@ -521,7 +521,7 @@ void SideBySide(int rounds, int wantedCpu, const std::string& only) {
     const std::vector<kbr::Bytes> requests = UpgradeRequests(image);
 
     PlainClient plain(sim.Port());
-    kbr::ctl::ToolContext tool;
+    kbr::OperationRunner tool;
     OneHopClient oneHop(sim.Port());
     InProcessFloor floor;
     if (!plain.Ok() || !tool.Connect("127.0.0.1", std::to_string(sim.Port())) || !oneHop.Ok() || !floor.Ok()) {
@@ -530,7 +530,7 @@ void SideBySide(int rounds, int wantedCpu, const std::string& only) {
     }
     std::vector<PathRow> rows;
     rows.emplace_back("plain blocking client against kbr3300-devsim", [&] { return plain.Run(requests); });
-    rows.emplace_back("kbr3300ctl: UpgradeOperation over ToolContext", [&] {
+    rows.emplace_back("kbr3300ctl: UpgradeOperation over OperationRunner", [&] {
         kbr::UpgradeOperation operation(tool);
         return tool.Run(operation, image).completion == 0;
     });

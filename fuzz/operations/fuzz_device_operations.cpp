@@ -117,7 +117,7 @@ public:
     FuzzWindow(Input& input, devsim::DeviceModel& device) : input_(input), device_(device) { Reconnect(); }
 
     // Runs one operation to its end and checks how it ended.
-    void RunOperation(int function, const std::string& args) {
+    void RunOperation(PageFunction function, const std::string& args) {
         completionsBefore_ = completions.size();
         dropped_ = false;
         done_ = false;
@@ -138,8 +138,12 @@ public:
         const size_t completed = completions.size() - completionsBefore_;
         if (completed > 1) Broken("more than one completion");
         if (dropped_) return;
-        // Storing a value (2-6, 11) and reading an image's version (14) report nothing.
-        const bool reports = !(function >= 2 && function <= 6) && function != 11 && function != 14;
+        // Storing a value and reading an image's version report nothing.
+        using enum PageFunction;
+        const bool reports = function != FUNC_SET_ADMIN_PSWD && function != FUNC_SET_CHAN_MASK &&
+                             function != FUNC_SET_SWCONFIG && function != FUNC_SET_MOCA_PSWD &&
+                             function != FUNC_SET_DIPLEXER_MODE && function != FUNC_SET_SCAN_MASK &&
+                             function != FUNC_READ_IMAGE_VERSION;
         if (!reports) {
             if (completed != 0 || becameActive_) Broken("a storing operation talked to the device or completed");
             return;
@@ -149,11 +153,13 @@ public:
             return;
         }
         if (timerDue) Broken("an ended operation left its timer running");
-        if (function == 8 && progressVisible) Broken("the upgrade ended with its progress window shown");
+        if (function == FUNC_UPGRADE_IMAGE && progressVisible)
+            Broken("the upgrade ended with its progress window shown");
         if (completed == 0) {
-            const bool silent = endedBy_ == EventKind::Timeout && (function == 0 || function == 1 || function == 9);
+            const bool silent = endedBy_ == EventKind::Timeout &&
+                                (function == FUNC_LOGIN || function == FUNC_GETCONFIG || function == FUNC_GET_DIAG);
             if (!silent) Broken("an operation ended without completing");
-            if (function == 0 && (messages.size() == messagesBefore || messages.back() != "Unable to login")) {
+            if (function == FUNC_LOGIN && (messages.size() == messagesBefore || messages.back() != "Unable to login")) {
                 Broken("a login that timed out said nothing");
             }
         }
@@ -311,10 +317,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     devsim::DeviceModel device(devsim::DeviceIdentity{}, devsim::DeviceSettings{});
     FuzzWindow window(input, device);
     for (int operations = 0; operations < 16 && !input.Empty(); ++operations) {
-        const int function = input.Byte() % 16;
+        // Every page function, by its number (the seeds were made that way).
+        const auto function = static_cast<PageFunction>(input.Byte() % 16);
         const uint8_t argsByte = input.Byte();
         std::string args;
-        if (function == 8 || function == 14) {
+        if (function == PageFunction::FUNC_UPGRADE_IMAGE || function == PageFunction::FUNC_READ_IMAGE_VERSION) {
             args = images.paths[argsByte % images.paths.size()];
         } else {
             const auto text = input.Take(argsByte % 24);

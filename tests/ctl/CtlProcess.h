@@ -18,6 +18,8 @@ struct CtlResult {
     int exitCode = -1;  // -1: killed after the time limit, or could not start
     std::string out;
     std::string err;
+    std::string terminal;           // what the program wrote to its terminal (terminalInput)
+    std::optional<bool> echoAfter;  // terminalInput: whether the terminal echoes once it ended
 };
 
 struct CtlRun {
@@ -26,6 +28,11 @@ struct CtlRun {
     std::vector<std::pair<std::string, std::string>> environment;
     std::optional<std::string> input;  // standard input; /dev/null when not given
     bool errorOnTerminal = false;      // standard error is a pseudo-terminal
+    // Standard input is a pseudo-terminal, the program's controlling terminal (POSIX only).
+    bool terminalInput = false;
+    // SIGINT, once each, as soon as the text has appeared on standard output or standard error
+    // (a person pressing Ctrl-C at that moment).
+    std::vector<std::string> interruptOn;
     std::chrono::milliseconds limit = 60s;
 };
 

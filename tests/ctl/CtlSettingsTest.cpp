@@ -8,7 +8,9 @@
 
 namespace kbr::ctl {
 
-void PrintTo(const PendingValue& value, std::ostream* os) { *os << value.function << ":" << value.text; }
+void PrintTo(const PendingValue& value, std::ostream* os) {
+    *os << FunctionNumber(value.function) << ":" << value.text;
+}
 
 namespace {
 
@@ -42,8 +44,12 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"configAlone", {"config"}, "config needs one of get, set, backup, restore"},
         UsageCase{"passwordOnTheCommandLine", {"--password", "admin", "status"}, "never taken from the command line"},
         UsageCase{"passwordInline", {"--password=admin", "status"}, "ps would show it"},
-        UsageCase{"addressWithoutPort", {"--address", "127.0.0.1", "probe"}, "is not ADDR:PORT"},
-        UsageCase{"addressName", {"--address", "adaptor:52121", "probe"}, "is not ADDR:PORT"},
+        UsageCase{"addressName", {"--address", "adaptor:52121", "probe"}, "is not ADDR or ADDR:PORT"},
+        UsageCase{"addressNameWithoutPort", {"--address", "adaptor", "probe"}, "is not ADDR or ADDR:PORT"},
+        UsageCase{"addressEmptyPort", {"--address", "127.0.0.1:", "probe"}, "is not ADDR or ADDR:PORT"},
+        UsageCase{"allowOlderForStatus", {"status", "--allow-older"}, "--allow-older is not an option of status"},
+        UsageCase{"nextForReboot", {"reboot", "--next"}, "--next is not an option of reboot"},
+        UsageCase{"rebootTimeoutWithoutWait", {"reboot", "--timeout", "5"}, "--timeout of reboot needs --wait"},
         UsageCase{"portZero", {"--address", "127.0.0.1:0", "probe"}, "port 1-65535"},
         UsageCase{"portTooLarge", {"--address", "127.0.0.1:70000", "probe"}, "port 1-65535"},
         UsageCase{"optionOfAnotherCommand", {"--force", "status"}, "--force is not an option of status"},
@@ -80,12 +86,55 @@ TEST(CommandLine, OptionsStandAnywhereAndDefaultToTheAdaptor) {
     parsed = ParseCommandLine({"wait", "--timeout=3"}, &error);
     ASSERT_TRUE(parsed) << error;
     EXPECT_EQ(parsed->waitTimeout, std::chrono::milliseconds(3000));
+
+    // An address without a port means the adaptor's port.
+    parsed = ParseCommandLine({"--address", "127.0.0.1", "probe"}, &error);
+    ASSERT_TRUE(parsed) << error;
+    EXPECT_EQ(parsed->Endpoint(), "127.0.0.1:52121");
+}
+
+struct HelpCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::optional<Command> about;  // none: the help of all commands
+};
+
+class CommandLineHelp : public ::testing::TestWithParam<HelpCase> {};
+
+TEST_P(CommandLineHelp, IsHelpAboutWhatWasNamed) {
+    std::string error;
+    const auto parsed = ParseCommandLine(GetParam().args, &error);
+    ASSERT_TRUE(parsed) << error;
+    EXPECT_EQ(parsed->command, Command::Help);
+    EXPECT_EQ(parsed->helpFor, GetParam().about);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CommandLineHelp,
+    ::testing::Values(HelpCase{"short", {"-h"}, std::nullopt}, HelpCase{"long", {"--help"}, std::nullopt},
+                      HelpCase{"command", {"upgrade", "--help"}, Command::Upgrade},
+                      HelpCase{"commandShort", {"wait", "-h"}, Command::Wait},
+                      HelpCase{"before", {"--help", "reboot"}, Command::Reboot},
+                      HelpCase{"subcommand", {"config", "set", "--help"}, Command::ConfigSet},
+                      // Help needs nothing else to be right.
+                      HelpCase{"withBadArguments", {"upgrade", "--help", "--bogus-value"}, Command::Upgrade},
+                      HelpCase{"unknownCommand", {"frobnicate", "-h"}, std::nullopt}),
+    CaseName);
+
+TEST(CommandLine, EveryCommandHasItsOwnHelp) {
+    for (Command command :
+         {Command::Probe, Command::Status, Command::ConfigGet, Command::ConfigSet, Command::ConfigBackup,
+          Command::ConfigRestore, Command::Upgrade, Command::Diag, Command::Reboot, Command::Wait}) {
+        const std::string help = CommandHelpText(command);
+        EXPECT_EQ(help.rfind("Usage: kbr3300ctl ", 0), 0u) << help;
+        EXPECT_NE(help, HelpText());
+    }
 }
 
 TEST(CommandLine, HelpNamesEveryExitCode) {
     const std::string help = HelpText();
     for (const char* line : {"0  done", "1  refused", "2  usage", "3  the adaptor is unreachable",
-                             "4  the firmware image file", "5  the connection was lost"}) {
+                             "4  the firmware image file", "5  the connection was lost", "6  an upgrade aborted"}) {
         EXPECT_NE(help.find(line), std::string::npos) << line;
     }
 }
@@ -172,25 +221,38 @@ INSTANTIATE_TEST_SUITE_P(
     Table, SettingChanges,
     ::testing::Values(
         // One bit per channel (bit n - 1), 0 for scan.
-        ChangeCase{"channel21", {"channel=21"}, {{3, "1048576"}}},
-        ChangeCase{"channel29", {"channel=29"}, {{3, "268435456"}}}, ChangeCase{"scan", {"channel=scan"}, {{3, "0"}}},
+        ChangeCase{"channel21", {"channel=21"}, {{PageFunction::FUNC_SET_CHAN_MASK, "1048576"}}},
+        ChangeCase{"channel29", {"channel=29"}, {{PageFunction::FUNC_SET_CHAN_MASK, "268435456"}}},
+        ChangeCase{"scan", {"channel=scan"}, {{PageFunction::FUNC_SET_CHAN_MASK, "0"}}},
         // Bit 12 of SwConfig only; the other bits stay.
-        ChangeCase{"privacyOn", {"privacy=on"}, {{4, std::to_string(0x1803)}}},
-        ChangeCase{"privacyOff", {"privacy=off"}, {{4, std::to_string(0x0803)}}},
-        ChangeCase{"diplexer", {"diplexer=allpass"}, {{6, "1"}}},
-        ChangeCase{
-            "passwords", {"admin-password=new1", "network-password=123456789012"}, {{2, "new1"}, {5, "123456789012"}}},
+        ChangeCase{"privacyOn", {"privacy=on"}, {{PageFunction::FUNC_SET_SWCONFIG, std::to_string(0x1803)}}},
+        ChangeCase{"privacyOff", {"privacy=off"}, {{PageFunction::FUNC_SET_SWCONFIG, std::to_string(0x0803)}}},
+        ChangeCase{"diplexer", {"diplexer=allpass"}, {{PageFunction::FUNC_SET_DIPLEXER_MODE, "1"}}},
+        // A new password is read, not taken from the command line; the command fills it in.
+        ChangeCase{"passwords",
+                   {"admin_password=-", "network_password=-"},
+                   {{PageFunction::FUNC_SET_ADMIN_PSWD, ""}, {PageFunction::FUNC_SET_MOCA_PSWD, ""}}},
         // All-pass channels are offered once the same command switches the diplexer.
-        ChangeCase{"allPassChannelWithDiplexer", {"channel=5", "diplexer=allpass"}, {{3, "16"}, {6, "1"}}},
+        ChangeCase{"allPassChannelWithDiplexer",
+                   {"channel=5", "diplexer=allpass"},
+                   {{PageFunction::FUNC_SET_CHAN_MASK, "16"}, {PageFunction::FUNC_SET_DIPLEXER_MODE, "1"}}},
         ChangeCase{"allPassChannelInDBand", {"channel=5"}, {}, "channel 5 is not offered in MoCA D Band mode"},
         ChangeCase{"notAChannel", {"channel=16"}, {}, "channel '16' is not scan or one of 4, 5"},
         ChangeCase{"twice", {"channel=21", "channel=23"}, {}, "channel is given twice"},
-        ChangeCase{"unknownKey", {"colour=red"}, {}, "'colour=red' is not KEY=VALUE"},
-        ChangeCase{"noEquals", {"privacy"}, {}, "'privacy' is not KEY=VALUE"},
+        ChangeCase{"unknownKey", {"colour=red"}, {}, "'colour' is not a setting: give KEY=VALUE"},
+        ChangeCase{"noEquals", {"privacy"}, {}, "'privacy' is not a setting: give KEY=VALUE"},
+        // A mistyped key never repeats its value, which may be a password.
+        ChangeCase{"mistypedPasswordKey", {"admin-password=Secret1"}, {}, "'admin-password' is not a setting"},
         ChangeCase{"badPrivacy", {"privacy=yes"}, {}, "privacy 'yes' is not on or off"},
         ChangeCase{"badDiplexer", {"diplexer=band"}, {}, "is not dband (MoCA D Band) or allpass"},
-        ChangeCase{"badAdminPassword", {"admin-password=ab_cd"}, {}, "admin-password: The 2st char _ is invalid !"},
-        ChangeCase{"badNetworkPassword", {"network-password=123"}, {}, "12 to 17 numeric characters long!"}),
+        ChangeCase{"adminPasswordOnArgv",
+                   {"admin_password=abcd1"},
+                   {},
+                   "admin_password is never taken from the command line (ps would show it)"},
+        ChangeCase{"networkPasswordOnArgv",
+                   {"network_password=123456789012"},
+                   {},
+                   "network_password is never taken from the command line (ps would show it)"}),
     CaseName);
 
 TEST(Settings, ChannelTextFollowsTheSetupPage) {
@@ -223,7 +285,7 @@ TEST(Settings, ConfigViewFromTheReadsPageCalls) {
 
 TEST(Backup, RoundTripWithAndWithoutSecrets) {
     Backup backup{"KBR3300", "1.0.2.3", "127.0.0.1:52121", ProfileOf(Factory())};
-    backup.settings.scanMask = 0xFFFFFFFFu;
+    backup.settings.scanMask = 0xFFFFFFFFu;  // as an adaptor may report it
     std::string error;
     auto parsed = ParseBackup(BackupJson(backup), &error);
     ASSERT_TRUE(parsed) << error;
@@ -245,9 +307,9 @@ TEST(Backup, RoundTripWithAndWithoutSecrets) {
     current.adminPassword = "other1";
     const auto pending = PendingValuesForProfile(current, parsed->settings);
     ASSERT_EQ(pending.size(), 6u);
-    EXPECT_EQ(pending[0], (PendingValue{2, "other1"}));
-    EXPECT_EQ(pending[2], (PendingValue{11, "4294967295"}));
-    EXPECT_EQ(pending[4], (PendingValue{5, "40527163948205716"}));
+    EXPECT_EQ(pending[0], (PendingValue{PageFunction::FUNC_SET_ADMIN_PSWD, "other1"}));
+    EXPECT_EQ(pending[2], (PendingValue{PageFunction::FUNC_SET_SCAN_MASK, "4294967295"}));
+    EXPECT_EQ(pending[4], (PendingValue{PageFunction::FUNC_SET_MOCA_PSWD, "40527163948205716"}));
 }
 
 struct BadBackupCase {
@@ -268,7 +330,11 @@ const std::string DEVICE = R"("device": {"product_id": "KBR3300"})";
 std::string WithSettings(const std::string& settings) {
     return R"({"kbr3300-settings-backup": 1, )" + DEVICE + R"(, "settings": {)" + settings + "}}";
 }
-const std::string NUMBERS = R"("DiplexerMode": 0, "channelMask": 1, "scanMask": 2, "SwConfig": 3)";
+// Format 1 (the adaptor's names) is still read.
+const std::string NUMBERS = R"("DiplexerMode": 0, "channelMask": 0, "scanMask": 16384, "SwConfig": 3)";
+std::string WithNewSettings(const std::string& settings) {
+    return R"({"kbr3300-settings-backup": 2, )" + DEVICE + R"(, "settings": {)" + settings + "}}";
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Table, BadBackup,
@@ -276,7 +342,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadBackupCase{"notJson", "{\"kbr3300", "not a JSON object"},
         BadBackupCase{"array", "[1, 2]", "not a JSON object"},
         BadBackupCase{"noMarker", "{\"settings\": {}}", "no \"kbr3300-settings-backup\""},
-        BadBackupCase{"laterFormat", R"({"kbr3300-settings-backup": 2})", "format this tool does not know"},
+        BadBackupCase{"laterFormat", R"({"kbr3300-settings-backup": 3})", "format this tool does not know"},
         BadBackupCase{"noDevice", R"({"kbr3300-settings-backup": 1, "settings": {}})", "device is missing"},
         BadBackupCase{"missingNumber", WithSettings(R"("DiplexerMode": 0)"), "settings.channelMask is missing"},
         BadBackupCase{"negative", WithSettings(R"("DiplexerMode": 0, "channelMask": -1, "scanMask": 2, "SwConfig": 3)"),
@@ -292,9 +358,24 @@ INSTANTIATE_TEST_SUITE_P(
         BadBackupCase{"unknownSetting", WithSettings(NUMBERS + R"(, "TxPower": 5)"),
                       "settings.TxPower is not a setting of the adaptor"},
         BadBackupCase{"badAdminPassword", WithSettings(NUMBERS + R"(, "admPswd": "ab")"),
-                      "settings.admPswd: Your password must be at least 4"},
+                      "settings.admPswd does not keep the password rules"},
         BadBackupCase{"badNetworkPassword", WithSettings(NUMBERS + R"(, "password": "12345678901x")"),
-                      "settings.password: The 12th char x is invalid !"}),
+                      "settings.password does not keep the password rules"},
+        // The values config set refuses, a backup may not bring either.
+        BadBackupCase{"channelNotOffered",
+                      WithNewSettings(R"("diplexer_mode": 0, "channel_mask": 16, "scan_mask": 16384, "sw_config": 0)"),
+                      "settings.channel_mask 16 holds channels not offered in MoCA D Band mode"},
+        BadBackupCase{
+            "everyBit",
+            WithNewSettings(R"("diplexer_mode": 1, "channel_mask": 4294967295, "scan_mask": 16384, "sw_config": 0)"),
+            "settings.channel_mask 4294967295 holds channels not offered in All Pass mode"},
+        BadBackupCase{"nothingToScan",
+                      WithNewSettings(R"("diplexer_mode": 0, "channel_mask": 0, "scan_mask": 0, "sw_config": 0)"),
+                      "settings.scan_mask 0 holds none of the channels offered in MoCA D Band mode"},
+        BadBackupCase{"scanOnlyAllPassChannels",
+                      WithNewSettings(R"("diplexer_mode": 0, "channel_mask": 0, "scan_mask": 16, "sw_config": 0)"),
+                      "settings.scan_mask 16 holds none"},
+        BadBackupCase{"oldNamesInNewFormat", WithNewSettings(NUMBERS), "settings.DiplexerMode is not a setting"}),
     CaseName);
 
 TEST(Backup, DifferencesHideSecrets) {
@@ -305,11 +386,29 @@ TEST(Backup, DifferencesHideSecrets) {
     wanted.adminPassword = "new1";
     const auto differences = Differences(current, wanted);
     ASSERT_EQ(differences.size(), 2u);
-    EXPECT_EQ(differences[0].name, "channelMask");
+    EXPECT_EQ(differences[0].name, "channel_mask");
     EXPECT_EQ(differences[0].from, "357908480");
     EXPECT_EQ(differences[0].to, "1048576");
-    EXPECT_EQ(differences[1].name, "admPswd");
+    EXPECT_EQ(differences[1].name, "admin_password");
     EXPECT_EQ(differences[1].to.find("new1"), std::string::npos);
+}
+
+TEST(Backup, MayChangeOnlyThePrivacyBitOfSwConfig) {
+    DeviceConfig current = Factory();  // SwConfig 0x0803
+    SettingsProfile wanted = ProfileOf(current);
+    struct Row {
+        uint32_t swConfig;
+        bool allowed;
+    };
+    for (const Row row :
+         {Row{0x0803, true}, Row{0x1803, true}, Row{0xFFFFFFFF, false}, Row{0x0802, false}, Row{0x0000, false}}) {
+        wanted.swConfig = row.swConfig;
+        const auto problem = CheckProfileFor(current, wanted);
+        EXPECT_EQ(!problem, row.allowed) << row.swConfig;
+        if (problem) {
+            EXPECT_NE(problem->find("changes bits other than privacy (bit 12)"), std::string::npos);
+        }
+    }
 }
 
 TEST(Progress, BarLineShowsPercentBytesAndTimeLeft) {

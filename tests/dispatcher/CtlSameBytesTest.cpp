@@ -117,20 +117,22 @@ TEST(CtlSameBytes, PagesAndToolSendTheSameRequests) {
     struct Step {
         std::vector<std::string> args;
         const char* password;
+        std::optional<std::string> input;  // the new passwords, a line each
     };
     const Step steps[] = {
-        {{"config", "get"}, "admin"},
-        {{"config", "set", "channel=5", "diplexer=allpass", "privacy=on", "admin-password=new1",
-          "network-password=123456789012"},
-         "admin"},
-        {{"config", "restore", profile, "--yes"}, "new1"},
-        {{"upgrade", imagePath}, "admin"},
+        {{"config", "get"}, "admin", std::nullopt},
+        {{"config", "set", "channel=5", "diplexer=allpass", "privacy=on", "admin_password=-", "network_password=-"},
+         "admin",
+         "new1\n123456789012\n"},
+        {{"config", "restore", profile, "--yes"}, "new1", std::nullopt},
+        {{"upgrade", imagePath}, "admin", std::nullopt},
     };
     for (const Step& step : steps) {
         ctl::test::CtlRun run;
         run.args = ctl::test::LoopbackAddress(toolRecorder.Port());
         run.args.insert(run.args.end(), step.args.begin(), step.args.end());
         run.environment = {{"KBR3300_PASSWORD", step.password}};
+        run.input = step.input;
         const ctl::test::CtlResult result = ctl::test::RunCtl(run);
         ASSERT_EQ(result.exitCode, 0) << step.args[1] << ": " << result.err;
     }

@@ -369,8 +369,10 @@ TEST_F(Supervision, ClosingDuringAnUpgradeAsksFirst) {
     // Yes: the Reminder comes while the upgrade still runs; the window closes after it.
     bool upgradeDuringReminder = false;
     services.duringReminder = [&] {
-        upgradeDuringReminder = main->ActiveOperation() && main->ActiveOperation()->FunctionNumber() == 8 &&
-                                main->UpgradeProgress()->isVisible();
+        upgradeDuringReminder =
+            main->ActiveOperation() &&
+            main->ActiveOperation()->FunctionNumber() == FunctionNumber(PageFunction::FUNC_UPGRADE_IMAGE) &&
+            main->UpgradeProgress()->isVisible();
     };
     main->close();
     EXPECT_EQ(asked.size(), 2u);
@@ -403,7 +405,8 @@ TEST_F(Supervision, TheTransferGoesOnWhileTheReminderIsUp) {
     bool runningAtReminder = false;
     Lines logAfterReminder;
     services.duringReminder = [&] {
-        runningAtReminder = main->ActiveOperation() && main->ActiveOperation()->FunctionNumber() == 8;
+        runningAtReminder = main->ActiveOperation() && main->ActiveOperation()->FunctionNumber() ==
+                                                           FunctionNumber(PageFunction::FUNC_UPGRADE_IMAGE);
         // The user reads the Reminder; meanwhile the transfer finishes.
         logAfterReminder = WaitForLog(1);
     };

@@ -33,7 +33,7 @@ PageCallRecord DisplayCall() { return {"display_config", {}, PageCallForm::CallF
 
 TEST(GetConfigOperation, VersionWithoutEntries) {
     FakeContext ctx;
-    ctx.Run(1);
+    ctx.Run(PageFunction::FUNC_GETCONFIG);
     EXPECT_EQ(ctx.sent.at(0), (Bytes{0x02, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x0A}));
     EXPECT_EQ(ctx.timerStarts, std::vector<uint32_t>{5000});
     ctx.Reply(ConfigReply({}));
@@ -54,9 +54,15 @@ class ConfigEntryDecode : public testing::TestWithParam<EntryCase> {};
 TEST_P(ConfigEntryDecode, StoreConfigListAndRecord) {
     const EntryCase& c = GetParam();
     FakeContext ctx;
-    ctx.Run(1);
+    ctx.Run(PageFunction::FUNC_GETCONFIG);
     ctx.Reply(ConfigReply({c.entry}));
     EXPECT_EQ(ctx.pageCalls, (Calls{VersionCall(), {"storeConfig", c.storeConfig, ARRAY}, DisplayCall()}));
+    // The same read, typed: the reply's version and the page's list.
+    ASSERT_EQ(ctx.results.size(), 1u);
+    const auto* read = std::get_if<ConfigRead>(&ctx.results[0]);
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ(read->firmwareVersion, VersionCall().args.at(1));
+    EXPECT_EQ(read->parameters, std::vector<Strings>{c.storeConfig});
     if (c.record) {
         const ConfigParameter* record = FindParameter(ctx.state.parameters, c.entry.name);
         ASSERT_NE(record, nullptr);
@@ -94,19 +100,19 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(GetConfigOperation, UnknownEntryIsSkippedAndTheNextReadCorrectly) {
     FakeContext ctx;
-    ctx.Run(1);
+    ctx.Run(PageFunction::FUNC_GETCONFIG);
     ctx.Reply(ConfigReply({MakeNumberEntry("Mystery", 7, 8), MakeNumberEntry("channelMask", 1, 2)}));
     EXPECT_EQ(ctx.pageCalls, (Calls{VersionCall(), {"storeConfig", {"4", "2"}, ARRAY}, DisplayCall()}));
     // Names are case-sensitive.
     FakeContext ctx2;
-    ctx2.Run(1);
+    ctx2.Run(PageFunction::FUNC_GETCONFIG);
     ctx2.Reply(ConfigReply({MakeNumberEntry("channelmask", 1, 2)}));
     EXPECT_EQ(ctx2.pageCalls, (Calls{VersionCall(), DisplayCall()}));
 }
 
 TEST(GetConfigOperation, OtherReplyTypeAsksAgainWithoutRestartingTheTimer) {
     FakeContext ctx;
-    ctx.Run(1);
+    ctx.Run(PageFunction::FUNC_GETCONFIG);
     ctx.Advance(3000);
     ctx.Reply(Reply(REP_SET_CONFIG, 0));
     ASSERT_EQ(ctx.sent.size(), 2u);
@@ -119,7 +125,7 @@ TEST(GetConfigOperation, OtherReplyTypeAsksAgainWithoutRestartingTheTimer) {
 
 TEST(GetConfigOperation, FailureReplyReportsOnlyTheVersionAndKeepsWaitingThenEndsSilently) {
     FakeContext ctx;
-    ctx.Run(1);
+    ctx.Run(PageFunction::FUNC_GETCONFIG);
     ctx.Reply(ConfigReply({MakeNumberEntry("channelMask", 1, 2)}, /*status=*/3));
     EXPECT_EQ(ctx.pageCalls, (Calls{VersionCall()}));
     EXPECT_FALSE(ctx.Idle());
@@ -134,7 +140,7 @@ TEST(GetConfigOperation, FailureReplyReportsOnlyTheVersionAndKeepsWaitingThenEnd
 TEST(GetConfigOperation, EntriesRunningPastTheReadAreAFailureReply) {
     FakeContext ctx;
     ctx.state.parameters[1].valueB = "77";  // channelMask before the read
-    ctx.Run(1);
+    ctx.Run(PageFunction::FUNC_GETCONFIG);
     Bytes reply = ConfigReply({MakeNumberEntry("channelMask", 1, 2), MakeNumberEntry("scanMask", 3, 4)});
     reply.resize(reply.size() - 3);  // the second entry's valueB is cut short
     ctx.Reply(reply);
@@ -155,7 +161,7 @@ TEST(GetConfigOperation, EntriesRunningPastTheReadAreAFailureReply) {
 // ---- Pending values
 
 struct StoreCase {
-    int function;
+    PageFunction function;
     const char* record;
 };
 
@@ -174,9 +180,12 @@ TEST_P(StoreValue, ArgsBecomeValueBWithoutTouchingTheDevice) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, StoreValue,
-                         testing::Values(StoreCase{2, "admPswd"}, StoreCase{3, "channelMask"}, StoreCase{4, "SwConfig"},
-                                         StoreCase{5, "password"}, StoreCase{6, "DiplexerMode"},
-                                         StoreCase{11, "scanMask"}));
+                         testing::Values(StoreCase{PageFunction::FUNC_SET_ADMIN_PSWD, "admPswd"},
+                                         StoreCase{PageFunction::FUNC_SET_CHAN_MASK, "channelMask"},
+                                         StoreCase{PageFunction::FUNC_SET_SWCONFIG, "SwConfig"},
+                                         StoreCase{PageFunction::FUNC_SET_MOCA_PSWD, "password"},
+                                         StoreCase{PageFunction::FUNC_SET_DIPLEXER_MODE, "DiplexerMode"},
+                                         StoreCase{PageFunction::FUNC_SET_SCAN_MASK, "scanMask"}));
 
 TEST(ConfigParameters, RecordsInWireOrderWithWidthsAndKinds) {
     const ConfigParameters records = MakeConfigParameters();
@@ -203,7 +212,7 @@ std::vector<ConfigEntry> SentEntries(const Bytes& request) {
 
 TEST(SetConfigOperation, FreshRecordsGiveThe156ByteRequestOfZeros) {
     FakeContext ctx;
-    ctx.Run(7);
+    ctx.Run(PageFunction::FUNC_SET_CONFIG);
     ASSERT_EQ(ctx.sent.size(), 1u);
     const Bytes& request = ctx.sent[0];
     EXPECT_EQ(request.size(), 156u);
@@ -221,8 +230,8 @@ TEST(SetConfigOperation, FreshRecordsGiveThe156ByteRequestOfZeros) {
 
 TEST(SetConfigOperation, StoredChannelMaskIsSentBigEndian) {
     FakeContext ctx;
-    ctx.Run(3, "1431650304");
-    ctx.Run(7);
+    ctx.Run(PageFunction::FUNC_SET_CHAN_MASK, "1431650304");
+    ctx.Run(PageFunction::FUNC_SET_CONFIG);
     const auto entries = SentEntries(ctx.sent.at(0));
     EXPECT_EQ(entries.at(1).name, "channelMask");
     EXPECT_EQ(entries.at(1).valueB, (Bytes{0x55, 0x55, 0x40, 0x00}));
@@ -230,11 +239,11 @@ TEST(SetConfigOperation, StoredChannelMaskIsSentBigEndian) {
 
 TEST(SetConfigOperation, ReadValuesGoBackUnchangedAndNegativeScanMaskRoundTrips) {
     FakeContext ctx;
-    ctx.Run(1);
+    ctx.Run(PageFunction::FUNC_GETCONFIG);
     ctx.Reply(ConfigReply({RawNumberEntry("scanMask", {0x80, 0, 0, 1}, {0xFF, 0xFF, 0xFF, 0xFF}),
                            MakeTextEntry("admPswd", "adm", "pw", 8),
                            RawNumberEntry("SwConfig", {0, 0, 0x10, 0}, {0, 0, 0, 1})}));
-    ctx.Run(7);
+    ctx.Run(PageFunction::FUNC_SET_CONFIG);
     const auto entries = SentEntries(ctx.sent.at(1));
     EXPECT_EQ(entries[2].valueA, (Bytes{0x80, 0, 0, 1}));
     EXPECT_EQ(entries[2].valueB, (Bytes{0xFF, 0xFF, 0xFF, 0xFF}));
@@ -245,7 +254,7 @@ TEST(SetConfigOperation, ReadValuesGoBackUnchangedAndNegativeScanMaskRoundTrips)
 
 struct SetValueCase {
     const char* name;
-    int function;
+    PageFunction function;
     std::string args;
     size_t entry;
     Bytes valueB;
@@ -257,7 +266,7 @@ TEST_P(SetConfigValues, PageTextToWireValue) {
     const SetValueCase& c = GetParam();
     FakeContext ctx;
     ctx.Run(c.function, c.args);
-    ctx.Run(7);
+    ctx.Run(PageFunction::FUNC_SET_CONFIG);
     ASSERT_EQ(ctx.sent.size(), 1u);
     EXPECT_EQ(ctx.sent[0].size(), 156u);  // texts longer than their width are cut to it
     EXPECT_EQ(SentEntries(ctx.sent[0]).at(c.entry).valueB, c.valueB);
@@ -265,20 +274,22 @@ TEST_P(SetConfigValues, PageTextToWireValue) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SetConfigValues,
-    testing::Values(SetValueCase{"nonNumericIsZero", 6, "abc", 5, Bytes{0, 0, 0, 0}},
-                    SetValueCase{"minusOne", 11, "-1", 2, Bytes{0xFF, 0xFF, 0xFF, 0xFF}},
-                    SetValueCase{"leadingBlanksAndJunk", 4, "  +4097xyz", 3, Bytes{0, 0, 0x10, 0x01}},
-                    SetValueCase{"moduloTwoToThe32", 3, "4294967297", 1, Bytes{0, 0, 0, 1}},
-                    SetValueCase{"admPswdCutToEight", 2, "0123456789", 0, EncodeText("01234567", 8)},
-                    SetValueCase{"passwordCutToSeventeen", 5, std::string(30, 'p'), 4,
-                                 EncodeText(std::string(17, 'p'), 17)}),
+    testing::Values(
+        SetValueCase{"nonNumericIsZero", PageFunction::FUNC_SET_DIPLEXER_MODE, "abc", 5, Bytes{0, 0, 0, 0}},
+        SetValueCase{"minusOne", PageFunction::FUNC_SET_SCAN_MASK, "-1", 2, Bytes{0xFF, 0xFF, 0xFF, 0xFF}},
+        SetValueCase{"leadingBlanksAndJunk", PageFunction::FUNC_SET_SWCONFIG, "  +4097xyz", 3, Bytes{0, 0, 0x10, 0x01}},
+        SetValueCase{"moduloTwoToThe32", PageFunction::FUNC_SET_CHAN_MASK, "4294967297", 1, Bytes{0, 0, 0, 1}},
+        SetValueCase{"admPswdCutToEight", PageFunction::FUNC_SET_ADMIN_PSWD, "0123456789", 0,
+                     EncodeText("01234567", 8)},
+        SetValueCase{"passwordCutToSeventeen", PageFunction::FUNC_SET_MOCA_PSWD, std::string(30, 'p'), 4,
+                     EncodeText(std::string(17, 'p'), 17)}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class SetConfigReply : public testing::TestWithParam<std::pair<Bytes, int>> {};
 
 TEST_P(SetConfigReply, AcceptedRepSetConfigOnly) {
     FakeContext ctx;
-    ctx.Run(7);
+    ctx.Run(PageFunction::FUNC_SET_CONFIG);
     ctx.Reply(GetParam().first);
     EXPECT_EQ(ctx.completions, std::vector<int>{GetParam().second});
     EXPECT_TRUE(ctx.Idle());
@@ -290,8 +301,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, SetConfigReply,
 
 TEST(SetConfigOperation, TimeoutCompletesWithOneAndKeepsTheRecords) {
     FakeContext ctx;
-    ctx.Run(3, "5");
-    ctx.Run(7);
+    ctx.Run(PageFunction::FUNC_SET_CHAN_MASK, "5");
+    ctx.Run(PageFunction::FUNC_SET_CONFIG);
     ctx.Advance(10000);
     EXPECT_EQ(ctx.completions, std::vector<int>{1});
     EXPECT_EQ(ctx.state.parameters[1].valueB, "5");
@@ -305,7 +316,7 @@ Bytes DiagReply(std::string_view first, std::string_view second, uint8_t status 
 
 TEST(DiagOperation, PollsAsFastAsTheDeviceAnswersForTenSecondsThenStopsSilently) {
     FakeContext ctx;
-    ctx.Run(9);
+    ctx.Run(PageFunction::FUNC_GET_DIAG);
     EXPECT_EQ(ctx.sent.at(0), (Bytes{0x08, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x00}));
     int answered = 0;
     while (!ctx.Idle() && answered < 100000) {
@@ -319,6 +330,9 @@ TEST(DiagOperation, PollsAsFastAsTheDeviceAnswersForTenSecondsThenStopsSilently)
     EXPECT_EQ(answered, 499);  // answers at 20, 40, ... 9980 ms
     EXPECT_EQ(ctx.pageCalls.size(), 499u);
     EXPECT_EQ(ctx.pageCalls.back(), (PageCallRecord{"display_diag", {"snr 498", "phy", "extra", "12"}, ARRAY}));
+    // Each reading typed as well.
+    ASSERT_EQ(ctx.results.size(), 499u);
+    EXPECT_EQ(ctx.results.back(), OperationResult(DiagnosticsRead{"snr 498", "phy"}));
     EXPECT_TRUE(ctx.completions.empty());
     EXPECT_EQ(ctx.timerStarts, std::vector<uint32_t>{10000});
 }
@@ -327,7 +341,7 @@ class DiagFailure : public testing::TestWithParam<Bytes> {};
 
 TEST_P(DiagFailure, CompletesWithOneAndNoDisplay) {
     FakeContext ctx;
-    ctx.Run(9);
+    ctx.Run(PageFunction::FUNC_GET_DIAG);
     ctx.Reply(GetParam());
     EXPECT_TRUE(ctx.pageCalls.empty());
     EXPECT_EQ(ctx.completions, std::vector<int>{1});
@@ -341,7 +355,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, DiagFailure,
 
 TEST(DiagOperation, ShortReplyIsReadOnlyAsFarAsReceived) {
     FakeContext ctx;
-    ctx.Run(9);
+    ctx.Run(PageFunction::FUNC_GET_DIAG);
     Bytes reply = DiagReply("abc", "xyz");
     reply.resize(11);  // header and "abc", nothing more
     ctx.Reply(reply);
@@ -349,7 +363,7 @@ TEST(DiagOperation, ShortReplyIsReadOnlyAsFarAsReceived) {
     EXPECT_EQ(ctx.sent.size(), 2u);
 }
 
-void PrintTo(const StoreCase& c, std::ostream* os) { *os << c.function << " " << c.record; }
+void PrintTo(const StoreCase& c, std::ostream* os) { *os << FunctionNumber(c.function) << " " << c.record; }
 
 }  // namespace
 }  // namespace kbr::test

@@ -40,7 +40,8 @@ public:
     int progressPosition = 0;
     int progressShows = 0;
     int progressHides = 0;
-    std::vector<std::string> log;  // one word per call, in order
+    std::vector<std::string> log;          // one word per call, in order
+    std::vector<OperationResult> results;  // the typed results reported beside the page calls
 
     PageDeviceState state;
 
@@ -54,6 +55,7 @@ public:
     uint32_t timerPeriod = 0;
 
     // ---- OperationContext
+    void Report(const OperationResult& result) override { results.push_back(result); }
     void Send(std::span<const uint8_t> request) override {
         sent.emplace_back(request.begin(), request.end());
         log.emplace_back("send");
@@ -112,7 +114,7 @@ public:
     // ---- The window's side
 
     // Makes and starts the operation of a function number, as the queue pump does.
-    OperationHandler* Run(int function, std::string_view args = {}) {
+    OperationHandler* Run(PageFunction function, std::string_view args = {}) {
         operation_ = MakeOperation(function, *this);
         if (operation_) operation_->Start(args);
         return operation_.get();

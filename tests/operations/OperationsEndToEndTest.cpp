@@ -72,7 +72,7 @@ TEST(OperationsEndToEnd, WholeUpgradeLeavesByteIdenticalSectionsInTheSimulator) 
     // The page hands over paths with "%20" for spaces.
     std::string pagePath = image;
     pagePath.replace(pagePath.find(' '), 1, "%20");
-    ASSERT_TRUE(ctx.RunOperation(8, pagePath, 60s));
+    ASSERT_TRUE(ctx.RunOperation(PageFunction::FUNC_UPGRADE_IMAGE, pagePath, 60s));
     EXPECT_EQ(ctx.completions, std::vector<int>{0});
     EXPECT_TRUE(ctx.messages.empty());
     EXPECT_FALSE(ctx.progressVisible);
@@ -93,27 +93,27 @@ TEST(OperationsEndToEnd, LoginConfigurationWriteAndReadBack) {
     LinkContext ctx;
     ASSERT_TRUE(ctx.Connect(sim.Port()));
 
-    ASSERT_TRUE(ctx.RunOperation(0, "s3cret", 10s));
+    ASSERT_TRUE(ctx.RunOperation(PageFunction::FUNC_LOGIN, "s3cret", 10s));
     EXPECT_EQ(ctx.pageCalls, std::vector<std::string>{"CallbackLogin"});
     EXPECT_EQ(ctx.completions, std::vector<int>{0});
 
-    ASSERT_TRUE(ctx.RunOperation(1, "", 10s));
+    ASSERT_TRUE(ctx.RunOperation(PageFunction::FUNC_GETCONFIG, "", 10s));
     EXPECT_EQ(ctx.completions.back(), 0);
     EXPECT_EQ(ctx.pageCalls.back(), "display_config");
     EXPECT_EQ(FindParameter(ctx.state.parameters, "admPswd")->valueB, "s3cret");
 
-    ASSERT_TRUE(ctx.RunOperation(3, "1431650304", 1s));
-    ASSERT_TRUE(ctx.RunOperation(11, "-1", 1s));
-    ASSERT_TRUE(ctx.RunOperation(7, "", 10s));
+    ASSERT_TRUE(ctx.RunOperation(PageFunction::FUNC_SET_CHAN_MASK, "1431650304", 1s));
+    ASSERT_TRUE(ctx.RunOperation(PageFunction::FUNC_SET_SCAN_MASK, "-1", 1s));
+    ASSERT_TRUE(ctx.RunOperation(PageFunction::FUNC_SET_CONFIG, "", 10s));
     EXPECT_EQ(ctx.completions.back(), 0);
 
     LinkContext fresh;  // a window that has never read the configuration
     ASSERT_TRUE(fresh.Connect(sim.Port()));
-    ASSERT_TRUE(fresh.RunOperation(1, "", 10s));
+    ASSERT_TRUE(fresh.RunOperation(PageFunction::FUNC_GETCONFIG, "", 10s));
     EXPECT_EQ(FindParameter(fresh.state.parameters, "channelMask")->valueB, "1431650304");
     EXPECT_EQ(FindParameter(fresh.state.parameters, "scanMask")->valueB, "-1");
 
-    ASSERT_TRUE(fresh.RunOperation(15, "", 10s));
+    ASSERT_TRUE(fresh.RunOperation(PageFunction::FUNC_GET_FIRMWARE_VERSION, "", 10s));
     EXPECT_EQ(fresh.completions.back(), 0);
     EXPECT_EQ(fresh.pageCalls.back(), "CallbackFwVer");
 }
@@ -128,7 +128,7 @@ TEST(OperationsEndToEnd, ConnectionDroppedDuringPass2EndsTheUpgradeAndHidesProgr
     LinkContext ctx;
     ASSERT_TRUE(ctx.Connect(sim.Port()));
     LogIn(ctx);
-    ASSERT_TRUE(ctx.RunOperation(8, image, 30s));
+    ASSERT_TRUE(ctx.RunOperation(PageFunction::FUNC_UPGRADE_IMAGE, image, 30s));
     EXPECT_TRUE(ctx.linkLost);
     EXPECT_FALSE(ctx.progressVisible);
     EXPECT_TRUE(ctx.completions.empty());

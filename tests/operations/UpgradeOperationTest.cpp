@@ -135,7 +135,7 @@ TEST(UpgradeOperation, WholeUpgradeSendsBothSectionsByteForByte) {
     const std::string path = files.Standard(1024, 700);
     FakeContext ctx;
     ScriptedDevice device;
-    OperationHandler* op = ctx.Run(8, path);
+    OperationHandler* op = ctx.Run(PageFunction::FUNC_UPGRADE_IMAGE, path);
     EXPECT_EQ(ctx.ActiveOperation(), op);
     EXPECT_TRUE(ctx.progressCreated);
     EXPECT_TRUE(ctx.progressVisible);
@@ -173,7 +173,7 @@ TEST_P(Chunking, RemainingOffsetSizeAndTimers) {
     const std::string path = files.Standard(GetParam().size1, 300);
     FakeContext ctx;
     ScriptedDevice device;
-    ctx.Run(8, path);
+    ctx.Run(PageFunction::FUNC_UPGRADE_IMAGE, path);
     Drive(ctx, device);
     ASSERT_EQ(ctx.completions, std::vector<int>{0});
     ASSERT_EQ(device.chunks.size(), 2u);
@@ -205,7 +205,7 @@ TEST(UpgradeOperation, RejectedThirdChunkRestartsPass1OnceThenEndsWithOne) {
         if (request[0] == REQ_UPGRADE_DATA && ++dataSeen == 3) return Reply(REP_UPGRADE_DATA, 1);
         return std::nullopt;
     };
-    ctx.Run(8, path);
+    ctx.Run(PageFunction::FUNC_UPGRADE_IMAGE, path);
     Drive(ctx, device);
     EXPECT_EQ(ctx.completions, std::vector<int>{1});
     EXPECT_EQ(CountSent(ctx, REQ_UPGRADE_START), 2u);
@@ -229,7 +229,7 @@ TEST(UpgradeOperation, Pass2IsRetriedOnceWithTheSectionLoadedAgain) {
             }
             return std::nullopt;
         };
-        ctx.Run(8, path);
+        ctx.Run(PageFunction::FUNC_UPGRADE_IMAGE, path);
         Drive(ctx, device);
         EXPECT_EQ(ctx.completions, std::vector<int>{failures == 1 ? 0 : 1}) << failures;
         EXPECT_EQ(CountSent(ctx, REQ_UPGRADE_START), 3u) << failures;  // pass 1, pass 2, pass 2 again
@@ -243,7 +243,7 @@ TEST(UpgradeOperation, TimeoutInAnyStepEndsWithOneAndHidesProgress) {
     for (size_t silentFrom : {0u, 1u, 2u, 3u, 4u}) {
         FakeContext ctx;
         ScriptedDevice device;
-        ctx.Run(8, path);
+        ctx.Run(PageFunction::FUNC_UPGRADE_IMAGE, path);
         for (size_t n = 0; n < silentFrom; ++n) ctx.Reply(device.Answer(n, ctx.sent.at(n)));
         const uint32_t period = ctx.timerPeriod;
         EXPECT_EQ(period, silentFrom == 4 ? 10000u : 200000u) << silentFrom;
@@ -271,7 +271,7 @@ TEST(UpgradeOperation, ProductIdMismatchOrFailedReplyEndsBeforeTheImage) {
                           // that does not match.
                           Case{Reply(REP_VALUE), {}}}) {
         FakeContext ctx;
-        ctx.Run(8, path);
+        ctx.Run(PageFunction::FUNC_UPGRADE_IMAGE, path);
         ctx.Reply(c.reply);
         EXPECT_EQ(ctx.messages, c.messages);
         EXPECT_EQ(ctx.completions, std::vector<int>{1});
@@ -288,7 +288,7 @@ TEST(UpgradeOperation, EqualVersionsAskTheUser) {
         FakeContext ctx;
         ScriptedDevice device;  // reports 1.0.0.0
         ctx.answer = yes;
-        ctx.Run(8, path);
+        ctx.Run(PageFunction::FUNC_UPGRADE_IMAGE, path);
         Drive(ctx, device);
         EXPECT_EQ(ctx.questions, std::vector<std::string>{"Firmware = 1.0.0.0 matches device version! Continue?"});
         EXPECT_EQ(ctx.completions, std::vector<int>{yes ? 0 : 1});
@@ -308,7 +308,7 @@ TEST(UpgradeOperation, FailedVersionReplySkipsTheComparisonAndUsesOneTry) {
             if (laterFailure && request[0] == REQ_UPGRADE_DATA) return Reply(REP_UPGRADE_DATA, 1);
             return std::nullopt;
         };
-        ctx.Run(8, path);
+        ctx.Run(PageFunction::FUNC_UPGRADE_IMAGE, path);
         Drive(ctx, device);
         EXPECT_TRUE(ctx.questions.empty());
         EXPECT_EQ(ctx.completions, std::vector<int>{laterFailure ? 1 : 0});
@@ -334,11 +334,12 @@ TEST_P(InvalidFile, UpgradeFailedAndNothingSent) {
         path = files.Write(plan);
     }
     FakeContext ctx;
-    ctx.Run(8, path);
+    ctx.Run(PageFunction::FUNC_UPGRADE_IMAGE, path);
     EXPECT_EQ(ctx.messages, GetParam().messages);
     EXPECT_EQ(ctx.pageCalls,
               (std::vector<PageCallRecord>{
                   {"upgradeFailed", {"Not a valid upgrade file!"}, PageCallForm::CallFunctionWithArray}}));
+    EXPECT_EQ(ctx.results, std::vector<OperationResult>{ImageRefused{"Not a valid upgrade file!"}});
     EXPECT_EQ(ctx.completions, std::vector<int>{1});
     EXPECT_TRUE(ctx.sent.empty());
     EXPECT_TRUE(ctx.Idle());
@@ -378,7 +379,7 @@ TEST_P(Stalled, TheTimerEndsTheUpgrade) {
         if (c.versionReplyFails && n == 1) return BuildValueReply(DEVICE_VERSION, 1, "");
         return std::nullopt;
     };
-    ctx.Run(8, path);
+    ctx.Run(PageFunction::FUNC_UPGRADE_IMAGE, path);
     Drive(ctx, device);
     EXPECT_EQ(ctx.sent.size(), c.requestsSent);
     EXPECT_FALSE(ctx.Idle());
@@ -426,7 +427,7 @@ TEST(UpgradeOperation, TheFileIsReadOnceSoChangesDuringTheUpgradeDoNotMixTwoImag
             }
             return std::nullopt;
         };
-        ctx.Run(8, path);
+        ctx.Run(PageFunction::FUNC_UPGRADE_IMAGE, path);
         Drive(ctx, device);
         EXPECT_TRUE(ctx.messages.empty()) << removeIt;
         EXPECT_EQ(ctx.completions, std::vector<int>{0}) << removeIt;
@@ -445,7 +446,7 @@ TEST(UpgradeOperation, TimerExpiringWhileTheQuestionIsOpenWinsAndTheAnswerIsIgno
     ScriptedDevice device;
     ctx.answer = true;
     ctx.duringModal = [&] { ctx.Advance(200000); };
-    ctx.Run(8, path);
+    ctx.Run(PageFunction::FUNC_UPGRADE_IMAGE, path);
     Drive(ctx, device);
     EXPECT_EQ(ctx.questions.size(), 1u);
     EXPECT_EQ(ctx.completions, std::vector<int>{1});
@@ -459,7 +460,7 @@ TEST(UpgradeOperation, DroppedWhileTheQuestionIsOpenDoesNothingMore) {
     FakeContext ctx;
     ScriptedDevice device;
     ctx.duringModal = [&] { ctx.Drop(); };
-    ctx.Run(8, path);
+    ctx.Run(PageFunction::FUNC_UPGRADE_IMAGE, path);
     ctx.Reply(device.Answer(0, ctx.sent[0]));
     const int killsBefore = ctx.timerKills;
     ctx.Reply(device.Answer(1, ctx.sent[1]));
@@ -474,7 +475,7 @@ TEST(UpgradeOperation, MismatchMessageOpenWhileTheTimerEndsItCompletesOnce) {
     const std::string path = files.Standard(300, 300);
     FakeContext ctx;
     ctx.duringModal = [&] { ctx.Advance(200000); };
-    ctx.Run(8, path);
+    ctx.Run(PageFunction::FUNC_UPGRADE_IMAGE, path);
     ctx.Reply(BuildValueReply(DEVICE_VERSION, 0, "OTHER"));
     EXPECT_EQ(ctx.completions, std::vector<int>{1});
 }
@@ -485,7 +486,7 @@ TEST(UpgradeOperation, StrayReplyWhileABoxIsOpenIsIgnored) {
     for (bool question : {false, true}) {
         FakeContext ctx;
         ScriptedDevice device;
-        ctx.Run(8, path);
+        ctx.Run(PageFunction::FUNC_UPGRADE_IMAGE, path);
         if (!question) {
             ctx.duringModal = [&] { ctx.Reply(BuildValueReply(DEVICE_VERSION, 0, "OTHER")); };
             ctx.Reply(BuildValueReply(DEVICE_VERSION, 0, "OTHER"));
@@ -510,7 +511,7 @@ TEST(ReadImageVersion, StoresSection1AppVersionAndNothingElseHappens) {
     const std::string path = files.Write(StandardImageSpec(PRODUCT_ID, "2.0.0.0", "2.0.0.9", 300, 300));
     FakeContext ctx;
     ctx.state.imageVersion = "old";
-    OperationHandler* op = ctx.Run(14, path);
+    OperationHandler* op = ctx.Run(PageFunction::FUNC_READ_IMAGE_VERSION, path);
     EXPECT_EQ(ctx.state.imageVersion, "2.0.0.9");
     EXPECT_EQ(ctx.state.imageProductId, PRODUCT_ID);
     EXPECT_FALSE(op->IsRunning());
@@ -519,9 +520,9 @@ TEST(ReadImageVersion, StoresSection1AppVersionAndNothingElseHappens) {
 
     ImageSpec broken = StandardImageSpec(PRODUCT_ID, "3", "3", 300, 300);
     broken.defect = ImageDefect::Section2Crc;
-    ctx.Run(14, files.Write(broken, "broken.img"));
+    ctx.Run(PageFunction::FUNC_READ_IMAGE_VERSION, files.Write(broken, "broken.img"));
     EXPECT_EQ(ctx.state.imageVersion, "2.0.0.9");
-    ctx.Run(14, "/nonexistent/fw.img");
+    ctx.Run(PageFunction::FUNC_READ_IMAGE_VERSION, "/nonexistent/fw.img");
     EXPECT_EQ(ctx.messages, std::vector<std::string>{"The file could not be located."});
     EXPECT_EQ(ctx.state.imageVersion, "2.0.0.9");
 }

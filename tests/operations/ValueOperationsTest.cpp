@@ -24,7 +24,7 @@ using Calls = std::vector<PageCallRecord>;
 
 TEST(LoginOperation, SendsPasswordAndBecomesActiveWithFiveSecondTimer) {
     FakeContext ctx;
-    OperationHandler* op = ctx.Run(0, "abc");
+    OperationHandler* op = ctx.Run(PageFunction::FUNC_LOGIN, "abc");
     ASSERT_EQ(ctx.sent.size(), 1u);
     EXPECT_EQ(ctx.sent[0], (Bytes{0x00, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x01, 0x08, 'a', 'b', 'c', 0, 0, 0, 0, 0}));
     EXPECT_EQ(ctx.ActiveOperation(), op);
@@ -43,9 +43,11 @@ class LoginReply : public testing::TestWithParam<LoginReplyCase> {};
 
 TEST_P(LoginReply, StatusDecidesCallbackThenCompletionZero) {
     FakeContext ctx;
-    ctx.Run(0, "secret");
+    ctx.Run(PageFunction::FUNC_LOGIN, "secret");
     ctx.Reply(GetParam().reply);
     EXPECT_EQ(ctx.pageCalls, (Calls{{"CallbackLogin", {GetParam().callback}, PageCallForm::CallFunction}}));
+    // The same answer, typed.
+    EXPECT_EQ(ctx.results, std::vector<OperationResult>{LoginAnswered{std::string_view(GetParam().callback) == "0"}});
     EXPECT_EQ(ctx.completions, std::vector<int>{0});
     EXPECT_TRUE(ctx.Idle());
     EXPECT_EQ(ctx.timerKills, 1);
@@ -62,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, LoginReply,
 
 TEST(LoginOperation, TimeoutShowsUnableToLoginAndCallsNothing) {
     FakeContext ctx;
-    ctx.Run(0, "pw");
+    ctx.Run(PageFunction::FUNC_LOGIN, "pw");
     ctx.Advance(4999);
     EXPECT_TRUE(ctx.messages.empty());
     ctx.Advance(1);
@@ -88,7 +90,7 @@ class ActionReply : public testing::TestWithParam<CompletionCase> {};
 
 TEST_P(ActionReply, AcceptedRepActionOnly) {
     FakeContext ctx;
-    ctx.Run(10, "ignored");
+    ctx.Run(PageFunction::FUNC_ACTION, "ignored");
     ASSERT_EQ(ctx.sent.size(), 1u);
     EXPECT_EQ(ctx.sent[0], (Bytes{0x0F, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x00}));
     EXPECT_EQ(ctx.timerStarts, std::vector<uint32_t>{10000});
@@ -107,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, ActionReply,
 
 TEST(ActionOperation, TimeoutCompletesWithOne) {
     FakeContext ctx;
-    ctx.Run(10);
+    ctx.Run(PageFunction::FUNC_ACTION);
     ctx.Advance(10000);
     EXPECT_EQ(ctx.completions, std::vector<int>{1});
     EXPECT_TRUE(ctx.Idle());
@@ -116,12 +118,13 @@ TEST(ActionOperation, TimeoutCompletesWithOne) {
 // ---- Value reads
 
 struct ValueFunction {
-    int function;
+    PageFunction function;
     std::string_view key;
     const char* callback;
 };
-constexpr ValueFunction VALUE_FUNCTIONS[] = {
-    {12, "c:prod_id", "CallbackProdID"}, {13, "a:version", "CallbackImageVer"}, {15, "a:version", "CallbackFwVer"}};
+constexpr ValueFunction VALUE_FUNCTIONS[] = {{PageFunction::FUNC_GET_PRODUCT_ID, "c:prod_id", "CallbackProdID"},
+                                             {PageFunction::FUNC_GET_IMAGE_VERSION, "a:version", "CallbackImageVer"},
+                                             {PageFunction::FUNC_GET_FIRMWARE_VERSION, "a:version", "CallbackFwVer"}};
 
 struct ValueReplyCase {
     const char* name;
@@ -145,6 +148,9 @@ TEST_P(ValueRead, ReplyGivesCallbackAndCompletion) {
     Calls expected;
     if (c.value) expected.push_back({fn.callback, {*c.value}, PageCallForm::CallFunction});
     EXPECT_EQ(ctx.pageCalls, expected);
+    std::vector<OperationResult> typed;
+    if (c.value) typed.emplace_back(kbr::ValueRead{fn.function, std::string(fn.key), *c.value});
+    EXPECT_EQ(ctx.results, typed);
     EXPECT_EQ(ctx.completions, std::vector<int>{c.result});
     EXPECT_TRUE(ctx.Idle());
 }
@@ -173,19 +179,19 @@ INSTANTIATE_TEST_SUITE_P(
                                      ValueReplyCase{"emptyText", ValueReplyBytes(0, ""), "", 0},
                                      ValueReplyCase{"unterminated", Unterminated(), "1.0.7", 0})),
     [](const auto& info) {
-        return std::to_string(std::get<0>(info.param).function) + "_" + std::get<1>(info.param).name;
+        return std::to_string(FunctionNumber(std::get<0>(info.param).function)) + "_" + std::get<1>(info.param).name;
     });
 
 TEST(ReadValueOperation, ProdIdRequestIsEighteenBytes) {
     FakeContext ctx;
-    ctx.Run(12);
+    ctx.Run(PageFunction::FUNC_GET_PRODUCT_ID);
     EXPECT_EQ(ctx.sent.at(0),
               (Bytes{0x40, 0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x00, 'c', ':', 'p', 'r', 'o', 'd', '_', 'i', 'd', 0}));
 }
 
 TEST(ReadValueOperation, NoAnswerWithin200sCompletesWithOneAndNoCallback) {
     FakeContext ctx;
-    ctx.Run(12);
+    ctx.Run(PageFunction::FUNC_GET_PRODUCT_ID);
     ctx.Advance(199999);
     EXPECT_TRUE(ctx.completions.empty());
     ctx.Advance(1);
@@ -197,7 +203,7 @@ TEST(ReadValueOperation, NoAnswerWithin200sCompletesWithOneAndNoCallback) {
 
 TEST(OperationContract, EventsAfterFinishingAreIgnored) {
     FakeContext ctx;
-    OperationHandler* op = ctx.Run(15);
+    OperationHandler* op = ctx.Run(PageFunction::FUNC_GET_FIRMWARE_VERSION);
     ctx.Reply(ValueReplyBytes(0, "1.0"));
     ASSERT_EQ(ctx.completions.size(), 1u);
     const auto log = ctx.log;
@@ -210,7 +216,7 @@ TEST(OperationContract, EventsAfterFinishingAreIgnored) {
 
 TEST(OperationContract, DroppedOperationIgnoresItsOldTimerAndReplies) {
     FakeContext ctx;
-    OperationHandler* op = ctx.Run(10);
+    OperationHandler* op = ctx.Run(PageFunction::FUNC_ACTION);
     ctx.Drop();  // code 1005
     const auto log = ctx.log;
     op->OnTimeout();
@@ -220,7 +226,7 @@ TEST(OperationContract, DroppedOperationIgnoresItsOldTimerAndReplies) {
 
 TEST(OperationContract, EventFormDispatchesToTheThreeCalls) {
     FakeContext ctx;
-    auto op = MakeOperation(0, ctx);
+    auto op = MakeOperation(PageFunction::FUNC_LOGIN, ctx);
     const std::string password = "pw";
     op->Handle(OP_START, std::span(reinterpret_cast<const uint8_t*>(password.data()), password.size()));
     EXPECT_EQ(ctx.sent.at(0), BuildLoginRequest("pw"));
@@ -260,7 +266,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, FunctionCommands,
                                          CommandCase{" 12abc:", 12, ""}, CommandCase{"-3:", -3, ""},
                                          CommandCase{"99999999999:", -1, ""}, CommandCase{"", 0, ""}));
 
-void PrintTo(const ValueFunction& f, std::ostream* os) { *os << f.function; }
+void PrintTo(const ValueFunction& f, std::ostream* os) { *os << FunctionNumber(f.function); }
 void PrintTo(const CommandCase& c, std::ostream* os) { *os << '"' << c.command << '"'; }
 
 }  // namespace

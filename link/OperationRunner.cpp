@@ -1,10 +1,10 @@
-#include "ctl/ToolContext.h"
+#include "link/OperationRunner.h"
 
 #include <algorithm>
 
 #include "link/OperationFactory.h"
 
-namespace kbr::ctl {
+namespace kbr {
 
 const std::vector<std::string>* RunOutcome::LastCall(std::string_view function) const {
     const auto last = std::find_if(pageCalls.rbegin(), pageCalls.rend(),
@@ -12,20 +12,20 @@ const std::vector<std::string>* RunOutcome::LastCall(std::string_view function) 
     return last == pageCalls.rend() ? nullptr : &last->args;
 }
 
-bool ToolContext::Connect(const std::string& address, const std::string& port, uint32_t connectLimitMs) {
+bool OperationRunner::Connect(const std::string& address, const std::string& port, uint32_t connectLimitMs) {
     Disconnect();
     return link_.Open(address, port, SOCK_STREAM, connectLimitMs);
 }
 
-void ToolContext::Disconnect() { link_.Stop(); }
+void OperationRunner::Disconnect() { link_.Stop(); }
 
-RunOutcome ToolContext::Run(int function, std::string_view args) {
+RunOutcome OperationRunner::Run(PageFunction function, std::string_view args) {
     std::unique_ptr<OperationHandler> operation = MakeOperation(function, *this);
     if (!operation) return {};
     return Run(*operation, args);
 }
 
-bool ToolContext::DropStaleReads() {
+bool OperationRunner::DropStaleReads() {
     while (link_.IsOpen()) {
         const int n = link_.Receive(buffer_.data(), static_cast<int>(buffer_.size()), 0);
         if (n == 0) return true;
@@ -37,7 +37,7 @@ bool ToolContext::DropStaleReads() {
     return false;
 }
 
-RunOutcome ToolContext::Run(OperationHandler& operation, std::string_view args) {
+RunOutcome OperationRunner::Run(OperationHandler& operation, std::string_view args) {
     RunOutcome outcome;
     outcome_ = &outcome;
     // Whatever came while no operation was active belongs to none.
@@ -53,7 +53,12 @@ RunOutcome ToolContext::Run(OperationHandler& operation, std::string_view args) 
             link_.Stop();
             break;
         }
-        uint32_t waitMs = DeviceLink::NO_TIME_LIMIT;
+        if (hooks_.stop && hooks_.stop()) {
+            outcome.stopped = true;
+            active_ = nullptr;
+            break;
+        }
+        uint32_t waitMs = hooks_.stop ? static_cast<uint32_t>(WAKE_PERIOD.count()) : DeviceLink::NO_TIME_LIMIT;
         if (timerDue_) {
             const auto now = Clock::now();
             if (now >= *timerDue_) {
@@ -63,7 +68,8 @@ RunOutcome ToolContext::Run(OperationHandler& operation, std::string_view args) 
                 active_->OnTimeout();
                 continue;
             }
-            waitMs = static_cast<uint32_t>(std::chrono::ceil<std::chrono::milliseconds>(*timerDue_ - now).count());
+            waitMs = std::min(
+                waitMs, static_cast<uint32_t>(std::chrono::ceil<std::chrono::milliseconds>(*timerDue_ - now).count()));
         }
         const int n = link_.Receive(buffer_.data(), static_cast<int>(buffer_.size()), waitMs);
         if (n < 0) {
@@ -78,7 +84,7 @@ RunOutcome ToolContext::Run(OperationHandler& operation, std::string_view args) 
     return outcome;
 }
 
-void ToolContext::Send(std::span<const uint8_t> request) {
+void OperationRunner::Send(std::span<const uint8_t> request) {
     if (outcome_ && !request.empty()) {
         RunOutcome& outcome = *outcome_;
         outcome.lastRequestType = request[0];
@@ -90,38 +96,48 @@ void ToolContext::Send(std::span<const uint8_t> request) {
             outcome.lastKey = key ? *key : std::string();
         }
     }
+    if (hooks_.maySend && !hooks_.maySend(request)) {
+        if (outcome_) outcome_->heldBack = true;
+        active_ = nullptr;
+        return;
+    }
     if (hooks_.sent) hooks_.sent(request);
     (void)link_.Send(request.data(), static_cast<int>(request.size()), DeviceLink::NO_TIME_LIMIT);
 }
 
-void ToolContext::StartOperationTimer(uint32_t periodMs) {
+void OperationRunner::StartOperationTimer(uint32_t periodMs) {
     timerPeriod_ = std::chrono::milliseconds(periodMs);
     if (timerLimit_) timerPeriod_ = std::min(timerPeriod_, *timerLimit_);
     timerDue_ = Clock::now() + timerPeriod_;
     if (outcome_) outcome_->timerPeriod = timerPeriod_;
 }
 
-void ToolContext::CallPage(std::string_view function, const std::vector<std::string>& args, PageCallForm) {
+void OperationRunner::CallPage(std::string_view function, const std::vector<std::string>& args, PageCallForm) {
     PageCallRecord call{std::string(function), args};
     if (hooks_.pageCall) hooks_.pageCall(call);
     (outcome_ ? *outcome_ : spare_).pageCalls.push_back(std::move(call));
 }
 
-void ToolContext::CompleteOperation(int result) { (outcome_ ? *outcome_ : spare_).completion = result; }
+void OperationRunner::Report(const OperationResult& result) {
+    (outcome_ ? *outcome_ : spare_).results.push_back(result);
+    if (hooks_.result) hooks_.result(result);
+}
 
-void ToolContext::ShowMessage(std::string_view text) {
+void OperationRunner::CompleteOperation(int result) { (outcome_ ? *outcome_ : spare_).completion = result; }
+
+void OperationRunner::ShowMessage(std::string_view text) {
     if (hooks_.message) hooks_.message(text);
     (outcome_ ? *outcome_ : spare_).messages.emplace_back(text);
 }
 
-bool ToolContext::AskYesNo(std::string_view question) { return hooks_.askYesNo && hooks_.askYesNo(question); }
+bool OperationRunner::AskYesNo(std::string_view question) { return hooks_.askYesNo && hooks_.askYesNo(question); }
 
-void ToolContext::ShowUpgradeProgress(int maximum) {
+void OperationRunner::ShowUpgradeProgress(int maximum) {
     if (hooks_.progressShown) hooks_.progressShown(maximum);
 }
 
-void ToolContext::AdvanceUpgradeProgress() {
+void OperationRunner::AdvanceUpgradeProgress() {
     if (hooks_.progressAdvanced) hooks_.progressAdvanced();
 }
 
-}  // namespace kbr::ctl
+}  // namespace kbr
