@@ -51,7 +51,7 @@ std::optional<Bytes> WaitForDump(const std::string& path, size_t size) {
 // The login the program makes before anything that changes the device; what it recorded is
 // cleared, so the test sees the next operation alone.
 void LogIn(LinkContext& ctx) {
-    ASSERT_TRUE(ctx.RunOperation(0, "admin", 10s));
+    ASSERT_TRUE(ctx.RunOperation(PageFunction::FUNC_LOGIN, "admin", 10s));
     ASSERT_EQ(ctx.completions, std::vector<int>{0});
     ctx.completions.clear();
     ctx.pageCalls.clear();
