@@ -97,7 +97,8 @@ CommandResult CommandSession::Upgrade() {
     } closer{held};
 #endif
 
-    if (auto missing = MissingSection2Tag(path)) return Fail(EXIT_BAD_IMAGE, invocation_.arguments[0] + ": " + *missing);
+    if (auto missing = MissingSection2Tag(path))
+        return Fail(EXIT_BAD_IMAGE, invocation_.arguments[0] + ": " + *missing);
     if (auto failed = Login()) return *failed;
 
     UpgradeOperation operation(context_);
