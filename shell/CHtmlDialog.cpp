@@ -2,6 +2,7 @@
 
 #include "ProgramVersion.h"
 #include "browser/AppCommand.h"
+#include "browser/StartupTrace.h"
 #include "link/DeviceLink.h"
 #include "link/OperationFactory.h"
 #include "shell/ConfigServices.h"
@@ -72,6 +73,7 @@ int CHtmlDialog::exec() {
         setResult(QDialog::Rejected);
         if (!OnInitDialog()) return result();
     }
+    StartupTrace("modal run starts");
     return QDialog::exec();
 }
 
