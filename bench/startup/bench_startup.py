@@ -271,6 +271,7 @@ def main():
             run_once(setup, kind, False)
         results = {"bare": [], "config": []}
         traces = {"bare": [], "config": []}
+        loads = []
         for round_number in range(args.rounds):
             order = ("bare", "config") if round_number % 2 == 0 else ("config", "bare")
             for kind in order:
@@ -280,22 +281,24 @@ def main():
                     traces[kind].append(steps)
                 print("round %d %-6s %.3f s  peak RSS %6.1f MiB  tree RSS %6.1f MiB" %
                       (round_number + 1, kind, seconds, peak / 1024, tree / 1024), flush=True)
-        print("load average at end: %s" % load_average())
+            loads.append(float(load_average().split()[0]))
+        print("load average at end: %s; 1-minute load after each round: min %.2f, median %.2f, max %.2f" %
+              (load_average(), min(loads), statistics.median(loads), max(loads)))
 
         def median(kind, index):
             return statistics.median(row[index] for row in results[kind])
 
         print()
-        print("%-28s %10s %10s %8s" % ("median of %d rounds" % args.rounds, "bare view", "KBR3300", "ratio"))
+        print("median of %d rounds each       bare view     KBR3300   ratio" % args.rounds)
         for label, index, scale, unit in (("start-up until ready", 0, 1.0, "s"),
                                           ("main process peak RSS", 1, 1 / 1024, "MiB"),
                                           ("process tree RSS", 2, 1 / 1024, "MiB")):
             bare, config = median("bare", index), median("config", index)
-            print("%-28s %6.3f %-3s %6.3f %-3s %7.2fx" % (label, bare * scale, unit, config * scale, unit,
-                                                           config / bare))
+            print("%-24s %9.3f %-3s %7.3f %-3s %6.2fx" % (label, bare * scale, unit, config * scale, unit,
+                                                         config / bare))
         # Each round's ratio to the bare view started next to it, then their median.
         paired = [c[0] / b[0] for b, c in zip(results["bare"], results["config"])]
-        print("%-28s %29.2fx" % ("start-up, median of pairs", statistics.median(paired)))
+        print("%-24s %34.2fx" % ("start-up, pairs' median", statistics.median(paired)))
         for kind, title in (("bare", "bare view"), ("config", "KBR3300")):
             if not traces[kind]:
                 continue
