@@ -1,27 +1,29 @@
 #include "browser/StartupTrace.h"
 
-#include <QByteArray>
-#include <QElapsedTimer>
-
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace kbr {
 namespace {
 
-bool g_tracing = false;
-QElapsedTimer g_origin;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables): one per process
+// Set once, first thing in main, before any other thread runs.
+bool g_tracing = false;                          // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+std::chrono::steady_clock::time_point g_origin;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
 }  // namespace
 
 void StartupTraceBegin() {
-    const QByteArray value = qgetenv("KBR_STARTUP_TRACE");
-    g_tracing = !value.isEmpty() && value != "0";
-    if (g_tracing) g_origin.start();
+    const char* value = std::getenv("KBR_STARTUP_TRACE");  // NOLINT(concurrency-mt-unsafe): before any thread
+    g_tracing = value != nullptr && *value != '\0' && std::strcmp(value, "0") != 0;
+    g_origin = std::chrono::steady_clock::now();
 }
 
 void StartupTrace(const char* step) {
     if (!g_tracing) return;
-    std::fprintf(stderr, "startup-trace: %.1f %s\n", static_cast<double>(g_origin.nsecsElapsed()) / 1e6, step);
+    const std::chrono::duration<double, std::milli> since = std::chrono::steady_clock::now() - g_origin;
+    std::fprintf(stderr, "startup-trace: %.1f %s\n", since.count(), step);
     std::fflush(stderr);
 }
 
