@@ -14,8 +14,10 @@ wizard's executable name takes its place, as the program ends it at start.
 
   bench_startup.py --config KBR3300 --bare kbr3300-bare-view --page pages/Index.html
                    --pgpack PgPack.dll --nwinf nwinf --devsim kbr3300-devsim [--rounds N]
-                   [--trace]
+                   [--trace] [--baseline OTHER_KBR3300]
 
+--baseline adds another build of KBR3300 (an earlier commit's, say) to every round, so that a
+change is measured side by side with what it changes rather than across runs of a shared machine.
 --trace asks both programs for their start-up trace (KBR_STARTUP_TRACE=1) and prints the median
 time of each step. Exit 77 when namespaces or Xvfb cannot be had here.
 """
@@ -55,7 +57,8 @@ def parse_args():
     parser.add_argument("--nwinf", required=True)
     parser.add_argument("--devsim", required=True)
     parser.add_argument("--rounds", type=int, default=9, help="rounds of each, alternating (default 9)")
-    parser.add_argument("--trace", action="store_true", help="print KBR3300's start-up trace, step by step")
+    parser.add_argument("--trace", action="store_true", help="print the start-up traces, step by step")
+    parser.add_argument("--baseline", help="another build of KBR3300, run in every round too")
     parser.add_argument("--inside", action="store_true", help=argparse.SUPPRESS)
     return parser.parse_args()
 
@@ -142,6 +145,13 @@ class Setup:
             os.makedirs(d, mode=0o700, exist_ok=True)
         for name, target in (("KBR3300", args.config), ("PgPack.dll", args.pgpack), ("nwinf", args.nwinf)):
             os.symlink(os.path.abspath(target), os.path.join(self.run, name))
+        # The baseline runs from a run folder of its own: the wizard starts ./KBR3300, so does this.
+        self.baseline_run = None
+        if args.baseline:
+            self.baseline_run = os.path.join(workdir, "run-baseline")
+            os.makedirs(self.baseline_run, mode=0o700)
+            for name, target in (("KBR3300", args.baseline), ("PgPack.dll", args.pgpack), ("nwinf", args.nwinf)):
+                os.symlink(os.path.abspath(target), os.path.join(self.baseline_run, name))
         # Processes are known by their executable's name: a copy of sleep under the wizard's name.
         self.wizard = os.path.join(self.stubs, WIZARD_NAME)
         shutil.copy(shutil.which("sleep"), self.wizard)
@@ -165,9 +175,10 @@ class Setup:
         self.trace_log = os.path.join(workdir, "trace.log")
 
     def command(self, kind):
+        """The command line, its working folder and the scheme of its first page."""
         if kind == "bare":
-            return [os.path.abspath(self.args.bare), os.path.abspath(self.args.page)], "file:"
-        return ["./KBR3300"], "res:"
+            return [os.path.abspath(self.args.bare), os.path.abspath(self.args.page)], self.run, "file:"
+        return ["./KBR3300"], self.baseline_run if kind == "baseline" else self.run, "res:"
 
 
 def wait_ready(process, url_prefix):
@@ -207,18 +218,18 @@ def wait_ready(process, url_prefix):
 def run_once(setup, kind, trace):
     env = dict(setup.env)
     stand_in = None
-    if kind == "config":
+    if kind != "bare":
         stand_in = subprocess.Popen([setup.wizard, "3600"], cwd=setup.run)
         system.wait_until(lambda: system.processes_named(WIZARD_NAME), 10, "the stand-in wizard")
     if trace:
         env["KBR_STARTUP_TRACE"] = "1"
-    command, url_prefix = setup.command(kind)
+    command, cwd, url_prefix = setup.command(kind)
     with open(setup.log, "ab") as log:
         log.write(("---- %s\n" % kind).encode())
         log.flush()
         err = open(setup.trace_log, "wb") if trace else log
         started = time.monotonic()
-        process = subprocess.Popen(command, cwd=setup.run, env=env, stdin=subprocess.DEVNULL, stdout=log,
+        process = subprocess.Popen(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=log,
                                    stderr=err)
         if err is not log:
             err.close()
@@ -266,20 +277,24 @@ def main():
         simulator.start()
         setup = Setup(args, workdir, display)
         print("load average at start: %s" % load_average())
+        kinds = ["bare", "config"] + (["baseline"] if args.baseline else [])
         # One round of each that is not counted: the files are in the page cache afterwards.
-        for kind in ("bare", "config"):
+        for kind in kinds:
             run_once(setup, kind, False)
-        results = {"bare": [], "config": []}
-        traces = {"bare": [], "config": []}
+        results = {kind: [] for kind in kinds}
+        traces = {kind: [] for kind in kinds}
         loads = []
         for round_number in range(args.rounds):
-            order = ("bare", "config") if round_number % 2 == 0 else ("config", "bare")
+            # Each program starts first, in the middle and last equally often.
+            order = kinds[round_number % len(kinds):] + kinds[:round_number % len(kinds)]
+            if round_number // len(kinds) % 2 == 1:
+                order.reverse()
             for kind in order:
                 seconds, peak, tree, steps = run_once(setup, kind, args.trace)
                 results[kind].append((seconds, peak, tree))
                 if steps:
                     traces[kind].append(steps)
-                print("round %d %-6s %.3f s  peak RSS %6.1f MiB  tree RSS %6.1f MiB" %
+                print("round %d %-8s %.3f s  peak RSS %6.1f MiB  tree RSS %6.1f MiB" %
                       (round_number + 1, kind, seconds, peak / 1024, tree / 1024), flush=True)
             loads.append(float(load_average().split()[0]))
         print("load average at end: %s; 1-minute load after each round: min %.2f, median %.2f, max %.2f" %
@@ -289,17 +304,25 @@ def main():
             return statistics.median(row[index] for row in results[kind])
 
         print()
-        print("median of %d rounds each       bare view     KBR3300   ratio" % args.rounds)
-        for label, index, scale, unit in (("start-up until ready", 0, 1.0, "s"),
-                                          ("main process peak RSS", 1, 1 / 1024, "MiB"),
-                                          ("process tree RSS", 2, 1 / 1024, "MiB")):
-            bare, config = median("bare", index), median("config", index)
-            print("%-24s %9.3f %-3s %7.3f %-3s %6.2fx" % (label, bare * scale, unit, config * scale, unit,
-                                                         config / bare))
-        # Each round's ratio to the bare view started next to it, then their median.
-        paired = [c[0] / b[0] for b, c in zip(results["bare"], results["config"])]
-        print("%-24s %34.2fx" % ("start-up, pairs' median", statistics.median(paired)))
-        for kind, title in (("bare", "bare view"), ("config", "KBR3300")):
+        titles = {"bare": "bare view", "config": "KBR3300", "baseline": "baseline"}
+        for kind in kinds[1:]:
+            print("median of %d rounds each       bare view %11s   ratio" % (args.rounds, titles[kind]))
+            for label, index, scale, unit in (("start-up until ready", 0, 1.0, "s"),
+                                              ("main process peak RSS", 1, 1 / 1024, "MiB"),
+                                              ("process tree RSS", 2, 1 / 1024, "MiB")):
+                bare, config = median("bare", index), median(kind, index)
+                print("%-24s %9.3f %-3s %7.3f %-3s %6.2fx" % (label, bare * scale, unit, config * scale, unit,
+                                                             config / bare))
+            # Each round's ratio to the bare view started in the same round, then their median.
+            paired = [c[0] / b[0] for b, c in zip(results["bare"], results[kind])]
+            print("%-24s %34.2fx" % ("start-up, rounds' median", statistics.median(paired)))
+            print()
+        if args.baseline:
+            paired = [c[0] / b[0] for b, c in zip(results["baseline"], results["config"])]
+            print("KBR3300 / baseline, start-up: median of the rounds' ratios %.2fx" % statistics.median(paired))
+        for kind, title in titles.items():
+            if kind not in traces:
+                continue
             if not traces[kind]:
                 continue
             print()
