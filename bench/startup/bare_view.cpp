@@ -5,8 +5,10 @@
 //
 //   kbr3300-bare-view PAGE.html
 
+#include "browser/StartupTrace.h"
+#include "testkit/EngineSanitizerDefaults.h"
+
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QUrl>
 #include <QWebEngineView>
@@ -19,36 +21,26 @@ namespace {
 constexpr int WINDOW_WIDTH = 670;
 constexpr int WINDOW_HEIGHT = 450;
 
-// The same trace lines as KBR3300's (KBR_STARTUP_TRACE), for the steps the two have in common.
-QElapsedTimer g_origin;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables): one per process
-bool g_tracing = false;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables): one per process
-
-void Trace(const char* step) {
-    if (g_tracing)
-        std::fprintf(stderr, "startup-trace: %.1f %s\n", static_cast<double>(g_origin.nsecsElapsed()) / 1e6, step);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    g_tracing = !qEnvironmentVariableIsEmpty("KBR_STARTUP_TRACE");
-    g_origin.start();
-    Trace("main");
+    kbr::StartupTraceBegin();  // the same trace as KBR3300's, for the steps the two have in common
+    kbr::StartupTrace("main");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
-    Trace("application object made");
+    kbr::StartupTrace("application object made");
     if (argc != 2 || !QFileInfo(QString::fromLocal8Bit(argv[1])).isFile()) {
         std::fprintf(stderr, "usage: kbr3300-bare-view PAGE.html\n");
         return 2;
     }
     QWebEngineView view;
-    Trace("view made");
-    QObject::connect(&view, &QWebEngineView::loadStarted, [] { Trace("first document: load started"); });
-    QObject::connect(&view, &QWebEngineView::loadFinished, [] { Trace("first document: load finished"); });
+    kbr::StartupTrace("view made");
+    QObject::connect(&view, &QWebEngineView::loadStarted, [] { kbr::StartupTrace("first document: load started"); });
+    QObject::connect(&view, &QWebEngineView::loadFinished, [] { kbr::StartupTrace("first document: load finished"); });
     view.resize(WINDOW_WIDTH, WINDOW_HEIGHT);
     view.load(QUrl::fromLocalFile(QFileInfo(QString::fromLocal8Bit(argv[1])).absoluteFilePath()));
-    Trace("url set");
+    kbr::StartupTrace("url set");
     view.show();
-    Trace("shown");
+    kbr::StartupTrace("shown");
     return QApplication::exec();
 }
