@@ -3,6 +3,7 @@
 #include "browser/AppCommand.h"
 #include "browser/HostServices.h"
 #include "browser/ResScheme.h"
+#include "browser/StartupTrace.h"
 
 #include <QAction>
 #include <QChildEvent>
@@ -210,6 +211,7 @@ bool CHtmlCtrl::Create(QWidget* parent, const QRect& rect, int controlId) {
                 TaskMemFree(key);
             }
         }
+        StartupTrace("browser profile made");
         profile_->setUrlRequestInterceptor(new LocalOnlyFilter(profile_));
         handler_ = new ResSchemeHandler(services_, &bridge_, profile_);
         profile_->installUrlSchemeHandler(RES_SCHEME, handler_);
@@ -232,8 +234,10 @@ bool CHtmlCtrl::Create(QWidget* parent, const QRect& rect, int controlId) {
         page_->scripts().insert(HtmlPage::ClickedLinkScript());
 
         setPage(page_);
+        StartupTrace("page made, bridge script added");
         connect(page_, &QWebEnginePage::loadFinished, this, &CHtmlCtrl::OnLoadFinished);
         connect(page_, &QWebEnginePage::loadStarted, this, [this] {
+            if (!bound_) StartupTrace("first document: load started");
             pageScript_.DocumentStarted();
             pageScript_.ExpectDocument();
         });
@@ -263,6 +267,7 @@ void CHtmlCtrl::HandleAppUrl(const char* text) {
 
 void CHtmlCtrl::OnLoadFinished(bool ok) {
     if (bound_ || binding_) return;  // only the first completed document is bound
+    StartupTrace(ok ? "first document: load finished" : "first document: load failed");
     if (!ok) {
         // Calls waiting for a first document that did not come are not run (unless another load
         // is on its way).
@@ -281,6 +286,7 @@ void CHtmlCtrl::OnLoadFinished(bool ok) {
                                  (void)self->pageScript_.BindScript(self->page_);
                                  self->pageTitle_ = text.toLocal8Bit().toStdString();
                                  if (self->events_) self->events_->OnDocumentReady();
+                                 StartupTrace("first document: bound, title shown");
                              });
                          });
 }

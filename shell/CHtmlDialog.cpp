@@ -2,6 +2,7 @@
 
 #include "ProgramVersion.h"
 #include "browser/AppCommand.h"
+#include "browser/StartupTrace.h"
 #include "link/DeviceLink.h"
 #include "link/OperationFactory.h"
 #include "shell/ConfigServices.h"
@@ -66,12 +67,24 @@ CHtmlDialog::~CHtmlDialog() {
 
 void CHtmlDialog::SetWindowSize(int width, int height) { setFixedSize(width, height); }
 
+void CHtmlDialog::PlaceWindow(QPoint topLeft, QSize clientSize) {
+    // One move-and-resize, as the page asked for, not a resize and then a move: the browser engine
+    // draws the page afresh for each change of the window's place or size, and a page that is still
+    // loading pays for every one of them. The fixed size is lifted for the request and set again.
+    const QPoint frameOffset = geometry().topLeft() - frameGeometry().topLeft();
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    setGeometry(QRect(topLeft + frameOffset, clientSize));
+    SetWindowSize(clientSize.width(), clientSize.height());
+}
+
 int CHtmlDialog::exec() {
     if (!initialised_) {
         initialised_ = true;
         setResult(QDialog::Rejected);
         if (!OnInitDialog()) return result();
     }
+    StartupTrace("modal run starts");
     return QDialog::exec();
 }
 
@@ -135,8 +148,7 @@ void CHtmlDialog::ResizeFromPage(std::string_view argument) {
     const QSize frame = frameGeometry().size() - geometry().size();
     pageSize_ = QSize(width, height);
     clientSizeForPage_ = QSize(std::max(0, width - frame.width()), std::max(0, height - frame.height()));
-    SetWindowSize(clientSizeForPage_.width(), clientSizeForPage_.height());
-    move(topLeft);
+    PlaceWindow(topLeft, clientSizeForPage_);
     raise();
     // The browser control gets the same outer size, from the client area's corner: what lies
     // beyond the client area is the page's own margin under the frame. Paint it at once.

@@ -155,6 +155,9 @@ private:
     friend class PageOperationContext;
 
     void ResizeFromPage(std::string_view argument);
+    // Puts the window's frame at topLeft and gives it the client size, in one request to the window
+    // system; the size stays fixed.
+    void PlaceWindow(QPoint topLeft, QSize clientSize);
     void OpenChildPage(const std::string& path);
     void ShowPageBox(const std::string& argument, bool askYesNo);
     void NavigatePending();

@@ -1,6 +1,7 @@
 #include "shell/ConfigApp.h"
 
 #include "browser/ResScheme.h"
+#include "browser/StartupTrace.h"
 #include "shell/ConfigServices.h"
 #include "shell/MainDialog.h"
 #include "widgets/ProductIcon.h"
@@ -35,20 +36,28 @@ void ConfigApp::StartIpHelper() { services_.StartHidden(IP_HELPER_NAME, {"1"}); 
 
 int ConfigApp::Run(const std::function<int()>& runMainDialog) {
     if (!InitSockets()) return 1;
+    StartupTrace("sockets started");
     if (!LaunchGuard()) return 1;
+    StartupTrace("launch guard passed");
     CloseWizard();
+    StartupTrace("wizard closed");
     StartIpHelper();
+    StartupTrace("IP helper started");
     (void)runMainDialog();
     return 0;
 }
 
 int RunConfigProgram(int argc, char** argv, ConfigServices& services) {
     PrepareBrowserEngine();  // before the application object
+    StartupTrace("browser engine prepared");
     QApplication app(argc, argv);
+    StartupTrace("application object made");
     ApplyDesktopIdentity();
+    StartupTrace("desktop identity applied");
     ConfigApp config(services);
     return config.Run([&services] {
         MainDialog dialog(services);
+        StartupTrace("main window made");
         return dialog.exec();
     });
 }

@@ -1,5 +1,6 @@
 #include "shell/MainDialog.h"
 
+#include "browser/StartupTrace.h"
 #include "shell/AboutDialog.h"
 #include "shell/ConfigServices.h"
 #include "shell/DeviceEvents.h"
@@ -44,8 +45,10 @@ bool MainDialog::OnInitDialog() {
         setResult(0);
         return false;
     }
+    StartupTrace("page library read");
 
     if (!CHtmlDialog::OnInitDialog()) return false;
+    StartupTrace("browser control hosted, start page requested");
 
     aboutAction_ = new QAction(QStringLiteral("&About KBR3300"), this);
     connect(aboutAction_, &QAction::triggered, this, &MainDialog::ShowAbout);
@@ -58,6 +61,7 @@ bool MainDialog::OnInitDialog() {
     // thread waits for the (bounded) attempt. A failure posts the reconnect question, which comes
     // once the window is up.
     ConnectToDevice();
+    StartupTrace("first connection attempt done");
     return true;
 }
 

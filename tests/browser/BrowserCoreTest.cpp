@@ -1,15 +1,18 @@
 // The plain parts of the browser host: app: URL parse, script string escaping, the PE resource
 // reader (checked against other readers beside: wrestool on Linux, the loader on Windows) and the
-// page library lookup.
+// page library lookup; the start-up trace that the start-up benchmark reads.
 #include "browser/AppCommand.h"
 #include "browser/PageLibrary.h"
 #include "browser/PeResources.h"
 #include "browser/ScriptText.h"
+#include "browser/StartupTrace.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <regex>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -216,6 +219,51 @@ TEST(PageLibraryLookup, FileNameIgnoresCaseAndMimeFollowsTheExtension) {
     };
     for (const auto& [name, type] : MIME_TYPES) EXPECT_EQ(MimeTypeForName(name), type) << name;
 }
+
+// The trace is asked for through the environment; without it (or with "0") nothing at all reaches
+// standard error. Each line is what bench/startup parses: "startup-trace: MS STEP".
+struct TraceCase {
+    const char* value;  // nullptr: not set
+    bool writes;
+};
+
+class StartupTraceLines : public ::testing::TestWithParam<TraceCase> {};
+
+TEST_P(StartupTraceLines, WrittenOnlyWhenAskedFor) {
+    const char* value = GetParam().value;
+#ifdef _WIN32
+    (void)_putenv_s("KBR_STARTUP_TRACE", value ? value : "");
+#else
+    if (value) {
+        ::setenv("KBR_STARTUP_TRACE", value, 1);
+    } else {
+        ::unsetenv("KBR_STARTUP_TRACE");
+    }
+#endif
+    ::testing::internal::CaptureStderr();
+    StartupTraceBegin();
+    StartupTrace("main");
+    StartupTrace("first document: load finished");
+    const std::string written = ::testing::internal::GetCapturedStderr();
+#ifdef _WIN32
+    (void)_putenv_s("KBR_STARTUP_TRACE", "");
+#else
+    ::unsetenv("KBR_STARTUP_TRACE");
+#endif
+    StartupTraceBegin();
+    if (!GetParam().writes) {
+        EXPECT_EQ(written, "");
+        return;
+    }
+    const std::regex lines(
+        "startup-trace: [0-9]+\\.[0-9] main\n"
+        "startup-trace: [0-9]+\\.[0-9] first document: load finished\n");
+    EXPECT_TRUE(std::regex_match(written, lines)) << written;
+}
+
+INSTANTIATE_TEST_SUITE_P(Environment, StartupTraceLines,
+                         ::testing::Values(TraceCase{nullptr, false}, TraceCase{"", false}, TraceCase{"0", false},
+                                           TraceCase{"1", true}, TraceCase{"yes", true}));
 
 }  // namespace
 }  // namespace kbr

@@ -6,7 +6,10 @@
 //   platform_helper print OUT ERR        writes OUT to standard output, ERR to standard error, exits 3
 //   platform_helper until-stopped        says "ready", then exits 0 when asked to end (at most 30 s;
 //                                        1 when nobody asked)
+//   platform_helper deaf FILE            ignores requests to end (SIGTERM), then makes FILE and
+//                                        sleeps 30 s
 #include <atomic>
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -48,7 +51,14 @@ int main(int argc, char** argv) {
         for (int i = 0; i < 3000 && !g_stopped; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         return g_stopped ? 0 : 1;
     }
-    std::fputs("usage: platform_helper sleep MS | exit CODE | args FILE ARG... | print OUT ERR | until-stopped\n",
-               stderr);
+    if (mode == "deaf" && argc == 3) {
+        (void)std::signal(SIGTERM, SIG_IGN);
+        std::ofstream(argv[2]) << "ready\n";
+        std::this_thread::sleep_for(std::chrono::seconds(30));
+        return 1;
+    }
+    std::fputs(
+        "usage: platform_helper sleep MS | exit CODE | args FILE ARG... | print OUT ERR | until-stopped | deaf FILE\n",
+        stderr);
     return 64;
 }
