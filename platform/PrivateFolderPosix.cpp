@@ -1,4 +1,5 @@
 #include "platform/PrivateFolder.h"
+#include "platform/SafeFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -38,16 +39,6 @@ bool TrustedParent(int fd, PrivateFolder::Parent parent, const std::string& path
         }
     } else if (info.st_uid != ::geteuid() || (info.st_mode & 0077) != 0) {
         return Fail(why, path + " is not this user's private folder");
-    }
-    return true;
-}
-
-bool WriteAll(int fd, std::string_view content) {
-    while (!content.empty()) {
-        const ssize_t n = ::write(fd, content.data(), content.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        content.remove_prefix(static_cast<size_t>(n));
     }
     return true;
 }
@@ -137,29 +128,7 @@ std::optional<std::string> PrivateFolder::Read(const std::string& name, size_t m
 
 bool PrivateFolder::Replace(const std::string& name, std::string_view content, std::string* error) const {
     if (!Valid() || !PlainName(name)) return Fail(error, "no folder to write " + name + " in");
-    std::random_device rng;
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        const std::string temporary = "." + name + "." + std::to_string(rng()) + ".new";
-        const Descriptor fd(
-            ::openat(fd_.Get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!fd.Valid()) {
-            if (errno == EEXIST) continue;
-            return Fail(error, "cannot write in " + path_ + ": " + ErrnoText(errno));
-        }
-        if (!WriteAll(fd.Get(), content) || ::fsync(fd.Get()) != 0) {
-            const int code = errno;
-            ::unlinkat(fd_.Get(), temporary.c_str(), 0);
-            return Fail(error, "cannot write in " + path_ + ": " + ErrnoText(code));
-        }
-        // renameat replaces a link named `name` itself; it never writes to the link's target.
-        if (::renameat(fd_.Get(), temporary.c_str(), fd_.Get(), name.c_str()) != 0) {
-            const int code = errno;
-            ::unlinkat(fd_.Get(), temporary.c_str(), 0);
-            return Fail(error, "cannot replace " + path_ + "/" + name + ": " + ErrnoText(code));
-        }
-        return true;
-    }
-    return Fail(error, "cannot write a new file in " + path_);
+    return ReplaceFileAt(fd_.Get(), path_, name, content, 0600, error);
 }
 
 bool PrivateFolder::Remove(const std::string& name) const {

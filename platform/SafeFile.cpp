@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/Descriptor.h"
 #else
 #include <windows.h>
 
@@ -63,37 +65,48 @@ std::optional<std::string> ReadRegularFile(const std::string& path, size_t maxBy
     return content;
 }
 
-bool ReplaceFile(const std::string& directory, const std::string& name, std::string_view content, unsigned mode,
-                 std::string* error) {
-    const std::string base = (directory.empty() ? std::string(".") : directory) + "/";
+bool ReplaceFileAt(int directory, const std::string& shownDirectory, const std::string& name, std::string_view content,
+                   unsigned mode, std::string* error) {
+    const std::string base = shownDirectory + "/";
     const auto fail = [error](const std::string& what, int code) {
         if (error) *error = what + ": " + std::strerror(code);
         return false;
     };
     std::random_device rng;
     for (int attempt = 0; attempt < 16; ++attempt) {
-        const std::string temporary = base + "." + name + "." + std::to_string(rng()) + ".new";
-        const int fd =
-            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, static_cast<mode_t>(mode));
+        const std::string temporary = "." + name + "." + std::to_string(rng()) + ".new";
+        const int fd = ::openat(directory, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                static_cast<mode_t>(mode));
         if (fd < 0) {
             if (errno == EEXIST) continue;
-            return fail("cannot write " + temporary, errno);
+            return fail("cannot write " + base + temporary, errno);
         }
         const bool written = WriteAll(fd, content) && ::fchmod(fd, static_cast<mode_t>(mode)) == 0 && ::fsync(fd) == 0;
         int code = errno;
         const bool closed = ::close(fd) == 0;
         if (written && !closed) code = errno;
-        // rename() replaces a link named `name` itself; it never writes to the link's target.
+        // renameat() replaces a link named `name` itself; it never writes to the link's target.
         if (written && closed) {
-            if (::rename(temporary.c_str(), (base + name).c_str()) == 0) return true;
+            if (::renameat(directory, temporary.c_str(), directory, name.c_str()) == 0) return true;
             code = errno;
-            ::unlink(temporary.c_str());
+            ::unlinkat(directory, temporary.c_str(), 0);
             return fail("cannot replace " + base + name, code);
         }
-        ::unlink(temporary.c_str());
-        return fail("cannot write " + temporary, code);
+        ::unlinkat(directory, temporary.c_str(), 0);
+        return fail("cannot write " + base + temporary, code);
     }
     return fail("cannot write a new file beside " + base + name, EEXIST);
+}
+
+bool ReplaceFile(const std::string& directory, const std::string& name, std::string_view content, unsigned mode,
+                 std::string* error) {
+    const std::string shown = directory.empty() ? std::string(".") : directory;
+    const Descriptor folder(::open(shown.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.Valid()) {
+        if (error) *error = "cannot write in " + shown + ": " + std::strerror(errno);
+        return false;
+    }
+    return ReplaceFileAt(folder.Get(), shown, name, content, mode, error);
 }
 
 bool EnsurePrivateDirectory(const std::string& path) {

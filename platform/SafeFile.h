@@ -29,6 +29,12 @@ std::optional<std::string> ReadRegularFile(const std::string& path, size_t maxBy
 [[nodiscard]] bool ReplaceFile(const std::string& directory, const std::string& name, std::string_view content,
                                unsigned mode = 0644, std::string* error = nullptr);
 
+#ifndef _WIN32
+// The same, in the folder open as `directory` (a descriptor; `shownDirectory` names it in errors).
+[[nodiscard]] bool ReplaceFileAt(int directory, const std::string& shownDirectory, const std::string& name,
+                                 std::string_view content, unsigned mode, std::string* error = nullptr);
+#endif
+
 // A folder of this user's only (made 0700 when missing). False when it is a link, not a folder,
 // another user's, or open to others. (Windows: made when missing; a folder is enough.)
 [[nodiscard]] bool EnsurePrivateDirectory(const std::string& path);
