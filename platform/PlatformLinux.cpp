@@ -21,6 +21,7 @@
 
 #include "platform/FileAccess.h"
 #include "platform/Platform.h"
+#include "platform/ProcessFacts.h"
 #include "platform/SafeFile.h"
 
 extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX has the program declare it
@@ -68,16 +69,12 @@ bool ProcessExists(pid_t pid) {
 
 std::vector<ProcessInfo> ListProcesses() {
     std::vector<ProcessInfo> list;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
-        const std::string name = entry.path().filename().string();
-        if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-            continue;
-        }
-        if (IsDefunct(entry.path())) continue;
+    for (const int64_t pid : ProcessIds()) {
+        const std::filesystem::path folder = "/proc/" + std::to_string(pid);
+        if (IsDefunct(folder)) continue;
         ProcessInfo info;
-        info.pid = std::stoll(name);
-        info.executableName = ExecutableBaseName(entry.path());
+        info.pid = pid;
+        info.executableName = ExecutableBaseName(folder);
         if (!info.executableName.empty()) list.push_back(std::move(info));
     }
     return list;
