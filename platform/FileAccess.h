@@ -19,6 +19,6 @@ int OpenForReading(const std::string& path);
 int RegularFileSize(int fd, uint64_t& size);
 // One read: the count, 0 at the end, -1 on error (errno; EINTR is retried by the caller).
 long ReadSome(int fd, void* buffer, size_t size);
-void Close(int fd);
+// (Close, the fourth, is declared with the descriptor owner in Descriptor.h.)
 
 }  // namespace kbr::platform::file
