@@ -121,6 +121,9 @@ class Session:
         self.wizard = system.Wizard(self.programs, self.run_folder, self.workdir, self.desktop.display)
         if self.boxes:
             self.wizard.env["KBR_E2E_BOX_LOG"] = self.boxes.path
+        if self.args.mode == "test":
+            # Each start-up step with its time in the programs' log: a start that stalls shows where.
+            self.wizard.env["KBR_STARTUP_TRACE"] = "1"
         if self.args.mode == "live":
             del self.wizard.env["QTWEBENGINE_REMOTE_DEBUGGING"]  # nothing drives the pages
         self.wizard.start()
@@ -140,6 +143,12 @@ class Session:
 
     def diagnostics(self):
         log("--- windows: %s" % self.visible_windows())
+        # Where a program that is still running is waiting, thread by thread.
+        for name in ("KBR3300", "KBR3300_Wizardd"):
+            for pid in system.processes_named(name):
+                log("--- %s (pid %d) threads:" % (name, pid))
+                for line in system.thread_stacks(pid).splitlines():
+                    log("    " + line)
         for name, text in (("programs", self.wizard.log_text() if self.wizard else ""),
                            ("simulator", self.simulator.log_text() if self.simulator else "")):
             lines = text.splitlines()

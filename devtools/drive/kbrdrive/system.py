@@ -221,6 +221,20 @@ def find_page(predicate, timeout, what):
     return cdp.Page(target)
 
 
+def thread_stacks(pid):
+    """The stack of every thread of a running process, read by gdb; a line saying why when there is
+    no gdb or it cannot attach."""
+    gdb = shutil.which("gdb")
+    if not gdb:
+        return "(no gdb here to read the stacks)"
+    try:
+        result = subprocess.run([gdb, "-p", str(pid), "-batch", "-nx", "-ex", "thread apply all bt 30"],
+                                capture_output=True, text=True, timeout=120, stdin=subprocess.DEVNULL)
+    except (OSError, subprocess.TimeoutExpired) as error:
+        return "(gdb failed: %s)" % error
+    return "\n".join(line for line in result.stdout.splitlines() if line.startswith(("Thread ", "#")))
+
+
 def kill_all(names):
     for name in names:
         for pid in processes_named(name):
