@@ -70,8 +70,8 @@ function(kbr_install_package_documents package component)
 endfunction()
 
 # A manual page, compressed as Debian keeps them: from a page written once in roff (the version
-# and date filled in from the build; the date honours SOURCE_DATE_EPOCH), or made by help2man from a program's own --help, so that
-# nothing is copied by hand between the two.
+# and date filled in from the build; the date honours SOURCE_DATE_EPOCH), or made by help2man from
+# a program's own --help, so that nothing is copied by hand between the two.
 function(kbr_install_manual name source component)
   set(_page ${CMAKE_BINARY_DIR}/packaging/man/${name}.1)
   configure_file(${source} ${_page} @ONLY)
@@ -86,6 +86,20 @@ function(kbr_install_help_manual target summary component)
     DEPENDS ${target}
     VERBATIM)
   _kbr_install_compressed_manual(${target} ${_page} ${component})
+endfunction()
+# kbr3300ctl's page: help2man reads its --help and each command's own --help (the script says how),
+# and packaging/kbr3300ctl.h2m adds only what the help does not say.
+function(kbr_install_ctl_manual summary component)
+  find_program(KBR_HELP2MAN help2man REQUIRED)
+  set(_page ${CMAKE_BINARY_DIR}/packaging/man/kbr3300ctl.1)
+  set(_script ${PROJECT_SOURCE_DIR}/packaging/kbr3300ctl-manual.sh)
+  set(_include ${PROJECT_SOURCE_DIR}/packaging/kbr3300ctl.h2m)
+  add_custom_command(OUTPUT ${_page}
+    COMMAND sh ${_script} ${KBR_HELP2MAN} $<TARGET_FILE:kbr3300ctl> ${PROJECT_VERSION} ${summary}
+            ${_include} ${_page}
+    DEPENDS kbr3300ctl ${_script} ${_include}
+    VERBATIM)
+  _kbr_install_compressed_manual(kbr3300ctl ${_page} ${component})
 endfunction()
 function(_kbr_install_compressed_manual name page component)
   add_custom_command(OUTPUT ${page}.gz
@@ -115,7 +129,7 @@ kbr_install_help_manual(kbr3300-image "describe and build KBR3300 firmware image
 # ---- the user's package ---------------------------------------------------------------------------
 # kbr3300ctl with its manual page and its bash completion.
 install(TARGETS kbr3300ctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-kbr_install_manual(kbr3300ctl ${PROJECT_SOURCE_DIR}/packaging/kbr3300ctl.1 kbr3300)
+kbr_install_ctl_manual("the KBR3300 coax adaptor from the command line" kbr3300)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/kbr3300ctl.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME kbr3300ctl)
 

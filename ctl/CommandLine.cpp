@@ -264,124 +264,177 @@ std::optional<Invocation> ParseCommandLine(const std::vector<std::string>& args,
 
 std::string VersionText() { return std::string("kbr3300ctl ") + PROGRAM_VERSION + "\n"; }
 
+// help2man makes the manual page from this text and each command's own help
+// (packaging/kbr3300ctl-manual.sh), so both keep the GNU layout it reads: "Usage:" and "or:"
+// lines, headings ending in ':', and here each command listed two spaces in under "Commands:".
 std::string HelpText() {
-    return R"(Usage: kbr3300ctl [--address ADDR[:PORT]] [--json] [--password-file FILE]
-                  [--reply-timeout SECONDS] COMMAND [ARGUMENTS]
-       kbr3300ctl COMMAND --help
-
-Talks to a KBR3300 adaptor in configuration mode, with the same requests as the
-configuration program's pages.
+    return R"(Usage: kbr3300ctl [OPTION]... COMMAND [ARGUMENTS]
+  or:  kbr3300ctl COMMAND --help
+Talks to a KBR3300 adaptor in configuration mode, with the same requests as
+the configuration program's pages. Cable the PC straight to the adaptor and
+press its Config/Normal button until the Config LED is on.
 
 Commands:
-  probe                      connect and report the product id and firmware version
-  status                     product id, firmware version, settings and diagnostics
+  probe                     connect; report the product id and firmware version
+  status                    product id, firmware version, settings, diagnostics
   config get [--with-secrets]
-                             the settings (passwords only with --with-secrets)
-  config set KEY=VALUE...    change settings, then read them back. Keys:
-                               channel=N|scan          N: 15, 17, ..., 29 (4 to 9 in
-                                                       all-pass mode too)
-                               diplexer=dband|allpass  MoCA D Band or All Pass
-                               privacy=on|off          MoCA privacy
-                               admin_password=-        4 to 8 letters and digits
-                               network_password=-      12 to 17 digits
-                             a new password is typed twice without echo, or read
-                             as a line of standard input; never on the command line
+                            the settings (passwords only with --with-secrets)
+  config set KEY=VALUE...   change settings (keys below), then read them back
   config backup FILE [--with-secrets]
-                             save the identity, firmware version and settings as
-                             JSON (mode 0600); passwords only with --with-secrets
+                            save the identity, firmware version and settings as
+                            JSON (mode 0600); passwords only with --with-secrets
   config restore FILE [--yes]
-                             check FILE as config set checks values, show what
-                             would change, and write it after --yes or a
-                             confirmation on the terminal
+                            check FILE as config set checks values, show what
+                            would change, and write it after --yes or a
+                            confirmation on the terminal
   upgrade FILE [--force] [--allow-older]
-                             check the image and upgrade the firmware (two passes);
-                             --force: the version the adaptor already runs;
-                             --allow-older: an older version
-  diag [--watch SECONDS]     the diagnostics, once or refreshed each second
+                            check the image and upgrade the firmware (two
+                            passes); --force: the version the adaptor already
+                            runs; --allow-older: an older version
+  diag [--watch SECONDS]    the diagnostics, once or refreshed each second
   reboot [--wait [--timeout SECONDS]]
-                             restart the adaptor; with --wait, until it answers again
+                            restart the adaptor; with --wait, until it answers
+                            again
   wait [--next] [--timeout SECONDS]
-                             wait until an adaptor answers (default 180 s); --next:
-                             until the one answering now has gone and one answers
+                            wait until an adaptor answers (default 180 s);
+                            --next: until the one answering now has gone and
+                            one answers
+
+Keys of config set:
+  channel=N|scan          N: 15, 17, ..., 29 (4 to 9 in all-pass mode too)
+  diplexer=dband|allpass  MoCA D Band or All Pass
+  privacy=on|off          MoCA privacy
+  admin_password=-        4 to 8 letters and digits
+  network_password=-      12 to 17 digits
+A new password is typed twice without echo, or read as a line of standard
+input; never on the command line.
 
 Options:
-  --address ADDR[:PORT]      the adaptor (default 192.168.0.20, port 52121)
-  --json                     JSON: a query prints one object; upgrade, wait, reboot
-                             --wait and diag --watch print one object per event
-                             (JSON Lines), the result object last
-  --password-file FILE       the administrator password: the first line of FILE
-                             ("-": standard input); else KBR3300_PASSWORD, else a
-                             prompt on the terminal. Never on the command line.
-  --reply-timeout SECONDS    wait at most this long for any one answer (default:
-                             each request's own limit, up to 200 s per upgrade step)
-  -h, --help, --version
+  --address ADDR[:PORT]    the adaptor (default 192.168.0.20; PORT: 52121)
+  --json                   JSON: a query prints one object; upgrade, wait,
+                           reboot --wait and diag --watch print one object per
+                           event (JSON Lines), the result object last
+  --password-file FILE     the administrator password: the first line of FILE
+                           ("-": standard input); else KBR3300_PASSWORD, else a
+                           prompt on the terminal. Never on the command line.
+  --reply-timeout SECONDS  wait at most this long for any one answer (default:
+                           each request's own limit, up to 200 s per upgrade
+                           step)
+  -h, --help               this help; after a command, that command's help
+      --version            the program's version
 
-Exit codes:
+Exit status:
   0  done
   1  refused by the adaptor (or declined: a question answered No, the same
      firmware version without --force, an older one without --allow-older)
-  2  usage: a bad command line, setting value or backup file
+  2  usage: a bad command line, setting value or backup file, or no password
   3  the adaptor is unreachable
   4  the firmware image file is not valid, or not for this adaptor
-  5  the connection was lost, or the adaptor stopped answering, during the operation
+  5  the connection was lost, or the adaptor stopped answering, during the
+     operation
   6  an upgrade aborted by Ctrl-C pressed twice
 
 Errors are one line on standard error. See kbr3300ctl(1).
 )";
 }
 
+// Each command's own help says more than the list above; the manual page's COMMANDS section is
+// made of these texts. The usage line is followed by an empty line, and no line ending in ':'
+// precedes an indented one (help2man would take it for a heading).
 std::string CommandHelpText(Command command) {
     switch (command) {
         case Command::Probe:
-            return "Usage: kbr3300ctl probe\n\nConnects and reports the product id and firmware version. No password "
-                   "is needed.\n";
+            return R"(Usage: kbr3300ctl probe
+
+Connects and reports the product id and firmware version. No password is
+needed.
+)";
         case Command::Status:
-            return "Usage: kbr3300ctl status\n\nThe product id, firmware version, settings (passwords not shown) and "
-                   "diagnostics.\n";
+            return R"(Usage: kbr3300ctl status
+
+The product id, firmware version, settings (passwords not shown) and
+diagnostics.
+)";
         case Command::ConfigGet:
-            return "Usage: kbr3300ctl config get [--with-secrets]\n\nThe settings.\n\n  --with-secrets  show the "
-                   "passwords too\n";
+            return R"(Usage: kbr3300ctl config get [--with-secrets]
+
+The settings: firmware version, diplexer, channel, channel and scan masks,
+privacy, transmit power.
+
+  --with-secrets  show the passwords too
+)";
         case Command::ConfigSet:
             return R"(Usage: kbr3300ctl config set KEY=VALUE...
 
-Changes settings, checks them as the pages do, writes them and reads them back.
-  channel=N|scan          N: 15, 17, ..., 29 (4 to 9 in all-pass mode too)
+Changes settings, checks them as the pages do (with the pages' messages),
+writes them all and reads them back. Nothing is written when a value is refused.
+
+  channel=N|scan          N: 15, 17, ..., 29 (4 to 9 in all-pass mode too), as
+                          the diplexer mode in effect offers (the new one when
+                          the same command changes it); scan: all of them
   diplexer=dband|allpass  MoCA D Band or All Pass
   privacy=on|off          MoCA privacy
   admin_password=-        4 to 8 letters and digits
   network_password=-      12 to 17 digits
+
 A new password is typed twice without echo on a terminal; otherwise it is the
 next line of standard input (after the login password's with --password-file -;
 one line per key, in the order the keys are given). It is never taken from the
 command line, where ps would show it.
 )";
         case Command::ConfigBackup:
-            return "Usage: kbr3300ctl config backup FILE [--with-secrets]\n\nSaves the identity, firmware version and "
-                   "settings as JSON (mode 0600).\n\n  --with-secrets  save the passwords too\n";
+            return R"(Usage: kbr3300ctl config backup FILE [--with-secrets]
+
+Saves the identity, firmware version and settings as JSON in FILE (mode 0600,
+replaced in one step).
+
+  --with-secrets  save the passwords too
+)";
         case Command::ConfigRestore:
-            return "Usage: kbr3300ctl config restore FILE [--yes]\n\nChecks FILE as config set checks values, shows "
-                   "what would change, and writes it\nafter a Yes on the terminal.\n\n  --yes  write without being "
-                   "asked\n";
+            return R"(Usage: kbr3300ctl config restore FILE [--yes]
+
+Checks FILE (a backup of an adaptor with the same product id, at most 64 KiB)
+as config set checks values, shows what would change, and writes it after a
+Yes on the terminal. Passwords the backup does not hold stay as they are.
+Backups of the earlier format are read too.
+
+  --yes  write without being asked
+)";
         case Command::Upgrade:
             return R"(Usage: kbr3300ctl upgrade FILE [--force] [--allow-older]
 
-Checks the image as the pages do and upgrades the firmware in two passes.
-  --force        upgrade to the version the adaptor already runs
+Checks the image as the pages do and upgrades the firmware in two passes,
+trying a failed pass once more. The new firmware starts after a reboot; do not
+remove power before.
+
+  --force        upgrade to the version the adaptor already runs (without it,
+                 only after a Yes on the terminal)
   --allow-older  upgrade to an older version
+
 Ctrl-C during the transfer only warns; a second Ctrl-C within 5 seconds aborts
-(exit code 6), leaving the adaptor with part of the new firmware.
+(exit code 6), leaving the adaptor with part of the new firmware: upgrade it
+again before restarting it.
 )";
         case Command::Diag:
-            return "Usage: kbr3300ctl diag [--watch SECONDS]\n\nThe diagnostics.\n\n  --watch SECONDS  read them each "
-                   "second for SECONDS\n";
+            return R"(Usage: kbr3300ctl diag [--watch SECONDS]
+
+The diagnostics.
+
+  --watch SECONDS  read them each second for SECONDS
+)";
         case Command::Reboot:
-            return "Usage: kbr3300ctl reboot [--wait [--timeout SECONDS]]\n\nRestarts the adaptor.\n\n  --wait       "
-                   "     until it has gone and answers again\n  --timeout SECONDS  how long --wait waits (default "
-                   "180)\n";
+            return R"(Usage: kbr3300ctl reboot [--wait [--timeout SECONDS]]
+
+Restarts the adaptor (it takes about 2 minutes).
+
+  --wait             until it has gone and answers again
+  --timeout SECONDS  how long --wait waits (default 180)
+)";
         case Command::Wait:
             return R"(Usage: kbr3300ctl wait [--next] [--timeout SECONDS]
 
-Waits until an adaptor answers its product id.
+Waits until an adaptor answers its product id. No password is needed.
+
   --next             first until the adaptor answering now stops answering
                      (unplugged, or restarting), then until one answers
   --timeout SECONDS  how long to wait (default 180)

@@ -2,6 +2,8 @@
 // the values a change sends, and the backup file.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "ctl/CommandLine.h"
 #include "ctl/Output.h"
 #include "ctl/Settings.h"
@@ -121,13 +123,38 @@ INSTANTIATE_TEST_SUITE_P(
                       HelpCase{"unknownCommand", {"frobnicate", "-h"}, std::nullopt}),
     CaseName);
 
-TEST(CommandLine, EveryCommandHasItsOwnHelp) {
-    for (Command command :
-         {Command::Probe, Command::Status, Command::ConfigGet, Command::ConfigSet, Command::ConfigBackup,
-          Command::ConfigRestore, Command::Upgrade, Command::Diag, Command::Reboot, Command::Wait}) {
+// Every command as the command line names it.
+const std::vector<std::pair<std::string, Command>> COMMANDS = {
+    {"probe", Command::Probe},
+    {"status", Command::Status},
+    {"config get", Command::ConfigGet},
+    {"config set", Command::ConfigSet},
+    {"config backup", Command::ConfigBackup},
+    {"config restore", Command::ConfigRestore},
+    {"upgrade", Command::Upgrade},
+    {"diag", Command::Diag},
+    {"reboot", Command::Reboot},
+    {"wait", Command::Wait},
+};
+
+// The manual page lists the commands the general help lists, each with its own help: a command
+// missing from the list would be missing from the page.
+TEST(CommandLine, EveryCommandIsListedAndHasItsOwnHelp) {
+    const std::string all = HelpText();
+    for (const auto& [name, command] : COMMANDS) {
         const std::string help = CommandHelpText(command);
-        EXPECT_EQ(help.rfind("Usage: kbr3300ctl ", 0), 0u) << help;
-        EXPECT_NE(help, HelpText());
+        EXPECT_EQ(help.rfind("Usage: kbr3300ctl " + name, 0), 0u) << help;
+        EXPECT_NE(help, all);
+        EXPECT_NE(all.find("\n  " + name + " "), std::string::npos) << name << " is not in the list of commands";
+    }
+}
+
+TEST(CommandLine, HelpFitsAnEightyColumnTerminal) {
+    std::vector<std::string> texts = {HelpText()};
+    for (const auto& entry : COMMANDS) texts.push_back(CommandHelpText(entry.second));
+    for (const std::string& text : texts) {
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
     }
 }
 
