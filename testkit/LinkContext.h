@@ -17,6 +17,9 @@
 namespace kbr::test {
 
 class LinkContext {
+    // Made before every member below: `state` refers into it.
+    OperationRunner runner_;
+
 public:
     LinkContext();
 
@@ -37,9 +40,6 @@ public:
     int progressMaximum = -1;
     int progressPosition = 0;
     PageDeviceState& state;
-
-private:
-    OperationRunner runner_;
 };
 
 }  // namespace kbr::test
