@@ -1,6 +1,6 @@
 #pragma once
-// Inside platform/ only, on Windows: what the Windows files share (the functions are defined in
-// PlatformWin.cpp).
+// On Windows: what the platform's Windows files share (the functions are defined in
+// PlatformWin.cpp). Outside platform/ only tests use it, to start programs as the platform does.
 
 #include <windows.h>
 

@@ -1,6 +1,8 @@
 #include "tests/ctl/CtlProcess.h"
 
 #ifdef _WIN32
+#include "platform/WinSupport.h"
+
 #include <windows.h>
 
 #include <thread>
@@ -64,24 +66,7 @@ CtlResult RunCtl(const CtlRun& run) {
     for (const auto& [name, value] : run.environment) environment.append(name + "=" + value).push_back('\0');
     environment.push_back('\0');
 
-    // Every argument quoted, as the C runtime splits a command line back into argv.
-    auto quoted = [](const std::string& arg) {
-        std::string out = "\"";
-        size_t backslashes = 0;
-        for (const char c : arg) {
-            if (c == '\\') {
-                ++backslashes;
-                continue;
-            }
-            out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-            backslashes = 0;
-            out.push_back(c);
-        }
-        out.append(backslashes * 2, '\\');
-        return out + "\"";
-    };
-    std::string commandLine = quoted(KBR_CTL_PATH);
-    for (const auto& arg : run.args) commandLine += " " + quoted(arg);
+    std::string commandLine = platform::win::CommandLine(KBR_CTL_PATH, run.args);
 
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE inRead = nullptr, inWrite = nullptr, outRead = nullptr, outWrite = nullptr, errRead = nullptr,
