@@ -144,6 +144,7 @@ def end_tree(process):
 class Setup:
     def __init__(self, args, workdir, display):
         self.args = args
+        self.page_size = page_size(args.page)  # what the bare view is resized to, when the page asks
         self.run = os.path.join(workdir, "run")
         self.stubs = os.path.join(workdir, "stubs")
         home = os.path.join(workdir, "home")
@@ -185,7 +186,7 @@ class Setup:
         if kind == "bare":
             return [os.path.abspath(self.args.bare), os.path.abspath(self.args.page)], self.run, "file:"
         if kind == "resized":
-            size = "%dx%d" % page_size(self.args.page)
+            size = "%dx%d" % self.page_size
             return [os.path.abspath(self.args.bare), os.path.abspath(self.args.page), size], self.run, "file:"
         return ["./KBR3300"], self.baseline_run if kind == "baseline" else self.run, "res:"
 
@@ -293,7 +294,7 @@ def main():
         simulator.start()
         setup = Setup(args, workdir, display)
         print("load average at start: %s" % load_average())
-        kinds = (["bare"] + (["resized"] if page_size(args.page) else []) + ["config"] +
+        kinds = (["bare"] + (["resized"] if setup.page_size else []) + ["config"] +
                  (["baseline"] if args.baseline else []))
         # One round of each that is not counted: the files are in the page cache afterwards.
         for kind in kinds:
@@ -337,7 +338,7 @@ def main():
         if "resized" in results:
             paired = [c[0] / b[0] for b, c in zip(results["resized"], results["config"])]
             print("KBR3300 / bare view resized as the page asks (%dx%d), start-up: median of the rounds' ratios "
-                  "%.2fx" % (page_size(args.page) + (statistics.median(paired),)))
+                  "%.2fx" % (setup.page_size + (statistics.median(paired),)))
         if args.baseline:
             paired = [c[0] / b[0] for b, c in zip(results["baseline"], results["config"])]
             print("KBR3300 / baseline, start-up: median of the rounds' ratios %.2fx" % statistics.median(paired))
